@@ -1,0 +1,150 @@
+#include "control/gps.hpp"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "nmea/text_rules.hpp"
+
+namespace quorvane {
+namespace {
+
+constexpr int kVersionMajor = 5;
+constexpr int kVersionMinor = 4;
+constexpr int kVersionRevision = 88;
+
+// The side of the control's face in pixels; the host measures in twips.
+constexpr float kFacePixels = 32.0f;
+
+}  // namespace
+
+GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(io) {
+  ser_.OnComm([this] { OnSerialComm(); });
+}
+
+GPS::~GPS() { StopGPS(); }
+
+int GPS::Advise(GpsEventSink sink) {
+  sinks_.emplace_back(next_cookie_, std::move(sink));
+  return next_cookie_++;
+}
+
+void GPS::Unadvise(int cookie) {
+  std::erase_if(sinks_, [cookie](const auto& entry) { return entry.first == cookie; });
+}
+
+template <typename Member, typename Argument>
+void GPS::Raise(Member handler, Argument& argument) {
+  // A handler may advise or unadvise sinks while the event is being raised: walk a snapshot of
+  // the cookies and look each one up again.
+  std::vector<int> cookies;
+  cookies.reserve(sinks_.size());
+  for (const auto& entry : sinks_) cookies.push_back(entry.first);
+  for (const int cookie : cookies) {
+    for (auto& [current, sink] : sinks_) {
+      if (current != cookie) continue;
+      const auto& function = sink.*handler;
+      if (function) function(argument);
+      break;
+    }
+  }
+}
+
+void GPS::RaiseError(std::string description) { Raise(&GpsEventSink::Error, description); }
+
+void GPS::RaiseSerialPort(int16_t number) { Raise(&GpsEventSink::SerialPort, number); }
+
+void GPS::RaiseStream() { Raise(&GpsEventSink::Stream, received_chunk_); }
+
+void GPS::PortSettings(const std::string& value) {
+  try {
+    ser_.Settings(value);
+  } catch (const SerialError&) {
+    // A text the serial component refuses is dropped; its previous settings stay.
+  }
+}
+
+std::string GPS::Version() const {
+  return std::to_string(kVersionMajor) + '.' + std::to_string(kVersionMinor) + '.' +
+         std::to_string(kVersionRevision);
+}
+
+void GPS::Start() {
+  if (is_running_) return;
+  decoder_.Fix().LastGgaText.clear();
+  std::string failure;
+  try {
+    ser_.CommPort(port_);
+  } catch (const SerialError& error) {
+    failure = error.what();
+  }
+  try {
+    ser_.PortOpen(true);
+  } catch (const SerialError& error) {
+    failure = error.what();
+  }
+  if (!failure.empty()) RaiseError(std::move(failure));
+  is_running_ = true;
+}
+
+void GPS::StopGPS() {
+  if (!is_running_) return;
+  ser_.PortOpen(false);
+  is_running_ = false;
+}
+
+void GPS::SendCommand(const std::string& Data2Send) {
+  try {
+    ser_.Output(Data2Send);
+  } catch (const SerialError&) {
+    // Nothing to tell: a command for a receiver that is not there is lost.
+  }
+}
+
+void GPS::EnumSerialPorts() {
+  const std::string list = platform_.ListSerialPorts(true);
+  if (list.empty()) return;
+  std::string_view rest = list;
+  for (;;) {
+    const size_t comma = rest.find(',');
+    const double number = std::nearbyint(ReadLeadingNumber(rest.substr(0, comma)));
+    if (number >= std::numeric_limits<int16_t>::min() &&
+        number <= std::numeric_limits<int16_t>::max()) {
+      RaiseSerialPort(static_cast<int16_t>(number));
+    }
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+}
+
+void GPS::Resize(ControlSite& site) {
+  // Each side is set on its own, so a site that refuses one still gets the other.
+  try {
+    site.Height(kFacePixels * site.TwipsPerPixelY());
+  } catch (const std::exception&) {
+  }
+  try {
+    site.Width(kFacePixels * site.TwipsPerPixelX());
+  } catch (const std::exception&) {
+  }
+}
+
+void GPS::OnSerialComm() {
+  if (ser_.CommEvent() != SerialComm::comEvReceive || !is_running_) return;
+  try {
+    received_chunk_ = ser_.Input();
+  } catch (const SerialError&) {
+    // Without a new block there is nothing to assemble or raise; the previous block must not
+    // be decoded a second time.
+    return;
+  }
+  TakeReceivedChunk();
+}
+
+void GPS::TakeReceivedChunk() {
+  assembler_.Feed(received_chunk_,
+                  [this](std::string_view sentence) { decoder_.ParseNMEA(sentence); });
+  RaiseStream();
+}
+
+}  // namespace quorvane

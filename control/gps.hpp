@@ -1,0 +1,111 @@
+#pragma once
+// The GPS control: reads NMEA 0183 from a receiver on a serial port, keeps the latest fix and
+// raises its events to the host. It lives on the host's io_context: every handler and every
+// event runs on the thread that runs that context, one at a time, and events are raised
+// synchronously inside the operation that causes them.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <asio/io_context.hpp>
+
+#include "control/face.hpp"
+#include "control/line_assembler.hpp"
+#include "nmea/nmea_decoder.hpp"
+#include "platform/platform.hpp"
+#include "platform/serial_comm.hpp"
+
+namespace quorvane {
+
+// The host's handlers; any of them may be left empty. Arguments are by reference: a Stream
+// handler that changes `data` changes the block the control goes on with.
+struct GpsEventSink {
+  std::function<void(std::string& Description)> Error = nullptr;
+  std::function<void(int16_t& Number)> SerialPort = nullptr;
+  std::function<void(std::string& data)> Stream = nullptr;
+};
+
+// The container the control sits in, measured in twips.
+class ControlSite {
+ public:
+  virtual ~ControlSite() = default;
+  virtual float TwipsPerPixelX() const = 0;
+  virtual float TwipsPerPixelY() const = 0;
+  virtual void Width(float twips) = 0;
+  virtual void Height(float twips) = 0;
+};
+
+class GPS {
+ public:
+  explicit GPS(asio::io_context& io, Platform& platform = TheSystemPlatform());
+  ~GPS();
+  GPS(const GPS&) = delete;
+  GPS& operator=(const GPS&) = delete;
+
+  // Events. Advise returns a cookie for Unadvise; sinks are called in the order advised.
+  int Advise(GpsEventSink sink);
+  void Unadvise(int cookie);
+
+  // Settings.
+  int16_t Port() const { return port_; }
+  void Port(int16_t value) { port_ = value; }
+  std::string PortSettings() const { return ser_.Settings(); }
+  void PortSettings(const std::string& value);
+  int16_t TxPort() const { return tx_port_; }
+  void TxPort(int16_t value) { tx_port_ = value; }
+  int16_t RxPort() const { return rx_port_; }
+  void RxPort(int16_t value) { rx_port_ = value; }
+  // Carried for hosts that set it; nothing in the control reads it.
+  int16_t ServerIP() const { return server_ip_; }
+  void ServerIP(int16_t value) { server_ip_ = value; }
+  bool Broadcast() const { return broadcast_; }
+  void Broadcast(bool value) { broadcast_ = value; }
+  std::string BroadcastAddress() const { return broadcast_address_; }
+  void BroadcastAddress(const std::string& value) { broadcast_address_ = value; }
+
+  // Status.
+  std::string Version() const;
+  std::string EngineVersion() const { return Version(); }
+  bool Engine() const { return ser_.PortOpen() && is_running_; }
+
+  // The serial source.
+  void Start();
+  void StopGPS();
+  void SendCommand(const std::string& Data2Send);
+  void EnumSerialPorts();
+
+  // Appearance: a fixed 32 x 32 picture, and the control keeps itself at that size.
+  static const Face& Picture() { return TheFace(); }
+  void Resize(ControlSite& site);
+
+  const FixRecord& Fix() const { return decoder_.Fix(); }
+
+ private:
+  void OnSerialComm();
+  void TakeReceivedChunk();
+  void RaiseError(std::string description);
+  void RaiseSerialPort(int16_t number);
+  void RaiseStream();
+  template <typename Member, typename Argument>
+  void Raise(Member handler, Argument& argument);
+
+  Platform& platform_;
+  SerialComm ser_;
+  LineAssembler assembler_;
+  NmeaDecoder decoder_;
+  std::string received_chunk_;
+  bool is_running_ = false;
+  int16_t port_ = 0;
+  int16_t tx_port_ = 0;
+  int16_t rx_port_ = 0;
+  int16_t server_ip_ = 0;
+  bool broadcast_ = false;
+  std::string broadcast_address_;
+  std::vector<std::pair<int, GpsEventSink>> sinks_;
+  int next_cookie_ = 1;
+};
+
+}  // namespace quorvane

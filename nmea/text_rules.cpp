@@ -1,0 +1,118 @@
+#include "nmea/text_rules.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace quorvane {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Length of the "digits [. digits]" run at the start of `text` (at least one digit in all).
+size_t DecimalRunLength(std::string_view text) {
+  size_t i = 0;
+  size_t digits = 0;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    size_t j = i + 1;
+    while (j < text.size() && IsDigit(text[j])) ++j, ++digits;
+    if (digits > 0) i = j;
+  }
+  return digits > 0 ? i : 0;
+}
+
+// Splits an optional leading sign off `text`; returns true for "-".
+bool TakeSign(std::string_view& text) {
+  if (text.empty() || (text.front() != '+' && text.front() != '-')) return false;
+  const bool negative = text.front() == '-';
+  text.remove_prefix(1);
+  return negative;
+}
+
+}  // namespace
+
+std::string NumberToText(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+  if (value == 0) return "0";
+  std::array<char, 32> buffer{};
+  // %g with 15 digits is exactly the rule: fixed notation for exponents -4..14, trailing
+  // zeros removed, exponent form outside.
+  const auto result =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                    std::chars_format::general, 15);
+  std::string text(buffer.data(), result.ptr);
+  for (char& c : text) {
+    if (c == 'e') c = 'E';
+  }
+  return text;
+}
+
+double ReadLeadingNumber(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  const bool negative = TakeSign(text);
+  const size_t length = DecimalRunLength(text);
+  if (length == 0) return 0;
+  double value = 0;
+  const auto result =
+      std::from_chars(text.data(), text.data() + length, value, std::chars_format::fixed);
+  if (result.ec != std::errc{}) return 0;
+  return negative ? -value : value;
+}
+
+std::optional<double> ReadStrict(std::string_view text) {
+  text = TrimBlanks(text);
+  const bool negative = TakeSign(text);
+  // from_chars would also take "inf", "nan" and hexadecimal forms; a number here starts with
+  // a digit or with "." and a digit.
+  if (text.empty() || !(IsDigit(text.front()) || text.front() == '.')) return std::nullopt;
+  double value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value,
+                                      std::chars_format::general);
+  if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
+double RoundHalfEven2(double value) {
+  if (!std::isfinite(value)) return value;
+  const double scaled = value * 100;
+  if (!std::isfinite(scaled)) return value;
+  // value * 100 == scaled + error exactly; only when the rounded product lies exactly on a
+  // half can the lost error decide the direction.
+  const double error = std::fma(value, 100, -scaled);
+  const double floor = std::floor(scaled);
+  double rounded;
+  if (scaled - floor == 0.5) {
+    if (error > 0) {
+      rounded = floor + 1;
+    } else if (error < 0) {
+      rounded = floor;
+    } else {
+      rounded = std::fmod(floor, 2) == 0 ? floor : floor + 1;
+    }
+  } else {
+    rounded = std::nearbyint(scaled);
+  }
+  const double result = rounded / 100;
+  return result == 0 ? 0.0 : result;
+}
+
+std::string FormatTwoDecimals(double value) {
+  if (!std::isfinite(value)) return NumberToText(value);
+  std::array<char, 400> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::fixed, 2);
+  std::string text(buffer.data(), result.ptr);
+  if (text == "-0.00") return "0.00";
+  return text;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,34 @@
+#pragma once
+// The text and number rules of the fix record. Every number the control keeps is text, so
+// writing a double and reading one back must agree everywhere: decoders, properties and the
+// KML writer all come here, and nobody formats a double by hand.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+// The shortest text that shows `value` to 15 significant digits: "48.1173", "0", "-33.8675",
+// "0.5". Magnitudes below 1E-04 or from 1E+15 up take the exponent form ("1E-05",
+// "1.23456789012346E+15"). Negative zero is "0". The decimal separator is always ".".
+std::string NumberToText(double value);
+
+// Reads a number from the start of `text` and never fails: leading blanks, an optional sign,
+// digits, an optional "." and digits; reading stops at the first other character. No number
+// (or one beyond the range of a double) reads as 0.
+double ReadLeadingNumber(std::string_view text);
+
+// The whole text, blanks around it allowed, must be one decimal number (an exponent is allowed
+// so that everything NumberToText writes reads back). Anything else is nullopt.
+std::optional<double> ReadStrict(std::string_view text);
+
+// Rounds to two decimal places; a value exactly halfway between two hundredths (judged on the
+// exact binary value, not on a product that was itself rounded) goes to the even hundredth.
+double RoundHalfEven2(double value);
+
+// The "#0.00" format: at least one digit before ".", exactly two after it, "-" for negative
+// values; a value that rounds to zero is "0.00".
+std::string FormatTwoDecimals(double value);
+
+}  // namespace quorvane

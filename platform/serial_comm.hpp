@@ -1,0 +1,91 @@
+#pragma once
+// The serial component: one receiver port with exactly the operations the control uses
+// (CommPort, Settings, PortOpen, CommEvent, Input, Output and the OnComm event), over
+// asio::serial_port. The port runs raw (a CR arrives as CR; no echo, no line editing) and is
+// held for exclusive use. Every completion runs on the io_context the component was made with.
+//
+// An operation that cannot be done throws SerialError, whose text is the component's own
+// description of the failure.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include <asio/io_context.hpp>
+#include <asio/serial_port.hpp>
+
+#include "platform/line_settings.hpp"
+
+namespace quorvane {
+
+class SerialError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class SerialComm {
+ public:
+  // CommEvent of the event raised when input is waiting.
+  static constexpr int16_t comEvReceive = 2;
+  // Input not taken by the host is kept up to this many bytes, the newest.
+  static constexpr size_t kInputLimit = 64 * 1024;
+
+  explicit SerialComm(asio::io_context& io);
+  ~SerialComm();
+  SerialComm(const SerialComm&) = delete;
+  SerialComm& operator=(const SerialComm&) = delete;
+
+  // Selects the port by its number in the port table. A number the table does not map (0
+  // included) leaves no port selected and throws "Invalid port number"; not while open.
+  void CommPort(int16_t number);
+  int16_t CommPort() const { return number_; }
+
+  // The line settings text. A text that cannot be read, or that the open port refuses, throws
+  // and the previous settings stay. Applied at once while the port is open.
+  void Settings(const std::string& text);
+  std::string Settings() const { return ToText(settings_); }
+
+  // Opens (exclusively, raw, with the current settings) or closes the selected port. Closing a
+  // port that is not open does nothing.
+  void PortOpen(bool open);
+  bool PortOpen() const { return port_.is_open(); }
+
+  // The reason for the current OnComm event.
+  int16_t CommEvent() const { return comm_event_; }
+
+  // All the input waiting, possibly empty; taking it removes it.
+  std::string Input();
+
+  // Writes `data` to the port, byte for byte.
+  void Output(std::string_view data);
+
+  // Raised on the io_context's thread when input is waiting (CommEvent comEvReceive).
+  void OnComm(std::function<void()> handler) { on_comm_ = std::move(handler); }
+
+ private:
+  void ApplySettings(const LineSettings& settings);
+  void RestoreSettings();
+  void ReadNext();
+  void KeepInput(std::string_view bytes);
+  void DrainWaitingInput();
+  void ClosePort();
+
+  asio::serial_port port_;
+  LineSettings settings_;
+  int16_t number_ = 0;
+  std::string device_;
+  std::string input_;
+  std::array<char, 4096> read_buffer_{};
+  int16_t comm_event_ = 0;
+  // Reads started for an earlier opening of the port must not touch this one.
+  uint64_t opening_ = 0;
+  std::function<void()> on_comm_;
+  // Completions that outlive the component see it expired and do nothing.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
+};
+
+}  // namespace quorvane

@@ -1,0 +1,115 @@
+#include "nmea/text_rules.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace quorvane {
+namespace {
+
+TEST(NumberToText, ShowsFifteenSignificantDigitsWithoutTrailingZeros) {
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {
+      {48.1173, "48.1173"},
+      {11.0 + 31.0 / 60.0, "11.5166666666667"},
+      {0.0, "0"},
+      {-0.0, "0"},
+      {0.5, "0.5"},
+      {-33.8675, "-33.8675"},
+      {41.44, "41.44"},
+      {-151.21, "-151.21"},
+      {1789.37, "1789.37"},
+      {20014123.8528, "20014123.8528"},
+      {100.0, "100"},
+      {0.0001, "0.0001"},
+      {0.00001, "1E-05"},
+      {-0.000012345, "-1.2345E-05"},
+      {999999999999999.0, "999999999999999"},
+      {1e15, "1E+15"},
+      {1234567890123456.0, "1.23456789012346E+15"},
+      {0.1 + 0.2, "0.3"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NumberToText(c.value), c.text) << c.value;
+}
+
+TEST(NumberToText, NamesValuesThatAreNotNumbers) {
+  EXPECT_EQ(NumberToText(std::numeric_limits<double>::quiet_NaN()), "NaN");
+  EXPECT_EQ(NumberToText(std::numeric_limits<double>::infinity()), "Infinity");
+  EXPECT_EQ(NumberToText(-std::numeric_limits<double>::infinity()), "-Infinity");
+}
+
+TEST(ReadLeadingNumber, ReadsFromTheStartAndNeverFails) {
+  const struct {
+    const char* text;
+    double value;
+  } cases[] = {
+      {"", 0},         {"abc", 0},          {"48", 48},      {"07.038", 7.038},
+      {"  12.5", 12.5}, {"-12.5", -12.5},   {"+3", 3},       {"022.4", 22.4},
+      {"1,5", 1},      {"42*7A\r", 42},     {".5", 0.5},     {"5.", 5},
+      {"-", 0},        {"--5", 0},          {"1e5", 1},      {"\t7", 7},
+      {"1 2", 1},      {"0x10", 0},         {"545.4M", 545.4},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ReadLeadingNumber(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(ReadLeadingNumber, ANumberBeyondTheRangeOfADoubleReadsAsZero) {
+  EXPECT_EQ(ReadLeadingNumber(std::string(400, '9')), 0);
+}
+
+TEST(ReadStrict, AcceptsOnlyAWholeNumber) {
+  EXPECT_EQ(ReadStrict("48.1173"), 48.1173);
+  EXPECT_EQ(ReadStrict(" -33.8675 "), -33.8675);
+  EXPECT_EQ(ReadStrict("0"), 0.0);
+  EXPECT_EQ(ReadStrict("+2"), 2.0);
+  EXPECT_EQ(ReadStrict("1E-05"), 1e-05);
+  EXPECT_EQ(ReadStrict("1.23456789012346E+15"), 1.23456789012346e15);
+  for (const char* bad : {"", " ", "abc", "1,5", "12a", "inf", "nan", "0x1p3", "--1", "1 2", "."}) {
+    EXPECT_FALSE(ReadStrict(bad).has_value()) << '"' << bad << '"';
+  }
+}
+
+TEST(ReadStrict, ReadsBackEveryTextNumberToTextWrites) {
+  for (const double value : {48.1173, -151.21, 11.5166666666667, 1e-7, -2.5e17, 0.0001, 3.0}) {
+    const auto back = ReadStrict(NumberToText(value));
+    ASSERT_TRUE(back.has_value()) << value;
+    EXPECT_EQ(NumberToText(*back), NumberToText(value));
+  }
+}
+
+TEST(RoundHalfEven2, RoundsToHundredthsWithExactTiesToEven) {
+  const struct {
+    double value;
+    double rounded;
+  } cases[] = {
+      {1789.3700136, 1789.37},
+      {-41.010498750, -41.01},
+      {0.125, 0.12},  // exactly halfway: to the even hundredth
+      {0.375, 0.38},
+      {-0.125, -0.12},
+      {2.675, 2.67},  // the double below 2.675 is not a tie
+      {1.005, 1.0},   // nor is this one (1.00499999999999989...)
+      {0.135, 0.14},  // 0.135000000000000008882 lies above the half
+      {111189.56589, 111189.57},
+      {-0.001, 0},
+      {0, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RoundHalfEven2(c.value), c.rounded) << c.value;
+  EXPECT_FALSE(std::signbit(RoundHalfEven2(-0.001)));
+}
+
+TEST(FormatTwoDecimals, AlwaysTwoDecimalsNoGrouping) {
+  EXPECT_EQ(FormatTwoDecimals(0), "0.00");
+  EXPECT_EQ(FormatTwoDecimals(25.749622), "25.75");
+  EXPECT_EQ(FormatTwoDecimals(22.3758), "22.38");
+  EXPECT_EQ(FormatTwoDecimals(767.0827), "767.08");
+  EXPECT_EQ(FormatTwoDecimals(1234567.891), "1234567.89");
+  EXPECT_EQ(FormatTwoDecimals(-3.14159), "-3.14");
+  EXPECT_EQ(FormatTwoDecimals(-0.001), "0.00");
+  EXPECT_EQ(FormatTwoDecimals(0.5), "0.50");
+}
+
+}  // namespace
+}  // namespace quorvane
