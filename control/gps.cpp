@@ -22,7 +22,9 @@ GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(i
   ser_.OnComm([this] { OnSerialComm(); });
 }
 
-GPS::~GPS() { StopGPS(); }
+GPS::~GPS() {
+  StopGPS();
+}
 
 int GPS::Advise(GpsEventSink sink) {
   sinks_.emplace_back(next_cookie_, std::move(sink));
@@ -50,11 +52,17 @@ void GPS::Raise(Member handler, Argument& argument) {
   }
 }
 
-void GPS::RaiseError(std::string description) { Raise(&GpsEventSink::Error, description); }
+void GPS::RaiseError(std::string description) {
+  Raise(&GpsEventSink::Error, description);
+}
 
-void GPS::RaiseSerialPort(int16_t number) { Raise(&GpsEventSink::SerialPort, number); }
+void GPS::RaiseSerialPort(int16_t number) {
+  Raise(&GpsEventSink::SerialPort, number);
+}
 
-void GPS::RaiseStream() { Raise(&GpsEventSink::Stream, received_chunk_); }
+void GPS::RaiseStream() {
+  Raise(&GpsEventSink::Stream, received_chunk_);
+}
 
 void GPS::PortSettings(const std::string& value) {
   try {

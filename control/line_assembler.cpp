@@ -13,8 +13,7 @@ size_t LineAssembler::FindDollar(size_t start) {
 size_t LineAssembler::FindCrLf(size_t start) {
   const size_t found = pending_.find("\r\n", std::max(start, crlf_scanned_));
   // A CR at the very end may still meet its LF in the next block.
-  crlf_scanned_ =
-      found == std::string::npos ? std::max(start, pending_.size() - 1) : found;
+  crlf_scanned_ = found == std::string::npos ? std::max(start, pending_.size() - 1) : found;
   return found;
 }
 

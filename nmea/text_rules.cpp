@@ -7,8 +7,12 @@
 namespace quorvane {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -46,9 +50,8 @@ std::string NumberToText(double value) {
   std::array<char, 32> buffer{};
   // %g with 15 digits is exactly the rule: fixed notation for exponents -4..14, trailing
   // zeros removed, exponent form outside.
-  const auto result =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                    std::chars_format::general, 15);
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::general, 15);
   std::string text(buffer.data(), result.ptr);
   for (char& c : text) {
     if (c == 'e') c = 'E';
@@ -75,8 +78,8 @@ std::optional<double> ReadStrict(std::string_view text) {
   // a digit or with "." and a digit.
   if (text.empty() || !(IsDigit(text.front()) || text.front() == '.')) return std::nullopt;
   double value = 0;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), value,
-                                      std::chars_format::general);
+  const auto result =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
   if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
   return negative ? -value : value;
 }

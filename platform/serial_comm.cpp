@@ -21,8 +21,7 @@ std::string BusyText(const std::string& device) {
 
 std::string OpenFailureText(const std::string& device, int error_number) {
   if (error_number == EBUSY || error_number == EWOULDBLOCK) return BusyText(device);
-  return "Cannot open serial port " + device + ": " +
-         std::generic_category().message(error_number);
+  return "Cannot open serial port " + device + ": " + std::generic_category().message(error_number);
 }
 
 void ApplyParity(int fd, char parity) {
@@ -38,7 +37,9 @@ void ApplyParity(int fd, char parity) {
 
 SerialComm::SerialComm(asio::io_context& io) : port_(io) {}
 
-SerialComm::~SerialComm() { ClosePort(); }
+SerialComm::~SerialComm() {
+  ClosePort();
+}
 
 void SerialComm::CommPort(int16_t number) {
   if (port_.is_open()) throw SerialError("Port already open: close it before changing the port");
@@ -63,8 +64,8 @@ void SerialComm::Settings(const std::string& text) {
       ApplySettings(*settings);
     } catch (const std::system_error& error) {
       RestoreSettings();
-      throw SerialError("Serial port " + device_ + " refused settings " + ToText(*settings) +
-                        ": " + error.code().message());
+      throw SerialError("Serial port " + device_ + " refused settings " + ToText(*settings) + ": " +
+                        error.code().message());
     }
   }
   settings_ = *settings;
@@ -74,8 +75,8 @@ void SerialComm::ApplySettings(const LineSettings& settings) {
   port_.set_option(asio::serial_port::baud_rate(settings.baud));
   port_.set_option(asio::serial_port::character_size(settings.data_bits));
   port_.set_option(asio::serial_port::stop_bits(settings.stop_bits == 2
-                                                     ? asio::serial_port::stop_bits::two
-                                                     : asio::serial_port::stop_bits::one));
+                                                    ? asio::serial_port::stop_bits::two
+                                                    : asio::serial_port::stop_bits::one));
   // asio knows no mark or space parity, so parity is set here for all five.
   ApplyParity(port_.native_handle(), settings.parity);
 }
@@ -130,23 +131,23 @@ void SerialComm::ClosePort() {
 }
 
 void SerialComm::ReadNext() {
-  port_.async_read_some(
-      asio::buffer(read_buffer_),
-      [this, alive = std::weak_ptr<char>(alive_), opening = opening_](const std::error_code& error,
-                                                                      size_t length) {
-        if (alive.expired() || opening != opening_) return;
-        if (error) {
-          // The device went away (a USB receiver unplugged, the far end of a pseudo-terminal
-          // closed): stop reading it rather than spin on the error.
-          if (error != asio::error::operation_aborted) ClosePort();
-          return;
-        }
-        KeepInput({read_buffer_.data(), length});
-        comm_event_ = comEvReceive;
-        if (on_comm_) on_comm_();
-        if (alive.expired()) return;
-        if (port_.is_open() && opening == opening_) ReadNext();
-      });
+  port_.async_read_some(asio::buffer(read_buffer_),
+                        [this, alive = std::weak_ptr<char>(alive_), opening = opening_](
+                            const std::error_code& error, size_t length) {
+                          if (alive.expired() || opening != opening_) return;
+                          if (error) {
+                            // The device went away (a USB receiver unplugged, the far end of a
+                            // pseudo-terminal closed): stop reading it rather than spin on the
+                            // error.
+                            if (error != asio::error::operation_aborted) ClosePort();
+                            return;
+                          }
+                          KeepInput({read_buffer_.data(), length});
+                          comm_event_ = comEvReceive;
+                          if (on_comm_) on_comm_();
+                          if (alive.expired()) return;
+                          if (port_.is_open() && opening == opening_) ReadNext();
+                        });
 }
 
 void SerialComm::KeepInput(std::string_view bytes) {

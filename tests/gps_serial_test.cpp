@@ -109,9 +109,9 @@ TEST_F(GpsSerialTest, StartReportsTheDeviceThatCannotBeOpened) {
   AssignPort(241, "/dev/gps-unplugged");
   gps_.Port(241);
   gps_.Start();
-  EXPECT_EQ(events_.errors, (std::vector<std::string>{
-                                "Cannot open serial port /dev/gps-unplugged: No such file or "
-                                "directory"}));
+  EXPECT_EQ(events_.errors,
+            (std::vector<std::string>{"Cannot open serial port /dev/gps-unplugged: No such file or "
+                                      "directory"}));
   EXPECT_FALSE(gps_.Engine());
   AssignPort(241, "");
 }

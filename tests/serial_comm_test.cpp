@@ -82,7 +82,8 @@ TEST_F(SerialCommTest, NamesTheDeviceAndTheReasonWhenOpenFails) {
     ser_.PortOpen(true);
     FAIL();
   } catch (const SerialError& error) {
-    EXPECT_STREQ(error.what(), "Cannot open serial port /dev/no-such-gps: No such file or directory");
+    EXPECT_STREQ(error.what(),
+                 "Cannot open serial port /dev/no-such-gps: No such file or directory");
   }
   AssignPort(251, "");
 }
@@ -96,7 +97,8 @@ TEST_F(SerialCommTest, ASecondOpenerOfTheSameDeviceIsRefused) {
     second.PortOpen(true);
     FAIL();
   } catch (const SerialError& error) {
-    EXPECT_EQ(error.what(), "Serial port " + pty_.SlavePath() + " is already in use by another program");
+    EXPECT_EQ(error.what(),
+              "Serial port " + pty_.SlavePath() + " is already in use by another program");
   }
   ser_.PortOpen(false);
   EXPECT_NO_THROW(second.PortOpen(true));
@@ -132,8 +134,8 @@ TEST_F(SerialCommTest, SettingsTheOpenPortRefusesAreDroppedAndTheOldOnesStayAppl
     ser_.Settings("4800,e,7,1");
     FAIL();
   } catch (const SerialError& error) {
-    EXPECT_EQ(error.what(), "Serial port " + pty_.SlavePath() +
-                                " refused settings 4800,e,7,1: Invalid argument");
+    EXPECT_EQ(error.what(),
+              "Serial port " + pty_.SlavePath() + " refused settings 4800,e,7,1: Invalid argument");
   }
   EXPECT_EQ(ser_.Settings(), "19200,n,8,1");
   termios line{};
