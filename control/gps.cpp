@@ -1,9 +1,8 @@
 #include "control/gps.hpp"
 
-#include <cmath>
-#include <limits>
 #include <stdexcept>
 
+#include "geo/great_circle.hpp"
 #include "nmea/text_rules.hpp"
 
 namespace quorvane {
@@ -15,6 +14,20 @@ constexpr int kVersionRevision = 88;
 
 // The side of the control's face in pixels; the host measures in twips.
 constexpr float kFacePixels = 32.0f;
+
+// The hour, minute and second of an hh:mm:ss text; a piece that is missing or no number is 0.
+struct TimeOfDay {
+  int16_t hour;
+  int16_t minute;
+  int16_t second;
+};
+
+TimeOfDay TimeOfDayOf(std::string_view text) {
+  const auto piece = [text](size_t position) {
+    return ReadLeadingInt16(Mid(text, position, 2)).value_or(0);
+  };
+  return {piece(0), piece(3), piece(6)};
+}
 
 }  // namespace
 
@@ -115,14 +128,43 @@ void GPS::EnumSerialPorts() {
   std::string_view rest = list;
   for (;;) {
     const size_t comma = rest.find(',');
-    const double number = std::nearbyint(ReadLeadingNumber(rest.substr(0, comma)));
-    if (number >= std::numeric_limits<int16_t>::min() &&
-        number <= std::numeric_limits<int16_t>::max()) {
-      RaiseSerialPort(static_cast<int16_t>(number));
-    }
+    if (const auto number = ReadLeadingInt16(rest.substr(0, comma))) RaiseSerialPort(*number);
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
   }
+}
+
+double GPS::DistanceBetween2CoordinatesMeters(double lat1, double lon1, double lat2,
+                                              double lon2) const {
+  return quorvane::DistanceBetween2CoordinatesMeters(lat1, lon1, lat2, lon2);
+}
+
+double GPS::DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2,
+                                             double lon2) const {
+  return quorvane::DistanceBetween2CoordinatesFoots(lat1, lon1, lat2, lon2);
+}
+
+double GPS::DistanceBetween2CoordinatesMiles(double lat1, double lon1, double lat2,
+                                             double lon2) const {
+  return quorvane::DistanceBetween2CoordinatesMiles(lat1, lon1, lat2, lon2);
+}
+
+std::string GPS::TimeZone() const {
+  return NumberToText(platform_.GetTimeZoneBias() / 60.0);
+}
+
+void GPS::TimeZone(std::string& value) const {
+  value = platform_.GetTimeZoneStandardName();
+}
+
+void GPS::SetSystemClock_UTC() {
+  const TimeOfDay time = TimeOfDayOf(Fix().UtcTimeText);
+  platform_.SetUtcClock(time.hour, time.minute, time.second);
+}
+
+void GPS::SetSystemClock_LocalTime() {
+  const TimeOfDay time = TimeOfDayOf(Fix().LocalTimeText);
+  platform_.SetLocalClock(time.hour, time.minute, time.second);
 }
 
 void GPS::Resize(ControlSite& site) {

@@ -14,6 +14,7 @@
 
 #include "control/face.hpp"
 #include "control/line_assembler.hpp"
+#include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "platform/platform.hpp"
 #include "platform/serial_comm.hpp"
@@ -77,6 +78,44 @@ class GPS {
   void SendCommand(const std::string& Data2Send);
   void EnumSerialPorts();
 
+  // The fix, as text. Each returns the value the last sentence of its type left.
+  std::string Latitude() const { return Fix().LatitudeText; }
+  std::string Longitude() const { return Fix().LongitudeText; }
+  std::string RAW_Latitude() const { return Fix().PrevLatitudeText; }
+  std::string RAW_Longitude() const { return Fix().PrevLongitudeText; }
+  std::string Altitude() const { return Fix().AltitudeText; }
+  std::string AltitudeUnit() const { return Fix().AltitudeUnitText; }
+  std::string Altitude_Feet() const { return AltitudeFeetText(Fix()); }
+  std::string Satellites() const { return Fix().SatellitesText; }
+  std::string GPS_Time() const { return Fix().UtcTimeText; }
+  std::string LocalTime() const { return Fix().LocalTimeText; }
+  std::string GPSQuality() const { return Fix().QualityText; }
+  std::string Speed() const { return Fix().SpeedText; }
+  std::string SpeedMph() const { return SpeedMphText(Fix()); }
+  std::string SpeedKnots() const { return SpeedKnotsText(Fix()); }
+  std::string HDOP() const { return Fix().HdopText; }
+  std::string VDOP() const { return Fix().VdopText; }
+  std::string Elevation() const { return Fix().ElevationText; }
+  std::string Azimute() const { return Fix().AzimuthText; }
+  std::string SNR() const { return Fix().SnrText; }
+  std::string Odometer() const { return OdometerText(Fix()); }
+  std::string LastGPGGA() const { return Fix().LastGgaText; }
+
+  // Distance and odometer.
+  double DistanceBetween2CoordinatesMeters(double lat1, double lon1, double lat2,
+                                           double lon2) const;
+  double DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2, double lon2) const;
+  double DistanceBetween2CoordinatesMiles(double lat1, double lon1, double lat2, double lon2) const;
+  void ResetOdometer() { decoder_.Fix().OdometerTotal = 0; }
+
+  // Time zone and clock. TimeZone reads the standard bias in hours, west of UTC positive
+  // ("-5.5" for UTC+5:30); assigning it changes nothing but its argument, which comes back as
+  // the name of the zone's standard time.
+  std::string TimeZone() const;
+  void TimeZone(std::string& value) const;
+  void SetSystemClock_UTC();
+  void SetSystemClock_LocalTime();
+
   // Appearance: a fixed 32 x 32 picture, and the control keeps itself at that size.
   static const Face& Picture() { return TheFace(); }
   void Resize(ControlSite& site);
@@ -95,7 +134,7 @@ class GPS {
   Platform& platform_;
   SerialComm ser_;
   LineAssembler assembler_;
-  NmeaDecoder decoder_;
+  NmeaDecoder decoder_{platform_};
   std::string received_chunk_;
   bool is_running_ = false;
   int16_t port_ = 0;

@@ -55,10 +55,17 @@ std::string Visible(std::string text) {
   return shown;
 }
 
-void PrintFix(const quorvane::FixRecord& fix) {
-  std::printf("  fix: HDOP %s  VDOP %s  first satellite elevation %s azimuth %s SNR %s\n",
-              fix.HdopText.c_str(), fix.VdopText.c_str(), fix.ElevationText.c_str(),
-              fix.AzimuthText.c_str(), fix.SnrText.c_str());
+void PrintFix(const quorvane::GPS& gps) {
+  std::printf("  position %s, %s  altitude %s %s (%s ft)  quality %s  satellites %s\n",
+              gps.Latitude().c_str(), gps.Longitude().c_str(), gps.Altitude().c_str(),
+              gps.AltitudeUnit().c_str(), gps.Altitude_Feet().c_str(), gps.GPSQuality().c_str(),
+              gps.Satellites().c_str());
+  std::printf("  UTC %s  local %s  speed %s km/h, %s mph, %s kn  odometer %s m\n",
+              gps.GPS_Time().c_str(), gps.LocalTime().c_str(), gps.Speed().c_str(),
+              gps.SpeedMph().c_str(), gps.SpeedKnots().c_str(), gps.Odometer().c_str());
+  std::printf("  HDOP %s  VDOP %s  first satellite elevation %s azimuth %s SNR %s\n",
+              gps.HDOP().c_str(), gps.VDOP().c_str(), gps.Elevation().c_str(),
+              gps.Azimute().c_str(), gps.SNR().c_str());
 }
 
 }  // namespace
@@ -83,7 +90,7 @@ int main() {
                   [&gps](std::string& data) {
                     std::printf("Stream (%zu bytes):\n    %s\n", data.size(),
                                 Visible(data).c_str());
-                    PrintFix(gps.Fix());
+                    PrintFix(gps);
                   }});
 
   gps.EnumSerialPorts();
@@ -109,6 +116,10 @@ int main() {
   write_next();
   io.run();
 
+  std::printf("Distance from the first to the last position: %.3f m\n",
+              gps.DistanceBetween2CoordinatesMeters(48.1173, 11.5166666666667, 48.1173 + 2e-3 / 60,
+                                                    11.5166666666667));
+  std::printf("Time zone (hours west of UTC): %s\n", gps.TimeZone().c_str());
   std::printf("Engine after StopGPS: %s\n", gps.Engine() ? "running" : "stopped");
   ::close(master);
   ::close(slave);

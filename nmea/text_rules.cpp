@@ -59,6 +59,16 @@ std::string NumberToText(double value) {
   return text;
 }
 
+std::string_view Mid(std::string_view text, size_t position, size_t length) {
+  return position < text.size() ? text.substr(position, length) : std::string_view();
+}
+
+std::optional<int16_t> ReadLeadingInt16(std::string_view text) {
+  const double rounded = std::nearbyint(ReadLeadingNumber(text));
+  if (rounded < INT16_MIN || rounded > INT16_MAX) return std::nullopt;
+  return static_cast<int16_t>(rounded);
+}
+
 double ReadLeadingNumber(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   const bool negative = TakeSign(text);

@@ -3,6 +3,7 @@
 // writing a double and reading one back must agree everywhere: decoders, properties and the
 // KML writer all come here, and nobody formats a double by hand.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,10 +15,18 @@ namespace quorvane {
 // "1.23456789012346E+15"). Negative zero is "0". The decimal separator is always ".".
 std::string NumberToText(double value);
 
+// Up to `length` characters of `text` from `position` (counting from 0); characters the text
+// does not have are simply missing.
+std::string_view Mid(std::string_view text, size_t position, size_t length);
+
 // Reads a number from the start of `text` and never fails: leading blanks, an optional sign,
 // digits, an optional "." and digits; reading stops at the first other character. No number
 // (or one beyond the range of a double) reads as 0.
 double ReadLeadingNumber(std::string_view text);
+
+// The leading number rounded to the nearest 16-bit integer (a half to the even one); nullopt
+// when that lies outside the 16-bit range.
+std::optional<int16_t> ReadLeadingInt16(std::string_view text);
 
 // The whole text, blanks around it allowed, must be one decimal number (an exponent is allowed
 // so that everything NumberToText writes reads back). Anything else is nullopt.

@@ -8,6 +8,26 @@ std::string SystemPlatform::ListSerialPorts(bool StripPrefix) {
   return WindowsAPI::ListSerialPorts(StripPrefix);
 }
 
+ClockReading SystemPlatform::Now() {
+  return WindowsAPI::ReadClock();
+}
+
+int32_t SystemPlatform::GetTimeZoneBias() {
+  return WindowsAPI::GetTimeZoneBias();
+}
+
+std::string SystemPlatform::GetTimeZoneStandardName() {
+  return WindowsAPI::GetTimeZoneStandardName();
+}
+
+void SystemPlatform::SetLocalClock(int16_t hour, int16_t minute, int16_t second) {
+  WindowsAPI::SetLocalClock(hour, minute, second);
+}
+
+void SystemPlatform::SetUtcClock(int16_t hour, int16_t minute, int16_t second) {
+  WindowsAPI::SetUtcClock(hour, minute, second);
+}
+
 Platform& TheSystemPlatform() {
   static SystemPlatform platform;
   return platform;

@@ -3,9 +3,24 @@
 // system beyond its serial and socket components. SystemPlatform is the real machine; tests
 // put a fake in its place, so no test touches the machine's clock or opens a browser.
 
+#include <cstdint>
 #include <string>
 
 namespace quorvane {
+
+// One reading of the computer's clock: the local date and time of day, and the offset from
+// UTC in force at that moment (daylight saving included; east of UTC positive).
+struct ClockReading {
+  int year = 1970;
+  int month = 1;        // 1-12
+  int day = 1;          // 1-31
+  int day_of_week = 4;  // 0 = Sunday
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int hundredths = 0;
+  int utc_offset_minutes = 0;
+};
 
 class Platform {
  public:
@@ -13,11 +28,30 @@ class Platform {
 
   // See WindowsAPI::ListSerialPorts.
   virtual std::string ListSerialPorts(bool StripPrefix) = 0;
+
+  virtual ClockReading Now() = 0;
+
+  // The zone's standard bias in minutes, UTC = local standard time + bias (west positive);
+  // daylight saving is left out.
+  virtual int32_t GetTimeZoneBias() = 0;
+  // The name of the zone's standard time, such as "CET".
+  virtual std::string GetTimeZoneStandardName() = 0;
+
+  // Set the computer's clock to a time of day, on the date that puts it nearest to the
+  // current clock; local or UTC time of day. Failures (no right to set the clock, a field out
+  // of range) leave the clock as it was and are not reported.
+  virtual void SetLocalClock(int16_t hour, int16_t minute, int16_t second) = 0;
+  virtual void SetUtcClock(int16_t hour, int16_t minute, int16_t second) = 0;
 };
 
 class SystemPlatform final : public Platform {
  public:
   std::string ListSerialPorts(bool StripPrefix) override;
+  ClockReading Now() override;
+  int32_t GetTimeZoneBias() override;
+  std::string GetTimeZoneStandardName() override;
+  void SetLocalClock(int16_t hour, int16_t minute, int16_t second) override;
+  void SetUtcClock(int16_t hour, int16_t minute, int16_t second) override;
 };
 
 // The one real platform of the process.

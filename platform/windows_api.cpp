@@ -1,5 +1,7 @@
 #include "platform/windows_api.hpp"
 
+#include <time.h>
+
 #include <algorithm>
 #include <system_error>
 #include <vector>
@@ -37,6 +39,83 @@ std::string ListSerialPorts(bool StripPrefix, const std::filesystem::path& sys_c
     list += std::to_string(number);
   }
   return list;
+}
+
+ClockReading ReadClock() {
+  // Decoding reads the clock for every position; the broken-down time changes once a second,
+  // so it is worked out once a second (per thread, as controls may run on several).
+  thread_local time_t cached_second = -1;
+  thread_local ClockReading cached;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  if (now.tv_sec != cached_second) {
+    tm local{};
+    ::localtime_r(&now.tv_sec, &local);
+    cached = ClockReading{local.tm_year + 1900,
+                          local.tm_mon + 1,
+                          local.tm_mday,
+                          local.tm_wday,
+                          local.tm_hour,
+                          local.tm_min,
+                          local.tm_sec,
+                          0,
+                          static_cast<int>(local.tm_gmtoff / 60)};
+    cached_second = now.tv_sec;
+  }
+  ClockReading reading = cached;
+  reading.hundredths = static_cast<int>(now.tv_nsec / 10'000'000);
+  return reading;
+}
+
+int32_t GetTimeZoneBias() {
+  ::tzset();
+  return static_cast<int32_t>(::timezone / 60);
+}
+
+std::string GetTimeZoneStandardName() {
+  ::tzset();
+  return ::tzname[0] != nullptr ? std::string(::tzname[0]) : std::string();
+}
+
+std::optional<int64_t> NearestMomentWithTimeOfDay(int64_t now, int32_t offset_seconds, int hour,
+                                                  int minute, int second) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) {
+    return std::nullopt;
+  }
+  constexpr int64_t kDay = 86400;
+  const int64_t local_now = now + offset_seconds;
+  const int64_t local_midnight = local_now - ((local_now % kDay) + kDay) % kDay;
+  int64_t local_moment = local_midnight + hour * 3600 + minute * 60 + second;
+  if (local_moment - local_now > kDay / 2) local_moment -= kDay;
+  if (local_now - local_moment > kDay / 2) local_moment += kDay;
+  return local_moment - offset_seconds;
+}
+
+namespace {
+
+void SetClockToTimeOfDay(bool local, int hour, int minute, int second) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  int32_t offset = 0;
+  if (local) {
+    tm broken_down{};
+    ::localtime_r(&now.tv_sec, &broken_down);
+    offset = static_cast<int32_t>(broken_down.tm_gmtoff);
+  }
+  const auto moment = NearestMomentWithTimeOfDay(now.tv_sec, offset, hour, minute, second);
+  if (!moment) return;
+  const timespec target{static_cast<time_t>(*moment), 0};
+  ::clock_settime(CLOCK_REALTIME, &target);
+}
+
+}  // namespace
+
+void SetLocalClock(int16_t hour, int16_t minute, int16_t second) {
+  SetClockToTimeOfDay(true, hour, minute, second);
+}
+
+void SetUtcClock(int16_t hour, int16_t minute, int16_t second) {
+  SetClockToTimeOfDay(false, hour, minute, second);
 }
 
 }  // namespace quorvane::WindowsAPI

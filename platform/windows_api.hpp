@@ -2,8 +2,12 @@
 // The operating-system calls the control makes, gathered in one module so a reader sees at once
 // what the control asks of the machine. Linux implementations.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+
+#include "platform/platform.hpp"
 
 namespace quorvane::WindowsAPI {
 
@@ -13,5 +17,25 @@ namespace quorvane::WindowsAPI {
 // Empty when there are none.
 std::string ListSerialPorts(bool StripPrefix,
                             const std::filesystem::path& sys_class_tty = "/sys/class/tty");
+
+// The computer's clock now, in the zone of the TZ variable (or the system's zone).
+ClockReading ReadClock();
+
+// Standard bias in minutes (UTC = local standard time + bias) and the standard time's name,
+// read afresh from TZ or the system's zone.
+int32_t GetTimeZoneBias();
+std::string GetTimeZoneStandardName();
+
+// Set the computer's clock (clock_settime; it needs the right to do so) to a local or UTC time
+// of day on the nearest date. Failures are ignored.
+void SetLocalClock(int16_t hour, int16_t minute, int16_t second);
+void SetUtcClock(int16_t hour, int16_t minute, int16_t second);
+
+// The moment, in seconds since the epoch, whose time of day in a zone `offset_seconds` east of
+// UTC is hour:minute:second and which lies nearest to `now` (at most 12 hours away): a time
+// of 23:59:59 taken just after midnight belongs to the day before. Nothing for a field out of
+// range.
+std::optional<int64_t> NearestMomentWithTimeOfDay(int64_t now, int32_t offset_seconds, int hour,
+                                                  int minute, int second);
 
 }  // namespace quorvane::WindowsAPI

@@ -1,0 +1,58 @@
+// ParseNMEA on the real machine's clock: a receiver's 1 Hz mix and GGA alone.
+
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <string>
+
+#include "nmea/nmea_decoder.hpp"
+#include "nmea/text_rules.hpp"
+
+namespace {
+
+constexpr std::array<const char*, 6> kOneSecond{
+    "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r",
+    "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r",
+    "$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r",
+    "$GPGSV,3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00*74\r",
+    "$GPGSV,3,2,11,14,25,170,00,16,57,208,39,18,67,296,40,19,40,246,00*74\r",
+    "$GPGSV,3,3,11,22,42,067,42,24,14,311,43,27,05,244,00,,,,*4D\r",
+};
+
+void BM_ParseNmeaMix(benchmark::State& state) {
+  quorvane::NmeaDecoder decoder(quorvane::TheSystemPlatform());
+  for (auto _ : state) {
+    for (const char* sentence : kOneSecond) decoder.ParseNMEA(sentence);
+    benchmark::DoNotOptimize(decoder.Fix().SnrText.data());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kOneSecond.size()));
+}
+BENCHMARK(BM_ParseNmeaMix);
+
+void BM_ParseNmeaGga(benchmark::State& state) {
+  quorvane::NmeaDecoder decoder(quorvane::TheSystemPlatform());
+  // Positions that move, so the odometer does real work every time.
+  std::array<std::string, 16> sentences;
+  for (size_t i = 0; i < sentences.size(); ++i) {
+    sentences[i] = "$GPGGA,123519,4807." + std::to_string(100 + i * 7) +
+                   ",N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r";
+  }
+  size_t next = 0;
+  for (auto _ : state) {
+    decoder.ParseNMEA(sentences[next++ % sentences.size()]);
+    benchmark::DoNotOptimize(decoder.Fix().OdometerTotal);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+BENCHMARK(BM_ParseNmeaGga);
+
+void BM_NumberToText(benchmark::State& state) {
+  double value = 11.516666666666667;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(quorvane::NumberToText(value));
+    value += 1e-9;
+  }
+}
+BENCHMARK(BM_NumberToText);
+
+}  // namespace

@@ -1,0 +1,65 @@
+#include "geo/great_circle.hpp"
+
+#include <cmath>
+
+namespace quorvane {
+namespace {
+
+constexpr double kHalfTurnDegrees = 180;
+constexpr double kMinutesPerDegree = 60;
+constexpr double kMilesPerMinuteOfArc = 1.1515;
+constexpr double kKilometresPerMile = 1.609344;
+constexpr double kMetresPerKilometre = 1000;
+constexpr double kFeetPerMetre = 3.280839895013;
+constexpr double kMilesPerMetre = 0.0006213711922373;
+
+// A step's result, or what the value held before the step when the arithmetic failed.
+double Checked(double result, double before) {
+  return std::isfinite(result) ? result : before;
+}
+
+// The metres between two positions, without the equal-points shortcut.
+double ArcMetres(double lat1, double lon1, double lat2, double lon2) {
+  const double theta = Checked(lon1 - lon2, 0);
+  const double cosine =
+      Checked(std::sin(DegToRad(lat1)) * std::sin(DegToRad(lat2)) +
+                  std::cos(DegToRad(lat1)) * std::cos(DegToRad(lat2)) * std::cos(DegToRad(theta)),
+              0);
+  const double degrees = Checked(RadToDeg(ArcCos(cosine)), 0);
+  double distance = Checked(degrees * kMinutesPerDegree * kMilesPerMinuteOfArc, 0);
+  distance = Checked(distance * kKilometresPerMile * kMetresPerKilometre, distance);
+  return distance;
+}
+
+}  // namespace
+
+double DegToRad(double x) {
+  return Checked((x * kPi) / kHalfTurnDegrees, 0);
+}
+
+double RadToDeg(double x) {
+  return Checked((x * kHalfTurnDegrees) / kPi, 0);
+}
+
+double ArcCos(double x) {
+  if (x == -1) return kPi;
+  if (x == 1) return 0;
+  const double complement = 1 - x * x;
+  if (!(complement > 0)) return 0;
+  return Checked(kPi / 2 - std::atan(x / std::sqrt(complement)), 0);
+}
+
+double DistanceBetween2CoordinatesMeters(double lat1, double lon1, double lat2, double lon2) {
+  if (lat1 == lat2 && lon1 == lon2) return 0;
+  return ArcMetres(lat1, lon1, lat2, lon2);
+}
+
+double DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2, double lon2) {
+  return Checked(ArcMetres(lat1, lon1, lat2, lon2) * kFeetPerMetre, 0);
+}
+
+double DistanceBetween2CoordinatesMiles(double lat1, double lon1, double lat2, double lon2) {
+  return Checked(ArcMetres(lat1, lon1, lat2, lon2) * kMilesPerMetre, 0);
+}
+
+}  // namespace quorvane

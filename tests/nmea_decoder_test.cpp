@@ -1,0 +1,239 @@
+#include "nmea/nmea_decoder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include "nmea/gga_coordinates.hpp"
+#include "nmea/text_rules.hpp"
+#include "support/fake_platform.hpp"
+
+namespace quorvane {
+
+void PrintTo(const FixRecord& f, std::ostream* os) {
+  *os << "{lat " << f.LatitudeText << " lon " << f.LongitudeText << " prev " << f.PrevLatitudeText
+      << "," << f.PrevLongitudeText << " alt " << f.AltitudeText << f.AltitudeUnitText << " sats "
+      << f.SatellitesText << " utc " << f.UtcTimeText << " local " << f.LocalTimeText << " clock "
+      << f.LocalTimeClockText << " q " << f.QualityText << " speed " << f.SpeedText << " dop "
+      << f.HdopText << "/" << f.VdopText << " sat " << f.ElevationText << "/" << f.AzimuthText
+      << "/" << f.SnrText << " odo " << f.OdometerTotal << " gga " << f.LastGgaText.size()
+      << " chars}";
+}
+
+namespace {
+
+constexpr const char* kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r";
+
+class DecoderTest : public ::testing::Test {
+ protected:
+  DecoderTest() { platform_.now = ClockReading{.hour = 10, .utc_offset_minutes = 60}; }
+
+  // A GGA sentence at a position, with a time field of our choosing.
+  static std::string Gga(const std::string& time, const std::string& position) {
+    return "$GPGGA," + time + "," + position + ",1,08,0.9,545.4,M,46.9,M,,*47\r";
+  }
+  void NextClockSecond() { ++platform_.now.second; }
+
+  testing::FakePlatform platform_;
+  NmeaDecoder decoder_{platform_};
+  const FixRecord& fix_ = decoder_.Fix();
+};
+
+TEST_F(DecoderTest, GgaFillsPositionTimeAltitudeAndTheLastSentence) {
+  decoder_.ParseNMEA(kGga);
+  const FixRecord expected{
+      .LatitudeText = "48.1173",
+      .LongitudeText = "11.5166666666667",
+      .PrevLatitudeText = "48.1173",
+      .PrevLongitudeText = "11.5166666666667",
+      .AltitudeText = "545.4",
+      .AltitudeUnitText = "M",
+      .SatellitesText = "08",
+      .UtcTimeText = "12:35:19",
+      .LocalTimeText = "13:35:19",
+      .LocalTimeClockText = "10:00:00",
+      .QualityText = "1",
+      .LastGgaText = kGga,
+  };
+  EXPECT_EQ(fix_, expected);
+}
+
+TEST_F(DecoderTest, SouthAndWestAreNegative) {
+  decoder_.ParseNMEA(Gga("000000", "3352.05,S,15112.6,W"));
+  EXPECT_EQ(fix_.LatitudeText, "-33.8675");
+  EXPECT_EQ(fix_.LongitudeText, "-151.21");
+  decoder_.ParseNMEA(Gga("000000", "3352.05,n,15112.6,e"));  // only upper case counts
+  EXPECT_EQ(fix_.LatitudeText, "-33.8675");
+  EXPECT_EQ(fix_.LongitudeText, "-151.21");
+}
+
+TEST_F(DecoderTest, CoordinateOperationsTakeTheWholeSentence) {
+  EXPECT_DOUBLE_EQ(WindowsAPI::GgaLatitude(kGga), 48.1173);
+  EXPECT_DOUBLE_EQ(WindowsAPI::GgaLongitude(kGga), 11.0 + 31.0 / 60);
+  EXPECT_EQ(WindowsAPI::GgaLatitude("$GPRMC,123519,A,4807.038,N,01131.000,E*6A\r"), 0);
+  EXPECT_EQ(WindowsAPI::GgaLongitude("$GPGGA,1,2,N,00030,"), -0.5);  // empty hemisphere
+  EXPECT_EQ(WindowsAPI::GgaLongitude("$GPGGA,1,2,N,03"), 0);  // shorter than the degree digits
+  EXPECT_EQ(WindowsAPI::GgaLatitude("$GPGGA"), 0);
+}
+
+TEST_F(DecoderTest, TheFractionOfASecondIsDroppedAndMissingDigitsAreMissing) {
+  decoder_.ParseNMEA(Gga("235959.50", "4807.038,N,01131.000,E"));
+  EXPECT_EQ(fix_.UtcTimeText, "23:59:59");
+  decoder_.ParseNMEA(Gga("1234", "4807.038,N,01131.000,E"));
+  EXPECT_EQ(fix_.UtcTimeText, "12:34:");
+  decoder_.ParseNMEA(Gga("", "4807.038,N,01131.000,E"));
+  EXPECT_EQ(fix_.UtcTimeText, "::");
+}
+
+TEST_F(DecoderTest, LocalTimeUsesTheOffsetInForceNow) {
+  const struct {
+    int offset_minutes;
+    const char* utc;
+    const char* local;
+  } cases[] = {
+      {60, "233010", "00:30:10"},    // UTC+1 crosses midnight
+      {-300, "030000", "22:00:00"},  // UTC-5 goes back a day
+      {0, "123519", "12:35:19"},
+      {330, "234500", "05:15:00"},  // the minutes' carry moves the hour
+      {345, "181500", "00:00:00"},
+      {-570, "050000", "19:30:00"},
+      {120, "", "02:00:00"},  // no time at all reads as midnight UTC
+  };
+  for (const auto& c : cases) {
+    platform_.now.utc_offset_minutes = c.offset_minutes;
+    NextClockSecond();
+    decoder_.ParseNMEA(Gga(c.utc, "4807.038,N,01131.000,E"));
+    EXPECT_EQ(fix_.LocalTimeText, c.local) << c.offset_minutes << " " << c.utc;
+  }
+}
+
+TEST_F(DecoderTest, LocalTimeIsWorkedOutOncePerSecondOfTheComputerClock) {
+  decoder_.ParseNMEA(Gga("120000", "4807.038,N,01131.000,E"));
+  decoder_.ParseNMEA(Gga("120001", "4807.038,N,01131.000,E"));
+  EXPECT_EQ(fix_.UtcTimeText, "12:00:01");
+  EXPECT_EQ(fix_.LocalTimeText, "13:00:00");
+  NextClockSecond();
+  decoder_.ParseNMEA(Gga("120002", "4807.038,N,01131.000,E"));
+  EXPECT_EQ(fix_.LocalTimeText, "13:00:02");
+  EXPECT_EQ(fix_.LocalTimeClockText, "10:00:01");
+}
+
+TEST_F(DecoderTest, ASentenceWithoutAPositionClearsTheLastGgaAndTheQuality) {
+  decoder_.ParseNMEA(kGga);
+  decoder_.ParseNMEA("$GPGGA,123520,,,,,0,00,,,M,,M,,*66\r");
+  EXPECT_EQ(fix_.LatitudeText, "0");
+  EXPECT_EQ(fix_.LongitudeText, "0");
+  EXPECT_EQ(fix_.PrevLatitudeText, "0");
+  EXPECT_EQ(fix_.LastGgaText, "");
+  EXPECT_EQ(fix_.QualityText, "0");
+  EXPECT_EQ(fix_.AltitudeText, "");
+  EXPECT_EQ(fix_.UtcTimeText, "12:35:20");
+}
+
+TEST_F(DecoderTest, ATruncatedSentenceUpdatesWhatItStillCarries) {
+  decoder_.ParseNMEA(kGga);
+  const std::string short_gga = "$GPGGA,123600,4807.100,N,01131.000\r";
+  decoder_.ParseNMEA(short_gga);
+  EXPECT_EQ(fix_.LatitudeText, NumberToText(48 + 7.1 / 60));
+  EXPECT_EQ(fix_.LongitudeText, "-11.5166666666667");  // no "E" to make it east
+  EXPECT_EQ(fix_.OdometerTotal, 0);                    // nor a position for the odometer
+  EXPECT_EQ(fix_.UtcTimeText, "12:36:00");
+  EXPECT_EQ(fix_.AltitudeText, "545.4");  // fields it lacks keep their values
+  EXPECT_EQ(fix_.QualityText, "1");
+  EXPECT_EQ(fix_.LastGgaText, short_gga);  // a missing hemisphere does not mean "no position"
+}
+
+TEST_F(DecoderTest, ChecksumsAreNeverComparedAndOnlyTheTagCounts) {
+  decoder_.ParseNMEA("$GPGGAX,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*00\r");
+  EXPECT_EQ(fix_.LatitudeText, "48.1173");
+  const FixRecord before = fix_;
+  for (const char* ignored : {"$GNGGA,000000,1000.000,S,01000.000,W,1,05,,1,M,,M,,*00\r",
+                              "$gpgga,000000,1000.000,S,01000.000,W,1,05,,1,M,,M,,*00\r",
+                              "$PGRME,15.0,M,45.0,M,25.0,M*1C\r", "$GPGSA*56\r", "$\r", ""}) {
+    decoder_.ParseNMEA(ignored);
+    EXPECT_EQ(fix_, before) << ignored;
+  }
+}
+
+TEST_F(DecoderTest, TheOdometerCountsOnlyBetweenReportedPositions) {
+  decoder_.ParseNMEA(Gga("000001", "0000.000,N,00000.000,E"));
+  EXPECT_EQ(fix_.OdometerTotal, 0);  // the first position starts the count
+  decoder_.ParseNMEA(Gga("000002", "0000.000,N,00100.000,E"));
+  EXPECT_EQ(fix_.OdometerTotal, 111189.57);
+  decoder_.ParseNMEA(Gga("000003", "0000.000,N,00100.000,E"));
+  EXPECT_EQ(fix_.OdometerTotal, 111189.57);  // standing still adds exactly 0
+  decoder_.ParseNMEA("$GPGGA,000004,,,,,0,00,,,M,,M,,*66\r");
+  EXPECT_EQ(fix_.OdometerTotal, 111189.57);  // a lost fix is no trip to 0,0
+  decoder_.ParseNMEA(Gga("000005", "0000.000,N,00200.000,E"));
+  EXPECT_EQ(fix_.OdometerTotal, 222379.14);
+  decoder_.Fix().OdometerTotal = 0;  // as ResetOdometer does: the last position stays
+  decoder_.ParseNMEA(Gga("000006", "0000.000,N,00300.000,E"));
+  EXPECT_EQ(fix_.OdometerTotal, 111189.57);
+}
+
+TEST_F(DecoderTest, TheRecordingHookRunsLastForEveryGga) {
+  std::vector<GgaPoint> points;
+  std::vector<std::string> last_gga_seen;
+  decoder_.OnGgaDecoded([&](const GgaPoint& p) {
+    points.push_back(p);
+    last_gga_seen.push_back(decoder_.Fix().LastGgaText);
+  });
+  decoder_.ParseNMEA(kGga);
+  decoder_.ParseNMEA("$GPGGA,123520,,,,,0,00,,,M,,M,,*66\r");
+  decoder_.ParseNMEA("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r");
+  ASSERT_EQ(points.size(), 2u);
+  EXPECT_EQ(points[0].latitude, 48.1173);
+  EXPECT_EQ(points[0].longitude, 11.5166666666667);  // as the text reads back
+  EXPECT_TRUE(points[0].has_position);
+  EXPECT_FALSE(points[1].has_position);
+  EXPECT_EQ(last_gga_seen[0], kGga);
+}
+
+TEST_F(DecoderTest, RmcSetsTheSpeedInKilometresPerHour) {
+  decoder_.ParseNMEA("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r");
+  EXPECT_EQ(fix_.SpeedText, "41.4848");
+  decoder_.ParseNMEA("$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r");
+  EXPECT_EQ(fix_.SpeedText, "41.4848");
+  decoder_.ParseNMEA("$GPRMC,123520,V,,,,,,,230394,,*6A\r");
+  EXPECT_EQ(fix_.SpeedText, "0");
+  decoder_.ParseNMEA("$GPRMC,123520,A,4807.038,N\r");
+  EXPECT_EQ(fix_.SpeedText, "0");    // no speed field: unchanged
+  EXPECT_EQ(fix_.LatitudeText, "");  // RMC never touches the position
+}
+
+TEST_F(DecoderTest, GsaSetsDilutionOfPrecision) {
+  decoder_.ParseNMEA("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.3,2.1*39\r");
+  EXPECT_EQ(fix_.HdopText, "1.3");
+  EXPECT_EQ(fix_.VdopText, "2.1");
+  decoder_.ParseNMEA("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.4,2.2,1*0D\r");  // a field more
+  EXPECT_EQ(fix_.HdopText, "1.4");
+  EXPECT_EQ(fix_.VdopText, "2.1");
+  decoder_.ParseNMEA("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.5,2.3\r");  // no checksum
+  EXPECT_EQ(fix_.HdopText, "1.5");
+  EXPECT_EQ(fix_.VdopText, "2.1");
+  decoder_.ParseNMEA("$GPGSA,A,1,,,,,,,,,,,,,,,*1E\r");
+  EXPECT_EQ(fix_.HdopText, "");
+  EXPECT_EQ(fix_.VdopText, "");
+  decoder_.ParseNMEA("$GPGSA,A,3,04,05,,09,12,,,24,,,,,2.5,0.9,1.1*39\r");
+  decoder_.ParseNMEA("$GPGSA,A,3*00\r");
+  EXPECT_EQ(fix_.HdopText, "0.9");
+  EXPECT_EQ(fix_.VdopText, "1.1");
+}
+
+TEST_F(DecoderTest, GsvSetsTheFirstSatelliteOfTheSentence) {
+  decoder_.ParseNMEA("$GPGSV,3,1,11,03,03,111,00,04,15,270,00,06,01,010,00,13,06,292,00*74\r");
+  EXPECT_EQ(fix_.ElevationText, "03");
+  EXPECT_EQ(fix_.AzimuthText, "111");
+  EXPECT_EQ(fix_.SnrText, "00");
+  decoder_.ParseNMEA("$GPGSV,3,3,11,22,42,067,42*4C\r");
+  EXPECT_EQ(fix_.ElevationText, "42");
+  EXPECT_EQ(fix_.SnrText, "42");
+  decoder_.ParseNMEA("$GPGSV,1,1,01,07,10,200,*47\r");
+  EXPECT_EQ(fix_.SnrText, "");
+  decoder_.ParseNMEA("$GPGSV,1,1,00*79\r");  // no satellite: nothing changes
+  EXPECT_EQ(fix_.ElevationText, "10");
+  EXPECT_EQ(fix_.AzimuthText, "200");
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,74 @@
+// The real machine's time-zone information, through the TZ variable (POSIX zone strings need no
+// zone files), and the date chosen when the clock is set. Nothing here sets the clock.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/windows_api.hpp"
+
+namespace quorvane {
+namespace {
+
+class ZoneTest : public ::testing::Test {
+ protected:
+  void Use(const char* zone) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  void TearDown() override {
+    ::unsetenv("TZ");
+    ::tzset();
+  }
+};
+
+TEST_F(ZoneTest, BiasAndNameOfTheStandardTime) {
+  const struct {
+    const char* tz;
+    int32_t bias;
+    const char* name;
+  } cases[] = {
+      {"IST-5:30", -330, "IST"},
+      {"NPT-5:45", -345, "NPT"},
+      {"EST5EDT,M3.2.0,M11.1.0", 300, "EST"},  // daylight saving is left out
+      {"CET-1CEST,M3.5.0,M10.5.0/3", -60, "CET"},
+      {"UTC0", 0, "UTC"},
+  };
+  for (const auto& c : cases) {
+    Use(c.tz);
+    EXPECT_EQ(WindowsAPI::GetTimeZoneBias(), c.bias) << c.tz;
+    EXPECT_EQ(WindowsAPI::GetTimeZoneStandardName(), c.name) << c.tz;
+  }
+}
+
+TEST_F(ZoneTest, TheClockReadingCarriesTheOffsetInForce) {
+  Use("IST-5:30");
+  const ClockReading reading = WindowsAPI::ReadClock();
+  EXPECT_EQ(reading.utc_offset_minutes, 330);
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  EXPECT_EQ(reading.year, local.tm_year + 1900);
+  EXPECT_GE(reading.hundredths, 0);
+  EXPECT_LT(reading.hundredths, 100);
+}
+
+TEST(NearestMomentWithTimeOfDay, PicksTheDateThatKeepsTheClockClosest) {
+  constexpr int64_t kMidnight = 1'796'083'200;  // 2026-12-01 00:00:00 UTC
+  // Just after midnight, 23:59:59 belongs to the day before.
+  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight + 5, 0, 23, 59, 59), kMidnight - 1);
+  // Just before midnight, 00:00:02 belongs to the day after.
+  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight - 3, 0, 0, 0, 2), kMidnight + 2);
+  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight + 3600, 0, 12, 34, 56),
+            kMidnight + 45296);
+  // Local time in UTC+5:30: 05:30 local is midnight UTC.
+  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight + 60, 19800, 5, 30, 0), kMidnight);
+  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight - 60, -18000, 19, 0, 0), kMidnight);
+  EXPECT_FALSE(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight, 0, 24, 0, 0).has_value());
+  EXPECT_FALSE(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight, 0, 0, 60, 0).has_value());
+  EXPECT_FALSE(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight, 0, -1, 0, 0).has_value());
+}
+
+}  // namespace
+}  // namespace quorvane
