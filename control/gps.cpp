@@ -31,8 +31,19 @@ TimeOfDay TimeOfDayOf(std::string_view text) {
 
 }  // namespace
 
-GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(io) {
+GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(io), sck_(io) {
   ser_.OnComm([this] { OnSerialComm(); });
+  sck_.DataArrival([this](size_t) { OnDataArrival(); });
+}
+
+// Runs one step of a sequence in which a failed step is skipped and the next one runs.
+template <typename Step>
+void Attempt(Step step) {
+  try {
+    step();
+  } catch (const SocketError&) {
+  } catch (const SerialError&) {
+  }
 }
 
 GPS::~GPS() {
@@ -78,11 +89,8 @@ void GPS::RaiseStream() {
 }
 
 void GPS::PortSettings(const std::string& value) {
-  try {
-    ser_.Settings(value);
-  } catch (const SerialError&) {
-    // A text the serial component refuses is dropped; its previous settings stay.
-  }
+  // A text the serial component refuses is dropped; its previous settings stay.
+  Attempt([&] { ser_.Settings(value); });
 }
 
 std::string GPS::Version() const {
@@ -106,20 +114,36 @@ void GPS::Start() {
   }
   if (!failure.empty()) RaiseError(std::move(failure));
   is_running_ = true;
+  if (broadcast_) SetUpSender();
+}
+
+void GPS::SetUpSender() {
+  Attempt([this] { sck_.Protocol(SocketComm::sckUDPProtocol); });
+  Attempt([this] { sck_.RemoteHost(broadcast_address_); });
+  Attempt([this] { sck_.RemotePort(tx_port_); });
+  Attempt([this] { sck_.Connect(); });
+  Attempt([this] { sck_.SendData(""); });
+}
+
+void GPS::Connect(std::optional<int16_t> UDPPort) {
+  if (is_running_) StopGPS();
+  const int16_t port = UDPPort.value_or(0) != 0 ? *UDPPort : rx_port_;
+  Attempt([&] { sck_.LocalPort(port); });
+  Attempt([this] { sck_.Connect(); });
+  Attempt([this] { sck_.SendData(""); });
+  is_running_ = true;
 }
 
 void GPS::StopGPS() {
   if (!is_running_) return;
   ser_.PortOpen(false);
   is_running_ = false;
+  sck_.Close();
 }
 
 void GPS::SendCommand(const std::string& Data2Send) {
-  try {
-    ser_.Output(Data2Send);
-  } catch (const SerialError&) {
-    // Nothing to tell: a command for a receiver that is not there is lost.
-  }
+  // Nothing to tell: a command for a receiver that is not there is lost.
+  Attempt([&] { ser_.Output(Data2Send); });
 }
 
 void GPS::EnumSerialPorts() {
@@ -186,6 +210,18 @@ void GPS::OnSerialComm() {
   } catch (const SerialError&) {
     // Without a new block there is nothing to assemble or raise; the previous block must not
     // be decoded a second time.
+    return;
+  }
+  TakeReceivedChunk();
+  // The block goes out as the host's Stream handler left it.
+  if (broadcast_) Attempt([this] { sck_.SendData(received_chunk_); });
+}
+
+void GPS::OnDataArrival() {
+  // Text from the network is decoded and raised, never sent on.
+  try {
+    sck_.GetData(received_chunk_);
+  } catch (const SocketError&) {
     return;
   }
   TakeReceivedChunk();

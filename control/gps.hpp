@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "nmea/nmea_decoder.hpp"
 #include "platform/platform.hpp"
 #include "platform/serial_comm.hpp"
+#include "platform/socket_comm.hpp"
 
 namespace quorvane {
 
@@ -78,6 +80,10 @@ class GPS {
   void SendCommand(const std::string& Data2Send);
   void EnumSerialPorts();
 
+  // The UDP source: text that another control rebroadcasts, received on UDPPort (RxPort when
+  // it is missing or 0). Stops a running source first.
+  void Connect(std::optional<int16_t> UDPPort = std::nullopt);
+
   // The fix, as text. Each returns the value the last sentence of its type left.
   std::string Latitude() const { return Fix().LatitudeText; }
   std::string Longitude() const { return Fix().LongitudeText; }
@@ -124,6 +130,8 @@ class GPS {
 
  private:
   void OnSerialComm();
+  void OnDataArrival();
+  void SetUpSender();
   void TakeReceivedChunk();
   void RaiseError(std::string description);
   void RaiseSerialPort(int16_t number);
@@ -133,6 +141,7 @@ class GPS {
 
   Platform& platform_;
   SerialComm ser_;
+  SocketComm sck_;
   LineAssembler assembler_;
   NmeaDecoder decoder_{platform_};
   std::string received_chunk_;
