@@ -1,9 +1,12 @@
 #include "control/gps.hpp"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "geo/great_circle.hpp"
+#include "kml/placemark_file.hpp"
 #include "nmea/text_rules.hpp"
+#include "platform/windows_api.hpp"
 
 namespace quorvane {
 namespace {
@@ -34,6 +37,7 @@ TimeOfDay TimeOfDayOf(std::string_view text) {
 GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(io), sck_(io) {
   ser_.OnComm([this] { OnSerialComm(); });
   sck_.DataArrival([this](size_t) { OnDataArrival(); });
+  decoder_.OnGgaDecoded([this](const GgaPoint& point) { RecordPoint(point); });
 }
 
 // Runs one step of a sequence in which a failed step is skipped and the next one runs.
@@ -48,6 +52,8 @@ void Attempt(Step step) {
 
 GPS::~GPS() {
   StopGPS();
+  // A recording still running is finished, so the file holds its path and stays readable.
+  if (recording_) StopKMLRecord();
 }
 
 int GPS::Advise(GpsEventSink sink) {
@@ -189,6 +195,47 @@ void GPS::SetSystemClock_UTC() {
 void GPS::SetSystemClock_LocalTime() {
   const TimeOfDay time = TimeOfDayOf(Fix().LocalTimeText);
   platform_.SetLocalClock(time.hour, time.minute, time.second);
+}
+
+QuorvaneKML& GPS::Writer() {
+  if (!writer_) writer_ = std::make_unique<QuorvaneKML>(platform_);
+  return *writer_;
+}
+
+void GPS::StartKMLRecord(const std::string& Filename, const std::string& Description) {
+  if (recording_) StopKMLRecord();
+  recording_ = true;
+  Writer().ClearPath();
+  Writer().CreateKML(Filename, Description);
+}
+
+void GPS::StopKMLRecord() {
+  recording_ = false;
+  Writer().CreatePathFromPlaceMarks(3, "FF00FF00");
+  Writer().CloseKML();
+}
+
+void GPS::RecordPoint(const GgaPoint& point) {
+  if (!recording_) return;
+  ++recorded_points_;
+  // A sentence without a position decodes as 0,0; drawing it would send the track across the
+  // globe and back. It is counted, like one without an altitude, but not drawn.
+  if (!point.has_position) return;
+  const auto altitude = ReadStrict(Fix().AltitudeText);
+  if (!altitude) return;
+  const ClockReading now = platform_.Now();
+  char name[32];
+  std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+  Writer().CreatePlaceMark(point.latitude, point.longitude, *altitude, name, "");
+}
+
+void GPS::CreateGoogleEarthPlaceMark(const std::string& FilenameKML,
+                                     const std::string& xDescription,
+                                     const std::string& xName) const {
+  WindowsAPI::SaveTextFile(
+      FilenameKML,
+      GoogleEarthPlaceMarkDocument(Fix().LatitudeText, Fix().LongitudeText, xDescription, xName));
 }
 
 void GPS::Resize(ControlSite& site) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 
 #include "control/face.hpp"
 #include "control/line_assembler.hpp"
+#include "kml/quorvane_kml.hpp"
 #include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "platform/platform.hpp"
@@ -122,6 +124,18 @@ class GPS {
   void SetSystemClock_UTC();
   void SetSystemClock_LocalTime();
 
+  // Track recording: a placemark for every GGA sentence with a position decoded while
+  // recording, and a green path through them when it stops. A running recording is finished
+  // (path and footer) before a new one starts and when the control is destroyed.
+  void StartKMLRecord(const std::string& Filename, const std::string& Description = "");
+  void StopKMLRecord();
+  double RecordedPoints() const { return recorded_points_; }
+  bool isRecording() const { return recording_; }
+
+  // Saves the current position as a one-placemark KML 2.0 file, replacing FilenameKML.
+  void CreateGoogleEarthPlaceMark(const std::string& FilenameKML, const std::string& xDescription,
+                                  const std::string& xName) const;
+
   // Appearance: a fixed 32 x 32 picture, and the control keeps itself at that size.
   static const Face& Picture() { return TheFace(); }
   void Resize(ControlSite& site);
@@ -132,6 +146,8 @@ class GPS {
   void OnSerialComm();
   void OnDataArrival();
   void SetUpSender();
+  void RecordPoint(const GgaPoint& point);
+  QuorvaneKML& Writer();
   void TakeReceivedChunk();
   void RaiseError(std::string description);
   void RaiseSerialPort(int16_t number);
@@ -152,6 +168,9 @@ class GPS {
   int16_t server_ip_ = 0;
   bool broadcast_ = false;
   std::string broadcast_address_;
+  bool recording_ = false;
+  double recorded_points_ = 0;
+  std::unique_ptr<QuorvaneKML> writer_;  // made on first use
   std::vector<std::pair<int, GpsEventSink>> sinks_;
   int next_cookie_ = 1;
 };

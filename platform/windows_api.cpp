@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -39,6 +40,13 @@ std::string ListSerialPorts(bool StripPrefix, const std::filesystem::path& sys_c
     list += std::to_string(number);
   }
   return list;
+}
+
+void SaveTextFile(const std::string& FileName, std::string_view Text) {
+  std::error_code ignored;
+  std::filesystem::remove(FileName, ignored);
+  std::ofstream file(FileName, std::ios::binary | std::ios::out | std::ios::trunc);
+  file.write(Text.data(), static_cast<std::streamsize>(Text.size()));
 }
 
 ClockReading ReadClock() {

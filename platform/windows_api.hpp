@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.hpp"
 
@@ -17,6 +18,10 @@ namespace quorvane::WindowsAPI {
 // Empty when there are none.
 std::string ListSerialPorts(bool StripPrefix,
                             const std::filesystem::path& sys_class_tty = "/sys/class/tty");
+
+// Replaces the file `FileName` with exactly `Text`, written as one block. Failures (an empty
+// name, a missing folder, no permission) leave no file and are not reported.
+void SaveTextFile(const std::string& FileName, std::string_view Text);
 
 // The computer's clock now, in the zone of the TZ variable (or the system's zone).
 ClockReading ReadClock();

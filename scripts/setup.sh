@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libgtest-dev libgmock-dev
-          libbenchmark-dev)
+          libbenchmark-dev gpsbabel libxml2-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -1,0 +1,81 @@
+#pragma once
+// The KML writer: one KML 2.2 document written to one file line by line, in the order its
+// operations are called. Every line ends in CR LF; fixed texts carry their own leading blanks;
+// caller texts are written verbatim (callers pass text that is valid at its place); numbers use
+// the number-to-text rule with "."; a point (x, y, Altitude) is written "y,x,Altitude", and
+// callers pass the latitude as x and the longitude as y, so it reads longitude,latitude as KML
+// wants.
+//
+// Nothing recorded is lost: each element is flushed to the file as soon as it is written.
+// Without an open document the element writers write nothing, while the path buffer keeps
+// working. No operation reports a failure.
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+namespace quorvane {
+
+class QuorvaneKML {
+ public:
+  explicit QuorvaneKML(Platform& platform) : platform_(platform) {}
+  // A document still open is finished (footer written) so the file stays readable.
+  ~QuorvaneKML();
+  QuorvaneKML(const QuorvaneKML&) = delete;
+  QuorvaneKML& operator=(const QuorvaneKML&) = delete;
+
+  // Replaces `Filename` and writes the header. The document's name is `Description`. A document
+  // still open is finished first.
+  void CreateKML(const std::string& Filename, const std::string& Description,
+                 const std::string& ExtendedData = "", bool IncludeGeneratedBy = false);
+  void ClearPath() { path_.clear(); }
+  // A style and a path placemark through the points of the path buffer.
+  void CreatePathFromPlaceMarks(int16_t Size, const std::string& pColor);
+  // A style and a named path placemark through `PathData` (joined CreatePathString results).
+  void CreatePathFromString(int16_t Size, const std::string& pColor, const std::string& PathData,
+                            const std::string& PathName, bool Line3D = false);
+  void CreateCameraOverlay(const std::string& Filename, double x, double y, double Altitude,
+                           const std::string& pName, const std::string& visibility = "0",
+                           const std::string& shape = "rectangle");
+  // An image draped over the box from latitude x to x + 0.0001 and longitude y to y + 0.0001.
+  void CreateGroundOverlay(const std::string& Filename, double x, double y, double Altitude,
+                           const std::string& pName, const std::string& HTMLDescription,
+                           const std::string& shape = "rectangle", const std::string& Heading = "");
+  // A photo overlay with a time-based id; "%streetview_id" in HTMLDescription becomes a
+  // reference to it. Adds its point to the path buffer.
+  void CreateStreetView(const std::string& Filename, double x, double y, double Altitude,
+                        const std::string& pName, const std::string& HTMLDescription,
+                        const std::string& shape = "rectangle", const std::string& Heading = "");
+  // A point placemark; adds its point to the path buffer.
+  void CreatePlaceMark(double x, double y, double Altitude, const std::string& pName,
+                       const std::string& pDescription, const std::string& TimeStamp = "",
+                       const std::string& ExtendedData = "");
+  void CreatePathPoint(double x, double y, double Altitude);
+  std::string CreatePathString(double x, double y, double Altitude) const;
+  // Writes the footer and closes the file.
+  void CloseKML();
+
+  bool HasDocument() const { return file_.is_open(); }
+  std::string_view PathBuffer() const { return path_; }
+
+ private:
+  void Line(std::string_view text);
+  template <typename... Pieces>
+  void Line(std::string_view first, const Pieces&... rest);
+  void Finish();
+  void WritePathStyle(const std::string& style_id, int16_t Size, const std::string& pColor);
+  void WriteCoordinatesOf(std::string_view coordinate_lines);
+  std::string TimeNumber();
+
+  Platform& platform_;
+  std::ofstream file_;
+  std::string path_;
+};
+
+// "y,x,Altitude" by the number-to-text rule.
+std::string CoordinateTriple(double x, double y, double Altitude);
+
+}  // namespace quorvane

@@ -1,0 +1,54 @@
+#pragma once
+// Scratch files for tests, and reading them back.
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace quorvane::testing {
+
+// A fresh folder for one test, removed afterwards.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            ("qgps-" + std::string(test->test_suite_name()) + "-" + test->name());
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path_); }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The lines of a text whose every line ends in CR LF; a line ended otherwise fails the test.
+inline std::vector<std::string> CrLfLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "text after the last CR LF: " << text.substr(start);
+      break;
+    }
+    const std::string line = text.substr(start, end - start);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "stray line break in " << line;
+    lines.push_back(line);
+    start = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace quorvane::testing
