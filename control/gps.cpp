@@ -238,6 +238,10 @@ void GPS::CreateGoogleEarthPlaceMark(const std::string& FilenameKML,
       GoogleEarthPlaceMarkDocument(Fix().LatitudeText, Fix().LongitudeText, xDescription, xName));
 }
 
+void GPS::ShowMap(MapService service) const {
+  platform_.ShellOpen(MapPageAddress(service, Fix().LatitudeText, Fix().LongitudeText));
+}
+
 void GPS::Resize(ControlSite& site) {
   // Each side is set on its own, so a site that refuses one still gets the other.
   try {

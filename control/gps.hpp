@@ -17,6 +17,7 @@
 #include "control/face.hpp"
 #include "control/line_assembler.hpp"
 #include "kml/quorvane_kml.hpp"
+#include "maps/map_pages.hpp"
 #include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "platform/platform.hpp"
@@ -136,6 +137,14 @@ class GPS {
   void CreateGoogleEarthPlaceMark(const std::string& FilenameKML, const std::string& xDescription,
                                   const std::string& xName) const;
 
+  // Web maps centred on the current position, opened in the default browser.
+  void ShowMapQuestWebPage() const { ShowMap(MapService::kMapQuest); }
+  void ShowNokiaMaps() const { ShowMap(MapService::kNokia); }
+  void ShowGoogleMaps() const { ShowMap(MapService::kGoogle); }
+  void ShowGoogleMapsSatellite() const { ShowMap(MapService::kGoogleSatellite); }
+  void ShowBingMaps() const { ShowMap(MapService::kBing); }
+  void ShowBingMapsSatellite() const { ShowMap(MapService::kBingSatellite); }
+
   // Appearance: a fixed 32 x 32 picture, and the control keeps itself at that size.
   static const Face& Picture() { return TheFace(); }
   void Resize(ControlSite& site);
@@ -146,6 +155,7 @@ class GPS {
   void OnSerialComm();
   void OnDataArrival();
   void SetUpSender();
+  void ShowMap(MapService service) const;
   void RecordPoint(const GgaPoint& point);
   QuorvaneKML& Writer();
   void TakeReceivedChunk();

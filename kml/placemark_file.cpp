@@ -1,16 +1,11 @@
 #include "kml/placemark_file.hpp"
 
-#include <algorithm>
 #include <initializer_list>
+
+#include "nmea/text_rules.hpp"
 
 namespace quorvane {
 namespace {
-
-std::string WithDecimalPoints(std::string_view text) {
-  std::string result(text);
-  std::replace(result.begin(), result.end(), ',', '.');
-  return result;
-}
 
 void AppendLine(std::string& document, std::initializer_list<std::string_view> pieces) {
   for (const std::string_view piece : pieces) document.append(piece);

@@ -1,5 +1,6 @@
 #include "nmea/text_rules.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -116,6 +117,12 @@ double RoundHalfEven2(double value) {
   }
   const double result = rounded / 100;
   return result == 0 ? 0.0 : result;
+}
+
+std::string WithDecimalPoints(std::string_view text) {
+  std::string result(text);
+  std::replace(result.begin(), result.end(), ',', '.');
+  return result;
 }
 
 std::string FormatTwoDecimals(double value) {

@@ -36,6 +36,10 @@ std::optional<double> ReadStrict(std::string_view text);
 // exact binary value, not on a product that was itself rounded) goes to the even hundredth.
 double RoundHalfEven2(double value);
 
+// A number text with every "," replaced by "." (a position text from a locale with a decimal
+// comma reads as one with a point).
+std::string WithDecimalPoints(std::string_view text);
+
 // The "#0.00" format: at least one digit before ".", exactly two after it, "-" for negative
 // values; a value that rounds to zero is "0.00".
 std::string FormatTwoDecimals(double value);

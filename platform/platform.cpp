@@ -28,6 +28,10 @@ void SystemPlatform::SetUtcClock(int16_t hour, int16_t minute, int16_t second) {
   WindowsAPI::SetUtcClock(hour, minute, second);
 }
 
+void SystemPlatform::ShellOpen(const std::string& address) {
+  WindowsAPI::ShellOpen(address);
+}
+
 Platform& TheSystemPlatform() {
   static SystemPlatform platform;
   return platform;

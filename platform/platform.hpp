@@ -42,6 +42,9 @@ class Platform {
   // of range) leave the clock as it was and are not reported.
   virtual void SetLocalClock(int16_t hour, int16_t minute, int16_t second) = 0;
   virtual void SetUtcClock(int16_t hour, int16_t minute, int16_t second) = 0;
+
+  // Hands a web address to the user's default browser; whether that works is not reported.
+  virtual void ShellOpen(const std::string& address) = 0;
 };
 
 class SystemPlatform final : public Platform {
@@ -52,6 +55,7 @@ class SystemPlatform final : public Platform {
   std::string GetTimeZoneStandardName() override;
   void SetLocalClock(int16_t hour, int16_t minute, int16_t second) override;
   void SetUtcClock(int16_t hour, int16_t minute, int16_t second) override;
+  void ShellOpen(const std::string& address) override;
 };
 
 // The one real platform of the process.

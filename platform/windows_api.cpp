@@ -1,10 +1,15 @@
 #include "platform/windows_api.hpp"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/port_table.hpp"
@@ -124,6 +129,22 @@ void SetLocalClock(int16_t hour, int16_t minute, int16_t second) {
 
 void SetUtcClock(int16_t hour, int16_t minute, int16_t second) {
   SetClockToTimeOfDay(false, hour, minute, second);
+}
+
+void ShellOpen(const std::string& address) {
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string program = "xdg-open";
+  std::string argument = address;
+  char* arguments[] = {program.data(), argument.data(), nullptr};
+  pid_t child = 0;
+  const int result = ::posix_spawnp(&child, "xdg-open", &actions, nullptr, arguments, environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  // The browser may take its time; a thread of its own collects the child so none is left behind.
+  if (result == 0) std::thread([child] { ::waitpid(child, nullptr, 0); }).detach();
 }
 
 }  // namespace quorvane::WindowsAPI

@@ -36,6 +36,10 @@ std::string GetTimeZoneStandardName();
 void SetLocalClock(int16_t hour, int16_t minute, int16_t second);
 void SetUtcClock(int16_t hour, int16_t minute, int16_t second);
 
+// Starts xdg-open on `address` (no shell in between, its output discarded) and does not wait
+// for it; the result is ignored.
+void ShellOpen(const std::string& address);
+
 // The moment, in seconds since the epoch, whose time of day in a zone `offset_seconds` east of
 // UTC is hour:minute:second and which lies nearest to `now` (at most 12 hours away): a time
 // of 23:59:59 taken just after midnight belongs to the day before. Nothing for a field out of

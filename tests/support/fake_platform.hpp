@@ -22,6 +22,7 @@ class FakePlatform : public Platform {
   int32_t bias_minutes = 0;
   std::string standard_name;
   std::vector<ClockSetting> clock_settings;
+  std::vector<std::string> opened_addresses;
 
   std::string ListSerialPorts(bool) override { return serial_ports; }
   ClockReading Now() override { return now; }
@@ -33,6 +34,7 @@ class FakePlatform : public Platform {
   void SetUtcClock(int16_t h, int16_t m, int16_t s) override {
     clock_settings.push_back({true, h, m, s});
   }
+  void ShellOpen(const std::string& address) override { opened_addresses.push_back(address); }
 };
 
 }  // namespace quorvane::testing
