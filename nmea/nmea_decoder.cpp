@@ -1,7 +1,6 @@
 #include "nmea/nmea_decoder.hpp"
 
 #include <array>
-#include <cstdio>
 
 #include "geo/great_circle.hpp"
 #include "nmea/gga_coordinates.hpp"

@@ -167,7 +167,10 @@ void SerialComm::DrainWaitingInput() {
 
 std::string SerialComm::Input() {
   if (!port_.is_open()) throw SerialError("Port is not open");
-  DrainWaitingInput();
+  // A read that did not fill the buffer took all there was; only after a full one can more
+  // be waiting.
+  if (more_may_wait_) DrainWaitingInput();
+  more_may_wait_ = false;
   std::string waiting;
   waiting.swap(input_);
   return waiting;

@@ -7,13 +7,13 @@
 // An operation that cannot be done throws SerialError, whose text is the component's own
 // description of the failure.
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <asio/io_context.hpp>
 #include <asio/serial_port.hpp>
@@ -79,7 +79,9 @@ class SerialComm {
   int16_t number_ = 0;
   std::string device_;
   std::string input_;
-  std::array<char, 4096> read_buffer_{};
+  // Large enough that one read usually takes everything the driver holds.
+  std::vector<char> read_buffer_ = std::vector<char>(64 * 1024);
+  bool more_may_wait_ = false;  // the last read filled the buffer
   int16_t comm_event_ = 0;
   // Reads started for an earlier opening of the port must not touch this one.
   uint64_t opening_ = 0;

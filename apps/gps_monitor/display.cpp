@@ -1,0 +1,136 @@
+#include "apps/gps_monitor/display.hpp"
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace quorvane::monitor {
+namespace {
+
+// A JSON string; every byte outside printable ASCII is escaped, so the output is valid whatever
+// the receiver sent.
+std::string JsonString(std::string_view text) {
+  std::string json = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (c == '\r') {
+      json += "\\r";
+    } else if (c == '\n') {
+      json += "\\n";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + '"';
+}
+
+std::string ProgressBar(double share, int width) {
+  const int filled = static_cast<int>(share * width + 0.5);
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(width - filled), '.') + "]";
+}
+
+std::string Clock(double seconds) {
+  const long total = static_cast<long>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+  return text;
+}
+
+}  // namespace
+
+std::string FixJson(const GPS& gps) {
+  const std::vector<std::pair<const char*, std::string>> properties{
+      {"Latitude", gps.Latitude()},
+      {"Longitude", gps.Longitude()},
+      {"RAW_Latitude", gps.RAW_Latitude()},
+      {"RAW_Longitude", gps.RAW_Longitude()},
+      {"Altitude", gps.Altitude()},
+      {"AltitudeUnit", gps.AltitudeUnit()},
+      {"Altitude_Feet", gps.Altitude_Feet()},
+      {"Satellites", gps.Satellites()},
+      {"GPS_Time", gps.GPS_Time()},
+      {"LocalTime", gps.LocalTime()},
+      {"GPSQuality", gps.GPSQuality()},
+      {"Speed", gps.Speed()},
+      {"SpeedMph", gps.SpeedMph()},
+      {"SpeedKnots", gps.SpeedKnots()},
+      {"HDOP", gps.HDOP()},
+      {"VDOP", gps.VDOP()},
+      {"Elevation", gps.Elevation()},
+      {"Azimute", gps.Azimute()},
+      {"SNR", gps.SNR()},
+      {"Odometer", gps.Odometer()},
+      {"LastGPGGA", gps.LastGPGGA()},
+  };
+  std::string json = "{";
+  for (const auto& [name, value] : properties) {
+    json += JsonString(name) + ":" + JsonString(value) + ",";
+  }
+  char points[48];
+  std::snprintf(points, sizeof points, "\"RecordedPoints\":%.0f,\"isRecording\":%s}",
+                gps.RecordedPoints(), gps.isRecording() ? "true" : "false");
+  return json + points;
+}
+
+void Display::Fix(const GPS& gps) {
+  if (mode_ == Mode::kJson) {
+    out_ << FixJson(gps) << '\n';
+  } else if (mode_ == Mode::kPlain) {
+    out_ << gps.GPS_Time() << " UTC  " << gps.Latitude() << ", " << gps.Longitude() << "  "
+         << gps.Speed() << " km/h  alt " << gps.Altitude() << ' ' << gps.AltitudeUnit()
+         << "  quality " << gps.GPSQuality() << "  sats " << gps.Satellites() << "  odometer "
+         << gps.Odometer() << " m\n";
+  }
+}
+
+void Display::Frame(const GPS& gps, const Status& status) {
+  if (mode_ != Mode::kDashboard) return;
+  std::vector<std::string> lines{
+      "gps-monitor " + gps.Version() + "   " + status.source,
+      "",
+      "  Position      " + gps.Latitude() + ", " + gps.Longitude(),
+      "  Time          " + gps.GPS_Time() + " UTC   " + gps.LocalTime() + " local",
+      "  Speed         " + gps.Speed() + " km/h   " + gps.SpeedMph() + " mph   " +
+          gps.SpeedKnots() + " kn",
+      "  Altitude      " + gps.Altitude() + " " + gps.AltitudeUnit() + "   " + gps.Altitude_Feet() +
+          " ft",
+      "  Fix quality   " + gps.GPSQuality() + "   satellites " + gps.Satellites() + "   HDOP " +
+          gps.HDOP() + "   VDOP " + gps.VDOP(),
+      "  Satellite     elevation " + gps.Elevation() + "   azimuth " + gps.Azimute() + "   SNR " +
+          gps.SNR(),
+      "  Odometer      " + gps.Odometer() + " m",
+      "  Recording     " +
+          (status.recording_file.empty()
+               ? std::string("off")
+               : status.recording_file + "   " +
+                     std::to_string(static_cast<long>(gps.RecordedPoints())) + " points"),
+  };
+  char rate[64];
+  std::snprintf(rate, sizeof rate, "  Sentences     %.0f per second", status.sentences_per_second);
+  lines.emplace_back(rate);
+  if (status.replay_share) {
+    char share[16];
+    std::snprintf(share, sizeof share, " %3.0f%%", *status.replay_share * 100);
+    lines.push_back("  Replay        " + ProgressBar(*status.replay_share, 30) + share +
+                    (status.seconds_left ? "   " + Clock(*status.seconds_left) + " left" : ""));
+  }
+  // Home, then every line cleared to its end: the frame overwrites the last one in place.
+  out_ << (drawn_ ? "\x1b[H" : "\x1b[H\x1b[2J");
+  for (const auto& line : lines) out_ << line << "\x1b[K\n";
+  out_ << "\x1b[J" << std::flush;
+  drawn_ = true;
+}
+
+void Display::Close() {
+  out_ << std::flush;
+}
+
+}  // namespace quorvane::monitor

@@ -1,0 +1,44 @@
+#pragma once
+// What gps-monitor shows: a dashboard redrawn in place on a terminal, one plain line per fix
+// elsewhere, or one JSON object per fix for pipes.
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "control/gps.hpp"
+
+namespace quorvane::monitor {
+
+struct Status {
+  std::string source;          // what is being read, for the title
+  std::string recording_file;  // empty when not recording
+  double sentences_per_second = 0;
+  std::optional<double> replay_share;  // 0 to 1 during a replay
+  std::optional<double> seconds_left;
+};
+
+// Every fix property of the control as one JSON object on one line.
+std::string FixJson(const GPS& gps);
+
+class Display {
+ public:
+  enum class Mode { kDashboard, kPlain, kJson };
+
+  Display(Mode mode, std::ostream& out) : mode_(mode), out_(out) {}
+
+  Mode GetMode() const { return mode_; }
+  // A GGA sentence was decoded.
+  void Fix(const GPS& gps);
+  // Redraws the dashboard (dashboard mode only).
+  void Frame(const GPS& gps, const Status& status);
+  // Leaves the terminal as it found it, below the last frame.
+  void Close();
+
+ private:
+  Mode mode_;
+  std::ostream& out_;
+  bool drawn_ = false;
+};
+
+}  // namespace quorvane::monitor

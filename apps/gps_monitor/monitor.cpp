@@ -1,0 +1,232 @@
+#include "apps/gps_monitor/monitor.hpp"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include <asio/ip/udp.hpp>
+
+#include "nmea/parse_nmea.hpp"
+#include "platform/port_table.hpp"
+
+namespace quorvane::monitor {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The first number from 200 up that the port table has no assignment for, given to `device`.
+int16_t AssignFreeNumber(const std::string& device) {
+  const auto assigned = AssignedPortNumbers();
+  int16_t number = 200;
+  while (std::find(assigned.begin(), assigned.end(), number) != assigned.end()) ++number;
+  AssignPort(number, device);
+  return number;
+}
+
+// Whether a UDP port can be bound here (the control itself stays quiet about a busy one).
+bool UdpPortFree(uint16_t port) {
+  asio::io_context io;
+  asio::ip::udp::socket socket(io);
+  std::error_code error;
+  socket.open(asio::ip::udp::v4(), error);
+  if (!error) socket.bind({asio::ip::address_v4::any(), port}, error);
+  return !error;
+}
+
+Display::Mode ModeFor(const Options& options) {
+  if (options.json) return Display::Mode::kJson;
+  return ::isatty(STDOUT_FILENO) ? Display::Mode::kDashboard : Display::Mode::kPlain;
+}
+
+}  // namespace
+
+std::string SampleDrivePath() {
+  const std::filesystem::path installed = QGPS_DATA_DIR "/sample_drive.nmea";
+  if (std::filesystem::exists(installed)) return installed.string();
+  return "data/sample_drive.nmea";
+}
+
+Monitor::Monitor(Options options, Platform& platform)
+    : options_(std::move(options)), gps_(io_, platform), display_(ModeFor(options_), std::cout) {}
+
+int Monitor::ListPorts() {
+  gps_.Advise({.SerialPort = [](int16_t& number) {
+    std::cout << number << "  " << DevicePathOfPort(number).value_or("?") << "\n";
+  }});
+  gps_.EnumSerialPorts();
+  return 0;
+}
+
+bool Monitor::OpenSource() {
+  if (options_.listen) {
+    if (!UdpPortFree(*options_.listen)) {
+      std::cerr << "gps-monitor: UDP port " << *options_.listen << " is in use\n";
+      return false;
+    }
+    source_ = "listening on UDP port " + std::to_string(*options_.listen);
+    gps_.Connect(static_cast<int16_t>(*options_.listen));
+    return true;
+  }
+  serial_source_ = true;
+  if (options_.port) {
+    source_ = "serial port " + std::to_string(*options_.port);
+    gps_.Port(*options_.port);
+  } else if (!options_.device.empty()) {
+    source_ = options_.device;
+    gps_.Port(AssignFreeNumber(options_.device));
+  } else {
+    const std::string log = options_.replay.empty() ? SampleDrivePath() : options_.replay;
+    const double speed = options_.replay.empty() ? 10 : options_.speed;
+    try {
+      // One JSON object per GGA needs each fix in a block of its own.
+      replay_ = std::make_unique<Replay>(io_, log, speed, options_.json);
+    } catch (const std::exception& error) {
+      std::cerr << "gps-monitor: " << error.what() << "\n";
+      return false;
+    }
+    source_ = "replay of " + log +
+              (speed == 0 ? " as fast as it goes"
+                          : " at " + std::to_string(static_cast<int>(speed)) + "x");
+    gps_.Port(AssignFreeNumber(replay_->DevicePath()));
+  }
+  if (!options_.settings.empty()) gps_.PortSettings(options_.settings);
+  if (options_.broadcast) {
+    gps_.Broadcast(true);
+    gps_.BroadcastAddress(options_.broadcast->first);
+    gps_.TxPort(static_cast<int16_t>(options_.broadcast->second));
+  }
+  gps_.Start();
+  return exit_code_ == 0;
+}
+
+int Monitor::Run() {
+  if (options_.list_ports) return ListPorts();
+  gps_.Advise({.Error =
+                   [this](std::string& description) {
+                     std::cerr << "gps-monitor: " << description << "\n";
+                     exit_code_ = 1;
+                   },
+               .Stream = [this](std::string& data) { OnStream(data); }});
+  if (!options_.record.empty()) gps_.StartKMLRecord(options_.record, options_.description);
+  if (!OpenSource()) {
+    Stop(1);
+    return exit_code_;
+  }
+  if (!options_.send.empty()) gps_.SendCommand(options_.send);
+  signals_.async_wait([this](const std::error_code& error, int) {
+    if (!error) Stop(0);
+  });
+  if (replay_) replay_->Begin([this] { Stop(0); });
+  Tick();
+  io_.run();
+  return exit_code_;
+}
+
+void Monitor::OnStream(const std::string& data) {
+  sentences_.Feed(data, [this](std::string_view sentence) {
+    ++sentences_this_second_;
+    if (SentenceTypeOf(sentence) != SentenceType::kGga) return;
+    display_.Fix(gps_);
+    if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
+  });
+  // Last: taking the end of a replay stops the monitor.
+  if (replay_) replay_->Taken(data.size());
+}
+
+void Monitor::OnFirstFix() {
+  had_fix_ = true;
+  if (options_.map) {
+    switch (*options_.map) {
+      case MapService::kMapQuest:
+        gps_.ShowMapQuestWebPage();
+        break;
+      case MapService::kNokia:
+        gps_.ShowNokiaMaps();
+        break;
+      case MapService::kGoogle:
+        gps_.ShowGoogleMaps();
+        break;
+      case MapService::kGoogleSatellite:
+        gps_.ShowGoogleMapsSatellite();
+        break;
+      case MapService::kBing:
+        gps_.ShowBingMaps();
+        break;
+      case MapService::kBingSatellite:
+        gps_.ShowBingMapsSatellite();
+        break;
+    }
+  }
+  if (!options_.set_clock.empty() && ConfirmClockSetting()) {
+    if (options_.set_clock == "utc") {
+      gps_.SetSystemClock_UTC();
+    } else {
+      gps_.SetSystemClock_LocalTime();
+    }
+  }
+}
+
+bool Monitor::ConfirmClockSetting() {
+  if (options_.yes) return true;
+  const std::string time =
+      options_.set_clock == "utc" ? gps_.GPS_Time() + " UTC" : gps_.LocalTime() + " local time";
+  std::cerr << "Set the computer's clock to " << time << "? [y/N] " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+Status Monitor::CurrentStatus() const {
+  Status status{source_, options_.record, sentences_per_second_, std::nullopt, std::nullopt};
+  if (replay_) {
+    const double share = replay_->ShareDone();
+    status.replay_share = share;
+    if (share > 0.001) {
+      const double elapsed =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+      status.seconds_left = elapsed * (1 - share) / share;
+    }
+  }
+  return status;
+}
+
+void Monitor::Tick() {
+  const auto now = std::chrono::steady_clock::now();
+  const double span = std::chrono::duration<double>(now - second_started_).count();
+  if (span >= 1) {
+    sentences_per_second_ = static_cast<double>(sentences_this_second_) / span;
+    sentences_this_second_ = 0;
+    second_started_ = now;
+  }
+  if (serial_source_ && !gps_.Engine()) {
+    std::cerr << "gps-monitor: the receiver went away (" << source_ << ")\n";
+    Stop(1);
+    return;
+  }
+  display_.Frame(gps_, CurrentStatus());
+  ticker_.expires_after(200ms);
+  ticker_.async_wait([this](const std::error_code& error) {
+    if (!error) Tick();
+  });
+}
+
+void Monitor::Stop(int exit_code) {
+  if (stopping_) return;
+  stopping_ = true;
+  if (exit_code_ == 0) exit_code_ = exit_code;
+  if (gps_.isRecording()) gps_.StopKMLRecord();
+  if (!options_.placemark.empty()) {
+    gps_.CreateGoogleEarthPlaceMark(options_.placemark, "Last fix at " + gps_.GPS_Time() + " UTC",
+                                    "gps-monitor");
+  }
+  display_.Frame(gps_, CurrentStatus());
+  display_.Close();
+  gps_.StopGPS();
+  std::error_code ignored;
+  signals_.cancel(ignored);
+  ticker_.cancel();
+  io_.stop();
+}
+
+}  // namespace quorvane::monitor

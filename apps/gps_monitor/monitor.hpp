@@ -1,0 +1,60 @@
+#pragma once
+// gps-monitor's run: one GPS control on an io_context, fed by the chosen source, shown by the
+// display, stopped cleanly by the end of a replay, a signal or an error.
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
+
+#include "apps/gps_monitor/display.hpp"
+#include "apps/gps_monitor/options.hpp"
+#include "apps/gps_monitor/replay.hpp"
+#include "control/gps.hpp"
+#include "control/line_assembler.hpp"
+
+namespace quorvane::monitor {
+
+// The bundled sample drive.
+std::string SampleDrivePath();
+
+class Monitor {
+ public:
+  Monitor(Options options, Platform& platform);
+  // Runs until the source ends, a signal or an error; the process's exit code.
+  int Run();
+
+ private:
+  int ListPorts();
+  bool OpenSource();
+  void OnStream(const std::string& data);
+  void OnFirstFix();
+  bool ConfirmClockSetting();
+  void Tick();
+  void Stop(int exit_code);
+  Status CurrentStatus() const;
+
+  Options options_;
+  asio::io_context io_;
+  GPS gps_;
+  std::unique_ptr<Replay> replay_;
+  Display display_;
+  LineAssembler sentences_;  // finds the GGA sentences in what the control raised
+  asio::signal_set signals_{io_, SIGINT, SIGTERM};
+  asio::steady_timer ticker_{io_};
+  std::string source_;
+  bool serial_source_ = false;
+  bool had_fix_ = false;
+  bool stopping_ = false;
+  int exit_code_ = 0;
+  size_t sentences_this_second_ = 0;
+  double sentences_per_second_ = 0;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point second_started_ = started_;
+};
+
+}  // namespace quorvane::monitor

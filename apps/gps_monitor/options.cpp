@@ -1,0 +1,149 @@
+#include "apps/gps_monitor/options.hpp"
+
+#include <iostream>
+#include <map>
+
+#include <CLI/CLI.hpp>
+
+#include "platform/line_settings.hpp"
+
+namespace quorvane::monitor {
+namespace {
+
+const std::map<std::string, MapService> kMapServices{
+    {"google", MapService::kGoogle},     {"google-satellite", MapService::kGoogleSatellite},
+    {"bing", MapService::kBing},         {"bing-satellite", MapService::kBingSatellite},
+    {"mapquest", MapService::kMapQuest}, {"nokia", MapService::kNokia}};
+
+// "HOST:PORT", the port 1 to 65535.
+std::optional<std::pair<std::string, uint16_t>> ParseHostPort(const std::string& text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) return std::nullopt;
+  try {
+    size_t used = 0;
+    const int port = std::stoi(text.substr(colon + 1), &used);
+    if (used != text.size() - colon - 1 || port < 1 || port > 65535) return std::nullopt;
+    return std::pair{text.substr(0, colon), static_cast<uint16_t>(port)};
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::string UnescapeCommand(const std::string& text) {
+  std::string result;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      result += text[i];
+      continue;
+    }
+    switch (text[++i]) {
+      case 'r':
+        result += '\r';
+        break;
+      case 'n':
+        result += '\n';
+        break;
+      case 't':
+        result += '\t';
+        break;
+      case '\\':
+        result += '\\';
+        break;
+      default:
+        result += '\\';
+        result += text[i];
+        break;
+    }
+  }
+  return result;
+}
+
+std::variant<Options, int> ParseOptions(int argc, char** argv) {
+  CLI::App app{
+      "gps-monitor: shows the live fix of a GPS receiver (NMEA 0183) and records, relays and maps "
+      "it. Without a source it replays the bundled sample drive at ten times real time."};
+  Options options;
+  std::string speed = "1";
+  std::string broadcast;
+  std::string map;
+
+  auto* sources = app.add_option_group("Source", "where the NMEA text comes from (one of them)");
+  sources
+      ->add_option("--port", options.port,
+                   "serial port number (1-32 ttyS, 33-64 ttyUSB, 65-96 ttyACM)")
+      ->check(CLI::Range(1, 32767));
+  sources->add_option("--device", options.device, "serial device path, e.g. /dev/ttyUSB0");
+  sources
+      ->add_option("--listen", options.listen,
+                   "UDP port to receive another control's rebroadcast on")
+      ->check(CLI::Range(1, 65535));
+  sources->add_option("--replay", options.replay, "NMEA log to play through a simulated receiver")
+      ->check(CLI::ExistingFile);
+  sources->require_option(0, 1);
+  app.add_option("--speed", speed, "replay speed: a factor such as 10, or max")
+      ->capture_default_str();
+
+  app.add_option("--settings", options.settings, "serial line settings, e.g. 9600,n,8,1");
+  app.add_option("--broadcast", broadcast, "rebroadcast the serial text to HOST:PORT over UDP");
+  auto* record = app.add_option("--record", options.record, "record the track to this KML file");
+  app.add_option("--description", options.description, "name of the recorded KML document")
+      ->needs(record);
+  app.add_option("--placemark", options.placemark, "write the last fix to this KML file at exit");
+  app.add_option("--map", map, "open a web map at the first fix")
+      ->check(CLI::IsMember(
+          {"google", "google-satellite", "bing", "bing-satellite", "mapquest", "nokia"}));
+  app.add_flag("--print-url", options.print_url, "print the map's address instead of opening it");
+  app.add_option("--set-clock", options.set_clock, "set the computer's clock at the first fix")
+      ->check(CLI::IsMember({"utc", "local"}));
+  app.add_flag("-y,--yes", options.yes, "do not ask before setting the clock");
+  app.add_option("--send", options.send,
+                 "send this text to the receiver after opening (\\r\\n allowed)");
+  app.add_flag("--list-ports", options.list_ports, "list the serial ports and exit");
+  app.add_flag("--json", options.json, "one JSON object per GGA sentence with every fix property");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::cerr << "gps-monitor: " << error.what() << "\n";
+    return 2;
+  }
+
+  if (speed == "max") {
+    options.speed = 0;
+  } else {
+    try {
+      size_t used = 0;
+      options.speed = std::stod(speed, &used);
+      if (used != speed.size() || !(options.speed > 0)) throw std::invalid_argument(speed);
+    } catch (const std::exception&) {
+      std::cerr << "gps-monitor: --speed wants a positive factor or max, not \"" << speed << "\"\n";
+      return 2;
+    }
+  }
+  if (!broadcast.empty()) {
+    options.broadcast = ParseHostPort(broadcast);
+    if (!options.broadcast) {
+      std::cerr << "gps-monitor: --broadcast wants HOST:PORT, not \"" << broadcast << "\"\n";
+      return 2;
+    }
+  }
+  if (!options.settings.empty() && !ParseLineSettings(options.settings)) {
+    std::cerr << "gps-monitor: --settings wants baud,parity,data bits,stop bits such as "
+                 "4800,n,8,1, not \""
+              << options.settings << "\"\n";
+    return 2;
+  }
+  if (!map.empty()) options.map = kMapServices.at(map);
+  if (options.print_url && !options.map) {
+    std::cerr << "gps-monitor: --print-url goes with --map\n";
+    return 2;
+  }
+  options.send = UnescapeCommand(options.send);
+  return options;
+}
+
+}  // namespace quorvane::monitor

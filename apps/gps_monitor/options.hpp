@@ -1,0 +1,43 @@
+#pragma once
+// gps-monitor's command line.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "maps/map_pages.hpp"
+
+namespace quorvane::monitor {
+
+struct Options {
+  // Sources: at most one of these; none means the bundled drive at ten times real time.
+  std::optional<int16_t> port;
+  std::string device;
+  std::optional<uint16_t> listen;
+  std::string replay;
+  double speed = 1;  // replay speed; 0 is as fast as the control takes it
+
+  std::string settings;
+  std::optional<std::pair<std::string, uint16_t>> broadcast;
+  std::string record;
+  std::string description;
+  std::string placemark;
+  std::optional<MapService> map;
+  bool print_url = false;
+  std::string set_clock;  // "", "utc" or "local"
+  bool yes = false;
+  std::string send;
+  bool list_ports = false;
+  bool json = false;
+};
+
+// The options, or the exit code when there is nothing to run: 0 after --help, 2 after a usage
+// error (its sentence already printed on standard error).
+std::variant<Options, int> ParseOptions(int argc, char** argv);
+
+// "\r", "\n", "\t" and "\\" in a command text become the characters they name.
+std::string UnescapeCommand(const std::string& text);
+
+}  // namespace quorvane::monitor
