@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include <asio/ip/udp.hpp>
+#include <asio/post.hpp>
 
 #include "nmea/parse_nmea.hpp"
 #include "platform/port_table.hpp"
@@ -117,7 +118,9 @@ int Monitor::Run() {
   signals_.async_wait([this](const std::error_code& error, int) {
     if (!error) Stop(0);
   });
-  if (replay_) replay_->Begin([this] { Stop(0); });
+  // Stopping waits for the handler that took the end of the replay to finish its block (the
+  // rebroadcast of the block comes after its Stream event).
+  if (replay_) replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
   Tick();
   io_.run();
   return exit_code_;

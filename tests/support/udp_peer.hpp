@@ -55,4 +55,14 @@ class UdpPeer {
   asio::ip::udp::socket socket_;
 };
 
+// Whether a UDP port on every address can be bound right now (false once another holds it).
+inline bool UdpPeerBindable(uint16_t port) {
+  asio::io_context io;
+  asio::ip::udp::socket socket(io);
+  std::error_code error;
+  socket.open(asio::ip::udp::v4(), error);
+  if (!error) socket.bind({asio::ip::address_v4::any(), port}, error);
+  return !error;
+}
+
 }  // namespace quorvane::testing

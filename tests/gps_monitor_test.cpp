@@ -1,0 +1,197 @@
+// gps-monitor end to end: the binary run as a person runs it, its files read back by gpsbabel
+// and xmllint.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <sstream>
+#include <thread>
+
+#include "apps/nmea_simulator.hpp"
+#include "support/files.hpp"
+#include "support/udp_peer.hpp"
+
+extern char** environ;
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ReadFile;
+
+struct Outcome {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+class GpsMonitorTest : public ::testing::Test {
+ protected:
+  // Starts gps-monitor with `arguments`, its output going to files of the scratch folder.
+  pid_t Spawn(const std::vector<std::string>& arguments, const std::string& name = "run") {
+    std::vector<std::string> all{GPS_MONITOR};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : all) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    const std::string out = folder_.File(name + ".out");
+    const std::string err = folder_.File(name + ".err");
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  Outcome Wait(pid_t pid, const std::string& name = "run") {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            ReadFile(folder_.File(name + ".out")), ReadFile(folder_.File(name + ".err"))};
+  }
+  Outcome Run(const std::vector<std::string>& arguments) { return Wait(Spawn(arguments)); }
+
+  // A short drive written by the simulator.
+  std::string ShortDrive(double seconds) {
+    simulator::DriveOptions options;
+    options.duration_s = seconds;
+    simulator::NmeaSimulator drive(options);
+    const std::string path = folder_.File("short.nmea");
+    std::ofstream file(path, std::ios::binary);
+    for (size_t fix = 0; fix < drive.FixCount(); ++fix) file << drive.Sentences(fix);
+    return path;
+  }
+
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  static std::string JsonField(const std::string& json, const std::string& name) {
+    const std::string key = "\"" + name + "\":\"";
+    const size_t at = json.find(key);
+    if (at == std::string::npos) return "";
+    return json.substr(at + key.size(), json.find('"', at + key.size()) - at - key.size());
+  }
+
+  testing::ScratchFolder folder_;
+};
+
+TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrack) {
+  const std::string kml = folder_.File("drive.kml");
+  const Outcome run = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--json", "--record", kml,
+                           "--description", "Sample drive"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 600u);  // one object per GGA sentence
+
+  // The bundled drive is the simulator's: ten minutes, a tunnel at minute 5, 1.5 m noise.
+  simulator::DriveOptions options;
+  options.duration_s = 600;
+  options.fix_loss_s = std::pair{300.0, 330.0};
+  simulator::NmeaSimulator drive(options);
+  const simulator::Waypoint last = drive.TruePosition(599);
+  EXPECT_NEAR(std::stod(JsonField(lines.back(), "Latitude")), last.latitude, 1e-4);
+  EXPECT_NEAR(std::stod(JsonField(lines.back(), "Longitude")), last.longitude, 1e-4);
+  EXPECT_EQ(JsonField(lines.back(), "GPS_Time"), "12:09:59");
+  EXPECT_EQ(JsonField(lines[310], "GPSQuality"), "0");  // in the tunnel
+  EXPECT_EQ(JsonField(lines[310], "LastGPGGA"), "");
+  EXPECT_NE(lines.back().find("\"RecordedPoints\":600"), std::string::npos);
+
+  EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);
+  const std::string csv = folder_.File("points.csv");
+  ASSERT_EQ(std::system(("gpsbabel -i kml -f " + kml + " -o unicsv -F " + csv).c_str()), 0);
+  EXPECT_EQ(Lines(ReadFile(csv)).size(), 1u + 570u);  // the header and every GGA with a position
+}
+
+TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {
+  const std::string drive = ShortDrive(30);
+  const uint16_t port = testing::UdpPeer::FreePort();
+  const pid_t listener = Spawn({"--listen", std::to_string(port), "--json"}, "listener");
+  // Ready once it holds the port.
+  for (int i = 0; i < 200 && testing::UdpPeerBindable(port); ++i) std::this_thread::sleep_for(10ms);
+  const Outcome sender = Wait(Spawn({"--replay", drive, "--speed", "max", "--json", "--broadcast",
+                                     "127.0.0.1:" + std::to_string(port)},
+                                    "sender"),
+                              "sender");
+  ASSERT_EQ(sender.exit_code, 0) << sender.err;
+  std::this_thread::sleep_for(300ms);
+  ::kill(listener, SIGTERM);
+  const Outcome heard = Wait(listener, "listener");
+  EXPECT_EQ(heard.exit_code, 0) << heard.err;
+  const auto sent = Lines(sender.out);
+  const auto received = Lines(heard.out);
+  ASSERT_EQ(sent.size(), 30u) << sender.err;
+  ASSERT_EQ(received.size(), 30u);
+  EXPECT_EQ(JsonField(received.back(), "Latitude"), JsonField(sent.back(), "Latitude"));
+  EXPECT_EQ(JsonField(received.back(), "Odometer"), JsonField(sent.back(), "Odometer"));
+}
+
+TEST_F(GpsMonitorTest, PrintsTheMapAddressOfTheFirstFix) {
+  const Outcome run = Run(
+      {"--replay", ShortDrive(3), "--speed", "max", "--json", "--map", "google", "--print-url"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 4u);  // the first fix's object, the address, two more objects
+  EXPECT_EQ(lines[1], "http://maps.google.com/maps?ie=UTF8&ll=" + JsonField(lines[0], "Latitude") +
+                          "," + JsonField(lines[0], "Longitude") + "&z=18&t=m");
+}
+
+TEST_F(GpsMonitorTest, APortThatCannotBeOpenedIsAnErrorWithTheReason) {
+  Outcome run = Run({"--device", "/dev/no-such-receiver"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.err,
+            "gps-monitor: Cannot open serial port /dev/no-such-receiver: No such file or "
+            "directory\n");
+  run = Run({"--port", "97"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.err, "gps-monitor: Invalid port number\n");
+}
+
+TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--speed", "fast"},
+                                                    {"--port", "0"},
+                                                    {"--port", "3", "--listen", "5000"},
+                                                    {"--broadcast", "localhost"},
+                                                    {"--settings", "4800,x,8,1"},
+                                                    {"--map", "atlas"},
+                                                    {"--print-url"},
+                                                    {"--no-such-option"}}) {
+    const Outcome run = Run(arguments);
+    EXPECT_EQ(run.exit_code, 2) << arguments[0];
+    EXPECT_TRUE(run.err.starts_with("gps-monitor: ")) << run.err;
+  }
+}
+
+TEST_F(GpsMonitorTest, SigtermWhileRecordingLeavesACompleteTrack) {
+  const std::string kml = folder_.File("stopped.kml");
+  const std::string placemark = folder_.File("last.kml");
+  const pid_t monitor =
+      Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--record", kml, "--placemark", placemark});
+  std::this_thread::sleep_for(1500ms);
+  ::kill(monitor, SIGTERM);
+  const Outcome run = Wait(monitor);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + placemark).c_str()), 0);
+  const std::string track = ReadFile(kml);
+  EXPECT_NE(track.find("<Point>"), std::string::npos);
+  EXPECT_TRUE(
+      track.ends_with("      </coordinates>\r\n  </LineString>\r\n  </Placemark>\r\n"
+                      "</Document>\r\n</kml>\r\n"));
+  EXPECT_NE(ReadFile(placemark).find("<name>gps-monitor</name>"), std::string::npos);
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);  // no escape codes off a terminal
+}
+
+}  // namespace
+}  // namespace quorvane
