@@ -99,7 +99,7 @@ void GPS::PortSettings(const std::string& value) {
   Attempt([&] { ser_.Settings(value); });
 }
 
-std::string GPS::Version() const {
+std::string ControlVersion() {
   return std::to_string(kVersionMajor) + '.' + std::to_string(kVersionMinor) + '.' +
          std::to_string(kVersionRevision);
 }

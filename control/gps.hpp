@@ -44,6 +44,9 @@ class ControlSite {
   virtual void Height(float twips) = 0;
 };
 
+// The component's version, "5.4.88".
+std::string ControlVersion();
+
 class GPS {
  public:
   explicit GPS(asio::io_context& io, Platform& platform = TheSystemPlatform());
@@ -73,7 +76,7 @@ class GPS {
   void BroadcastAddress(const std::string& value) { broadcast_address_ = value; }
 
   // Status.
-  std::string Version() const;
+  std::string Version() const { return ControlVersion(); }
   std::string EngineVersion() const { return Version(); }
   bool Engine() const { return ser_.PortOpen() && is_running_; }
 

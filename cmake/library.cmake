@@ -1,0 +1,40 @@
+# libquorvane-gps: every part of the control in one shared library, with the C interface, and
+# its installation as a CMake package and a pkg-config module.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_platform)
+
+set(QGPS_PART_OBJECTS)
+foreach(part ${QGPS_PARTS})
+  list(APPEND QGPS_PART_OBJECTS $<TARGET_OBJECTS:${part}>)
+endforeach()
+add_library(quorvane-gps SHARED control/qgps_abi.cpp ${QGPS_PART_OBJECTS})
+add_library(quorvane::gps ALIAS quorvane-gps)
+target_link_libraries(quorvane-gps PRIVATE asio_standalone ${CMAKE_DL_LIBS})
+target_link_libraries(quorvane-gps PUBLIC Threads::Threads)
+target_include_directories(quorvane-gps PUBLIC
+  "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>"
+  "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps>")
+target_compile_definitions(quorvane-gps PUBLIC ASIO_STANDALONE)
+set_target_properties(quorvane-gps PROPERTIES
+  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} EXPORT_NAME gps)
+
+install(TARGETS quorvane-gps EXPORT quorvane-gpsTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+foreach(part control geo kml maps nmea platform)
+  install(DIRECTORY ${part}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps/${part}
+    FILES_MATCHING PATTERN "*.hpp" PATTERN "*.h")
+endforeach()
+install(EXPORT quorvane-gpsTargets NAMESPACE quorvane::
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quorvane-gps)
+configure_package_config_file(cmake/quorvane-gpsConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/quorvane-gpsConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quorvane-gps)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/quorvane-gpsConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/quorvane-gpsConfig.cmake
+  ${PROJECT_BINARY_DIR}/quorvane-gpsConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quorvane-gps)
+configure_file(cmake/quorvane-gps.pc.in ${PROJECT_BINARY_DIR}/quorvane-gps.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quorvane-gps.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
