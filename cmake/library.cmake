@@ -36,5 +36,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/quorvane-gpsConfigVersion
 install(FILES ${PROJECT_BINARY_DIR}/quorvane-gpsConfig.cmake
   ${PROJECT_BINARY_DIR}/quorvane-gpsConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quorvane-gps)
+# The module finds its prefix from where it lies, so the installed tree can be moved.
+file(RELATIVE_PATH QGPS_PC_UP "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(cmake/quorvane-gps.pc.in ${PROJECT_BINARY_DIR}/quorvane-gps.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quorvane-gps.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,143 @@
+"""The GPS control from Python, through the library's C interface (ctypes, standard library only).
+
+    gps = Control()              # a control with its own message loop
+    gps.Port = 33                # properties and methods by name, as in any dispatch host
+    gps.Start()
+    gps.advise(lambda dispid, args: ...)
+    gps.pump(100)                # events and received data are handled while pumping
+"""
+
+import ctypes
+import os
+
+VT_EMPTY, VT_I2, VT_R8, VT_STRING, VT_BOOL = 0, 2, 5, 8, 11
+METHOD, PROPERTYGET, PROPERTYPUT = 1, 2, 4
+EVENT_ERROR, EVENT_SERIALPORT, EVENT_STREAM = 1, 2, 3
+
+
+class Variant(ctypes.Structure):
+    _fields_ = [("vt", ctypes.c_int16), ("i2", ctypes.c_int16), ("boolean", ctypes.c_int16),
+                ("r8", ctypes.c_double), ("str", ctypes.c_char_p)]
+
+
+EventCallback = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int32,
+                                 ctypes.POINTER(Variant), ctypes.c_int)
+
+
+def load(path=None):
+    """The library: QGPS_LIBRARY, else libquorvane-gps.so on the loader's path."""
+    lib = ctypes.CDLL(path or os.environ.get("QGPS_LIBRARY", "libquorvane-gps.so"))
+    lib.qgps_create.restype = ctypes.c_void_p
+    lib.qgps_destroy.argtypes = [ctypes.c_void_p]
+    lib.qgps_id_of_name.argtypes = [ctypes.c_char_p]
+    lib.qgps_id_of_name.restype = ctypes.c_int32
+    lib.qgps_invoke.argtypes = [ctypes.c_void_p, ctypes.c_int32, ctypes.c_int,
+                                ctypes.POINTER(Variant), ctypes.c_int, ctypes.POINTER(Variant)]
+    lib.qgps_advise.argtypes = [ctypes.c_void_p, EventCallback, ctypes.c_void_p]
+    lib.qgps_unadvise.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    lib.qgps_pump.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    lib.qgps_assign_port.argtypes = [ctypes.c_int16, ctypes.c_char_p]
+    lib.qgps_variant_clear.argtypes = [ctypes.POINTER(Variant)]
+    return lib
+
+
+class DispatchError(Exception):
+    """A call the control refused: the code says why (-1 unknown member ... -6 bad argument)."""
+
+
+def to_variant(value):
+    if value is None:
+        return Variant(VT_EMPTY)
+    if isinstance(value, bool):
+        return Variant(VT_BOOL, 0, -1 if value else 0)
+    if isinstance(value, int):
+        return Variant(VT_I2, value)
+    if isinstance(value, float):
+        return Variant(VT_R8, 0, 0, value)
+    return Variant(VT_STRING, 0, 0, 0, str(value).encode())
+
+
+def from_variant(variant):
+    if variant.vt == VT_I2:
+        return variant.i2
+    if variant.vt == VT_R8:
+        return variant.r8
+    if variant.vt == VT_BOOL:
+        return variant.boolean == -1
+    if variant.vt == VT_STRING:
+        return (variant.str or b"").decode(errors="replace")
+    return None
+
+
+class Control:
+    """One GPS control; members are reached by their names."""
+
+    def __init__(self, lib=None):
+        object.__setattr__(self, "_lib", lib or load())
+        object.__setattr__(self, "_handle", self._lib.qgps_create())
+        object.__setattr__(self, "_callbacks", {})
+
+    def close(self):
+        if self._handle:
+            self._lib.qgps_destroy(self._handle)
+            object.__setattr__(self, "_handle", None)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def dispid(self, name):
+        dispid = self._lib.qgps_id_of_name(name.encode())
+        if dispid == -1:
+            raise AttributeError(name)
+        return dispid
+
+    def invoke(self, name, flags, *args):
+        """Calls a member; returns (result, arguments as the member left them)."""
+        variants = (Variant * max(len(args), 1))(*[to_variant(a) for a in args])
+        result = Variant()
+        code = self._lib.qgps_invoke(self._handle, self.dispid(name), flags, variants, len(args),
+                                     ctypes.byref(result))
+        if code != 0:
+            raise DispatchError(code, name)
+        value = from_variant(result)
+        self._lib.qgps_variant_clear(ctypes.byref(result))
+        return value, [from_variant(variants[i]) for i in range(len(args))]
+
+    def __getattr__(self, name):
+        dispid = self.dispid(name)
+        if dispid & 0x68000000 == 0x68000000:  # a property
+            return self.invoke(name, PROPERTYGET)[0]
+        return lambda *args: self.invoke(name, METHOD, *args)[0]
+
+    def __setattr__(self, name, value):
+        self.invoke(name, PROPERTYPUT, value)
+
+    def advise(self, handler):
+        """handler(dispid, args) for every event; args is a list, and a Stream handler may
+        return a replacement for its data."""
+
+        def trampoline(_ctx, dispid, args, nargs):
+            values = [from_variant(args[i]) for i in range(nargs)]
+            replacement = handler(dispid, values)
+            if dispid == EVENT_STREAM and replacement is not None:
+                keep = replacement.encode()
+                self._callbacks["replacement"] = keep  # alive until the library copied it
+                args[0].str = keep
+
+        callback = EventCallback(trampoline)
+        cookie = self._lib.qgps_advise(self._handle, callback, None)
+        self._callbacks[cookie] = callback
+        return cookie
+
+    def unadvise(self, cookie):
+        self._lib.qgps_unadvise(self._handle, cookie)
+        self._callbacks.pop(cookie, None)
+
+    def pump(self, milliseconds):
+        return self._lib.qgps_pump(self._handle, milliseconds)
+
+    def assign_port(self, number, device):
+        return self._lib.qgps_assign_port(number, device.encode())

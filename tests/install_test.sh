@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the library into a temporary prefix, builds the C++ example host against the installed
+# CMake package and checks the pkg-config module: a broken export or header set fails here.
+set -euo pipefail
+build_dir=$1
+source_dir=$2
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+cmake -S "$source_dir/examples/cpp_host" -B "$prefix/host-build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$prefix/host-build" >/dev/null
+LD_LIBRARY_PATH="$prefix/lib" "$prefix/host-build/gps-host"
+
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+flags=$(pkg-config --cflags --libs quorvane-gps)
+cat >"$prefix/abi.c" <<'C'
+#include <stdio.h>
+#include "control/qgps.h"
+int main(void) {
+  qgps_control *gps = qgps_create();
+  qgps_variant result = {0};
+  int code = qgps_invoke(gps, qgps_id_of_name("Version"), QGPS_METHOD, NULL, 0, &result);
+  printf("C host: Version %s\n", code == QGPS_OK ? result.str : "?");
+  qgps_variant_clear(&result);
+  qgps_destroy(gps);
+  return code;
+}
+C
+# shellcheck disable=SC2086
+cc "$prefix/abi.c" -o "$prefix/abi" $flags
+LD_LIBRARY_PATH="$prefix/lib" "$prefix/abi"
+echo "installed package: passed"
