@@ -1,0 +1,60 @@
+// Any bytes, cut into blocks as a serial port or the network would deliver them, through the
+// line assembler and ParseNMEA, with every fix property read after each block.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "control/line_assembler.hpp"
+#include "nmea/fix_properties.hpp"
+#include "nmea/nmea_decoder.hpp"
+#include "nmea/text_rules.hpp"
+
+namespace {
+
+// A clock the input moves on, so the local-time rule runs both ways.
+class InputClock : public quorvane::Platform {
+ public:
+  quorvane::ClockReading now;
+  std::string ListSerialPorts(bool) override { return ""; }
+  quorvane::ClockReading Now() override { return now; }
+  int32_t GetTimeZoneBias() override { return -now.utc_offset_minutes; }
+  std::string GetTimeZoneStandardName() override { return "FUZ"; }
+  void SetLocalClock(int16_t, int16_t, int16_t) override {}
+  void SetUtcClock(int16_t, int16_t, int16_t) override {}
+  void ShellOpen(const std::string&) override {}
+};
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+void ReadEveryProperty(const quorvane::FixRecord& fix) {
+  const std::string odometer = quorvane::OdometerText(fix);
+  const auto metres = quorvane::ReadStrict(odometer);
+  Check(metres.has_value() && std::isfinite(*metres));
+  Check(fix.LastGgaText.empty() ||
+        (fix.LastGgaText.starts_with("$GPGGA") && fix.LastGgaText.back() == '\r'));
+  Check(!quorvane::AltitudeFeetText(fix).empty());
+  Check(quorvane::SpeedMphText(fix).find('.') != std::string::npos);
+  Check(quorvane::SpeedKnotsText(fix).find('.') != std::string::npos);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzedDataProvider input(data, size);
+  InputClock clock;
+  clock.now.utc_offset_minutes = input.ConsumeIntegralInRange<int>(-14 * 60, 14 * 60);
+  quorvane::NmeaDecoder decoder(clock);
+  quorvane::LineAssembler assembler(input.ConsumeIntegralInRange<size_t>(16, 4096));
+  while (input.remaining_bytes() > 0) {
+    const std::string block = input.ConsumeRandomLengthString(2048);
+    clock.now.second = (clock.now.second + input.ConsumeIntegralInRange<int>(0, 1)) % 60;
+    assembler.Feed(block, [&](std::string_view sentence) { decoder.ParseNMEA(sentence); });
+    Check(assembler.PendingText().size() <= std::max<size_t>(4096, block.size()));
+    ReadEveryProperty(decoder.Fix());
+  }
+  return 0;
+}

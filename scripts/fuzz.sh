@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, with AddressSanitizer and UndefinedBehaviorSanitizer) and
+# runs each for SECONDS (default 60), starting from the seeds under fuzz/corpus. A finding
+# (crash, sanitizer report, leak) stops the run with a non-zero exit and leaves its input in
+# build/fuzz/findings.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+scripts/setup.sh
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+mkdir -p build/fuzz/findings
+for target in receive kml invoke; do
+  work="build/fuzz/corpus-$target"
+  mkdir -p "$work"
+  echo "fuzz_$target: ${seconds} s"
+  "build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/findings/ "$work" "fuzz/corpus/$target" 2>build/fuzz/fuzz_$target.log ||
+    { tail -50 "build/fuzz/fuzz_$target.log"; exit 1; }
+  grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "build/fuzz/fuzz_$target.log" || true
+done
