@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     kml.CloseKML();
-    CheckLines(std::string(kml.PathBuffer()));
+    CheckLines(std::string(kml.PathText()));
   }
   CheckLines(Read(file));
   CheckLines(

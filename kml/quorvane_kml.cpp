@@ -1,5 +1,6 @@
 #include "kml/quorvane_kml.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -93,10 +94,21 @@ void QuorvaneKML::WritePathStyle(const std::string& style_id, int16_t Size,
   Line("  <visibility>1</visibility>");
 }
 
-void QuorvaneKML::WriteCoordinatesOf(std::string_view coordinate_lines) {
+void QuorvaneKML::WriteCoordinatesOf(const std::vector<std::string>& coordinate_lines) {
   Line("      <coordinates>");
-  // The last two characters are the CR LF of the last point; the line brings its own.
-  if (coordinate_lines.size() >= 2) Line(coordinate_lines.substr(0, coordinate_lines.size() - 2));
+  // All the points on one line, less the CR LF of the last one: the line brings its own. Text of
+  // fewer than two characters gives no line at all.
+  size_t left = 0;
+  for (const auto& piece : coordinate_lines) left += piece.size();
+  if (left >= 2 && file_.is_open()) {
+    left -= 2;
+    for (const auto& piece : coordinate_lines) {
+      const size_t length = std::min(piece.size(), left);
+      file_.write(piece.data(), static_cast<std::streamsize>(length));
+      left -= length;
+    }
+    file_.write("\r\n", 2);
+  }
   Line("      </coordinates>");
   Line("  </LineString>");
   Line("  </Placemark>");
@@ -109,7 +121,7 @@ void QuorvaneKML::CreatePathFromPlaceMarks(int16_t Size, const std::string& pCol
   Line("  <styleUrl>#", style_id, "</styleUrl>");
   Line("  <LineString>");
   Line("      <tessellate>1</tessellate>");
-  WriteCoordinatesOf(path_);
+  WriteCoordinatesOf(path_.Pieces());
 }
 
 void QuorvaneKML::CreatePathFromString(int16_t Size, const std::string& pColor,
@@ -127,7 +139,7 @@ void QuorvaneKML::CreatePathFromString(int16_t Size, const std::string& pColor,
   } else {
     Line("      <tessellate>1</tessellate>");
   }
-  WriteCoordinatesOf(PathData);
+  WriteCoordinatesOf({PathData});
 }
 
 void QuorvaneKML::CreateCameraOverlay(const std::string& Filename, double x, double y, double,
@@ -227,7 +239,7 @@ void QuorvaneKML::CreatePlaceMark(double x, double y, double Altitude, const std
   Line("      <Point>");
   const std::string triple = CoordinateTriple(x, y, Altitude);
   Line("          <coordinates>", triple, "</coordinates>");
-  path_.append(triple).append("\r\n");
+  path_.Append(triple + "\r\n");
   Line("      </Point>");
   if (!TimeStamp.empty()) {
     Line("      <TimeStamp>");
@@ -239,7 +251,7 @@ void QuorvaneKML::CreatePlaceMark(double x, double y, double Altitude, const std
 }
 
 void QuorvaneKML::CreatePathPoint(double x, double y, double Altitude) {
-  path_.append(CreatePathString(x, y, Altitude));
+  path_.Append(CreatePathString(x, y, Altitude));
 }
 
 std::string QuorvaneKML::CreatePathString(double x, double y, double Altitude) const {

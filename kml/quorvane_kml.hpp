@@ -14,7 +14,9 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "kml/path_buffer.hpp"
 #include "platform/platform.hpp"
 
 namespace quorvane {
@@ -31,7 +33,7 @@ class QuorvaneKML {
   // still open is finished first.
   void CreateKML(const std::string& Filename, const std::string& Description,
                  const std::string& ExtendedData = "", bool IncludeGeneratedBy = false);
-  void ClearPath() { path_.clear(); }
+  void ClearPath() { path_.Clear(); }
   // A style and a path placemark through the points of the path buffer.
   void CreatePathFromPlaceMarks(int16_t Size, const std::string& pColor);
   // A style and a named path placemark through `PathData` (joined CreatePathString results).
@@ -59,7 +61,7 @@ class QuorvaneKML {
   void CloseKML();
 
   bool HasDocument() const { return file_.is_open(); }
-  std::string_view PathBuffer() const { return path_; }
+  std::string PathText() const { return path_.Text(); }
 
  private:
   void Line(std::string_view text);
@@ -67,12 +69,12 @@ class QuorvaneKML {
   void Line(std::string_view first, const Pieces&... rest);
   void Finish();
   void WritePathStyle(const std::string& style_id, int16_t Size, const std::string& pColor);
-  void WriteCoordinatesOf(std::string_view coordinate_lines);
+  void WriteCoordinatesOf(const std::vector<std::string>& coordinate_lines);
   std::string TimeNumber();
 
   Platform& platform_;
   std::ofstream file_;
-  std::string path_;
+  PathBuffer path_;
 };
 
 // "y,x,Altitude" by the number-to-text rule.

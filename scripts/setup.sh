@@ -3,8 +3,8 @@
 # Only packages that are missing are installed, so a prepared machine is left as it is.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libgtest-dev libgmock-dev
-          libbenchmark-dev gpsbabel libxml2-utils)
+packages=(cmake make g++ pkg-config python3 libasio-dev libcli11-dev libgtest-dev libgmock-dev
+          libbenchmark-dev clang-14 libclang-rt-14-dev gpsbabel libxml2-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

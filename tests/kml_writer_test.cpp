@@ -86,7 +86,7 @@ TEST_F(KmlWriterTest, CloseWithoutADocumentWritesNothing) {
   kml_.CloseKML();
   kml_.CreatePlaceMark(1, 2, 3, "late", "");
   EXPECT_EQ(ReadFile(file_), once);
-  EXPECT_EQ(kml_.PathBuffer(), "2,1,3\r\n");  // the point still reaches the path buffer
+  EXPECT_EQ(kml_.PathText(), "2,1,3\r\n");  // the point still reaches the path buffer
 }
 
 TEST_F(KmlWriterTest, CreateKmlWithADocumentOpenFinishesItFirst) {
@@ -103,7 +103,7 @@ TEST_F(KmlWriterTest, APlacemarkIsSevenLinesAndAddsItsPointToThePath) {
   EXPECT_EQ(Body(), (Lines{"  <Placemark>", "      <name>P1</name>", "      ", "      <Point>",
                            "          <coordinates>-9.14,38.72,104.5</coordinates>",
                            "      </Point>", "  </Placemark>"}));
-  EXPECT_EQ(kml_.PathBuffer(), "-9.14,38.72,104.5\r\n");
+  EXPECT_EQ(kml_.PathText(), "-9.14,38.72,104.5\r\n");
 }
 
 TEST_F(KmlWriterTest, APlacemarkWithDescriptionDataAndTimeStamp) {
@@ -154,6 +154,20 @@ TEST_F(KmlWriterTest, APathThroughThePlacemarksPoints) {
                                     "  </LineString>", "  </Placemark>"}));
 }
 
+TEST_F(KmlWriterTest, ALongPathIsWrittenWholeAcrossTheBuffersPieces) {
+  kml_.CreateKML(file_, "Drive");
+  std::string expected;
+  for (int i = 0; i < 5000; ++i) {  // about 100 KiB of points
+    kml_.CreatePathPoint(48 + i * 1e-5, 11 + i * 1e-5, i);
+    expected += kml_.CreatePathString(48 + i * 1e-5, 11 + i * 1e-5, i);
+  }
+  EXPECT_EQ(kml_.PathText(), expected);
+  kml_.CreatePathFromPlaceMarks(3, "FF00FF00");
+  const std::string text = ReadFile(file_);
+  EXPECT_NE(text.find("      <coordinates>\r\n" + expected + "      </coordinates>\r\n"),
+            std::string::npos);
+}
+
 TEST_F(KmlWriterTest, AnEmptyPathHasAnEmptyCoordinatesElement) {
   kml_.CreateKML(file_, "Drive");
   kml_.CreatePathPoint(1, 2, 3);
@@ -171,7 +185,7 @@ TEST_F(KmlWriterTest, AnEmptyPathHasAnEmptyCoordinatesElement) {
 
 TEST_F(KmlWriterTest, PathStringsAreTriplesThatLeaveTheBufferAlone) {
   EXPECT_EQ(kml_.CreatePathString(1.5, 2.5, 3), "2.5,1.5,3\r\n");
-  EXPECT_EQ(kml_.PathBuffer(), "");
+  EXPECT_EQ(kml_.PathText(), "");
 }
 
 TEST_F(KmlWriterTest, APathFromCoordinateText) {
@@ -222,7 +236,7 @@ TEST_F(KmlWriterTest, ACameraOverlayIsTwentyFiveLinesAtTenMetres) {
                            "      <shape>rectangle</shape>",
                            "          <roll>0</roll>",
                            "  </PhotoOverlay>"}));
-  EXPECT_EQ(kml_.PathBuffer(), "");
+  EXPECT_EQ(kml_.PathText(), "");
 }
 
 TEST_F(KmlWriterTest, AStreetViewIsTwentySixLinesWithATimeBasedId) {
@@ -256,7 +270,7 @@ TEST_F(KmlWriterTest, AStreetViewIsTwentySixLinesWithATimeBasedId) {
                            "      <shape>rectangle</shape>",
                            "          <roll>0</roll>",
                            "  </PhotoOverlay>"}));
-  EXPECT_EQ(kml_.PathBuffer(), "-9.14,38.72,104.5\r\n");
+  EXPECT_EQ(kml_.PathText(), "-9.14,38.72,104.5\r\n");
 }
 
 TEST_F(KmlWriterTest, AGroundOverlayBoxLiesNorthEastOfThePoint) {
