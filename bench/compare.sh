@@ -25,7 +25,7 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 cmake --preset release >/dev/null
-cmake --build --preset release --target gps-monitor nmea-simulate >/dev/null
+cmake --build --preset release --target gps-monitor nmea-simulate qgps_bench qgps_record_day >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -94,5 +94,25 @@ for h in "${hours[@]}"; do
   done
   rm -f "$log"
 done
+{
+  echo
+  echo "## Inside the control"
+  echo
+  echo "Google Benchmark, release build (\`build/release/bench/qgps_bench\`): the line assembler,"
+  echo "\`ParseNMEA\` on a 1 Hz mix and on GGA alone (on the machine's real clock), number-to-text,"
+  echo "datagrams taken by a \`Connect\`-ed control, and the relay from one control's"
+  echo "pseudo-terminal to another control's \`Stream\` over loopback UDP."
+  echo
+  echo '```'
+  build/release/bench/qgps_bench --benchmark_min_time=0.2 2>/dev/null | grep -E '^(BM_|-|Benchmark)'
+  echo '```'
+  echo
+  echo "A whole day recorded in-process (86,400 fixes through a UDP source into KML,"
+  echo "\`build/release/bench/qgps_record_day\`):"
+  echo
+  echo '```'
+  build/release/bench/qgps_record_day
+  echo '```'
+} >>"$report.new"
 mv "$report.new" "$report"
 cat "$report"

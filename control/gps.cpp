@@ -263,7 +263,7 @@ void GPS::OnSerialComm() {
     // be decoded a second time.
     return;
   }
-  TakeReceivedChunk();
+  TakeReceivedChunk(serial_lines_);
   // The block goes out as the host's Stream handler left it.
   if (broadcast_) Attempt([this] { sck_.SendData(received_chunk_); });
 }
@@ -275,12 +275,11 @@ void GPS::OnDataArrival() {
   } catch (const SocketError&) {
     return;
   }
-  TakeReceivedChunk();
+  TakeReceivedChunk(network_lines_);
 }
 
-void GPS::TakeReceivedChunk() {
-  assembler_.Feed(received_chunk_,
-                  [this](std::string_view sentence) { decoder_.ParseNMEA(sentence); });
+void GPS::TakeReceivedChunk(LineAssembler& lines) {
+  lines.Feed(received_chunk_, [this](std::string_view sentence) { decoder_.ParseNMEA(sentence); });
   RaiseStream();
 }
 

@@ -161,7 +161,7 @@ class GPS {
   void ShowMap(MapService service) const;
   void RecordPoint(const GgaPoint& point);
   QuorvaneKML& Writer();
-  void TakeReceivedChunk();
+  void TakeReceivedChunk(LineAssembler& lines);
   void RaiseError(std::string description);
   void RaiseSerialPort(int16_t number);
   void RaiseStream();
@@ -171,7 +171,10 @@ class GPS {
   Platform& platform_;
   SerialComm ser_;
   SocketComm sck_;
-  LineAssembler assembler_;
+  // Each source has pending text of its own: a datagram that arrives while a serial sentence is
+  // half read must not be spliced into it (the two would be lost together).
+  LineAssembler serial_lines_;
+  LineAssembler network_lines_;
   NmeaDecoder decoder_{platform_};
   std::string received_chunk_;
   bool is_running_ = false;

@@ -132,6 +132,25 @@ TEST_F(GpsUdpTest, ADatagramToTheSendersOwnSocketIsDecodedButNotSentOn) {
   EXPECT_EQ(listener.Receive(100ms), std::nullopt);
 }
 
+TEST_F(GpsUdpTest, ADatagramBetweenTheHalvesOfASerialSentenceSplicesNothing) {
+  UdpPeer listener;
+  const uint16_t own_port = UdpPeer::FreePort();
+  a_.gps.Connect(AsPortNumber(own_port));
+  a_.gps.StopGPS();
+  StartSender(listener.Port());
+  ASSERT_TRUE(listener.Receive().has_value());
+  const std::string rmc = kRmc;
+  pty_.Write(rmc.substr(0, 20));
+  ASSERT_TRUE(WaitFor(a_, 1));
+  UdpPeer stranger;
+  stranger.SendTo(own_port, kGga);
+  ASSERT_TRUE(WaitFor(a_, 2));
+  EXPECT_EQ(a_.gps.Latitude(), "48.1173");
+  pty_.Write(rmc.substr(20));
+  ASSERT_TRUE(WaitFor(a_, 3));
+  EXPECT_EQ(a_.gps.Speed(), "41.4848");
+}
+
 TEST_F(GpsUdpTest, ConnectListensOnRxPortUnlessGivenAnotherPort) {
   UdpPeer peer;
   const uint16_t rx = UdpPeer::FreePort();
