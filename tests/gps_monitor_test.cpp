@@ -160,14 +160,16 @@ TEST_F(GpsMonitorTest, APortThatCannotBeOpenedIsAnErrorWithTheReason) {
 }
 
 TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
-  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--speed", "fast"},
-                                                    {"--port", "0"},
-                                                    {"--port", "3", "--listen", "5000"},
-                                                    {"--broadcast", "localhost"},
-                                                    {"--settings", "4800,x,8,1"},
-                                                    {"--map", "atlas"},
-                                                    {"--print-url"},
-                                                    {"--no-such-option"}}) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--speed", "fast"},
+        {"--port", "0"},
+        {"--port", "3", "--listen", "5000"},
+        {"--broadcast", "localhost"},
+        {"--listen", "5000", "--broadcast", "localhost:5001"},
+        {"--settings", "4800,x,8,1"},
+        {"--map", "atlas"},
+        {"--print-url"},
+        {"--no-such-option"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[0];
     EXPECT_TRUE(run.err.starts_with("gps-monitor: ")) << run.err;

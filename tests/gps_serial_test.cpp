@@ -261,10 +261,10 @@ TEST_F(GpsSerialTest, KeepsItselfAtThirtyTwoPixelsSquare) {
   gps_.Resize(site);
   EXPECT_EQ(site.width, 480);
   EXPECT_EQ(site.height, 384);
-  RecordingSite stubborn;
-  stubborn.refuse_height = true;
-  gps_.Resize(stubborn);
-  EXPECT_EQ(stubborn.width, 480);
+  RecordingSite fixed_height;
+  fixed_height.refuse_height = true;
+  gps_.Resize(fixed_height);
+  EXPECT_EQ(fixed_height.width, 480);
 }
 
 TEST(GpsFace, IsAThirtyTwoPixelSquareOfTwentyFourBitColour) {

@@ -137,6 +137,11 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
               << options.settings << "\"\n";
     return 2;
   }
+  if (options.listen && (options.broadcast || !options.send.empty() || !options.settings.empty())) {
+    std::cerr << "gps-monitor: --broadcast, --send and --settings go with a serial source, not "
+                 "--listen\n";
+    return 2;
+  }
   if (!map.empty()) options.map = kMapServices.at(map);
   if (options.print_url && !options.map) {
     std::cerr << "gps-monitor: --print-url goes with --map\n";
