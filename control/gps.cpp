@@ -1,5 +1,6 @@
 #include "control/gps.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -57,7 +58,7 @@ GPS::~GPS() {
 }
 
 int GPS::Advise(GpsEventSink sink) {
-  sinks_.emplace_back(next_cookie_, std::move(sink));
+  sinks_.emplace_back(next_cookie_, std::make_shared<const GpsEventSink>(std::move(sink)));
   return next_cookie_++;
 }
 
@@ -67,18 +68,16 @@ void GPS::Unadvise(int cookie) {
 
 template <typename Member, typename Argument>
 void GPS::Raise(Member handler, Argument& argument) {
-  // A handler may advise or unadvise sinks while the event is being raised: walk a snapshot of
-  // the cookies and look each one up again.
-  std::vector<int> cookies;
-  cookies.reserve(sinks_.size());
-  for (const auto& entry : sinks_) cookies.push_back(entry.first);
-  for (const int cookie : cookies) {
-    for (auto& [current, sink] : sinks_) {
-      if (current != cookie) continue;
-      const auto& function = sink.*handler;
-      if (function) function(argument);
-      break;
-    }
+  // A handler may advise or unadvise sinks, itself included, while the event is raised: the
+  // snapshot keeps every sink alive through its call, and one unadvised by an earlier handler
+  // is not called.
+  const auto snapshot = sinks_;
+  for (const auto& [cookie, sink] : snapshot) {
+    const bool still_advised = std::any_of(
+        sinks_.begin(), sinks_.end(), [&](const auto& entry) { return entry.first == cookie; });
+    if (!still_advised) continue;
+    const auto& function = (*sink).*handler;
+    if (function) function(argument);
   }
 }
 

@@ -187,7 +187,7 @@ class GPS {
   bool recording_ = false;
   double recorded_points_ = 0;
   std::unique_ptr<QuorvaneKML> writer_;  // made on first use
-  std::vector<std::pair<int, GpsEventSink>> sinks_;
+  std::vector<std::pair<int, std::shared_ptr<const GpsEventSink>>> sinks_;
   int next_cookie_ = 1;
 };
 

@@ -242,6 +242,27 @@ TEST_F(GpsSerialTest, EveryAdvisedSinkHearsEventsUntilUnadvised) {
   EXPECT_EQ(second.ports, (std::vector<int16_t>{4}));
 }
 
+TEST_F(GpsSerialTest, AHandlerMayUnadviseItselfAndAdviseOthersWhileRaised) {
+  int calls = 0;
+  int late_calls = 0;
+  int cookie = 0;
+  cookie = gps_.Advise({.SerialPort = [&](int16_t&) {
+    ++calls;
+    gps_.Unadvise(cookie);
+    for (int i = 0; i < 20; ++i) gps_.Advise({.SerialPort = [&](int16_t&) { ++late_calls; }});
+  }});
+  int skipped = 0;
+  gps_.Advise({.SerialPort = [&](int16_t&) { gps_.Unadvise(skipped); }});
+  skipped = gps_.Advise({.SerialPort = [&](int16_t&) { ADD_FAILURE() << "unadvised already"; }});
+  platform_.serial_ports = "1";
+  gps_.EnumSerialPorts();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(late_calls, 0);  // advised during the event: heard from the next one on
+  gps_.EnumSerialPorts();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(late_calls, 20);
+}
+
 class RecordingSite : public ControlSite {
  public:
   float TwipsPerPixelX() const override { return 15; }
