@@ -72,11 +72,12 @@ void GPS::Raise(Member handler, Argument& argument) {
   // snapshot keeps every sink alive through its call, and one unadvised by an earlier handler
   // is not called.
   const auto snapshot = sinks_;
-  for (const auto& [cookie, sink] : snapshot) {
-    const bool still_advised = std::any_of(
-        sinks_.begin(), sinks_.end(), [&](const auto& entry) { return entry.first == cookie; });
+  for (const auto& advised : snapshot) {
+    const bool still_advised = std::any_of(sinks_.begin(), sinks_.end(), [&](const auto& entry) {
+      return entry.first == advised.first;
+    });
     if (!still_advised) continue;
-    const auto& function = (*sink).*handler;
+    const auto& function = (*advised.second).*handler;
     if (function) function(argument);
   }
 }
