@@ -35,26 +35,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-// A 16-bit boolean: true is -1; a string "True"/"False" or a number is taken as such hosts
-// take it.
-int16_t ToBool16(const DispatchValue& value) {
-  switch (value.vt) {
-    case VarType::kBool:
-      return value.boolean ? -1 : 0;
-    case VarType::kString:
-      if (EqualsIgnoringCase(value.str, "true")) return -1;
-      if (EqualsIgnoringCase(value.str, "false")) return 0;
-      return RoundToI2(ParseNumber(value.str));
-    case VarType::kI2:
-      return value.i2;
-    case VarType::kR8:
-      return RoundToI2(value.r8);
-    case VarType::kEmpty:
-      return 0;
-  }
-  throw DispatchFailure{kTypeMismatch};
-}
-
 int16_t ToI2(const DispatchValue& value) {
   switch (value.vt) {
     case VarType::kI2:
@@ -69,6 +49,16 @@ int16_t ToI2(const DispatchValue& value) {
       return 0;
   }
   throw DispatchFailure{kTypeMismatch};
+}
+
+// A 16-bit boolean: true is -1. The words "True" and "False" are taken as such hosts take them;
+// anything else as a number.
+int16_t ToBool16(const DispatchValue& value) {
+  if (value.vt == VarType::kString) {
+    if (EqualsIgnoringCase(value.str, "true")) return -1;
+    if (EqualsIgnoringCase(value.str, "false")) return 0;
+  }
+  return ToI2(value);
 }
 
 double ToR8(const DispatchValue& value) {

@@ -9,19 +9,9 @@
 #include <vector>
 
 #include "control/dispatch.hpp"
+#include "fuzz/fuzz_platform.hpp"
 
 namespace {
-
-class NoMachine : public quorvane::Platform {
- public:
-  std::string ListSerialPorts(bool) override { return "1,5"; }
-  quorvane::ClockReading Now() override { return {}; }
-  int32_t GetTimeZoneBias() override { return 60; }
-  std::string GetTimeZoneStandardName() override { return "CET"; }
-  void SetLocalClock(int16_t, int16_t, int16_t) override {}
-  void SetUtcClock(int16_t, int16_t, int16_t) override {}
-  void ShellOpen(const std::string&) override {}
-};
 
 bool ReachesOutside(int32_t dispid) {
   for (const char* name : {"Start", "Connect", "SendCommand"}) {
@@ -53,7 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          .string();
   FuzzedDataProvider input(data, size);
   asio::io_context io;
-  NoMachine machine;
+  quorvane::fuzzing::FuzzPlatform machine;
+  machine.serial_ports = "1,5";
+  machine.bias_minutes = 60;
+  machine.standard_name = "CET";
   quorvane::GPS gps(io, machine);
   const auto& table = quorvane::MemberTable();
   while (input.remaining_bytes() > 0) {

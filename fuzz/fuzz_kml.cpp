@@ -10,22 +10,11 @@
 #include <iterator>
 #include <limits>
 
+#include "fuzz/fuzz_platform.hpp"
 #include "kml/placemark_file.hpp"
 #include "kml/quorvane_kml.hpp"
 
 namespace {
-
-class FixedClock : public quorvane::Platform {
- public:
-  quorvane::ClockReading now{.hour = 12, .minute = 30};
-  std::string ListSerialPorts(bool) override { return ""; }
-  quorvane::ClockReading Now() override { return now; }
-  int32_t GetTimeZoneBias() override { return 0; }
-  std::string GetTimeZoneStandardName() override { return ""; }
-  void SetLocalClock(int16_t, int16_t, int16_t) override {}
-  void SetUtcClock(int16_t, int16_t, int16_t) override {}
-  void ShellOpen(const std::string&) override {}
-};
 
 // Caller texts are written verbatim and a caller is trusted not to break lines; the line ends
 // checked here are the writer's own.
@@ -64,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("qgps-fuzz-" + std::to_string(::getpid()) + ".kml");
   FuzzedDataProvider input(data, size);
-  FixedClock clock;
+  quorvane::fuzzing::FuzzPlatform clock;
+  clock.now = quorvane::ClockReading{.hour = 12, .minute = 30};
   {
     quorvane::QuorvaneKML kml(clock);
     kml.CreateKML(file.string(), Text(input), Text(input), input.ConsumeBool());

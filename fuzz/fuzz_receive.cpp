@@ -7,24 +7,12 @@
 #include <cstdlib>
 
 #include "control/line_assembler.hpp"
+#include "fuzz/fuzz_platform.hpp"
 #include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "nmea/text_rules.hpp"
 
 namespace {
-
-// A clock the input moves on, so the local-time rule runs both ways.
-class InputClock : public quorvane::Platform {
- public:
-  quorvane::ClockReading now;
-  std::string ListSerialPorts(bool) override { return ""; }
-  quorvane::ClockReading Now() override { return now; }
-  int32_t GetTimeZoneBias() override { return -now.utc_offset_minutes; }
-  std::string GetTimeZoneStandardName() override { return "FUZ"; }
-  void SetLocalClock(int16_t, int16_t, int16_t) override {}
-  void SetUtcClock(int16_t, int16_t, int16_t) override {}
-  void ShellOpen(const std::string&) override {}
-};
 
 void Check(bool condition) {
   if (!condition) std::abort();
@@ -45,8 +33,10 @@ void ReadEveryProperty(const quorvane::FixRecord& fix) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  InputClock clock;
+  quorvane::fuzzing::FuzzPlatform
+      clock;  // the input moves it on, so the local-time rule runs both ways
   clock.now.utc_offset_minutes = input.ConsumeIntegralInRange<int>(-14 * 60, 14 * 60);
+  clock.bias_minutes = -clock.now.utc_offset_minutes;
   quorvane::NmeaDecoder decoder(clock);
   quorvane::LineAssembler assembler(input.ConsumeIntegralInRange<size_t>(16, 4096));
   while (input.remaining_bytes() > 0) {

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <iostream>
 
-#include <asio/ip/udp.hpp>
 #include <asio/post.hpp>
 
 #include "nmea/parse_nmea.hpp"
 #include "platform/port_table.hpp"
+#include "platform/socket_comm.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -28,11 +28,14 @@ int16_t AssignFreeNumber(const std::string& device) {
 // Whether a UDP port can be bound here (the control itself stays quiet about a busy one).
 bool UdpPortFree(uint16_t port) {
   asio::io_context io;
-  asio::ip::udp::socket socket(io);
-  std::error_code error;
-  socket.open(asio::ip::udp::v4(), error);
-  if (!error) socket.bind({asio::ip::address_v4::any(), port}, error);
-  return !error;
+  SocketComm probe(io);
+  probe.LocalPort(static_cast<int16_t>(port));
+  try {
+    probe.Connect();
+  } catch (const SocketError&) {
+    return false;
+  }
+  return true;
 }
 
 Display::Mode ModeFor(const Options& options) {
