@@ -60,7 +60,6 @@ class QuorvaneKML {
   // Writes the footer and closes the file.
   void CloseKML();
 
-  bool HasDocument() const { return file_.is_open(); }
   std::string PathText() const { return path_.Text(); }
 
  private:

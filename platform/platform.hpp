@@ -14,7 +14,6 @@ struct ClockReading {
   int year = 1970;
   int month = 1;        // 1-12
   int day = 1;          // 1-31
-  int day_of_week = 4;  // 0 = Sunday
   int hour = 0;
   int minute = 0;
   int second = 0;

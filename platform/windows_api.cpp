@@ -67,7 +67,6 @@ ClockReading ReadClock() {
     cached = ClockReading{local.tm_year + 1900,
                           local.tm_mon + 1,
                           local.tm_mday,
-                          local.tm_wday,
                           local.tm_hour,
                           local.tm_min,
                           local.tm_sec,
