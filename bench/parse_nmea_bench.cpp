@@ -6,7 +6,8 @@
 #include <string>
 
 #include "nmea/nmea_decoder.hpp"
-#include "nmea/text_rules.hpp"
+#include "platform/platform.hpp"
+#include "base/text_rules.hpp"
 
 namespace {
 
@@ -20,7 +21,7 @@ constexpr std::array<const char*, 6> kOneSecond{
 };
 
 void BM_ParseNmeaMix(benchmark::State& state) {
-  quorvane::NmeaDecoder decoder(quorvane::TheSystemPlatform());
+  quorvane::NmeaDecoder decoder([] { return quorvane::TheSystemPlatform().Now(); });
   for (auto _ : state) {
     for (const char* sentence : kOneSecond) decoder.ParseNMEA(sentence);
     benchmark::DoNotOptimize(decoder.Fix().SnrText.data());
@@ -30,7 +31,7 @@ void BM_ParseNmeaMix(benchmark::State& state) {
 BENCHMARK(BM_ParseNmeaMix);
 
 void BM_ParseNmeaGga(benchmark::State& state) {
-  quorvane::NmeaDecoder decoder(quorvane::TheSystemPlatform());
+  quorvane::NmeaDecoder decoder([] { return quorvane::TheSystemPlatform().Now(); });
   // Positions that move, so the odometer does real work every time.
   std::array<std::string, 16> sentences;
   for (size_t i = 0; i < sentences.size(); ++i) {

@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_platform)
+set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_platform qgps_base)
 
 set(QGPS_PART_OBJECTS)
 foreach(part ${QGPS_PARTS})
@@ -22,7 +22,7 @@ set_target_properties(quorvane-gps PROPERTIES
 
 install(TARGETS quorvane-gps EXPORT quorvane-gpsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-foreach(part control geo kml maps nmea platform)
+foreach(part base control geo kml maps nmea platform)
   install(DIRECTORY ${part}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps/${part}
     FILES_MATCHING PATTERN "*.hpp" PATTERN "*.h")
 endforeach()

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
 
 namespace quorvane {
 namespace {

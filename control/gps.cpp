@@ -6,7 +6,7 @@
 
 #include "geo/great_circle.hpp"
 #include "kml/placemark_file.hpp"
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
 #include "platform/windows_api.hpp"
 
 namespace quorvane {
@@ -19,26 +19,16 @@ constexpr int kVersionRevision = 88;
 // The side of the control's face in pixels; the host measures in twips.
 constexpr float kFacePixels = 32.0f;
 
-// The hour, minute and second of an hh:mm:ss text; a piece that is missing or no number is 0.
-struct TimeOfDay {
-  int16_t hour;
-  int16_t minute;
-  int16_t second;
-};
-
-TimeOfDay TimeOfDayOf(std::string_view text) {
-  const auto piece = [text](size_t position) {
-    return ReadLeadingInt16(Mid(text, position, 2)).value_or(0);
-  };
-  return {piece(0), piece(3), piece(6)};
-}
-
 }  // namespace
 
 GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(io), sck_(io) {
-  ser_.OnComm([this] { OnSerialComm(); });
-  sck_.DataArrival([this](size_t) { OnDataArrival(); });
-  decoder_.OnGgaDecoded([this](const GgaPoint& point) { RecordPoint(point); });
+  ser_.OnComm([this](std::string_view received) {
+    if (ser_.CommEvent() != SerialComm::comEvReceive || !is_running_) return;
+    TakeBlock(serial_lines_, std::string(received), Relay::kOn);
+  });
+  sck_.DataArrival([this](std::string_view datagram) {
+    TakeBlock(network_lines_, std::string(datagram), Relay::kOff);
+  });
 }
 
 // Runs one step of a sequence in which a failed step is skipped and the next one runs.
@@ -52,9 +42,8 @@ void Attempt(Step step) {
 }
 
 GPS::~GPS() {
+  // The recorder finishes a recording still running, so the file holds its path.
   StopGPS();
-  // A recording still running is finished, so the file holds its path and stays readable.
-  if (recording_) StopKMLRecord();
 }
 
 int GPS::Advise(GpsEventSink sink) {
@@ -90,10 +79,6 @@ void GPS::RaiseSerialPort(int16_t number) {
   Raise(&GpsEventSink::SerialPort, number);
 }
 
-void GPS::RaiseStream() {
-  Raise(&GpsEventSink::Stream, received_chunk_);
-}
-
 void GPS::PortSettings(const std::string& value) {
   // A text the serial component refuses is dropped; its previous settings stay.
   Attempt([&] { ser_.Settings(value); });
@@ -102,6 +87,10 @@ void GPS::PortSettings(const std::string& value) {
 std::string ControlVersion() {
   return std::to_string(kVersionMajor) + '.' + std::to_string(kVersionMinor) + '.' +
          std::to_string(kVersionRevision);
+}
+
+bool GPS::Engine() const {
+  return is_running_ && (ser_.PortOpen() || (source_ && source_->IsOpen()));
 }
 
 void GPS::Start() {
@@ -140,9 +129,22 @@ void GPS::Connect(std::optional<int16_t> UDPPort) {
   is_running_ = true;
 }
 
+void GPS::Open(std::shared_ptr<BlockSource> source) {
+  if (is_running_) StopGPS();
+  decoder_.Fix().LastGgaText.clear();
+  source_ = std::move(source);
+  source_lines_ = LineAssembler();
+  is_running_ = true;
+  if (broadcast_) SetUpSender();
+  source_->Begin([this](std::string_view block) {
+    TakeBlock(source_lines_, std::string(block), Relay::kOn);
+  });
+}
+
 void GPS::StopGPS() {
   if (!is_running_) return;
   ser_.PortOpen(false);
+  if (source_) source_->Close();
   is_running_ = false;
   sck_.Close();
 }
@@ -188,46 +190,21 @@ void GPS::TimeZone(std::string& value) const {
 }
 
 void GPS::SetSystemClock_UTC() {
-  const TimeOfDay time = TimeOfDayOf(Fix().UtcTimeText);
+  const TimeOfDay time = TimeOfDayOf(Fix().utc_time_field.value_or(""));
   platform_.SetUtcClock(time.hour, time.minute, time.second);
 }
 
 void GPS::SetSystemClock_LocalTime() {
-  const TimeOfDay time = TimeOfDayOf(Fix().LocalTimeText);
+  const TimeOfDay time = Fix().local_time.value_or(TimeOfDay{});
   platform_.SetLocalClock(time.hour, time.minute, time.second);
 }
 
-QuorvaneKML& GPS::Writer() {
-  if (!writer_) writer_ = std::make_unique<QuorvaneKML>(platform_);
-  return *writer_;
-}
-
 void GPS::StartKMLRecord(const std::string& Filename, const std::string& Description) {
-  if (recording_) StopKMLRecord();
-  recording_ = true;
-  Writer().ClearPath();
-  Writer().CreateKML(Filename, Description);
+  recorder_.Start(Filename, Description);
 }
 
 void GPS::StopKMLRecord() {
-  recording_ = false;
-  Writer().CreatePathFromPlaceMarks(3, "FF00FF00");
-  Writer().CloseKML();
-}
-
-void GPS::RecordPoint(const GgaPoint& point) {
-  if (!recording_) return;
-  ++recorded_points_;
-  // A sentence without a position decodes as 0,0; drawing it would send the track across the
-  // globe and back. It is counted, like one without an altitude, but not drawn.
-  if (!point.has_position) return;
-  const auto altitude = ReadStrict(Fix().AltitudeText);
-  if (!altitude) return;
-  const ClockReading now = platform_.Now();
-  char name[32];
-  std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
-                now.hour, now.minute, now.second);
-  Writer().CreatePlaceMark(point.latitude, point.longitude, *altitude, name, "");
+  recorder_.Stop();
 }
 
 void GPS::CreateGoogleEarthPlaceMark(const std::string& FilenameKML,
@@ -235,11 +212,11 @@ void GPS::CreateGoogleEarthPlaceMark(const std::string& FilenameKML,
                                      const std::string& xName) const {
   WindowsAPI::SaveTextFile(
       FilenameKML,
-      GoogleEarthPlaceMarkDocument(Fix().LatitudeText, Fix().LongitudeText, xDescription, xName));
+      GoogleEarthPlaceMarkDocument(Latitude(), Longitude(), xDescription, xName));
 }
 
 void GPS::ShowMap(MapService service) const {
-  platform_.ShellOpen(MapPageAddress(service, Fix().LatitudeText, Fix().LongitudeText));
+  platform_.ShellOpen(MapPageAddress(service, Latitude(), Longitude()));
 }
 
 void GPS::Resize(ControlSite& site) {
@@ -254,33 +231,22 @@ void GPS::Resize(ControlSite& site) {
   }
 }
 
-void GPS::OnSerialComm() {
-  if (ser_.CommEvent() != SerialComm::comEvReceive || !is_running_) return;
-  try {
-    received_chunk_ = ser_.Input();
-  } catch (const SerialError&) {
-    // Without a new block there is nothing to assemble or raise; the previous block must not
-    // be decoded a second time.
-    return;
-  }
-  TakeReceivedChunk(serial_lines_);
+void GPS::TakeBlock(LineAssembler& lines, std::string block, Relay relay) {
+  lines.Feed(block, [this](std::string_view sentence) { TakeSentence(sentence); });
+  recorder_.EndOfBlock();
+  Raise(&GpsEventSink::Stream, block);
   // The block goes out as the host's Stream handler left it.
-  if (broadcast_) Attempt([this] { sck_.SendData(received_chunk_); });
+  if (relay == Relay::kOn && broadcast_) Attempt([&] { sck_.SendData(block); });
 }
 
-void GPS::OnDataArrival() {
-  // Text from the network is decoded and raised, never sent on.
-  try {
-    sck_.GetData(received_chunk_);
-  } catch (const SocketError&) {
-    return;
+void GPS::TakeSentence(std::string_view sentence) {
+  Decoded decoded = decoder_.ParseNMEA(sentence);
+  if (decoded.type == SentenceType::kGga) {
+    const FixRecord& fix = Fix();
+    recorder_.Take({fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude,
+                    fix.position_reported});
   }
-  TakeReceivedChunk(network_lines_);
-}
-
-void GPS::TakeReceivedChunk(LineAssembler& lines) {
-  lines.Feed(received_chunk_, [this](std::string_view sentence) { decoder_.ParseNMEA(sentence); });
-  RaiseStream();
+  if (decoded.changes != 0) Raise(&GpsEventSink::FixUpdated, decoded.changes);
 }
 
 }  // namespace quorvane

@@ -16,10 +16,11 @@
 
 #include "control/face.hpp"
 #include "control/line_assembler.hpp"
-#include "kml/quorvane_kml.hpp"
+#include "kml/track_recorder.hpp"
 #include "maps/map_pages.hpp"
 #include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
+#include "platform/block_source.hpp"
 #include "platform/platform.hpp"
 #include "platform/serial_comm.hpp"
 #include "platform/socket_comm.hpp"
@@ -28,10 +29,15 @@ namespace quorvane {
 
 // The host's handlers; any of them may be left empty. Arguments are by reference: a Stream
 // handler that changes `data` changes the block the control goes on with.
+//
+// FixUpdated is the C++ host's own: raised for each decoded sentence that wrote into the fix,
+// right after it (so before the Stream event of its block), with what it wrote. A handler that
+// reads the properties sees the fix as that sentence left it.
 struct GpsEventSink {
   std::function<void(std::string& Description)> Error = nullptr;
   std::function<void(int16_t& Number)> SerialPort = nullptr;
   std::function<void(std::string& data)> Stream = nullptr;
+  std::function<void(FixChanges changes)> FixUpdated = nullptr;
 };
 
 // The container the control sits in, measured in twips.
@@ -78,7 +84,8 @@ class GPS {
   // Status.
   std::string Version() const { return ControlVersion(); }
   std::string EngineVersion() const { return Version(); }
-  bool Engine() const { return ser_.PortOpen() && is_running_; }
+  // The receiver is being read: the serial port, or a source given to Open, is open.
+  bool Engine() const;
 
   // The serial source.
   void Start();
@@ -90,19 +97,24 @@ class GPS {
   // it is missing or 0). Stops a running source first.
   void Connect(std::optional<int16_t> UDPPort = std::nullopt);
 
+  // Any other source (a log replay, ...): its blocks take the serial port's way, rebroadcast
+  // included. Stops a running source first; StopGPS closes it.
+  void Open(std::shared_ptr<BlockSource> source);
+
   // The fix, as text. Each returns the value the last sentence of its type left.
-  std::string Latitude() const { return Fix().LatitudeText; }
-  std::string Longitude() const { return Fix().LongitudeText; }
-  std::string RAW_Latitude() const { return Fix().PrevLatitudeText; }
-  std::string RAW_Longitude() const { return Fix().PrevLongitudeText; }
+  std::string Latitude() const { return LatitudeText(Fix()); }
+  std::string Longitude() const { return LongitudeText(Fix()); }
+  // The position as the last GGA left it, which is where Latitude and Longitude come from too.
+  std::string RAW_Latitude() const { return LatitudeText(Fix()); }
+  std::string RAW_Longitude() const { return LongitudeText(Fix()); }
   std::string Altitude() const { return Fix().AltitudeText; }
   std::string AltitudeUnit() const { return Fix().AltitudeUnitText; }
   std::string Altitude_Feet() const { return AltitudeFeetText(Fix()); }
   std::string Satellites() const { return Fix().SatellitesText; }
-  std::string GPS_Time() const { return Fix().UtcTimeText; }
-  std::string LocalTime() const { return Fix().LocalTimeText; }
+  std::string GPS_Time() const { return UtcTimeText(Fix()); }
+  std::string LocalTime() const { return LocalTimeText(Fix()); }
   std::string GPSQuality() const { return Fix().QualityText; }
-  std::string Speed() const { return Fix().SpeedText; }
+  std::string Speed() const { return SpeedText(Fix()); }
   std::string SpeedMph() const { return SpeedMphText(Fix()); }
   std::string SpeedKnots() const { return SpeedKnotsText(Fix()); }
   std::string HDOP() const { return Fix().HdopText; }
@@ -133,8 +145,8 @@ class GPS {
   // (path and footer) before a new one starts and when the control is destroyed.
   void StartKMLRecord(const std::string& Filename, const std::string& Description = "");
   void StopKMLRecord();
-  double RecordedPoints() const { return recorded_points_; }
-  bool isRecording() const { return recording_; }
+  double RecordedPoints() const { return recorder_.RecordedPoints(); }
+  bool isRecording() const { return recorder_.isRecording(); }
 
   // Saves the current position as a one-placemark KML 2.0 file, replacing FilenameKML.
   void CreateGoogleEarthPlaceMark(const std::string& FilenameKML, const std::string& xDescription,
@@ -155,16 +167,17 @@ class GPS {
   const FixRecord& Fix() const { return decoder_.Fix(); }
 
  private:
-  void OnSerialComm();
-  void OnDataArrival();
+  // Whether a source's blocks go on to the network: text that came from the network never does.
+  enum class Relay { kOn, kOff };
+
   void SetUpSender();
   void ShowMap(MapService service) const;
-  void RecordPoint(const GgaPoint& point);
-  QuorvaneKML& Writer();
-  void TakeReceivedChunk(LineAssembler& lines);
+  // The way of every received block: that source's sentences decoded, recorded and raised, then
+  // the block raised, then sent on.
+  void TakeBlock(LineAssembler& lines, std::string block, Relay relay);
+  void TakeSentence(std::string_view sentence);
   void RaiseError(std::string description);
   void RaiseSerialPort(int16_t number);
-  void RaiseStream();
   template <typename Member, typename Argument>
   void Raise(Member handler, Argument& argument);
 
@@ -175,8 +188,11 @@ class GPS {
   // half read must not be spliced into it (the two would be lost together).
   LineAssembler serial_lines_;
   LineAssembler network_lines_;
-  NmeaDecoder decoder_{platform_};
-  std::string received_chunk_;
+  LineAssembler source_lines_;
+  // Kept after StopGPS closes it: it may be the one whose block is being taken.
+  std::shared_ptr<BlockSource> source_;
+  NmeaDecoder decoder_{[this] { return platform_.Now(); }};
+  TrackRecorder recorder_{platform_};
   bool is_running_ = false;
   int16_t port_ = 0;
   int16_t tx_port_ = 0;
@@ -184,9 +200,6 @@ class GPS {
   int16_t server_ip_ = 0;
   bool broadcast_ = false;
   std::string broadcast_address_;
-  bool recording_ = false;
-  double recorded_points_ = 0;
-  std::unique_ptr<QuorvaneKML> writer_;  // made on first use
   std::vector<std::pair<int, std::shared_ptr<const GpsEventSink>>> sinks_;
   int next_cookie_ = 1;
 };

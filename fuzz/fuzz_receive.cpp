@@ -10,7 +10,7 @@
 #include "fuzz/fuzz_platform.hpp"
 #include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
 
 namespace quorvane {
 namespace {

@@ -6,11 +6,13 @@
 // callers pass the latitude as x and the longitude as y, so it reads longitude,latitude as KML
 // wants.
 //
-// Nothing recorded is lost: each element is flushed to the file as soon as it is written.
-// Without an open document the element writers write nothing, while the path buffer keeps
+// Placemarks stay in the writer's buffer until Flush, so that a recording writes once per
+// received block; every other element is flushed as soon as it is written. Without an open
+// document the element writers write nothing, while the path buffer keeps
 // working. No operation reports a failure.
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -33,7 +35,10 @@ class QuorvaneKML {
   // still open is finished first.
   void CreateKML(const std::string& Filename, const std::string& Description,
                  const std::string& ExtendedData = "", bool IncludeGeneratedBy = false);
+  // Empties the path buffer (and removes its spool file).
   void ClearPath() { path_.Clear(); }
+  // Keeps the path buffer's points beyond the first piece in `spool` instead of in memory.
+  void SpoolPathTo(const std::filesystem::path& spool) { path_.SpoolTo(spool); }
   // A style and a path placemark through the points of the path buffer.
   void CreatePathFromPlaceMarks(int16_t Size, const std::string& pColor);
   // A style and a named path placemark through `PathData` (joined CreatePathString results).
@@ -59,6 +64,8 @@ class QuorvaneKML {
   std::string CreatePathString(double x, double y, double Altitude) const;
   // Writes the footer and closes the file.
   void CloseKML();
+  // Hands what is written so far to the file.
+  void Flush();
 
   std::string PathText() const { return path_.Text(); }
 
@@ -68,10 +75,12 @@ class QuorvaneKML {
   void Line(std::string_view first, const Pieces&... rest);
   void Finish();
   void WritePathStyle(const std::string& style_id, int16_t Size, const std::string& pColor);
-  void WriteCoordinatesOf(const std::vector<std::string>& coordinate_lines);
+  template <typename ForEachPiece>
+  void WriteCoordinatesOf(size_t size, ForEachPiece for_each_piece);
   std::string TimeNumber();
 
   Platform& platform_;
+  std::vector<char> file_buffer_ = std::vector<char>(64 * 1024);
   std::ofstream file_;
   PathBuffer path_;
 };

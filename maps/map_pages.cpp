@@ -1,6 +1,6 @@
 #include "maps/map_pages.hpp"
 
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
 
 namespace quorvane {
 namespace {

@@ -1,6 +1,6 @@
 #include "nmea/gga_coordinates.hpp"
 
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
 
 namespace quorvane {
 

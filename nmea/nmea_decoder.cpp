@@ -2,18 +2,52 @@
 
 #include <array>
 
+#include "base/text_rules.hpp"
 #include "geo/great_circle.hpp"
 #include "nmea/gga_coordinates.hpp"
-#include "nmea/parse_nmea.hpp"
-#include "nmea/text_rules.hpp"
 
 namespace quorvane {
+
+// The fields each decoder reads, by their place in the sentence (the tag is field 0).
+namespace gga {
+enum Field : size_t {
+  kTime = 1,
+  kLatitude = 2,
+  kNorthSouth = 3,
+  kLongitude = 4,
+  kEastWest = 5,
+  kQuality = 6,
+  kSatellites = 7,
+  kAltitude = 9,
+  kAltitudeUnit = 10,
+};
+}  // namespace gga
+namespace rmc {
+enum Field : size_t { kSpeedKnots = 7 };
+}  // namespace rmc
+namespace gsa {
+enum Field : size_t { kHdop = 16, kVdop = 17 };
+}  // namespace gsa
+namespace gsv {
+enum Field : size_t { kElevation = 5, kAzimuth = 6, kSnr = 7 };
+}  // namespace gsv
+
+struct NmeaDecoder::Phrase {
+  std::string_view tag;
+  SentenceType type;
+  // A sentence with fewer fields leaves the record as it is: the decoder would skip every step.
+  size_t fewest_fields;
+  FixChanges (NmeaDecoder::*decode)(const SentenceFields&, std::string_view);
+};
+
 namespace {
 
 constexpr int kMinutesPerDay = 24 * 60;
 
-void CopyField(const SentenceFields& fields, size_t index, std::string& member) {
-  if (fields.Has(index)) member.assign(fields[index]);
+bool CopyField(const SentenceFields& fields, size_t index, std::string& member) {
+  if (!fields.Has(index)) return false;
+  member.assign(fields[index]);
+  return true;
 }
 
 // The text of `field` before its first "*", or nullopt when it has none.
@@ -23,139 +57,118 @@ std::optional<std::string_view> BeforeAsterisk(std::string_view field) {
   return field.substr(0, asterisk);
 }
 
-int WholeNumber(std::string_view text) {
-  return ReadLeadingInt16(text).value_or(0);
-}
-
-// hh:mm:ss from an NMEA time field hhmmss[.ss]; the fraction of a second is dropped.
-void WriteUtcTimeText(std::string_view field, std::string& text) {
-  text.assign(Mid(field, 0, 2));
-  text += ':';
-  text += Mid(field, 2, 2);
-  text += ':';
-  text += Mid(field, 4, 2);
-}
-
-// At least two digits: 9 is "09", -5 is "-05".
-void AppendTwoDigits(int value, std::string& text) {
-  std::array<char, 16> digits{};
-  const int length =
-      std::snprintf(digits.data(), digits.size(), "%02d", value < 0 ? -value : value);
-  if (value < 0) text += '-';
-  text.append(digits.data(), static_cast<size_t>(length));
-}
-
 // Both hemisphere fields present and non-empty: the receiver reported a position.
 bool ReportsPosition(const SentenceFields& fields) {
-  return fields.Has(5) && !fields[3].empty() && !fields[5].empty();
+  return fields.Has(gga::kEastWest) && !fields[gga::kNorthSouth].empty() &&
+         !fields[gga::kEastWest].empty();
 }
 
 }  // namespace
 
-void NmeaDecoder::ParseNMEA(std::string_view sentence) {
-  const auto type = SentenceTypeOf(sentence);
-  if (!type) return;
-  const SentenceFields fields(sentence);
-  switch (*type) {
-    case SentenceType::kGga:
-      DecodeGga(fields, sentence);
-      break;
-    case SentenceType::kGsv:
-      DecodeGsv(fields);
-      break;
-    case SentenceType::kGsa:
-      DecodeGsa(fields);
-      break;
-    case SentenceType::kRmc:
-      DecodeRmc(fields);
-      break;
+const NmeaDecoder::Phrase* NmeaDecoder::PhraseOf(std::string_view sentence) {
+  static constexpr std::array<Phrase, 4> kPhrases{{
+      {"$GPGGA", SentenceType::kGga, 1, &NmeaDecoder::DecodeGga},
+      {"$GPGSV", SentenceType::kGsv, gsv::kElevation + 1, &NmeaDecoder::DecodeGsv},
+      {"$GPGSA", SentenceType::kGsa, gsa::kHdop + 1, &NmeaDecoder::DecodeGsa},
+      {"$GPRMC", SentenceType::kRmc, rmc::kSpeedKnots + 1, &NmeaDecoder::DecodeRmc},
+  }};
+  const std::string_view tag = sentence.substr(0, 6);
+  for (const auto& phrase : kPhrases) {
+    if (tag == phrase.tag) return &phrase;
   }
+  return nullptr;
 }
 
-void NmeaDecoder::DecodeGga(const SentenceFields& fields, std::string_view sentence) {
-  fix_.LatitudeText = NumberToText(CoordinateDegrees(fields, 2, 2, "N"));
-  fix_.LongitudeText = NumberToText(CoordinateDegrees(fields, 4, 3, "E"));
-  const GgaPoint point{ReadStrict(fix_.LatitudeText).value_or(0),
-                       ReadStrict(fix_.LongitudeText).value_or(0), ReportsPosition(fields)};
-  AdvanceOdometer(point);
-  fix_.PrevLatitudeText = fix_.LatitudeText;
-  fix_.PrevLongitudeText = fix_.LongitudeText;
-  CopyField(fields, 9, fix_.AltitudeText);
-  CopyField(fields, 10, fix_.AltitudeUnitText);
-  CopyField(fields, 7, fix_.SatellitesText);
-  if (fields.Has(1)) WriteUtcTimeText(fields[1], fix_.UtcTimeText);
-  UpdateLocalTime(fields);
+std::optional<SentenceType> SentenceTypeOf(std::string_view sentence) {
+  const auto* phrase = NmeaDecoder::PhraseOf(sentence);
+  return phrase ? std::optional(phrase->type) : std::nullopt;
+}
+
+Decoded NmeaDecoder::ParseNMEA(std::string_view sentence) {
+  const auto* phrase = PhraseOf(sentence);
+  if (!phrase) return {};
+  const SentenceFields fields(sentence);
+  if (fields.size() < phrase->fewest_fields) return {phrase->type, 0};
+  return {phrase->type, (this->*phrase->decode)(fields, sentence)};
+}
+
+FixChanges NmeaDecoder::DecodeGga(const SentenceFields& fields, std::string_view sentence) {
+  FixChanges changes = kPositionChanged;
+  fix_.latitude = CoordinateDegrees(fields, gga::kLatitude, 2, "N");
+  fix_.longitude = CoordinateDegrees(fields, gga::kLongitude, 3, "E");
+  fix_.position_reported = ReportsPosition(fields);
+  AdvanceOdometer();
+  if (CopyField(fields, gga::kAltitude, fix_.AltitudeText)) {
+    fix_.altitude = ReadStrict(fix_.AltitudeText);
+    changes |= kAltitudeChanged;
+  }
+  CopyField(fields, gga::kAltitudeUnit, fix_.AltitudeUnitText);
+  if (CopyField(fields, gga::kSatellites, fix_.SatellitesText)) changes |= kSatellitesChanged;
+  if (fields.Has(gga::kTime)) fix_.utc_time_field.emplace(fields[gga::kTime]);
+  UpdateLocalTime(TimeOfDayOf(fields.Has(gga::kTime) ? fields[gga::kTime] : ""));
+  changes |= kTimeChanged;
 
   // A hemisphere field that is there but empty means no position; a missing one does not.
-  const bool no_position =
-      (fields.Has(3) && fields[3].empty()) || (fields.Has(5) && fields[5].empty());
+  const bool no_position = (fields.Has(gga::kNorthSouth) && fields[gga::kNorthSouth].empty()) ||
+                           (fields.Has(gga::kEastWest) && fields[gga::kEastWest].empty());
   if (no_position) {
     fix_.LastGgaText.clear();
     fix_.QualityText.assign(1, '0');  // (not = "0": GCC 12 warns falsely on that)
   } else {
     fix_.LastGgaText.assign(sentence);
-    CopyField(fields, 6, fix_.QualityText);
+    CopyField(fields, gga::kQuality, fix_.QualityText);
   }
-  if (gga_hook_) gga_hook_(point);
+  return changes;
 }
 
-void NmeaDecoder::AdvanceOdometer(const GgaPoint& point) {
-  if (!point.has_position) return;
+void NmeaDecoder::AdvanceOdometer() {
+  if (!fix_.position_reported) return;
+  const Position here{*fix_.latitude, *fix_.longitude};
   if (odometer_last_) {
     const double leg = DistanceBetween2CoordinatesMeters(
-        point.latitude, point.longitude, odometer_last_->latitude, odometer_last_->longitude);
+        here.latitude, here.longitude, odometer_last_->latitude, odometer_last_->longitude);
     fix_.OdometerTotal = RoundHalfEven2(leg + fix_.OdometerTotal);
   }
-  odometer_last_ = Position{point.latitude, point.longitude};
+  odometer_last_ = here;
 }
 
-void NmeaDecoder::UpdateLocalTime(const SentenceFields& fields) {
+void NmeaDecoder::UpdateLocalTime(const TimeOfDay& utc) {
   // Worked out again only when the computer clock has moved on to another second.
-  const ClockReading now = platform_.Now();
-  std::array<char, 16> clock{};
-  const int clock_length =
-      std::snprintf(clock.data(), clock.size(), "%02d:%02d:%02d", now.hour, now.minute, now.second);
-  const std::string_view clock_text(clock.data(), static_cast<size_t>(clock_length));
-  if (fix_.LocalTimeClockText == clock_text) return;
-  fix_.LocalTimeClockText.assign(clock_text);
-
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  if (fields.Has(1)) {
-    hour = WholeNumber(Mid(fields[1], 0, 2));
-    minute = WholeNumber(Mid(fields[1], 2, 2));
-    second = WholeNumber(Mid(fields[1], 4, 2));
-  }
+  const ClockReading now = clock_();
+  const int clock_second = (now.hour * 60 + now.minute) * 60 + now.second;
+  if (fix_.local_time_clock == clock_second) return;
+  fix_.local_time_clock = clock_second;
   // The offset in force now, daylight saving included; a carry of the minutes moves the hour.
-  int local_minutes = (hour * 60 + minute + now.utc_offset_minutes) % kMinutesPerDay;
+  int local_minutes = (utc.hour * 60 + utc.minute + now.utc_offset_minutes) % kMinutesPerDay;
   if (local_minutes < 0) local_minutes += kMinutesPerDay;
-  fix_.LocalTimeText.clear();
-  AppendTwoDigits(local_minutes / 60, fix_.LocalTimeText);
-  fix_.LocalTimeText += ':';
-  AppendTwoDigits(local_minutes % 60, fix_.LocalTimeText);
-  fix_.LocalTimeText += ':';
-  AppendTwoDigits(second, fix_.LocalTimeText);
+  fix_.local_time = TimeOfDay{static_cast<int16_t>(local_minutes / 60),
+                              static_cast<int16_t>(local_minutes % 60), utc.second,
+                              local_minutes * 60.0 + utc.second};
 }
 
-void NmeaDecoder::DecodeRmc(const SentenceFields& fields) {
+FixChanges NmeaDecoder::DecodeRmc(const SentenceFields& fields, std::string_view) {
   // Knots to km/h: a knot is exactly 1.852 km/h.
-  if (fields.Has(7)) fix_.SpeedText = NumberToText(ReadLeadingNumber(fields[7]) * 1852 / 1000);
+  fix_.speed_kmh = ReadLeadingNumber(fields[rmc::kSpeedKnots]) * 1852 / 1000;
+  return kSpeedChanged;
 }
 
-void NmeaDecoder::DecodeGsa(const SentenceFields& fields) {
-  CopyField(fields, 16, fix_.HdopText);
+FixChanges NmeaDecoder::DecodeGsa(const SentenceFields& fields, std::string_view) {
+  fix_.HdopText.assign(fields[gsa::kHdop]);
   // Only a VDOP followed directly by the checksum is taken.
-  if (fields.Has(17)) {
-    if (const auto vdop = BeforeAsterisk(fields[17])) fix_.VdopText = *vdop;
+  if (fields.Has(gsa::kVdop)) {
+    if (const auto vdop = BeforeAsterisk(fields[gsa::kVdop])) fix_.VdopText = *vdop;
   }
+  return kDopChanged;
 }
 
-void NmeaDecoder::DecodeGsv(const SentenceFields& fields) {
-  CopyField(fields, 5, fix_.ElevationText);
-  CopyField(fields, 6, fix_.AzimuthText);
+FixChanges NmeaDecoder::DecodeGsv(const SentenceFields& fields, std::string_view) {
+  fix_.ElevationText.assign(fields[gsv::kElevation]);
+  CopyField(fields, gsv::kAzimuth, fix_.AzimuthText);
   // With a single satellite the SNR is the last field and carries the checksum.
-  if (fields.Has(7)) fix_.SnrText = BeforeAsterisk(fields[7]).value_or(fields[7]);
+  if (fields.Has(gsv::kSnr)) {
+    fix_.SnrText = BeforeAsterisk(fields[gsv::kSnr]).value_or(fields[gsv::kSnr]);
+  }
+  return kSignalChanged;
 }
 
 }  // namespace quorvane

@@ -116,7 +116,6 @@ void SerialComm::PortOpen(bool open) {
     throw SerialError("Serial port " + device_ + " refused settings " + ToText(settings_) + ": " +
                       failure.code().message());
   }
-  input_.clear();
   comm_event_ = 0;
   ++opening_;
   ReadNext();
@@ -142,38 +141,11 @@ void SerialComm::ReadNext() {
                             if (error != asio::error::operation_aborted) ClosePort();
                             return;
                           }
-                          KeepInput({read_buffer_.data(), length});
                           comm_event_ = comEvReceive;
-                          if (on_comm_) on_comm_();
+                          if (on_comm_) on_comm_({read_buffer_.data(), length});
                           if (alive.expired()) return;
                           if (port_.is_open() && opening == opening_) ReadNext();
                         });
-}
-
-void SerialComm::KeepInput(std::string_view bytes) {
-  input_.append(bytes);
-  if (input_.size() > kInputLimit) input_.erase(0, input_.size() - kInputLimit);
-}
-
-void SerialComm::DrainWaitingInput() {
-  // The descriptor is non-blocking, so this takes what the driver holds right now and stops.
-  for (size_t taken = 0; taken < kInputLimit;) {
-    const ssize_t length = ::read(port_.native_handle(), read_buffer_.data(), read_buffer_.size());
-    if (length <= 0) return;
-    KeepInput({read_buffer_.data(), static_cast<size_t>(length)});
-    taken += static_cast<size_t>(length);
-  }
-}
-
-std::string SerialComm::Input() {
-  if (!port_.is_open()) throw SerialError("Port is not open");
-  // A read that did not fill the buffer took all there was; only after a full one can more
-  // be waiting.
-  if (more_may_wait_) DrainWaitingInput();
-  more_may_wait_ = false;
-  std::string waiting;
-  waiting.swap(input_);
-  return waiting;
 }
 
 void SerialComm::Output(std::string_view data) {

@@ -1,7 +1,7 @@
 #pragma once
 // The serial component: one receiver port with exactly the operations the control uses
-// (CommPort, Settings, PortOpen, CommEvent, Input, Output and the OnComm event), over
-// asio::serial_port. The port runs raw (a CR arrives as CR; no echo, no line editing) and is
+// (CommPort, Settings, PortOpen, CommEvent, Output and the OnComm event, which hands each block
+// read forward), over asio::serial_port. The port runs raw (a CR arrives as CR; no echo, no line editing) and is
 // held for exclusive use. Every completion runs on the io_context the component was made with.
 //
 // An operation that cannot be done throws SerialError, whose text is the component's own
@@ -31,8 +31,6 @@ class SerialComm {
  public:
   // CommEvent of the event raised when input is waiting.
   static constexpr int16_t comEvReceive = 2;
-  // Input not taken by the host is kept up to this many bytes, the newest.
-  static constexpr size_t kInputLimit = 64 * 1024;
 
   explicit SerialComm(asio::io_context& io);
   ~SerialComm();
@@ -57,35 +55,31 @@ class SerialComm {
   // The reason for the current OnComm event.
   int16_t CommEvent() const { return comm_event_; }
 
-  // All the input waiting, possibly empty; taking it removes it.
-  std::string Input();
-
   // Writes `data` to the port, byte for byte.
   void Output(std::string_view data);
 
-  // Raised on the io_context's thread when input is waiting (CommEvent comEvReceive).
-  void OnComm(std::function<void()> handler) { on_comm_ = std::move(handler); }
+  // Raised on the io_context's thread with each block read (CommEvent comEvReceive). The view
+  // is valid during the call only.
+  void OnComm(std::function<void(std::string_view received)> handler) {
+    on_comm_ = std::move(handler);
+  }
 
  private:
   void ApplySettings(const LineSettings& settings);
   void RestoreSettings();
   void ReadNext();
-  void KeepInput(std::string_view bytes);
-  void DrainWaitingInput();
   void ClosePort();
 
   asio::serial_port port_;
   LineSettings settings_;
   int16_t number_ = 0;
   std::string device_;
-  std::string input_;
   // Large enough that one read usually takes everything the driver holds.
   std::vector<char> read_buffer_ = std::vector<char>(64 * 1024);
-  bool more_may_wait_ = false;  // the last read filled the buffer
   int16_t comm_event_ = 0;
   // Reads started for an earlier opening of the port must not touch this one.
   uint64_t opening_ = 0;
-  std::function<void()> on_comm_;
+  std::function<void(std::string_view)> on_comm_;
   // Completions that outlive the component see it expired and do nothing.
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

@@ -66,16 +66,9 @@ void SocketComm::SendData(std::string_view data) {
   if (error) throw SocketError("Cannot send to " + remote_host_ + ": " + error.message());
 }
 
-void SocketComm::GetData(std::string& data) {
-  if (!waiting_) throw SocketError("No data waiting");
-  data.assign(*waiting_);
-  waiting_.reset();
-}
-
 void SocketComm::Close() {
   if (!socket_.is_open()) return;
   ++opening_;
-  waiting_.reset();
   std::error_code ignored;
   socket_.close(ignored);
 }
@@ -91,10 +84,10 @@ void SocketComm::ReceiveNext() {
                                  if (error != asio::error::operation_aborted) Close();
                                  return;
                                }
-                               waiting_ = std::string_view(receive_buffer_->data(), length);
-                               if (data_arrival_) data_arrival_(length);
+                               if (data_arrival_) {
+                                 data_arrival_({receive_buffer_->data(), length});
+                               }
                                if (alive.expired()) return;
-                               waiting_.reset();
                                if (socket_.is_open() && opening == opening_) ReceiveNext();
                              });
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The socket component: one UDP socket with exactly the operations the control uses (Protocol,
-// RemoteHost, RemotePort, LocalPort, Connect, SendData, GetData, Close and the DataArrival
-// event), over asio::ip::udp::socket. A datagram's payload is the text, one byte per
+// RemoteHost, RemotePort, LocalPort, Connect, SendData, Close and the DataArrival event, which
+// hands each datagram forward), over asio::ip::udp::socket. A datagram's payload is the text, one byte per
 // character, with no header. Every completion runs on the io_context the component was made
 // with.
 //
@@ -55,14 +55,12 @@ class SocketComm {
   void Connect();
   // Sends `data` as one datagram to RemoteHost:RemotePort; an empty text is an empty datagram.
   void SendData(std::string_view data);
-  // Takes the datagram whose arrival is being raised; throws when there is none.
-  void GetData(std::string& data);
   void Close();
   bool IsOpen() const { return socket_.is_open(); }
 
-  // Raised on the io_context's thread for each datagram, with its size. A datagram that the
-  // handler does not take is dropped.
-  void DataArrival(std::function<void(size_t bytesTotal)> handler) {
+  // Raised on the io_context's thread with each datagram. The view is valid during the call
+  // only.
+  void DataArrival(std::function<void(std::string_view datagram)> handler) {
     data_arrival_ = std::move(handler);
   }
 
@@ -80,9 +78,8 @@ class SocketComm {
   asio::ip::udp::endpoint resolved_;
   std::unique_ptr<std::array<char, kMaxDatagram>> receive_buffer_;
   asio::ip::udp::endpoint sender_;
-  std::optional<std::string_view> waiting_;
   uint64_t opening_ = 0;
-  std::function<void(size_t)> data_arrival_;
+  std::function<void(std::string_view)> data_arrival_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 

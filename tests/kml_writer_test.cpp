@@ -117,9 +117,12 @@ TEST_F(KmlWriterTest, APlacemarkWithDescriptionDataAndTimeStamp) {
                    "      </TimeStamp>", "  </Placemark>"}));
 }
 
-TEST_F(KmlWriterTest, EachElementIsOnDiskAsSoonAsItIsWritten) {
+TEST_F(KmlWriterTest, PlacemarksWaitForFlushAndEveryOtherElementIsOnDiskAtOnce) {
   kml_.CreateKML(file_, "Drive");
+  EXPECT_NE(ReadFile(file_).find("<Document>\r\n"), std::string::npos);
   kml_.CreatePlaceMark(1, 2, 3, "P", "");
+  EXPECT_EQ(ReadFile(file_).find("</Placemark>\r\n"), std::string::npos);
+  kml_.Flush();
   EXPECT_NE(ReadFile(file_).find("</Placemark>\r\n"), std::string::npos);
   kml_.CreatePathFromPlaceMarks(3, "FF00FF00");
   EXPECT_NE(ReadFile(file_).find("  </LineString>\r\n  </Placemark>\r\n"), std::string::npos);

@@ -5,19 +5,19 @@
 #include <ostream>
 
 #include "nmea/gga_coordinates.hpp"
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
+#include "nmea/fix_properties.hpp"
 #include "support/fake_platform.hpp"
 
 namespace quorvane {
 
 void PrintTo(const FixRecord& f, std::ostream* os) {
-  *os << "{lat " << f.LatitudeText << " lon " << f.LongitudeText << " prev " << f.PrevLatitudeText
-      << "," << f.PrevLongitudeText << " alt " << f.AltitudeText << f.AltitudeUnitText << " sats "
-      << f.SatellitesText << " utc " << f.UtcTimeText << " local " << f.LocalTimeText << " clock "
-      << f.LocalTimeClockText << " q " << f.QualityText << " speed " << f.SpeedText << " dop "
-      << f.HdopText << "/" << f.VdopText << " sat " << f.ElevationText << "/" << f.AzimuthText
-      << "/" << f.SnrText << " odo " << f.OdometerTotal << " gga " << f.LastGgaText.size()
-      << " chars}";
+  *os << "{lat " << LatitudeText(f) << " lon " << LongitudeText(f) << " alt " << f.AltitudeText
+      << f.AltitudeUnitText << " sats " << f.SatellitesText << " utc " << UtcTimeText(f)
+      << " local " << LocalTimeText(f) << " q " << f.QualityText << " speed " << SpeedText(f)
+      << " dop " << f.HdopText << "/" << f.VdopText << " sat " << f.ElevationText << "/"
+      << f.AzimuthText << "/" << f.SnrText << " odo " << f.OdometerTotal << " gga "
+      << f.LastGgaText.size() << " chars}";
 }
 
 namespace {
@@ -35,36 +35,39 @@ class DecoderTest : public ::testing::Test {
   void NextClockSecond() { ++platform_.now.second; }
 
   testing::FakePlatform platform_;
-  NmeaDecoder decoder_{platform_};
+  NmeaDecoder decoder_{[this] { return platform_.now; }};
   const FixRecord& fix_ = decoder_.Fix();
 };
 
 TEST_F(DecoderTest, GgaFillsPositionTimeAltitudeAndTheLastSentence) {
-  decoder_.ParseNMEA(kGga);
-  const FixRecord expected{
-      .LatitudeText = "48.1173",
-      .LongitudeText = "11.5166666666667",
-      .PrevLatitudeText = "48.1173",
-      .PrevLongitudeText = "11.5166666666667",
-      .AltitudeText = "545.4",
-      .AltitudeUnitText = "M",
-      .SatellitesText = "08",
-      .UtcTimeText = "12:35:19",
-      .LocalTimeText = "13:35:19",
-      .LocalTimeClockText = "10:00:00",
-      .QualityText = "1",
-      .LastGgaText = kGga,
-  };
-  EXPECT_EQ(fix_, expected);
+  const Decoded decoded = decoder_.ParseNMEA(kGga);
+  EXPECT_EQ(decoded.type, SentenceType::kGga);
+  EXPECT_EQ(decoded.changes,
+            kPositionChanged | kTimeChanged | kAltitudeChanged | kSatellitesChanged);
+  EXPECT_EQ(LatitudeText(fix_), "48.1173");
+  EXPECT_EQ(LongitudeText(fix_), "11.5166666666667");
+  EXPECT_TRUE(fix_.position_reported);
+  EXPECT_EQ(fix_.AltitudeText, "545.4");
+  EXPECT_EQ(fix_.altitude, 545.4);
+  EXPECT_EQ(fix_.AltitudeUnitText, "M");
+  EXPECT_EQ(fix_.SatellitesText, "08");
+  EXPECT_EQ(UtcTimeText(fix_), "12:35:19");
+  EXPECT_EQ(LocalTimeText(fix_), "13:35:19");
+  EXPECT_EQ(fix_.QualityText, "1");
+  EXPECT_EQ(fix_.LastGgaText, kGga);
+  // Nothing else was touched.
+  EXPECT_EQ(SpeedText(fix_), "");
+  EXPECT_EQ(fix_.HdopText + fix_.VdopText + fix_.ElevationText + fix_.AzimuthText + fix_.SnrText,
+            "");
 }
 
 TEST_F(DecoderTest, SouthAndWestAreNegative) {
   decoder_.ParseNMEA(Gga("000000", "3352.05,S,15112.6,W"));
-  EXPECT_EQ(fix_.LatitudeText, "-33.8675");
-  EXPECT_EQ(fix_.LongitudeText, "-151.21");
+  EXPECT_EQ(LatitudeText(fix_), "-33.8675");
+  EXPECT_EQ(LongitudeText(fix_), "-151.21");
   decoder_.ParseNMEA(Gga("000000", "3352.05,n,15112.6,e"));  // only upper case counts
-  EXPECT_EQ(fix_.LatitudeText, "-33.8675");
-  EXPECT_EQ(fix_.LongitudeText, "-151.21");
+  EXPECT_EQ(LatitudeText(fix_), "-33.8675");
+  EXPECT_EQ(LongitudeText(fix_), "-151.21");
 }
 
 TEST_F(DecoderTest, CoordinateOperationsTakeTheWholeSentence) {
@@ -78,11 +81,11 @@ TEST_F(DecoderTest, CoordinateOperationsTakeTheWholeSentence) {
 
 TEST_F(DecoderTest, TheFractionOfASecondIsDroppedAndMissingDigitsAreMissing) {
   decoder_.ParseNMEA(Gga("235959.50", "4807.038,N,01131.000,E"));
-  EXPECT_EQ(fix_.UtcTimeText, "23:59:59");
+  EXPECT_EQ(UtcTimeText(fix_), "23:59:59");
   decoder_.ParseNMEA(Gga("1234", "4807.038,N,01131.000,E"));
-  EXPECT_EQ(fix_.UtcTimeText, "12:34:");
+  EXPECT_EQ(UtcTimeText(fix_), "12:34:");
   decoder_.ParseNMEA(Gga("", "4807.038,N,01131.000,E"));
-  EXPECT_EQ(fix_.UtcTimeText, "::");
+  EXPECT_EQ(UtcTimeText(fix_), "::");
 }
 
 TEST_F(DecoderTest, LocalTimeUsesTheOffsetInForceNow) {
@@ -103,41 +106,41 @@ TEST_F(DecoderTest, LocalTimeUsesTheOffsetInForceNow) {
     platform_.now.utc_offset_minutes = c.offset_minutes;
     NextClockSecond();
     decoder_.ParseNMEA(Gga(c.utc, "4807.038,N,01131.000,E"));
-    EXPECT_EQ(fix_.LocalTimeText, c.local) << c.offset_minutes << " " << c.utc;
+    EXPECT_EQ(LocalTimeText(fix_), c.local) << c.offset_minutes << " " << c.utc;
   }
 }
 
 TEST_F(DecoderTest, LocalTimeIsWorkedOutOncePerSecondOfTheComputerClock) {
   decoder_.ParseNMEA(Gga("120000", "4807.038,N,01131.000,E"));
   decoder_.ParseNMEA(Gga("120001", "4807.038,N,01131.000,E"));
-  EXPECT_EQ(fix_.UtcTimeText, "12:00:01");
-  EXPECT_EQ(fix_.LocalTimeText, "13:00:00");
+  EXPECT_EQ(UtcTimeText(fix_), "12:00:01");
+  EXPECT_EQ(LocalTimeText(fix_), "13:00:00");
   NextClockSecond();
   decoder_.ParseNMEA(Gga("120002", "4807.038,N,01131.000,E"));
-  EXPECT_EQ(fix_.LocalTimeText, "13:00:02");
-  EXPECT_EQ(fix_.LocalTimeClockText, "10:00:01");
+  EXPECT_EQ(LocalTimeText(fix_), "13:00:02");
+  EXPECT_EQ(fix_.local_time_clock, 10 * 3600 + 1);
 }
 
 TEST_F(DecoderTest, ASentenceWithoutAPositionClearsTheLastGgaAndTheQuality) {
   decoder_.ParseNMEA(kGga);
   decoder_.ParseNMEA("$GPGGA,123520,,,,,0,00,,,M,,M,,*66\r");
-  EXPECT_EQ(fix_.LatitudeText, "0");
-  EXPECT_EQ(fix_.LongitudeText, "0");
-  EXPECT_EQ(fix_.PrevLatitudeText, "0");
+  EXPECT_EQ(LatitudeText(fix_), "0");
+  EXPECT_EQ(LongitudeText(fix_), "0");
+  EXPECT_EQ(LatitudeText(fix_), "0");
   EXPECT_EQ(fix_.LastGgaText, "");
   EXPECT_EQ(fix_.QualityText, "0");
   EXPECT_EQ(fix_.AltitudeText, "");
-  EXPECT_EQ(fix_.UtcTimeText, "12:35:20");
+  EXPECT_EQ(UtcTimeText(fix_), "12:35:20");
 }
 
 TEST_F(DecoderTest, ATruncatedSentenceUpdatesWhatItStillCarries) {
   decoder_.ParseNMEA(kGga);
   const std::string short_gga = "$GPGGA,123600,4807.100,N,01131.000\r";
   decoder_.ParseNMEA(short_gga);
-  EXPECT_EQ(fix_.LatitudeText, NumberToText(48 + 7.1 / 60));
-  EXPECT_EQ(fix_.LongitudeText, "-11.5166666666667");  // no "E" to make it east
+  EXPECT_EQ(LatitudeText(fix_), NumberToText(48 + 7.1 / 60));
+  EXPECT_EQ(LongitudeText(fix_), "-11.5166666666667");  // no "E" to make it east
   EXPECT_EQ(fix_.OdometerTotal, 0);                    // nor a position for the odometer
-  EXPECT_EQ(fix_.UtcTimeText, "12:36:00");
+  EXPECT_EQ(UtcTimeText(fix_), "12:36:00");
   EXPECT_EQ(fix_.AltitudeText, "545.4");  // fields it lacks keep their values
   EXPECT_EQ(fix_.QualityText, "1");
   EXPECT_EQ(fix_.LastGgaText, short_gga);  // a missing hemisphere does not mean "no position"
@@ -145,7 +148,7 @@ TEST_F(DecoderTest, ATruncatedSentenceUpdatesWhatItStillCarries) {
 
 TEST_F(DecoderTest, ChecksumsAreNeverComparedAndOnlyTheTagCounts) {
   decoder_.ParseNMEA("$GPGGAX,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*00\r");
-  EXPECT_EQ(fix_.LatitudeText, "48.1173");
+  EXPECT_EQ(LatitudeText(fix_), "48.1173");
   const FixRecord before = fix_;
   for (const char* ignored : {"$GNGGA,000000,1000.000,S,01000.000,W,1,05,,1,M,,M,,*00\r",
                               "$gpgga,000000,1000.000,S,01000.000,W,1,05,,1,M,,M,,*00\r",
@@ -171,34 +174,34 @@ TEST_F(DecoderTest, TheOdometerCountsOnlyBetweenReportedPositions) {
   EXPECT_EQ(fix_.OdometerTotal, 111189.57);
 }
 
-TEST_F(DecoderTest, TheRecordingHookRunsLastForEveryGga) {
-  std::vector<GgaPoint> points;
-  std::vector<std::string> last_gga_seen;
-  decoder_.OnGgaDecoded([&](const GgaPoint& p) {
-    points.push_back(p);
-    last_gga_seen.push_back(decoder_.Fix().LastGgaText);
-  });
+TEST_F(DecoderTest, EachSentenceSaysWhatItWrote) {
   decoder_.ParseNMEA(kGga);
-  decoder_.ParseNMEA("$GPGGA,123520,,,,,0,00,,,M,,M,,*66\r");
-  decoder_.ParseNMEA("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r");
-  ASSERT_EQ(points.size(), 2u);
-  EXPECT_EQ(points[0].latitude, 48.1173);
-  EXPECT_EQ(points[0].longitude, 11.5166666666667);  // as the text reads back
-  EXPECT_TRUE(points[0].has_position);
-  EXPECT_FALSE(points[1].has_position);
-  EXPECT_EQ(last_gga_seen[0], kGga);
+  const Decoded lost = decoder_.ParseNMEA("$GPGGA,123520,,,,,0,00,,,M,,M,,*66\r");
+  EXPECT_EQ(lost.type, SentenceType::kGga);
+  EXPECT_TRUE(lost.changes & kPositionChanged);  // to "no position"
+  EXPECT_FALSE(fix_.position_reported);
+  EXPECT_EQ(fix_.altitude, std::nullopt);  // an empty altitude is no number
+  EXPECT_EQ(decoder_.ParseNMEA("$GPRMC,1,A,4807.038,N,01131.000,E,022.4,084.4*6A\r").changes,
+            kSpeedChanged);
+  EXPECT_EQ(decoder_.ParseNMEA("$GPGSA,A,3,,,,,,,,,,,,,2.5,1.3,2.1*39\r").changes, kDopChanged);
+  EXPECT_EQ(decoder_.ParseNMEA("$GPGSV,3,1,11,03,03,111,00*74\r").changes, kSignalChanged);
+  // Too few fields to take anything from: the type is known, nothing is written.
+  const Decoded short_gsa = decoder_.ParseNMEA("$GPGSA,A,3*00\r");
+  EXPECT_EQ(short_gsa.type, SentenceType::kGsa);
+  EXPECT_EQ(short_gsa.changes, 0);
+  EXPECT_EQ(decoder_.ParseNMEA("$GPVTG,1\r").type, std::nullopt);
 }
 
 TEST_F(DecoderTest, RmcSetsTheSpeedInKilometresPerHour) {
   decoder_.ParseNMEA("$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r");
-  EXPECT_EQ(fix_.SpeedText, "41.4848");
+  EXPECT_EQ(SpeedText(fix_), "41.4848");
   decoder_.ParseNMEA("$GPRMC,123519,V,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r");
-  EXPECT_EQ(fix_.SpeedText, "41.4848");
+  EXPECT_EQ(SpeedText(fix_), "41.4848");
   decoder_.ParseNMEA("$GPRMC,123520,V,,,,,,,230394,,*6A\r");
-  EXPECT_EQ(fix_.SpeedText, "0");
+  EXPECT_EQ(SpeedText(fix_), "0");
   decoder_.ParseNMEA("$GPRMC,123520,A,4807.038,N\r");
-  EXPECT_EQ(fix_.SpeedText, "0");    // no speed field: unchanged
-  EXPECT_EQ(fix_.LatitudeText, "");  // RMC never touches the position
+  EXPECT_EQ(SpeedText(fix_), "0");    // no speed field: unchanged
+  EXPECT_EQ(LatitudeText(fix_), "");  // RMC never touches the position
 }
 
 TEST_F(DecoderTest, GsaSetsDilutionOfPrecision) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "nmea/parse_nmea.hpp"
+#include "nmea/nmea_decoder.hpp"
 #include "nmea/sentence_fields.hpp"
 
 namespace quorvane {

@@ -7,7 +7,7 @@
 
 #include <asio/post.hpp>
 
-#include "nmea/parse_nmea.hpp"
+#include "base/text_rules.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
 
@@ -72,7 +72,6 @@ bool Monitor::OpenSource() {
     gps_.Connect(static_cast<int16_t>(*options_.listen));
     return true;
   }
-  serial_source_ = true;
   if (options_.port) {
     source_ = "serial port " + std::to_string(*options_.port);
     gps_.Port(*options_.port);
@@ -80,30 +79,56 @@ bool Monitor::OpenSource() {
     source_ = options_.device;
     gps_.Port(AssignFreeNumber(options_.device));
   } else {
-    const std::string log = options_.replay.empty() ? SampleDrivePath() : options_.replay;
-    const double speed = options_.replay.empty() ? 10 : options_.speed;
-    try {
-      // One JSON object per GGA needs each fix in a block of its own.
-      replay_ = std::make_unique<Replay>(io_, log, speed, options_.json);
-    } catch (const std::exception& error) {
-      std::cerr << "gps-monitor: " << error.what() << "\n";
-      return false;
-    }
-    source_ = "replay of " + log +
-              (speed == 0 ? " as fast as it goes"
-                          : " at " + std::to_string(static_cast<int>(speed)) + "x");
-    gps_.Port(AssignFreeNumber(replay_->DevicePath()));
+    return OpenReplay();
   }
-  if (!options_.settings.empty()) gps_.PortSettings(options_.settings);
-  if (options_.broadcast) {
-    gps_.Broadcast(true);
-    gps_.BroadcastAddress(options_.broadcast->first);
-    gps_.TxPort(static_cast<int16_t>(options_.broadcast->second));
-  }
-  gps_.Start();
+  serial_source_ = true;
+  StartSerial();
   return exit_code_ == 0;
 }
 
+void Monitor::SetUpBroadcast() {
+  if (!options_.broadcast) return;
+  gps_.Broadcast(true);
+  gps_.BroadcastAddress(options_.broadcast->first);
+  gps_.TxPort(static_cast<int16_t>(options_.broadcast->second));
+}
+
+void Monitor::StartSerial() {
+  if (!options_.settings.empty()) gps_.PortSettings(options_.settings);
+  SetUpBroadcast();
+  gps_.Start();
+}
+
+bool Monitor::OpenReplay() {
+  const std::string log = options_.replay.empty() ? SampleDrivePath() : options_.replay;
+  const double speed = options_.replay.empty() ? 10 : options_.speed;
+  source_ = "replay of " + log +
+            (speed == LogReplay::kAsFastAsItGoes
+                 ? " as fast as it goes"
+                 : " at " + NumberToText(speed) + "x") +
+            (options_.replay_via_pty ? " through a pseudo-terminal" : "");
+  try {
+    if (options_.replay_via_pty) {
+      pty_replay_ = std::make_unique<PtyReplay>(io_, log, speed);
+    } else {
+      log_replay_ = std::make_shared<LogReplay>(io_, log, speed);
+    }
+  } catch (const std::exception& error) {
+    std::cerr << "gps-monitor: " << error.what() << "\n";
+    return false;
+  }
+  if (pty_replay_) {
+    serial_source_ = true;
+    gps_.Port(AssignFreeNumber(pty_replay_->DevicePath()));
+    StartSerial();
+    return exit_code_ == 0;
+  }
+  // Stopping waits for the turn that handed on the last block to finish.
+  log_replay_->OnEnd([this] { Stop(0); });
+  SetUpBroadcast();
+  gps_.Open(log_replay_);
+  return true;
+}
 int Monitor::Run() {
   if (options_.list_ports) return ListPorts();
   gps_.Advise({.Error =
@@ -111,7 +136,12 @@ int Monitor::Run() {
                      std::cerr << "gps-monitor: " << description << "\n";
                      exit_code_ = 1;
                    },
-               .Stream = [this](std::string& data) { OnStream(data); }});
+               .Stream =
+                   [this](std::string& data) {
+                     // Taking the end of a pseudo-terminal replay stops the monitor.
+                     if (pty_replay_) pty_replay_->Taken(data.size());
+                   },
+               .FixUpdated = [this](FixChanges changes) { OnFixUpdated(changes); }});
   if (!options_.record.empty()) gps_.StartKMLRecord(options_.record, options_.description);
   if (!OpenSource()) {
     Stop(1);
@@ -123,21 +153,18 @@ int Monitor::Run() {
   });
   // Stopping waits for the handler that took the end of the replay to finish its block (the
   // rebroadcast of the block comes after its Stream event).
-  if (replay_) replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
+  if (pty_replay_) pty_replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
   Tick();
   io_.run();
   return exit_code_;
 }
 
-void Monitor::OnStream(const std::string& data) {
-  sentences_.Feed(data, [this](std::string_view sentence) {
-    ++sentences_this_second_;
-    if (SentenceTypeOf(sentence) != SentenceType::kGga) return;
-    display_.Fix(gps_);
-    if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
-  });
-  // Last: taking the end of a replay stops the monitor.
-  if (replay_) replay_->Taken(data.size());
+void Monitor::OnFixUpdated(FixChanges changes) {
+  ++sentences_decoded_;
+  // Every GGA writes the position: one line, or one JSON object, per GGA.
+  if (!(changes & kPositionChanged)) return;
+  display_.Fix(gps_);
+  if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
 }
 
 void Monitor::OnFirstFix() {
@@ -185,8 +212,8 @@ bool Monitor::ConfirmClockSetting() {
 
 Status Monitor::CurrentStatus() const {
   Status status{source_, options_.record, sentences_per_second_, std::nullopt, std::nullopt};
-  if (replay_) {
-    const double share = replay_->ShareDone();
+  if (log_replay_ || pty_replay_) {
+    const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;
     if (share > 0.001) {
       const double elapsed =
@@ -197,12 +224,18 @@ Status Monitor::CurrentStatus() const {
   return status;
 }
 
+uint64_t Monitor::SentencesSoFar() const {
+  // A log counts every sentence it hands on; elsewhere the ones the control decoded.
+  return log_replay_ ? log_replay_->SentencesDone() : sentences_decoded_;
+}
+
 void Monitor::Tick() {
   const auto now = std::chrono::steady_clock::now();
   const double span = std::chrono::duration<double>(now - second_started_).count();
   if (span >= 1) {
-    sentences_per_second_ = static_cast<double>(sentences_this_second_) / span;
-    sentences_this_second_ = 0;
+    const uint64_t sentences = SentencesSoFar();
+    sentences_per_second_ = static_cast<double>(sentences - sentences_at_second_start_) / span;
+    sentences_at_second_start_ = sentences;
     second_started_ = now;
   }
   if (serial_source_ && !gps_.Engine()) {

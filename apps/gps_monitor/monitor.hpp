@@ -1,6 +1,7 @@
 #pragma once
 // gps-monitor's run: one GPS control on an io_context, fed by the chosen source, shown by the
-// display, stopped cleanly by the end of a replay, a signal or an error.
+// display at every fix the control reports, stopped cleanly by the end of a replay, a signal or
+// an error.
 
 #include <chrono>
 #include <memory>
@@ -13,9 +14,9 @@
 
 #include "apps/gps_monitor/display.hpp"
 #include "apps/gps_monitor/options.hpp"
-#include "apps/gps_monitor/replay.hpp"
+#include "apps/gps_monitor/pty_replay.hpp"
 #include "control/gps.hpp"
-#include "control/line_assembler.hpp"
+#include "platform/log_replay.hpp"
 
 namespace quorvane::monitor {
 
@@ -31,19 +32,23 @@ class Monitor {
  private:
   int ListPorts();
   bool OpenSource();
-  void OnStream(const std::string& data);
+  bool OpenReplay();
+  void StartSerial();
+  void SetUpBroadcast();
+  void OnFixUpdated(FixChanges changes);
   void OnFirstFix();
   bool ConfirmClockSetting();
   void Tick();
   void Stop(int exit_code);
   Status CurrentStatus() const;
+  uint64_t SentencesSoFar() const;
 
   Options options_;
   asio::io_context io_;
   GPS gps_;
-  std::unique_ptr<Replay> replay_;
+  std::shared_ptr<LogReplay> log_replay_;
+  std::unique_ptr<PtyReplay> pty_replay_;
   Display display_;
-  LineAssembler sentences_;  // finds the GGA sentences in what the control raised
   asio::signal_set signals_{io_, SIGINT, SIGTERM};
   asio::steady_timer ticker_{io_};
   std::string source_;
@@ -51,7 +56,8 @@ class Monitor {
   bool had_fix_ = false;
   bool stopping_ = false;
   int exit_code_ = 0;
-  size_t sentences_this_second_ = 0;
+  uint64_t sentences_decoded_ = 0;
+  uint64_t sentences_at_second_start_ = 0;
   double sentences_per_second_ = 0;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point second_started_ = started_;

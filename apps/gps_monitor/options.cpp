@@ -79,11 +79,13 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       ->add_option("--listen", options.listen,
                    "UDP port to receive another control's rebroadcast on")
       ->check(CLI::Range(1, 65535));
-  sources->add_option("--replay", options.replay, "NMEA log to play through a simulated receiver")
+  sources->add_option("--replay", options.replay, "NMEA log to replay, paced by its fix times")
       ->check(CLI::ExistingFile);
   sources->require_option(0, 1);
   app.add_option("--speed", speed, "replay speed: a factor such as 10, or max")
       ->capture_default_str();
+  app.add_flag("--replay-via-pty", options.replay_via_pty,
+               "replay through a pseudo-terminal and the serial port, as a receiver would send");
 
   app.add_option("--settings", options.settings, "serial line settings, e.g. 9600,n,8,1");
   app.add_option("--broadcast", broadcast, "rebroadcast the serial text to HOST:PORT over UDP");

@@ -1,4 +1,4 @@
-#include "nmea/text_rules.hpp"
+#include "base/text_rules.hpp"
 
 #include <algorithm>
 #include <array>

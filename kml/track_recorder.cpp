@@ -1,0 +1,59 @@
+#include "kml/track_recorder.hpp"
+
+#include <cstdio>
+
+namespace quorvane {
+namespace {
+
+// The path through the placemarks: three pixels wide, opaque green.
+constexpr int16_t kPathWidth = 3;
+constexpr const char* kPathColor = "FF00FF00";
+
+}  // namespace
+
+TrackRecorder::~TrackRecorder() {
+  if (recording_) Stop();
+}
+
+QuorvaneKML& TrackRecorder::Writer() {
+  if (!writer_) writer_ = std::make_unique<QuorvaneKML>(platform_);
+  return *writer_;
+}
+
+void TrackRecorder::Start(const std::string& file, const std::string& description) {
+  if (recording_) Stop();
+  recording_ = true;
+  Writer().ClearPath();
+  Writer().SpoolPathTo(SpoolPathOf(file));
+  Writer().CreateKML(file, description);
+}
+
+void TrackRecorder::Stop() {
+  recording_ = false;
+  unflushed_ = false;
+  Writer().CreatePathFromPlaceMarks(kPathWidth, kPathColor);
+  Writer().CloseKML();
+  Writer().ClearPath();
+}
+
+void TrackRecorder::Take(const TrackPoint& point) {
+  if (!recording_) return;
+  ++recorded_points_;
+  // A sentence without a position decodes as 0,0; drawing it would send the track across the
+  // globe and back. It is counted, like one without an altitude, but not drawn.
+  if (!point.has_position || !point.altitude) return;
+  const ClockReading now = platform_.Now();
+  char name[64];
+  std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+  Writer().CreatePlaceMark(point.latitude, point.longitude, *point.altitude, name, "");
+  unflushed_ = true;
+}
+
+void TrackRecorder::EndOfBlock() {
+  if (!unflushed_) return;
+  unflushed_ = false;
+  Writer().Flush();
+}
+
+}  // namespace quorvane

@@ -1,0 +1,23 @@
+#pragma once
+// A source of received text beyond the serial port and the UDP socket: it hands each block
+// forward as it arrives, on the io_context's thread, to the receive path the control gives it.
+
+#include <functional>
+#include <string_view>
+
+namespace quorvane {
+
+class BlockSource {
+ public:
+  using BlockHandler = std::function<void(std::string_view block)>;
+
+  virtual ~BlockSource() = default;
+
+  // Starts handing blocks to `on_block`; the view is valid during the call only.
+  virtual void Begin(BlockHandler on_block) = 0;
+  // Stops for good: no block is handed forward after it.
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+};
+
+}  // namespace quorvane

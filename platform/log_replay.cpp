@@ -1,0 +1,192 @@
+#include "platform/log_replay.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+#include <system_error>
+
+#include <asio/post.hpp>
+
+#include "base/time_of_day.hpp"
+
+namespace quorvane {
+namespace {
+
+// The file is read in pieces of this size, and a fast replay hands on blocks of about it; a
+// line longer than it (no receiver sends one) is cut.
+constexpr size_t kPiece = 64 * 1024;
+constexpr double kSecondsPerDay = 86400;
+// A longer silence in the log is a gap in the recording, not a pause to sit through.
+constexpr double kLongestPause = 60;
+
+bool IsGga(std::string_view line) {
+  return line.size() >= 6 && line[0] == '$' && line.substr(3, 3) == "GGA";
+}
+
+// The time of day of a GGA line in seconds, or -1 when its time field is too short.
+double FixSecondsOf(std::string_view gga) {
+  const size_t comma = gga.find(',');
+  if (comma == std::string_view::npos || gga.size() < comma + 7) return -1;
+  return TimeOfDayOf(gga.substr(comma + 1)).seconds_of_day;
+}
+
+std::string Reason(int error_number) {
+  return std::generic_category().message(error_number);
+}
+
+}  // namespace
+
+LogReplay::LogReplay(asio::io_context& io, const std::string& path, double speed)
+    : io_(io), timer_(io), path_(path), speed_(speed) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw std::runtime_error("Cannot read " + path + ": " + Reason(errno));
+  struct stat status {};
+  // Reading anything but a file (a pipe, a terminal) could wait, and the loop must not.
+  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw std::runtime_error("Cannot read " + path + ": not a regular file");
+  }
+  size_ = static_cast<uint64_t>(status.st_size);
+}
+
+LogReplay::~LogReplay() {
+  Close();
+}
+
+void LogReplay::Begin(BlockHandler on_block) {
+  on_block_ = std::move(on_block);
+  begun_ = std::chrono::steady_clock::now();
+  HandOnNext();
+}
+
+void LogReplay::Close() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  timer_.cancel();
+}
+
+double LogReplay::ShareDone() const {
+  if (size_ == 0) return fd_ < 0 ? 1 : 0;
+  return std::min(1.0, static_cast<double>(consumed_) / static_cast<double>(size_));
+}
+
+void LogReplay::ReadMore() {
+  raw_.erase(0, raw_start_);
+  raw_start_ = 0;
+  const size_t had = raw_.size();
+  raw_.resize(had + kPiece);
+  ssize_t length;
+  do {
+    length = ::read(fd_, raw_.data() + had, kPiece);
+  } while (length < 0 && errno == EINTR);
+  // A log that cannot be read on ends where it could be read.
+  raw_.resize(had + static_cast<size_t>(length > 0 ? length : 0));
+  if (length <= 0) end_of_file_ = true;
+}
+
+bool LogReplay::NextLine(std::string_view& line) {
+  for (;;) {
+    const std::string_view rest = std::string_view(raw_).substr(raw_start_);
+    const size_t line_feed = rest.find('\n');
+    size_t taken = line_feed == std::string_view::npos ? 0 : line_feed + 1;
+    line = rest.substr(0, line_feed);
+    if (!taken && rest.size() >= kPiece) {
+      line = rest.substr(0, kPiece);
+      taken = kPiece;
+    }
+    if (!taken) {
+      if (!end_of_file_) {
+        ReadMore();
+        continue;
+      }
+      if (rest.empty()) return false;
+      taken = rest.size();  // the last line, without a line end
+    }
+    raw_start_ += taken;
+    consumed_ += taken;
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    return true;
+  }
+}
+
+void LogReplay::AppendLine(std::string_view line, std::string& block) {
+  if (line.empty()) return;
+  if (line[0] == '$') ++sentences_done_;
+  block.append(line).append("\r\n");
+}
+
+bool LogReplay::NextBlock(std::string& block, double& fix_seconds) {
+  const bool paced = speed_ != kAsFastAsItGoes;
+  block.clear();
+  fix_seconds = -1;
+  bool has_gga = false;
+  if (!held_gga_.empty()) {
+    has_gga = true;
+    fix_seconds = FixSecondsOf(held_gga_);
+    AppendLine(held_gga_, block);
+    held_gga_.clear();
+  }
+  std::string_view line;
+  while (block.size() < kPiece && NextLine(line)) {
+    if (paced && IsGga(line)) {
+      if (has_gga) {
+        held_gga_.assign(line);
+        break;
+      }
+      has_gga = true;
+      fix_seconds = FixSecondsOf(line);
+    }
+    AppendLine(line, block);
+  }
+  return !block.empty();
+}
+
+std::chrono::steady_clock::duration LogReplay::DueAfter(double fix_seconds) {
+  if (previous_fix_ >= 0 && fix_seconds >= 0) {
+    double gap = fix_seconds - previous_fix_;
+    if (gap < 0) gap += kSecondsPerDay;  // past midnight
+    receiver_seconds_ += gap > kLongestPause ? 1 : gap;
+  } else if (previous_fix_ >= 0 || fix_seconds < 0) {
+    receiver_seconds_ += 1;  // a block without a time comes a second after the one before
+  }
+  if (fix_seconds >= 0) previous_fix_ = fix_seconds;
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(receiver_seconds_ / speed_));
+}
+
+void LogReplay::HandOnNext() {
+  if (!IsOpen()) return;
+  double fix_seconds = -1;
+  if (!NextBlock(block_, fix_seconds)) {
+    Finish();
+    return;
+  }
+  auto hand_on = [this, alive = std::weak_ptr<char>(alive_)] {
+    if (alive.expired() || !IsOpen()) return;
+    on_block_(block_);
+    // The receive path may have closed this source, or destroyed it.
+    if (!alive.expired()) HandOnNext();
+  };
+  if (speed_ == kAsFastAsItGoes) {
+    asio::post(io_, std::move(hand_on));
+    return;
+  }
+  timer_.expires_at(begun_ + DueAfter(fix_seconds));
+  timer_.async_wait([hand_on = std::move(hand_on)](const std::error_code& error) {
+    if (!error) hand_on();
+  });
+}
+
+void LogReplay::Finish() {
+  Close();
+  asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+    if (!alive.expired() && on_end_) on_end_();
+  });
+}
+
+}  // namespace quorvane
