@@ -41,7 +41,8 @@ std::string Reason(int error_number) {
 
 LogReplay::LogReplay(asio::io_context& io, const std::string& path, double speed)
     : io_(io), timer_(io), path_(path), speed_(speed) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that opening a FIFO does not wait for its writer.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) throw std::runtime_error("Cannot read " + path + ": " + Reason(errno));
   struct stat status {};
   // Reading anything but a file (a pipe, a terminal) could wait, and the loop must not.

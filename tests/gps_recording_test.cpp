@@ -222,6 +222,20 @@ TEST_F(RecordingTest, AHostKilledWhileRecordingLeavesEveryPlacemarkOnDisk) {
   ::close(ready[0]);
   EXPECT_EQ(Count(Recorded(), "</Placemark>"), 5u);
   EXPECT_NE(Recorded().find("<coordinates>1,5,5</coordinates>"), std::string::npos);
+
+  // The path's spool is left behind; the next recording to the file takes it over, empty.
+  const std::string spool = TrackRecorder::SpoolPathOf(file_);
+  ASSERT_TRUE(std::filesystem::exists(spool));
+  gps_ = std::make_unique<GPS>(io_, platform_);
+  gps_->Advise({.Stream = [this](std::string&) { ++streams_; }});
+  gps_->Port(210);
+  gps_->Start();
+  gps_->StartKMLRecord(file_);
+  Receive(Gga("0900.000,N,00100.000,E", "9"));
+  gps_->StopKMLRecord();
+  EXPECT_EQ(Count(Recorded(), "</Placemark>"), 2u);  // the point and the path
+  EXPECT_NE(Recorded().find("<coordinates>\r\n1,9,9\r\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(spool));
 }
 
 TEST_F(RecordingTest, TheSinglePlacemarkFileHoldsTheCurrentPosition) {

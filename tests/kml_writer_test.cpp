@@ -157,18 +157,32 @@ TEST_F(KmlWriterTest, APathThroughThePlacemarksPoints) {
                                     "  </LineString>", "  </Placemark>"}));
 }
 
-TEST_F(KmlWriterTest, ALongPathIsWrittenWholeAcrossTheBuffersPieces) {
-  kml_.CreateKML(file_, "Drive");
-  std::string expected;
-  for (int i = 0; i < 5000; ++i) {  // about 100 KiB of points
-    kml_.CreatePathPoint(48 + i * 1e-5, 11 + i * 1e-5, i);
-    expected += kml_.CreatePathString(48 + i * 1e-5, 11 + i * 1e-5, i);
+TEST_F(KmlWriterTest, ALongPathIsWrittenWholeFromMemoryOrFromItsSpool) {
+  const std::string spool = file_ + ".spool";
+  // No spool; a spool file; a folder in the spool's way, which is left alone.
+  for (const int variant : {0, 1, 2}) {
+    if (variant == 2) std::filesystem::create_directory(spool);
+    if (variant > 0) kml_.SpoolPathTo(spool);
+    kml_.CreateKML(file_, "Drive");
+    std::string expected;
+    for (int i = 0; i < 5000; ++i) {  // about 100 KiB of points
+      kml_.CreatePathPoint(48 + i * 1e-5, 11 + i * 1e-5, i);
+      expected += kml_.CreatePathString(48 + i * 1e-5, 11 + i * 1e-5, i);
+    }
+    if (variant == 1) {
+      EXPECT_GE(std::filesystem::file_size(spool), 32 * 1024u);  // the oldest points wait there
+    }
+    EXPECT_EQ(kml_.PathText(), expected) << variant;
+    kml_.CreatePathFromPlaceMarks(3, "FF00FF00");
+    const std::string text = ReadFile(file_);
+    EXPECT_NE(text.find("      <coordinates>\r\n" + expected + "      </coordinates>\r\n"),
+              std::string::npos)
+        << variant;
+    kml_.CloseKML();
+    kml_.ClearPath();
+    EXPECT_EQ(std::filesystem::exists(spool), variant == 2) << variant;
   }
-  EXPECT_EQ(kml_.PathText(), expected);
-  kml_.CreatePathFromPlaceMarks(3, "FF00FF00");
-  const std::string text = ReadFile(file_);
-  EXPECT_NE(text.find("      <coordinates>\r\n" + expected + "      </coordinates>\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(spool));
 }
 
 TEST_F(KmlWriterTest, AnEmptyPathHasAnEmptyCoordinatesElement) {
