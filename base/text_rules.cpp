@@ -44,19 +44,29 @@ bool TakeSign(std::string_view& text) {
 
 }  // namespace
 
-std::string NumberToText(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
-  if (value == 0) return "0";
-  std::array<char, 32> buffer{};
-  // %g with 15 digits is exactly the rule: fixed notation for exponents -4..14, trailing
-  // zeros removed, exponent form outside.
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::general, 15);
-  std::string text(buffer.data(), result.ptr);
-  for (char& c : text) {
-    if (c == 'e') c = 'E';
+void AppendNumberText(double value, std::string& text) {
+  if (std::isnan(value)) {
+    text += "NaN";
+  } else if (std::isinf(value)) {
+    text += value < 0 ? "-Infinity" : "Infinity";
+  } else if (value == 0) {
+    text += '0';
+  } else {
+    std::array<char, 32> buffer{};
+    // %g with 15 digits is exactly the rule: fixed notation for exponents -4..14, trailing
+    // zeros removed, exponent form outside.
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                      std::chars_format::general, 15);
+    for (char* c = buffer.data(); c != result.ptr; ++c) {
+      if (*c == 'e') *c = 'E';
+    }
+    text.append(buffer.data(), result.ptr);
   }
+}
+
+std::string NumberToText(double value) {
+  std::string text;
+  AppendNumberText(value, text);
   return text;
 }
 

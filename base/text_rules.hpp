@@ -14,6 +14,8 @@ namespace quorvane {
 // "0.5". Magnitudes below 1E-04 or from 1E+15 up take the exponent form ("1E-05",
 // "1.23456789012346E+15"). Negative zero is "0". The decimal separator is always ".".
 std::string NumberToText(double value);
+// The same text, appended to `text`.
+void AppendNumberText(double value, std::string& text);
 
 // Up to `length` characters of `text` from `position` (counting from 0); characters the text
 // does not have are simply missing.

@@ -2,8 +2,10 @@
 # Compares NMEA-to-KML recording by gps-monitor with the peers of the field on logs made by
 # nmea-simulate, in one run and alternating, and writes docs/performance.md.
 #
-#   bench/compare.sh [HOURS ...]     default: 1 24 240 (an hour, a day, ten days at 1 Hz)
+#   bench/compare.sh [HOURS ...]     default: 1 24 240 720 (an hour, a day, ten and thirty days)
 #   RUNS=5 bench/compare.sh 24       repetitions per tool and log (default 3; medians are quoted)
+#   PEERS_UP_TO=240                  longer logs run gps-monitor alone, to show that its memory
+#                                    stays flat (the peers would take minutes and gigabytes)
 #
 # Peers: gpsbabel (-i nmea -o kml) and gpsdecode (gpsd's decoder; it decodes to JSON and writes
 # no KML, so it stands for decoding alone). Wall time and peak memory come from /usr/bin/time.
@@ -12,7 +14,8 @@ cd "$(dirname "$0")/.."
 
 runs=${RUNS:-3}
 hours=("$@")
-((${#hours[@]})) || hours=(1 24 240)
+((${#hours[@]})) || hours=(1 24 240 720)
+peers_up_to=${PEERS_UP_TO:-240}
 
 scripts/setup.sh
 missing=()
@@ -54,9 +57,11 @@ mkdir -p docs
   echo "$(gpsbabel -V 2>&1 | grep -o 'Version.*'), gpsdecode from gpsd-clients $(dpkg-query -W -f='${Version}' gpsd-clients)."
   echo
   echo "Each log is a simulated drive at 1 Hz with six sentences per fix (GGA, RMC, GSA, three GSV)."
-  echo "gps-monitor replays it through a pseudo-terminal, so the real serial path runs, and records"
-  echo "every fix to KML with a flush per placemark. Each figure is the median of $runs runs, the tools"
-  echo "taking turns."
+  echo "gps-monitor replays it inside its loop (\`--replay LOG --speed max --record OUT\`: no"
+  echo "pseudo-terminal) and records every fix to KML, flushed once per block it reads, with the"
+  echo "path's points spooled to a file beside the track. Each figure is the median of $runs runs, the"
+  echo "tools taking turns. Logs longer than $peers_up_to h run gps-monitor alone, to show that its"
+  echo "memory stays flat."
   echo
   echo "| log | sentences | tool | wall s | sentences/s | peak MiB | gps-monitor is faster by |"
   echo "|---|---:|---|---:|---:|---:|---:|"
@@ -67,9 +72,11 @@ for h in "${hours[@]}"; do
   build/release/apps/nmea-simulate --duration $((h * 3600)) --start 0 -o "$log"
   sentences=$(grep -c '^\$' "$log")
   declare -A wall=() memory=()
-  for tool in monitor gpsbabel gpsdecode; do : >"$work/$tool.wall"; : >"$work/$tool.mem"; done
+  tools=(monitor)
+  ((h <= peers_up_to)) && tools+=(gpsbabel gpsdecode)
+  for tool in "${tools[@]}"; do : >"$work/$tool.wall"; : >"$work/$tool.mem"; done
   for ((run = 0; run < runs; run++)); do
-    for tool in monitor gpsbabel gpsdecode; do
+    for tool in "${tools[@]}"; do
       case $tool in
         monitor) result=$(measure build/release/apps/gps-monitor --replay "$log" --speed max --record "$work/out.kml") ;;
         gpsbabel) result=$(measure gpsbabel -i nmea -f "$log" -o kml -F "$work/out.kml") ;;
@@ -79,11 +86,11 @@ for h in "${hours[@]}"; do
       echo "${result#* }" >>"$work/$tool.mem"
     done
   done
-  for tool in monitor gpsbabel gpsdecode; do
+  for tool in "${tools[@]}"; do
     wall[$tool]=$(median <"$work/$tool.wall")
     memory[$tool]=$(median <"$work/$tool.mem")
   done
-  for tool in monitor gpsbabel gpsdecode; do
+  for tool in "${tools[@]}"; do
     name=$tool
     [[ $tool == monitor ]] && name="gps-monitor --record"
     [[ $tool == gpsbabel ]] && name="gpsbabel -o kml"

@@ -5,9 +5,9 @@
 #include <array>
 #include <string>
 
+#include "base/text_rules.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "platform/platform.hpp"
-#include "base/text_rules.hpp"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "base/text_rules.hpp"
 #include "geo/great_circle.hpp"
 #include "kml/placemark_file.hpp"
-#include "base/text_rules.hpp"
 #include "platform/windows_api.hpp"
 
 namespace quorvane {
@@ -136,9 +136,8 @@ void GPS::Open(std::shared_ptr<BlockSource> source) {
   source_lines_ = LineAssembler();
   is_running_ = true;
   if (broadcast_) SetUpSender();
-  source_->Begin([this](std::string_view block) {
-    TakeBlock(source_lines_, std::string(block), Relay::kOn);
-  });
+  source_->Begin(
+      [this](std::string_view block) { TakeBlock(source_lines_, std::string(block), Relay::kOn); });
 }
 
 void GPS::StopGPS() {
@@ -211,8 +210,7 @@ void GPS::CreateGoogleEarthPlaceMark(const std::string& FilenameKML,
                                      const std::string& xDescription,
                                      const std::string& xName) const {
   WindowsAPI::SaveTextFile(
-      FilenameKML,
-      GoogleEarthPlaceMarkDocument(Latitude(), Longitude(), xDescription, xName));
+      FilenameKML, GoogleEarthPlaceMarkDocument(Latitude(), Longitude(), xDescription, xName));
 }
 
 void GPS::ShowMap(MapService service) const {
@@ -243,8 +241,8 @@ void GPS::TakeSentence(std::string_view sentence) {
   Decoded decoded = decoder_.ParseNMEA(sentence);
   if (decoded.type == SentenceType::kGga) {
     const FixRecord& fix = Fix();
-    recorder_.Take({fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude,
-                    fix.position_reported});
+    recorder_.Take(
+        {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported});
   }
   if (decoded.changes != 0) Raise(&GpsEventSink::FixUpdated, decoded.changes);
 }

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/text_rules.hpp"
 #include "control/line_assembler.hpp"
 #include "fuzz/fuzz_platform.hpp"
 #include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
-#include "base/text_rules.hpp"
 
 namespace {
 

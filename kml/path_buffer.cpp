@@ -30,7 +30,8 @@ void PathBuffer::SpoolTo(const std::filesystem::path& spool) {
   CloseSpool();
   // Non-blocking and without following a link, so a FIFO or a link planted at the path can
   // neither stall the recording nor redirect it.
-  const int fd = ::open(spool.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  const int fd =
+      ::open(spool.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return;
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::ftruncate(fd, 0) != 0) {

@@ -24,7 +24,13 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 }  // namespace
 
 std::string CoordinateTriple(double x, double y, double Altitude) {
-  return NumberToText(y) + ',' + NumberToText(x) + ',' + NumberToText(Altitude);
+  std::string triple;
+  AppendNumberText(y, triple);
+  triple += ',';
+  AppendNumberText(x, triple);
+  triple += ',';
+  AppendNumberText(Altitude, triple);
+  return triple;
 }
 
 QuorvaneKML::~QuorvaneKML() {
@@ -40,9 +46,12 @@ void QuorvaneKML::Line(std::string_view text) {
 template <typename... Pieces>
 void QuorvaneKML::Line(std::string_view first, const Pieces&... rest) {
   if (!file_.is_open()) return;
-  std::string text(first);
-  (text.append(rest), ...);
-  Line(std::string_view(text));
+  const auto write = [this](std::string_view piece) {
+    file_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  };
+  write(first);
+  (write(rest), ...);
+  file_.write("\r\n", 2);
 }
 
 void QuorvaneKML::Finish() {
@@ -243,7 +252,8 @@ void QuorvaneKML::CreatePlaceMark(double x, double y, double Altitude, const std
   Line("      <Point>");
   const std::string triple = CoordinateTriple(x, y, Altitude);
   Line("          <coordinates>", triple, "</coordinates>");
-  path_.Append(triple + "\r\n");
+  path_.Append(triple);
+  path_.Append("\r\n");
   Line("      </Point>");
   if (!TimeStamp.empty()) {
     Line("      <TimeStamp>");

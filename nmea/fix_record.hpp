@@ -32,11 +32,11 @@ struct FixRecord {
   std::optional<double> longitude{};  // decimal degrees, west negative
   // The last GGA had both hemisphere fields, and neither empty: the receiver reported a position.
   bool position_reported = false;
-  std::optional<double> altitude{};        // AltitudeText when it is exactly one number
-  std::optional<double> speed_kmh{};       // from the last RMC
-  std::optional<TimeOfDay> local_time{};   // hour and minute moved by the UTC offset
-  std::optional<int> local_time_clock{};   // the computer clock's second of the day at that move
-  double OdometerTotal = 0;                // metres, two decimals
+  std::optional<double> altitude{};       // AltitudeText when it is exactly one number
+  std::optional<double> speed_kmh{};      // from the last RMC
+  std::optional<TimeOfDay> local_time{};  // hour and minute moved by the UTC offset
+  std::optional<int> local_time_clock{};  // the computer clock's second of the day at that move
+  double OdometerTotal = 0;               // metres, two decimals
 
   // As received.
   std::optional<std::string> utc_time_field{};  // GGA field 1, hhmmss[.ss]
@@ -44,12 +44,12 @@ struct FixRecord {
   std::string AltitudeUnitText{};               // GGA field 10
   std::string SatellitesText{};                 // GGA field 7
   std::string QualityText{};                    // GGA field 6, or "0" without a position
-  std::string LastGgaText{};                    // the last GGA sentence with a position, CR included
-  std::string HdopText{};                       // GSA field 16
-  std::string VdopText{};                       // GSA field 17 up to its "*"
-  std::string ElevationText{};                  // GSV field 5
-  std::string AzimuthText{};                    // GSV field 6
-  std::string SnrText{};                        // GSV field 7 up to a "*"
+  std::string LastGgaText{};    // the last GGA sentence with a position, CR included
+  std::string HdopText{};       // GSA field 16
+  std::string VdopText{};       // GSA field 17 up to its "*"
+  std::string ElevationText{};  // GSV field 5
+  std::string AzimuthText{};    // GSV field 6
+  std::string SnrText{};        // GSV field 7 up to a "*"
 
   bool operator==(const FixRecord&) const = default;
 };

@@ -141,9 +141,9 @@ void NmeaDecoder::UpdateLocalTime(const TimeOfDay& utc) {
   // The offset in force now, daylight saving included; a carry of the minutes moves the hour.
   int local_minutes = (utc.hour * 60 + utc.minute + now.utc_offset_minutes) % kMinutesPerDay;
   if (local_minutes < 0) local_minutes += kMinutesPerDay;
-  fix_.local_time = TimeOfDay{static_cast<int16_t>(local_minutes / 60),
-                              static_cast<int16_t>(local_minutes % 60), utc.second,
-                              local_minutes * 60.0 + utc.second};
+  fix_.local_time =
+      TimeOfDay{static_cast<int16_t>(local_minutes / 60), static_cast<int16_t>(local_minutes % 60),
+                utc.second, local_minutes * 60.0 + utc.second};
 }
 
 FixChanges NmeaDecoder::DecodeRmc(const SentenceFields& fields, std::string_view) {

@@ -3,16 +3,16 @@
 namespace quorvane {
 
 SentenceFields::SentenceFields(std::string_view sentence) {
+  // A byte loop: fields are a few characters long, too short for a search call per field to pay.
+  const char* text = sentence.data();
   size_t start = 0;
-  while (count_ < kCapacity) {
-    const size_t comma = sentence.find(',', start);
-    if (comma == std::string_view::npos) {
-      fields_[count_++] = sentence.substr(start);
-      return;
-    }
-    fields_[count_++] = sentence.substr(start, comma - start);
-    start = comma + 1;
+  for (size_t at = 0; at < sentence.size(); ++at) {
+    if (text[at] != ',') continue;
+    fields_[count_++] = std::string_view(text + start, at - start);
+    if (count_ == kCapacity) return;
+    start = at + 1;
   }
+  fields_[count_++] = std::string_view(text + start, sentence.size() - start);
 }
 
 }  // namespace quorvane

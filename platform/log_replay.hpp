@@ -59,10 +59,10 @@ class LogReplay final : public BlockSource {
   uint64_t consumed_ = 0;  // bytes of the log in blocks handed on
   uint64_t sentences_done_ = 0;
   double speed_;
-  std::string raw_;        // read from the file, not yet cut into lines
-  size_t raw_start_ = 0;   // where the next line begins in raw_
+  std::string raw_;       // read from the file, not yet cut into lines
+  size_t raw_start_ = 0;  // where the next line begins in raw_
   bool end_of_file_ = false;
-  std::string held_gga_;   // a GGA line read ahead: the start of the next fix
+  std::string held_gga_;  // a GGA line read ahead: the start of the next fix
   uint64_t held_gga_bytes_ = 0;
   std::string block_;
   // Pacing: the receiver's seconds since the first fix, and the last fix's time of day.

@@ -1,8 +1,9 @@
 #pragma once
 // The serial component: one receiver port with exactly the operations the control uses
 // (CommPort, Settings, PortOpen, CommEvent, Output and the OnComm event, which hands each block
-// read forward), over asio::serial_port. The port runs raw (a CR arrives as CR; no echo, no line editing) and is
-// held for exclusive use. Every completion runs on the io_context the component was made with.
+// read forward), over asio::serial_port. The port runs raw (a CR arrives as CR; no echo, no line
+// editing) and is held for exclusive use. Every completion runs on the io_context the component was
+// made with.
 //
 // An operation that cannot be done throws SerialError, whose text is the component's own
 // description of the failure.

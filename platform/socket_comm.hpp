@@ -1,9 +1,9 @@
 #pragma once
 // The socket component: one UDP socket with exactly the operations the control uses (Protocol,
 // RemoteHost, RemotePort, LocalPort, Connect, SendData, Close and the DataArrival event, which
-// hands each datagram forward), over asio::ip::udp::socket. A datagram's payload is the text, one byte per
-// character, with no header. Every completion runs on the io_context the component was made
-// with.
+// hands each datagram forward), over asio::ip::udp::socket. A datagram's payload is the text, one
+// byte per character, with no header. Every completion runs on the io_context the component was
+// made with.
 //
 // Port numbers are the control's 16-bit integers; their 16 bits are the port, so a host gives
 // port 50000 as -15536.

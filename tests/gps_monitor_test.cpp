@@ -88,31 +88,38 @@ class GpsMonitorTest : public ::testing::Test {
   testing::ScratchFolder folder_;
 };
 
-TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrack) {
-  const std::string kml = folder_.File("drive.kml");
-  const Outcome run = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--json", "--record", kml,
-                           "--description", "Sample drive"});
-  ASSERT_EQ(run.exit_code, 0) << run.err;
-  const auto lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), 600u);  // one object per GGA sentence
+TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrackInTheLoopOrThroughAPty) {
+  for (const bool via_pty : {false, true}) {
+    SCOPED_TRACE(via_pty ? "through a pseudo-terminal" : "inside the loop");
+    const std::string kml = folder_.File("drive.kml");
+    std::vector<std::string> arguments{"--replay", SAMPLE_DRIVE,    "--speed",
+                                       "max",      "--json",        "--record",
+                                       kml,        "--description", "Sample drive"};
+    if (via_pty) arguments.push_back("--replay-via-pty");
+    const Outcome run = Run(arguments);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 600u);  // one object per GGA sentence
 
-  // The bundled drive is the simulator's: ten minutes, a tunnel at minute 5, 1.5 m noise.
-  simulator::DriveOptions options;
-  options.duration_s = 600;
-  options.fix_loss_s = std::pair{300.0, 330.0};
-  simulator::NmeaSimulator drive(options);
-  const simulator::Waypoint last = drive.TruePosition(599);
-  EXPECT_NEAR(std::stod(JsonField(lines.back(), "Latitude")), last.latitude, 1e-4);
-  EXPECT_NEAR(std::stod(JsonField(lines.back(), "Longitude")), last.longitude, 1e-4);
-  EXPECT_EQ(JsonField(lines.back(), "GPS_Time"), "12:09:59");
-  EXPECT_EQ(JsonField(lines[310], "GPSQuality"), "0");  // in the tunnel
-  EXPECT_EQ(JsonField(lines[310], "LastGPGGA"), "");
-  EXPECT_NE(lines.back().find("\"RecordedPoints\":600"), std::string::npos);
+    // The bundled drive is the simulator's: ten minutes, a tunnel at minute 5, 1.5 m noise.
+    simulator::DriveOptions options;
+    options.duration_s = 600;
+    options.fix_loss_s = std::pair{300.0, 330.0};
+    simulator::NmeaSimulator drive(options);
+    const simulator::Waypoint last = drive.TruePosition(599);
+    EXPECT_NEAR(std::stod(JsonField(lines.back(), "Latitude")), last.latitude, 1e-4);
+    EXPECT_NEAR(std::stod(JsonField(lines.back(), "Longitude")), last.longitude, 1e-4);
+    EXPECT_EQ(JsonField(lines.back(), "GPS_Time"), "12:09:59");
+    EXPECT_EQ(JsonField(lines[310], "GPSQuality"), "0");  // in the tunnel
+    EXPECT_EQ(JsonField(lines[310], "LastGPGGA"), "");
+    EXPECT_NE(lines.back().find("\"RecordedPoints\":600"), std::string::npos);
 
-  EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);
-  const std::string csv = folder_.File("points.csv");
-  ASSERT_EQ(std::system(("gpsbabel -i kml -f " + kml + " -o unicsv -F " + csv).c_str()), 0);
-  EXPECT_EQ(Lines(ReadFile(csv)).size(), 1u + 570u);  // the header and every GGA with a position
+    EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);
+    const std::string csv = folder_.File("points.csv");
+    ASSERT_EQ(std::system(("gpsbabel -i kml -f " + kml + " -o unicsv -F " + csv).c_str()), 0);
+    EXPECT_EQ(Lines(ReadFile(csv)).size(), 1u + 570u);  // the header and every GGA with a position
+    EXPECT_FALSE(std::filesystem::exists(kml + ".points.tmp"));
+  }
 }
 
 TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {

@@ -47,13 +47,15 @@ TEST_F(LogReplayTest, PacedItHandsOnOneFixABlockAtTheFixTimesOverMidnightAndGaps
   replay.OnEnd([&] { ++ends_; });
   const auto begun = std::chrono::steady_clock::now();
   replay.Begin([&](std::string_view block) { blocks_.emplace_back(block); });
-  ASSERT_TRUE(testing::RunUntil(io_, [&] { return ends_ > 0; }, 5000ms));
+  ASSERT_TRUE(testing::RunUntil(
+      io_, [&] { return ends_ > 0; }, 5000ms));
   EXPECT_GE(std::chrono::steady_clock::now() - begun, 290ms);  // never ahead of the fix times
 
   ASSERT_EQ(blocks_.size(), 4u);
-  EXPECT_EQ(blocks_[0], "$GPGGA,235958.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
-                        "$GPRMC,235958.00,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A"
-                        "\r\n");
+  EXPECT_EQ(blocks_[0],
+            "$GPGGA,235958.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
+            "$GPRMC,235958.00,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A"
+            "\r\n");
   EXPECT_TRUE(blocks_[3].starts_with("$GPGGA,010000.00"));
   EXPECT_TRUE(blocks_[3].ends_with("\r\n$GPGSA,A,3\r\n"));  // the last line gets its line end
   EXPECT_EQ(replay.SentencesDone(), 9u);
@@ -88,13 +90,14 @@ TEST_F(LogReplayTest, AsFastAsItGoesItHandsOnLargeBlocksOneATurnOfTheLoop) {
 
 TEST_F(LogReplayTest, OnlyARegularFileThatCanBeReadIsALog) {
   ::mkfifo(folder_.File("fifo").c_str(), 0600);
-  for (const std::string& path : {folder_.File("missing.nmea"), folder_.File(""),
-                                 folder_.File("fifo")}) {
+  for (const std::string& path :
+       {folder_.File("missing.nmea"), folder_.File(""), folder_.File("fifo")}) {
     try {
       LogReplay replay(io_, path, 1);
       ADD_FAILURE() << path;
     } catch (const std::runtime_error& error) {
-      EXPECT_TRUE(std::string(error.what()).starts_with("Cannot read " + path + ": ")) << error.what();
+      EXPECT_TRUE(std::string(error.what()).starts_with("Cannot read " + path + ": "))
+          << error.what();
     }
   }
 }

@@ -4,9 +4,9 @@
 
 #include <ostream>
 
-#include "nmea/gga_coordinates.hpp"
 #include "base/text_rules.hpp"
 #include "nmea/fix_properties.hpp"
+#include "nmea/gga_coordinates.hpp"
 #include "support/fake_platform.hpp"
 
 namespace quorvane {
@@ -139,7 +139,7 @@ TEST_F(DecoderTest, ATruncatedSentenceUpdatesWhatItStillCarries) {
   decoder_.ParseNMEA(short_gga);
   EXPECT_EQ(LatitudeText(fix_), NumberToText(48 + 7.1 / 60));
   EXPECT_EQ(LongitudeText(fix_), "-11.5166666666667");  // no "E" to make it east
-  EXPECT_EQ(fix_.OdometerTotal, 0);                    // nor a position for the odometer
+  EXPECT_EQ(fix_.OdometerTotal, 0);                     // nor a position for the odometer
   EXPECT_EQ(UtcTimeText(fix_), "12:36:00");
   EXPECT_EQ(fix_.AltitudeText, "545.4");  // fields it lacks keep their values
   EXPECT_EQ(fix_.QualityText, "1");

@@ -103,9 +103,8 @@ bool Monitor::OpenReplay() {
   const std::string log = options_.replay.empty() ? SampleDrivePath() : options_.replay;
   const double speed = options_.replay.empty() ? 10 : options_.speed;
   source_ = "replay of " + log +
-            (speed == LogReplay::kAsFastAsItGoes
-                 ? " as fast as it goes"
-                 : " at " + NumberToText(speed) + "x") +
+            (speed == LogReplay::kAsFastAsItGoes ? " as fast as it goes"
+                                                 : " at " + NumberToText(speed) + "x") +
             (options_.replay_via_pty ? " through a pseudo-terminal" : "");
   try {
     if (options_.replay_via_pty) {

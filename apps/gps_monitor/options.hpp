@@ -17,7 +17,7 @@ struct Options {
   std::string device;
   std::optional<uint16_t> listen;
   std::string replay;
-  double speed = 1;  // replay speed; 0 is as fast as the control takes it
+  double speed = 1;             // replay speed; 0 is as fast as the control takes it
   bool replay_via_pty = false;  // through a pseudo-terminal and the serial port, not in the loop
 
   std::string settings;
