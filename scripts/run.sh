@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: build gps-monitor and run it on the bundled sample drive (replayed through a
-# pseudo-terminal at ten times real time), recording the track to out/sample_drive.kml.
+# The main job: build gps-monitor and run it on the bundled sample drive (replayed inside its
+# loop at ten times real time), recording the track to out/sample_drive.kml.
 # Extra arguments go to gps-monitor (try --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."

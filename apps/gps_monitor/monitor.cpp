@@ -128,6 +128,7 @@ bool Monitor::OpenReplay() {
   gps_.Open(log_replay_);
   return true;
 }
+
 int Monitor::Run() {
   if (options_.list_ports) return ListPorts();
   gps_.Advise({.Error =
