@@ -20,15 +20,18 @@ constexpr std::array<const char*, 6> kOneSecond{
     "$GPGSV,3,3,11,22,42,067,42,24,14,311,43,27,05,244,00,,,,*4D\r",
 };
 
+// Argument 1: every talker taken and every checksum checked, as gps-monitor decodes.
 void BM_ParseNmeaMix(benchmark::State& state) {
   quorvane::NmeaDecoder decoder([] { return quorvane::TheSystemPlatform().Now(); });
+  decoder.AllTalkers(state.range(0) == 1);
+  decoder.VerifyChecksum(state.range(0) == 1);
   for (auto _ : state) {
     for (const char* sentence : kOneSecond) decoder.ParseNMEA(sentence);
     benchmark::DoNotOptimize(decoder.Fix().SnrText.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kOneSecond.size()));
 }
-BENCHMARK(BM_ParseNmeaMix);
+BENCHMARK(BM_ParseNmeaMix)->Arg(0)->Arg(1);
 
 void BM_ParseNmeaGga(benchmark::State& state) {
   quorvane::NmeaDecoder decoder([] { return quorvane::TheSystemPlatform().Now(); });

@@ -232,6 +232,12 @@ const std::vector<Member>& Members() {
                [](GPS& gps, DispatchValue& v) { gps.BroadcastAddress(ToText(v)); }),
       Method("ShowBingMaps", 0x68, kNone, QGPS_CALL(ShowBingMaps)),
       Method("ShowBingMapsSatellite", 0x69, kNone, QGPS_CALL(ShowBingMapsSatellite)),
+      // Members of this release, numbered after all the earlier ones.
+      Property("AllTalkers", 0x6A, kBool, QGPS_TEXT(AllTalkers),
+               [](GPS& gps, DispatchValue& v) { gps.AllTalkers(ToBool16(v) == -1); }),
+      Property("VerifyChecksum", 0x6B, kBool, QGPS_TEXT(VerifyChecksum),
+               [](GPS& gps, DispatchValue& v) { gps.VerifyChecksum(ToBool16(v) == -1); }),
+      Property("ChecksumErrors", 0x6C, kR8, QGPS_TEXT(ChecksumErrors)),
   };
   return members;
 }

@@ -238,6 +238,7 @@ void GPS::TakeBlock(LineAssembler& lines, std::string block, Relay relay) {
 }
 
 void GPS::TakeSentence(std::string_view sentence) {
+  heard_.Count(sentence);
   Decoded decoded = decoder_.ParseNMEA(sentence);
   if (decoded.type == SentenceType::kGga) {
     const FixRecord& fix = Fix();

@@ -20,6 +20,7 @@
 #include "maps/map_pages.hpp"
 #include "nmea/fix_properties.hpp"
 #include "nmea/nmea_decoder.hpp"
+#include "nmea/sentence_census.hpp"
 #include "platform/block_source.hpp"
 #include "platform/platform.hpp"
 #include "platform/serial_comm.hpp"
@@ -80,12 +81,24 @@ class GPS {
   void Broadcast(bool value) { broadcast_ = value; }
   std::string BroadcastAddress() const { return broadcast_address_; }
   void BroadcastAddress(const std::string& value) { broadcast_address_ = value; }
+  // GGA, RMC, GSA and GSV of every talker ("$GN", "$GL", "$GA", "$BD", ...), not only "$GP",
+  // each decoded as the GPS one is; NMEA 4.10's fields understood. Off by default.
+  bool AllTalkers() const { return decoder_.AllTalkers(); }
+  void AllTalkers(bool value) { decoder_.AllTalkers(value); }
+  // A sentence whose checksum is wrong is not decoded at all (Stream and the relay still carry
+  // its block as received). Off by default.
+  bool VerifyChecksum() const { return decoder_.VerifyChecksum(); }
+  void VerifyChecksum(bool value) { decoder_.VerifyChecksum(value); }
 
   // Status.
   std::string Version() const { return ControlVersion(); }
   std::string EngineVersion() const { return Version(); }
   // The receiver is being read: the serial port, or a source given to Open, is open.
   bool Engine() const;
+  // Sentences refused by VerifyChecksum since the control was made.
+  double ChecksumErrors() const { return decoder_.ChecksumErrors(); }
+  // Every sentence received since the control was made, counted by its tag.
+  const SentenceCensus& Heard() const { return heard_; }
 
   // The serial source.
   void Start();
@@ -192,6 +205,7 @@ class GPS {
   // Kept after StopGPS closes it: it may be the one whose block is being taken.
   std::shared_ptr<BlockSource> source_;
   NmeaDecoder decoder_{[this] { return platform_.Now(); }};
+  SentenceCensus heard_;
   TrackRecorder recorder_{platform_};
   bool is_running_ = false;
   int16_t port_ = 0;

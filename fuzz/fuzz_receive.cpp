@@ -23,7 +23,8 @@ void ReadEveryProperty(const quorvane::FixRecord& fix) {
   const auto metres = quorvane::ReadStrict(odometer);
   Check(metres.has_value() && std::isfinite(*metres));
   Check(fix.LastGgaText.empty() ||
-        (fix.LastGgaText.starts_with("$GPGGA") && fix.LastGgaText.back() == '\r'));
+        (fix.LastGgaText.starts_with("$") && fix.LastGgaText.substr(3, 3) == "GGA" &&
+         fix.LastGgaText.back() == '\r'));
   Check(!quorvane::AltitudeFeetText(fix).empty());
   // "#0.00", or the name of a speed too large to be finite.
   const std::string mph = quorvane::SpeedMphText(fix);
@@ -41,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   clock.now.utc_offset_minutes = input.ConsumeIntegralInRange<int>(-14 * 60, 14 * 60);
   clock.bias_minutes = -clock.now.utc_offset_minutes;
   quorvane::NmeaDecoder decoder([&clock] { return clock.now; });
+  decoder.AllTalkers(input.ConsumeBool());
+  decoder.VerifyChecksum(input.ConsumeBool());
   quorvane::LineAssembler assembler(input.ConsumeIntegralInRange<size_t>(16, 4096));
   while (input.remaining_bytes() > 0) {
     const std::string block = input.ConsumeRandomLengthString(2048);

@@ -26,14 +26,14 @@ namespace rmc {
 enum Field : size_t { kSpeedKnots = 7 };
 }  // namespace rmc
 namespace gsa {
-enum Field : size_t { kHdop = 16, kVdop = 17 };
+enum Field : size_t { kHdop = 16, kVdop = 17, kSystemId = 18 };
 }  // namespace gsa
 namespace gsv {
 enum Field : size_t { kElevation = 5, kAzimuth = 6, kSnr = 7 };
 }  // namespace gsv
 
 struct NmeaDecoder::Phrase {
-  std::string_view tag;
+  std::string_view formatter;  // the sentence type after the talker: "GGA"
   SentenceType type;
   // A sentence with fewer fields leaves the record as it is: the decoder would skip every step.
   size_t fewest_fields;
@@ -65,27 +65,60 @@ bool ReportsPosition(const SentenceFields& fields) {
 
 }  // namespace
 
-const NmeaDecoder::Phrase* NmeaDecoder::PhraseOf(std::string_view sentence) {
+const NmeaDecoder::Phrase* NmeaDecoder::PhraseOf(std::string_view sentence, bool all_talkers) {
   static constexpr std::array<Phrase, 4> kPhrases{{
-      {"$GPGGA", SentenceType::kGga, 1, &NmeaDecoder::DecodeGga},
-      {"$GPGSV", SentenceType::kGsv, gsv::kElevation + 1, &NmeaDecoder::DecodeGsv},
-      {"$GPGSA", SentenceType::kGsa, gsa::kHdop + 1, &NmeaDecoder::DecodeGsa},
-      {"$GPRMC", SentenceType::kRmc, rmc::kSpeedKnots + 1, &NmeaDecoder::DecodeRmc},
+      {"GGA", SentenceType::kGga, 1, &NmeaDecoder::DecodeGga},
+      {"GSV", SentenceType::kGsv, gsv::kElevation + 1, &NmeaDecoder::DecodeGsv},
+      {"GSA", SentenceType::kGsa, gsa::kHdop + 1, &NmeaDecoder::DecodeGsa},
+      {"RMC", SentenceType::kRmc, rmc::kSpeedKnots + 1, &NmeaDecoder::DecodeRmc},
   }};
-  const std::string_view tag = sentence.substr(0, 6);
+  if (sentence.size() < 6 || sentence[0] != '$') return nullptr;
+  const bool gps = sentence[1] == 'G' && sentence[2] == 'P';
+  if (!gps && !(all_talkers && IsTalker(sentence[1], sentence[2]))) return nullptr;
+  const std::string_view formatter = sentence.substr(3, 3);
   for (const auto& phrase : kPhrases) {
-    if (tag == phrase.tag) return &phrase;
+    if (formatter == phrase.formatter) return &phrase;
   }
   return nullptr;
 }
 
-std::optional<SentenceType> SentenceTypeOf(std::string_view sentence) {
-  const auto* phrase = NmeaDecoder::PhraseOf(sentence);
+std::optional<SentenceType> SentenceTypeOf(std::string_view sentence, bool all_talkers) {
+  const auto* phrase = NmeaDecoder::PhraseOf(sentence, all_talkers);
   return phrase ? std::optional(phrase->type) : std::nullopt;
 }
 
+bool IsTalker(char first, char second) {
+  // Talkers are two capital letters; "$P" begins a maker's own (proprietary) sentence.
+  const auto capital = [](char c) { return c >= 'A' && c <= 'Z'; };
+  return capital(first) && capital(second) && first != 'P';
+}
+
+ChecksumCheck CheckChecksum(std::string_view sentence) {
+  const size_t asterisk = sentence.find('*');
+  if (asterisk == std::string_view::npos) return ChecksumCheck::kNone;
+  std::string_view written = sentence.substr(asterisk + 1);
+  if (written.ends_with('\r')) written.remove_suffix(1);
+  const auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  if (written.size() != 2 || digit(written[0]) < 0 || digit(written[1]) < 0) {
+    return ChecksumCheck::kWrong;
+  }
+  unsigned sum = 0;
+  for (const char c : sentence.substr(1, asterisk - 1)) sum ^= static_cast<unsigned char>(c);
+  const unsigned expected = static_cast<unsigned>(digit(written[0]) * 16 + digit(written[1]));
+  return sum == expected ? ChecksumCheck::kRight : ChecksumCheck::kWrong;
+}
+
 Decoded NmeaDecoder::ParseNMEA(std::string_view sentence) {
-  const auto* phrase = PhraseOf(sentence);
+  if (verify_checksum_ && CheckChecksum(sentence) == ChecksumCheck::kWrong) {
+    ++checksum_errors_;
+    return {.type = std::nullopt, .changes = 0, .refused = true};
+  }
+  const auto* phrase = PhraseOf(sentence, all_talkers_);
   if (!phrase) return {};
   const SentenceFields fields(sentence);
   if (fields.size() < phrase->fewest_fields) return {phrase->type, 0};
@@ -154,9 +187,14 @@ FixChanges NmeaDecoder::DecodeRmc(const SentenceFields& fields, std::string_view
 
 FixChanges NmeaDecoder::DecodeGsa(const SentenceFields& fields, std::string_view) {
   fix_.HdopText.assign(fields[gsa::kHdop]);
-  // Only a VDOP followed directly by the checksum is taken.
+  // Only a VDOP followed directly by the checksum is taken; with every talker, one followed by
+  // NMEA 4.10's system id too.
   if (fields.Has(gsa::kVdop)) {
-    if (const auto vdop = BeforeAsterisk(fields[gsa::kVdop])) fix_.VdopText = *vdop;
+    if (const auto vdop = BeforeAsterisk(fields[gsa::kVdop])) {
+      fix_.VdopText = *vdop;
+    } else if (all_talkers_ && fields.Has(gsa::kSystemId)) {
+      fix_.VdopText = fields[gsa::kVdop];
+    }
   }
   return kDopChanged;
 }

@@ -1,7 +1,9 @@
 #pragma once
-// ParseNMEA and the fix record it writes. The decoder never checks the checksum, never raises
-// an event and never fails: it takes what it can from each sentence and leaves the rest of the
-// record as it was, and says what it wrote. A step that needs a field the sentence lacks is
+// ParseNMEA and the fix record it writes. The decoder never raises an event and never fails: it
+// takes what it can from each sentence and leaves the rest of the record as it was, and says what
+// it wrote. By default it decodes the GPS talker's sentences ("$GP") and trusts every checksum;
+// AllTalkers and VerifyChecksum make it take every talker's and refuse a sentence whose checksum
+// is wrong. A step that needs a field the sentence lacks is
 // skipped; a test that needs one counts as passed.
 
 #include <functional>
@@ -17,14 +19,25 @@ namespace quorvane {
 enum class SentenceType { kGga, kGsv, kGsa, kRmc };
 
 // The type whose tag the first six characters of `sentence` are, compared exactly and with
-// case: "$GPGGA", "$GPGSV", "$GPGSA", "$GPRMC". "$GPGGAX..." is GGA; "$GNGGA" and "$gpgga"
-// are nothing.
-std::optional<SentenceType> SentenceTypeOf(std::string_view sentence);
+// case: "$GPGGA", "$GPGSV", "$GPGSA", "$GPRMC". "$GPGGAX..." is GGA; "$gpgga" is nothing, and
+// so is "$GNGGA" unless `all_talkers`, which takes any talker's ("$GN", "$GL", "$BD", ...).
+std::optional<SentenceType> SentenceTypeOf(std::string_view sentence, bool all_talkers = false);
 
-// What one sentence did to the fix: its type when the decoder knows it, and what it wrote.
+// Two capital letters, not a maker's "P": the talker of a standard sentence.
+bool IsTalker(char first, char second);
+
+// What a sentence's checksum says: it has none (no "*"), it equals the XOR of the characters
+// between "$" and "*", or it is wrong (another value, or not exactly two hex digits before the
+// CR: "*G1", "*1", a lone "*", text after it).
+enum class ChecksumCheck { kNone, kRight, kWrong };
+ChecksumCheck CheckChecksum(std::string_view sentence);
+
+// What one sentence did to the fix: its type when the decoder knows it, and what it wrote; or
+// that its wrong checksum kept it out.
 struct Decoded {
   std::optional<SentenceType> type;
   FixChanges changes = 0;
+  bool refused = false;
 };
 
 class NmeaDecoder {
@@ -38,12 +51,19 @@ class NmeaDecoder {
   const FixRecord& Fix() const { return fix_; }
   FixRecord& Fix() { return fix_; }
 
-  friend std::optional<SentenceType> SentenceTypeOf(std::string_view sentence);
+  bool AllTalkers() const { return all_talkers_; }
+  void AllTalkers(bool on) { all_talkers_ = on; }
+  bool VerifyChecksum() const { return verify_checksum_; }
+  void VerifyChecksum(bool on) { verify_checksum_ = on; }
+  // Sentences refused for their checksum since the decoder was made.
+  double ChecksumErrors() const { return checksum_errors_; }
+
+  friend std::optional<SentenceType> SentenceTypeOf(std::string_view sentence, bool all_talkers);
 
  private:
   // A row of the sentence table: a tag, its type, and its decoder.
   struct Phrase;
-  static const Phrase* PhraseOf(std::string_view sentence);
+  static const Phrase* PhraseOf(std::string_view sentence, bool all_talkers);
 
   struct Position {
     double latitude;
@@ -59,6 +79,9 @@ class NmeaDecoder {
 
   std::function<ClockReading()> clock_;
   FixRecord fix_;
+  bool all_talkers_ = false;
+  bool verify_checksum_ = false;
+  double checksum_errors_ = 0;
   // The odometer counts only between positions that a receiver actually reported.
   std::optional<Position> odometer_last_;
 };

@@ -116,8 +116,8 @@ bool LogReplay::NextLine(std::string_view& line) {
 }
 
 void LogReplay::AppendLine(std::string_view line, std::string& block) {
-  if (line.empty()) return;
-  if (line[0] == '$') ++sentences_done_;
+  // A "#" line is a note of whoever kept the log, not the receiver's.
+  if (line.empty() || line[0] == '#') return;
   block.append(line).append("\r\n");
 }
 

@@ -3,7 +3,8 @@
 // Paced, it hands on one fix at a time (the lines from one GGA up to the next, of any talker)
 // at the receiver's own times divided by the speed; as fast as it goes, pieces of about 64 KiB.
 // Either way one block per turn of the loop, so timers and signals still run between blocks.
-// Every line goes on ending in CR LF, as a receiver sends it, whatever the log's line ends.
+// Every line goes on ending in CR LF, as a receiver sends it, whatever the log's line ends;
+// empty lines and comment lines ("#" first) are left out.
 
 #include <chrono>
 #include <cstdint>
@@ -38,9 +39,8 @@ class LogReplay final : public BlockSource {
   // Runs on the io_context once the last block has been handed on (not after Close).
   void OnEnd(std::function<void()> handler) { on_end_ = std::move(handler); }
 
-  // The share of the log handed on so far, 0 to 1, and the sentences in it.
+  // The share of the log handed on so far, 0 to 1.
   double ShareDone() const;
-  uint64_t SentencesDone() const { return sentences_done_; }
 
  private:
   bool NextLine(std::string_view& line);
@@ -57,7 +57,6 @@ class LogReplay final : public BlockSource {
   int fd_ = -1;
   uint64_t size_ = 0;
   uint64_t consumed_ = 0;  // bytes of the log in blocks handed on
-  uint64_t sentences_done_ = 0;
   double speed_;
   std::string raw_;       // read from the file, not yet cut into lines
   size_t raw_start_ = 0;  // where the next line begins in raw_

@@ -131,8 +131,12 @@ TEST_F(CAbiTest, EveryMemberNameResolvesToItsDispatchId) {
                                                                 {"RecordedPoints", 0x3C},
                                                                 {"isRecording", 0x3B},
                                                                 {"Broadcast", 0x57},
-                                                                {"BroadcastAddress", 0x56}};
-  EXPECT_EQ(methods.size() + properties.size(), 54u);
+                                                                {"BroadcastAddress", 0x56},
+                                                                // added after the first 54
+                                                                {"AllTalkers", 0x6A},
+                                                                {"VerifyChecksum", 0x6B},
+                                                                {"ChecksumErrors", 0x6C}};
+  EXPECT_EQ(methods.size() + properties.size(), 57u);
   for (const auto& [name, n] : methods) EXPECT_EQ(qgps_id_of_name(name), 0x60030000 + n) << name;
   for (const auto& [name, n] : properties) EXPECT_EQ(qgps_id_of_name(name), 0x68030000 + n) << name;
   EXPECT_EQ(qgps_id_of_name("sTOPgps"), 0x6003000C);
@@ -163,6 +167,13 @@ TEST_F(CAbiTest, SettablePropertiesReadBackWhatWasWritten) {
   EXPECT_EQ(Get("Broadcast"), "false");
   EXPECT_EQ(Put("Broadcast", Str("True")), QGPS_OK);
   EXPECT_EQ(Get("Broadcast"), "true");
+  for (const char* setting : {"AllTalkers", "VerifyChecksum"}) {
+    EXPECT_EQ(Get(setting), "false") << setting;
+    EXPECT_EQ(Put(setting, Bool(true)), QGPS_OK) << setting;
+    EXPECT_EQ(Get(setting), "true") << setting;
+  }
+  EXPECT_EQ(Put("ChecksumErrors", R8(5)), QGPS_E_NOT_SUPPORTED);
+  EXPECT_EQ(Get("ChecksumErrors"), std::to_string(0.0));
   EXPECT_EQ(Get("EngineVersion"), "5.4.88");
   EXPECT_EQ(Get("Version"), "5.4.88");
   EXPECT_EQ(Get("Engine"), "false");

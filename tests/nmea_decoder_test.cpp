@@ -240,3 +240,75 @@ TEST_F(DecoderTest, GsvSetsTheFirstSatelliteOfTheSentence) {
 
 }  // namespace
 }  // namespace quorvane
+
+namespace quorvane {
+namespace {
+
+TEST_F(DecoderTest, ChecksumsAreReadExactlyAndCheckedOnlyWhenAskedFor) {
+  const std::string body = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
+  const struct {
+    std::string sentence;
+    ChecksumCheck check;
+  } cases[] = {
+      {body + "*47\r", ChecksumCheck::kRight},
+      {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a\r",
+       ChecksumCheck::kRight},  // lower-case hex
+      // Longer than NMEA's 82 characters, as receivers send them: still checked.
+      {"$GPGSV,3,3,11,22,42,067,42,24,14,311,43,27,05,244,00,,,,,12,34,567,89,12,34,567,89*4D\r",
+       ChecksumCheck::kRight},
+      {body + "\r", ChecksumCheck::kNone},
+      {body + "*48\r", ChecksumCheck::kWrong},
+      {body + "*G1\r", ChecksumCheck::kWrong},
+      {body + "*4\r", ChecksumCheck::kWrong},
+      {body + "*\r", ChecksumCheck::kWrong},
+      {body + "*47x\r", ChecksumCheck::kWrong},
+      {body + "*470\r", ChecksumCheck::kWrong},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CheckChecksum(c.sentence), c.check) << c.sentence;
+
+  // Off, a wrong checksum is decoded as the control always did; on, it changes nothing.
+  decoder_.ParseNMEA(body + "*00\r");
+  EXPECT_EQ(LatitudeText(fix_), "48.1173");
+  decoder_.VerifyChecksum(true);
+  const FixRecord before = fix_;
+  for (const auto& c : cases) {
+    if (c.check != ChecksumCheck::kWrong) continue;
+    EXPECT_TRUE(decoder_.ParseNMEA(c.sentence).refused) << c.sentence;
+    EXPECT_EQ(fix_, before) << c.sentence;
+  }
+  EXPECT_EQ(decoder_.ChecksumErrors(), 6);
+  EXPECT_FALSE(decoder_.ParseNMEA(body + "*47\r").refused);
+  EXPECT_FALSE(decoder_.ParseNMEA(body + "\r").refused);  // no checksum, nothing to refuse
+}
+
+TEST_F(DecoderTest, EveryTalkerIsTakenOnlyWhenAskedForAndNeverAMakersOwn) {
+  const std::string gn = "$GNGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*59\r";
+  decoder_.ParseNMEA(gn);
+  EXPECT_EQ(LatitudeText(fix_), "");  // the control's own default: $GP only
+  decoder_.AllTalkers(true);
+  for (const char* other : {"$GLGGA", "$GAGGA", "$BDGGA", "$GQGGA", "$GIGGA", "$GBGGA"}) {
+    EXPECT_EQ(SentenceTypeOf(std::string(other) + ",1\r", true), SentenceType::kGga) << other;
+  }
+  for (const char* never :
+       {"$PGRMC,1\r", "$PUBX,00\r", "$1NGGA,1\r", "$G-GGA,1\r", "$gnGGA,1\r", "$GNGG\r"}) {
+    EXPECT_EQ(decoder_.ParseNMEA(never).type, std::nullopt) << never;
+  }
+  EXPECT_EQ(decoder_.ParseNMEA(gn).type, SentenceType::kGga);
+  EXPECT_EQ(LatitudeText(fix_), "48.1173");
+  EXPECT_EQ(fix_.LastGgaText, gn);
+  EXPECT_EQ(fix_.OdometerTotal, 0);
+  decoder_.ParseNMEA("$GNGGA,123600,4807.100,N,01131.000\r");  // truncated, as a $GP one would be
+  EXPECT_EQ(LongitudeText(fix_), "-11.5166666666667");
+  EXPECT_EQ(UtcTimeText(fix_), "12:36:00");
+
+  // NMEA 4.10: a system id after the VDOP; the last GSA wins, whatever its constellation.
+  decoder_.ParseNMEA("$GNGSA,A,3,04,05,,09,12,,,24,,,,,2.5,1.4,2.2,1*0D\r");
+  decoder_.ParseNMEA("$GNGSA,A,3,68,69,,,,,,,,,,,2.5,1.5,2.3,2*0D\r");
+  EXPECT_EQ(fix_.HdopText, "1.5");
+  EXPECT_EQ(fix_.VdopText, "2.3");
+  decoder_.ParseNMEA("$GLGSV,3,3,10,83,27,309,31,1*6A\r");  // and a signal id after the SNR
+  EXPECT_EQ(fix_.ElevationText + "/" + fix_.AzimuthText + "/" + fix_.SnrText, "27/309/31");
+}
+
+}  // namespace
+}  // namespace quorvane

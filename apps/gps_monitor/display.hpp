@@ -16,6 +16,7 @@ struct Status {
   double sentences_per_second = 0;
   std::optional<double> replay_share;  // 0 to 1 during a replay
   std::optional<double> seconds_left;
+  std::string hearing;  // what arrives while no fix does
 };
 
 // Every fix property of the control as one JSON object on one line.

@@ -7,6 +7,7 @@
 
 #include <asio/post.hpp>
 
+#include "apps/gps_monitor/hearing.hpp"
 #include "base/text_rules.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
@@ -131,6 +132,8 @@ bool Monitor::OpenReplay() {
 
 int Monitor::Run() {
   if (options_.list_ports) return ListPorts();
+  gps_.AllTalkers(!options_.gp_only);
+  gps_.VerifyChecksum(!options_.no_checksum);
   gps_.Advise({.Error =
                    [this](std::string& description) {
                      std::cerr << "gps-monitor: " << description << "\n";
@@ -138,6 +141,7 @@ int Monitor::Run() {
                    },
                .Stream =
                    [this](std::string& data) {
+                     bytes_received_ += data.size();
                      // Taking the end of a pseudo-terminal replay stops the monitor.
                      if (pty_replay_) pty_replay_->Taken(data.size());
                    },
@@ -160,9 +164,13 @@ int Monitor::Run() {
 }
 
 void Monitor::OnFixUpdated(FixChanges changes) {
-  ++sentences_decoded_;
   // Every GGA writes the position: one line, or one JSON object, per GGA.
   if (!(changes & kPositionChanged)) return;
+  if (gps_.Fix().position_reported) {
+    ++fixes_;
+    last_fix_time_ = gps_.GPS_Time();
+    if (first_fix_time_.empty()) first_fix_time_ = last_fix_time_;
+  }
   display_.Fix(gps_);
   if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
 }
@@ -211,7 +219,8 @@ bool Monitor::ConfirmClockSetting() {
 }
 
 Status Monitor::CurrentStatus() const {
-  Status status{source_, options_.record, sentences_per_second_, std::nullopt, std::nullopt};
+  Status status{source_,      options_.record, sentences_per_second_,
+                std::nullopt, std::nullopt,    hearing_};
   if (log_replay_ || pty_replay_) {
     const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;
@@ -224,20 +233,37 @@ Status Monitor::CurrentStatus() const {
   return status;
 }
 
-uint64_t Monitor::SentencesSoFar() const {
-  // A log counts every sentence it hands on; elsewhere the ones the control decoded.
-  return log_replay_ ? log_replay_->SentencesDone() : sentences_decoded_;
+void Monitor::MeasureTheSecond() {
+  const auto now = std::chrono::steady_clock::now();
+  const double span = std::chrono::duration<double>(now - second_started_).count();
+  if (span < 1) return;
+  const uint64_t sentences = gps_.Heard().Sentences();
+  const bool heard_something =
+      sentences > sentences_at_second_start_ || bytes_received_ > bytes_at_second_start_;
+  sentences_per_second_ = static_cast<double>(sentences - sentences_at_second_start_) / span;
+  sentences_at_second_start_ = sentences;
+  bytes_at_second_start_ = bytes_received_;
+  second_started_ = now;
+  // While text arrives and no fix comes, say once a second what arrives.
+  hearing_.clear();
+  if (had_fix_ || !heard_something) return;
+  hearing_ = HearingReport({gps_.Heard(), sentences_per_second_, bytes_received_,
+                            gps_.ChecksumErrors(), options_.gp_only});
+  if (display_.GetMode() != Display::Mode::kDashboard) {
+    std::cerr << "gps-monitor: " << hearing_ << std::endl;
+  }
+}
+
+void Monitor::PrintSummary() {
+  std::cerr << "gps-monitor: "
+            << SummaryLine({options_.replay.empty() ? SampleDrivePath() : options_.replay,
+                            gps_.Heard().Sentences(), fixes_, gps_.ChecksumErrors(),
+                            first_fix_time_, last_fix_time_})
+            << std::endl;
 }
 
 void Monitor::Tick() {
-  const auto now = std::chrono::steady_clock::now();
-  const double span = std::chrono::duration<double>(now - second_started_).count();
-  if (span >= 1) {
-    const uint64_t sentences = SentencesSoFar();
-    sentences_per_second_ = static_cast<double>(sentences - sentences_at_second_start_) / span;
-    sentences_at_second_start_ = sentences;
-    second_started_ = now;
-  }
+  MeasureTheSecond();
   if (serial_source_ && !gps_.Engine()) {
     std::cerr << "gps-monitor: the receiver went away (" << source_ << ")\n";
     Stop(1);
@@ -261,6 +287,7 @@ void Monitor::Stop(int exit_code) {
   }
   display_.Frame(gps_, CurrentStatus());
   display_.Close();
+  if (log_replay_ || pty_replay_) PrintSummary();
   gps_.StopGPS();
   std::error_code ignored;
   signals_.cancel(ignored);

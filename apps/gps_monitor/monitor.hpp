@@ -41,7 +41,8 @@ class Monitor {
   void Tick();
   void Stop(int exit_code);
   Status CurrentStatus() const;
-  uint64_t SentencesSoFar() const;
+  void MeasureTheSecond();
+  void PrintSummary();
 
   Options options_;
   asio::io_context io_;
@@ -56,9 +57,14 @@ class Monitor {
   bool had_fix_ = false;
   bool stopping_ = false;
   int exit_code_ = 0;
-  uint64_t sentences_decoded_ = 0;
+  uint64_t bytes_received_ = 0;
+  uint64_t bytes_at_second_start_ = 0;
   uint64_t sentences_at_second_start_ = 0;
   double sentences_per_second_ = 0;
+  std::string hearing_;
+  uint64_t fixes_ = 0;
+  std::string first_fix_time_;
+  std::string last_fix_time_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point second_started_ = started_;
 };

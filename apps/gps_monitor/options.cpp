@@ -104,6 +104,10 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
                  "send this text to the receiver after opening (\\r\\n allowed)");
   app.add_flag("--list-ports", options.list_ports, "list the serial ports and exit");
   app.add_flag("--json", options.json, "one JSON object per GGA sentence with every fix property");
+  app.add_flag("--gp-only", options.gp_only,
+               "decode GPS sentences ($GP) only, not those of every GNSS talker ($GN, $GL, ...)");
+  app.add_flag("--no-checksum", options.no_checksum,
+               "decode sentences whose checksum is wrong too");
 
   try {
     app.parse(argc, argv);

@@ -32,6 +32,8 @@ struct Options {
   std::string send;
   bool list_ports = false;
   bool json = false;
+  bool gp_only = false;      // decode "$GP" sentences only, as the control does by default
+  bool no_checksum = false;  // decode sentences whatever their checksum says
 };
 
 // The options, or the exit code when there is nothing to run: 0 after --help, 2 after a usage

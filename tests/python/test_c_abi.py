@@ -25,7 +25,8 @@ class ByName(unittest.TestCase):
     def test_settable_properties_round_trip(self):
         for name, value in [("Port", 7), ("TxPort", 5001), ("RxPort", -15536), ("ServerIP", 2),
                             ("PortSettings", "9600,n,8,1"), ("Broadcast", True),
-                            ("BroadcastAddress", "localhost")]:
+                            ("BroadcastAddress", "localhost"),
+                            ("AllTalkers", True), ("VerifyChecksum", True)]:
             setattr(self.gps, name, value)
             self.assertEqual(getattr(self.gps, name), value, name)
         self.gps.Port = "12"  # a numeric string for an integer
