@@ -27,6 +27,9 @@ GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(i
     TakeBlock(serial_lines_, std::string(received), Relay::kOn);
   });
   sck_.DataArrival([this](std::string_view datagram) {
+    // The socket of a rebroadcast takes nothing in: whoever sees the datagrams learns its port,
+    // and what comes back there must not become the fix.
+    if (!udp_source_) return;
     TakeBlock(network_lines_, std::string(datagram), Relay::kOff);
   });
 }
@@ -117,13 +120,21 @@ void GPS::SetUpSender() {
   Attempt([this] { sck_.RemoteHost(broadcast_address_); });
   Attempt([this] { sck_.RemotePort(tx_port_); });
   Attempt([this] { sck_.Connect(); });
-  Attempt([this] { sck_.SendData(""); });
+  // The address is looked up here, once; a name that cannot be found is said once, and the
+  // blocks after it are not sent (nor looked up again).
+  try {
+    sck_.SendData("");
+  } catch (const ResolveError& error) {
+    RaiseError(error.what());
+  } catch (const SocketError&) {
+  }
 }
 
 void GPS::Connect(std::optional<int16_t> UDPPort) {
   if (is_running_) StopGPS();
   const int16_t port = UDPPort.value_or(0) != 0 ? *UDPPort : rx_port_;
   Attempt([&] { sck_.LocalPort(port); });
+  udp_source_ = true;
   Attempt([this] { sck_.Connect(); });
   Attempt([this] { sck_.SendData(""); });
   is_running_ = true;
@@ -145,6 +156,7 @@ void GPS::StopGPS() {
   ser_.PortOpen(false);
   if (source_) source_->Close();
   is_running_ = false;
+  udp_source_ = false;
   sck_.Close();
 }
 

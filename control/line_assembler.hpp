@@ -1,8 +1,9 @@
 #pragma once
 // Cuts received text into NMEA sentences. A sentence runs from a "$" up to and including the
-// CR of the next CR LF pair; text outside such spans (the LF of the previous pair, noise, the
-// tail of a sentence cut when the port opened) is dropped when the next sentence is cut out,
-// and an unfinished sentence waits for the next block, whichever source brings it.
+// CR of the next CR LF pair; a "$" always starts a new one, so a sentence that lost its end is
+// dropped rather than spliced with the next. Text outside such spans (the LF of the previous
+// pair, noise, the tail of a sentence cut when the port opened) is dropped when the next
+// sentence is cut out, and an unfinished sentence waits for the next block.
 //
 // Each search resumes where the previous one gave up, so the work is linear in the text given.
 // The pending text is bounded: a source that never sends CR LF loses its oldest text, never
@@ -34,7 +35,10 @@ class LineAssembler {
       const size_t carriage_return = FindCrLf(start);
       if (carriage_return == std::string::npos) break;
       if (carriage_return > dollar) {
-        on_sentence(std::string_view(pending_).substr(dollar, carriage_return - dollar + 1));
+        // The last "$" before the line end: one before it began a sentence that never ended.
+        size_t begins = dollar;
+        for (size_t next; (next = pending_.find('$', begins + 1)) < carriage_return;) begins = next;
+        on_sentence(std::string_view(pending_).substr(begins, carriage_return - begins + 1));
       }
       start = carriage_return + 1;  // the pending text now begins with the pair's LF
     }

@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,10 @@
 struct qgps_control {
   asio::io_context io;
   quorvane::GPS gps{io};
+  // Calls into the control now running (an event handler may be inside one), and whether the
+  // host asked for the control's end while they ran: it comes when the outermost one returns.
+  int calls = 0;
+  bool ending = false;
 };
 
 namespace {
@@ -38,6 +43,33 @@ const qgps_guid kIidIDispatch{0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 
 
 std::atomic<int> live_controls{0};
 std::atomic<int> server_locks{0};
+
+// The strings of event arguments that a callback holds right now: the library frees them when
+// the callback returns, so a host that clears one must not free it (see qgps_variant_clear).
+thread_local std::vector<const char*> event_strings;
+
+void Destroy(qgps_control* control) {
+  try {
+    delete control;
+  } catch (...) {
+  }
+  --live_controls;
+}
+
+// One call of the host into a control: destroying the control inside it (from an event handler)
+// waits until the outermost call returns.
+class Call {
+ public:
+  explicit Call(qgps_control* control) : control_(control) { ++control_->calls; }
+  ~Call() {
+    if (--control_->calls == 0 && control_->ending) Destroy(control_);
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+ private:
+  qgps_control* control_;
+};
 
 char* CopyOf(const std::string& text) {
   // C strings end at the first NUL; what follows one cannot cross this interface.
@@ -96,16 +128,28 @@ bool SameValue(const DispatchValue& a, const DispatchValue& b) {
          (a.r8 == b.r8 || (a.r8 != a.r8 && b.r8 != b.r8)) && a.str == b.str;
 }
 
-// Raises one event to a C callback; a string the callback puts into the argument comes back.
-void RaiseToC(qgps_event_fn callback, void* context, int32_t dispid, DispatchValue& argument) {
+// Raises one event to a C callback, unless the host has ended the control. A string argument
+// comes back only when the callback changed it (pointed it elsewhere, or wrote into it): text
+// after a NUL, which a C string cannot carry, is kept when nothing was changed. Whether the
+// callback cleared the argument or not, the library frees its own string, once.
+bool RaiseToC(const qgps_control* control, qgps_event_fn callback, void* context, int32_t dispid,
+              DispatchValue& argument) {
+  if (control->ending) return false;
   qgps_variant c_argument{};
   ToC(argument, c_argument);
   char* ours = c_argument.str;
+  const std::string given = ours != nullptr ? ours : "";
+  if (ours != nullptr) event_strings.push_back(ours);
   callback(context, dispid, &c_argument, 1);
+  if (ours != nullptr) event_strings.pop_back();
+  bool changed = false;
   if (c_argument.vt == QGPS_VT_STRING && argument.vt == VarType::kString) {
-    argument.str = c_argument.str != nullptr ? c_argument.str : "";
+    const char* now = c_argument.str != nullptr ? c_argument.str : "";
+    changed = now != ours || given != now;
+    if (changed) argument.str = now;
   }
   std::free(ours);
+  return changed;
 }
 
 std::string GuidText(const qgps_guid& guid) {
@@ -202,12 +246,14 @@ qgps_control* qgps_create(void) {
 }
 
 void qgps_destroy(qgps_control* control) {
-  if (control == nullptr) return;
-  try {
-    delete control;
-  } catch (...) {
+  if (control == nullptr || control->ending) return;
+  control->ending = true;
+  if (control->calls > 0) {
+    // Called from an event handler: the call running now ends first, and raises nothing more.
+    control->io.stop();
+    return;
   }
-  --live_controls;
+  Destroy(control);
 }
 
 int32_t qgps_id_of_name(const char* name) {
@@ -217,9 +263,10 @@ int32_t qgps_id_of_name(const char* name) {
 
 int qgps_invoke(qgps_control* control, int32_t dispid, int flags, qgps_variant* args, int nargs,
                 qgps_variant* result) {
-  if (control == nullptr || nargs < 0 || (nargs > 0 && args == nullptr)) {
+  if (control == nullptr || control->ending || nargs < 0 || (nargs > 0 && args == nullptr)) {
     return QGPS_E_INVALID_ARGUMENT;
   }
+  const Call call(control);
   try {
     std::vector<DispatchValue> values(static_cast<size_t>(nargs));
     for (size_t i = 0; i < values.size(); ++i) {
@@ -240,35 +287,40 @@ int qgps_invoke(qgps_control* control, int32_t dispid, int flags, qgps_variant* 
 }
 
 int qgps_advise(qgps_control* control, qgps_event_fn callback, void* ctx) {
-  if (control == nullptr || callback == nullptr) return QGPS_E_INVALID_ARGUMENT;
+  if (control == nullptr || control->ending || callback == nullptr) {
+    return QGPS_E_INVALID_ARGUMENT;
+  }
   try {
-    return control->gps.Advise({.Error =
-                                    [=](std::string& description) {
-                                      DispatchValue argument = DispatchValue::Of(description);
-                                      RaiseToC(callback, ctx, QGPS_EVENT_ERROR, argument);
-                                    },
-                                .SerialPort =
-                                    [=](int16_t& number) {
-                                      DispatchValue argument = DispatchValue::Of(number);
-                                      RaiseToC(callback, ctx, QGPS_EVENT_SERIALPORT, argument);
-                                    },
-                                .Stream =
-                                    [=](std::string& data) {
-                                      DispatchValue argument = DispatchValue::Of(data);
-                                      RaiseToC(callback, ctx, QGPS_EVENT_STREAM, argument);
-                                      data = std::move(argument.str);
-                                    }});
+    return control->gps.Advise(
+        {.Error =
+             [=](std::string& description) {
+               DispatchValue argument = DispatchValue::Of(description);
+               RaiseToC(control, callback, ctx, QGPS_EVENT_ERROR, argument);
+             },
+         .SerialPort =
+             [=](int16_t& number) {
+               DispatchValue argument = DispatchValue::Of(number);
+               RaiseToC(control, callback, ctx, QGPS_EVENT_SERIALPORT, argument);
+             },
+         .Stream =
+             [=](std::string& data) {
+               DispatchValue argument = DispatchValue::Of(data);
+               if (RaiseToC(control, callback, ctx, QGPS_EVENT_STREAM, argument)) {
+                 data = std::move(argument.str);
+               }
+             }});
   } catch (...) {
     return QGPS_E_INVALID_ARGUMENT;
   }
 }
 
 void qgps_unadvise(qgps_control* control, int cookie) {
-  if (control != nullptr) control->gps.Unadvise(cookie);
+  if (control != nullptr && !control->ending) control->gps.Unadvise(cookie);
 }
 
 int qgps_pump(qgps_control* control, int timeout_ms) {
-  if (control == nullptr) return QGPS_E_INVALID_ARGUMENT;
+  if (control == nullptr || control->ending) return QGPS_E_INVALID_ARGUMENT;
+  const Call call(control);
   try {
     control->io.restart();
     return static_cast<int>(
@@ -290,7 +342,9 @@ int qgps_assign_port(int16_t number, const char* device_path) {
 
 void qgps_variant_clear(qgps_variant* value) {
   if (value == nullptr) return;
-  if (value->vt == QGPS_VT_STRING) std::free(value->str);
+  const bool event_string =
+      std::find(event_strings.begin(), event_strings.end(), value->str) != event_strings.end();
+  if (value->vt == QGPS_VT_STRING && !event_string) std::free(value->str);
   *value = qgps_variant{};
 }
 

@@ -14,18 +14,19 @@ struct AddressPattern {
 AddressPattern PatternOf(MapService service) {
   switch (service) {
     case MapService::kMapQuest:
-      return {"http://www.mapquest.com/maps/map.adp?size=big&latlongtype=decimal&latitude=",
+      return {"https://www.mapquest.com/maps/map.adp?size=big&latlongtype=decimal&latitude=",
               "&longitude=", "&zoom=16"};
     case MapService::kNokia:
-      return {"http://here.com/", ",", ",16,0,0,normal.day"};
+      return {"https://here.com/", ",", ",16,0,0,normal.day"};
     case MapService::kGoogle:
-      return {"http://maps.google.com/maps?ie=UTF8&ll=", ",", "&z=18&t=m"};
+      return {"https://maps.google.com/maps?ie=UTF8&ll=", ",", "&z=18&t=m"};
     case MapService::kGoogleSatellite:
-      return {"http://maps.google.com/maps?ie=UTF8&ll=", ",", "&z=18&t=k"};
+      return {"https://maps.google.com/maps?ie=UTF8&ll=", ",", "&z=18&t=k"};
     case MapService::kBing:
-      return {"http://www.bing.com/maps/?v=2&lvl=18&dir=0&where1=", "%2C%20", "&form=LMLTCC"};
+      return {"https://www.bing.com/maps/?v=2&lvl=18&dir=0&where1=", "%2C%20", "&form=LMLTCC"};
     case MapService::kBingSatellite:
-      return {"http://www.bing.com/maps/?v=2&lvl=18&dir=0&sty=b&where1=", "%2C%20", "&form=LMLTCC"};
+      return {"https://www.bing.com/maps/?v=2&lvl=18&dir=0&sty=b&where1=", "%2C%20",
+              "&form=LMLTCC"};
   }
   return {};
 }

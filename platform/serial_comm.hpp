@@ -76,7 +76,9 @@ class SerialComm {
   int16_t number_ = 0;
   std::string device_;
   // Large enough that one read usually takes everything the driver holds.
-  std::vector<char> read_buffer_ = std::vector<char>(64 * 1024);
+  // One read is one block, and a block is rebroadcast as one UDP datagram: no more than one
+  // datagram carries (65,507 bytes).
+  std::vector<char> read_buffer_ = std::vector<char>(65507);
   int16_t comm_event_ = 0;
   // Reads started for an earlier opening of the port must not touch this one.
   uint64_t opening_ = 0;

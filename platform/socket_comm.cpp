@@ -42,18 +42,23 @@ void SocketComm::Connect() {
 }
 
 asio::ip::udp::endpoint SocketComm::RemoteEndpoint() {
-  const std::pair<std::string, uint16_t> wanted{remote_host_, remote_port_};
-  if (resolved_for_ == wanted) return resolved_;
   if (remote_host_.empty()) throw SocketError("No remote host to send to");
-  asio::ip::udp::resolver resolver(io_);
-  std::error_code error;
-  const auto results =
-      resolver.resolve(asio::ip::udp::v4(), remote_host_, std::to_string(remote_port_), error);
-  if (error || results.empty()) {
-    throw SocketError("Cannot resolve remote host \"" + remote_host_ + "\": " + error.message());
+  const std::pair<std::string, uint16_t> wanted{remote_host_, remote_port_};
+  if (resolved_for_ != wanted) {
+    resolved_for_ = wanted;
+    resolve_failure_.clear();
+    asio::ip::udp::resolver resolver(io_);
+    std::error_code error;
+    const auto results =
+        resolver.resolve(asio::ip::udp::v4(), remote_host_, std::to_string(remote_port_), error);
+    if (error || results.empty()) {
+      resolve_failure_ = "Cannot resolve remote host \"" + remote_host_ +
+                         "\": " + (error ? error.message() : "no IPv4 address");
+    } else {
+      resolved_ = results.begin()->endpoint();
+    }
   }
-  resolved_ = results.begin()->endpoint();
-  resolved_for_ = wanted;
+  if (!resolve_failure_.empty()) throw ResolveError(resolve_failure_);
   return resolved_;
 }
 

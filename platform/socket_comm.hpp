@@ -30,6 +30,12 @@ class SocketError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// RemoteHost names no host that can be found.
+class ResolveError : public SocketError {
+ public:
+  using SocketError::SocketError;
+};
+
 class SocketComm {
  public:
   static constexpr int16_t sckUDPProtocol = 1;
@@ -54,6 +60,8 @@ class SocketComm {
   // when the port is busy or invalid; the socket is then closed again.
   void Connect();
   // Sends `data` as one datagram to RemoteHost:RemotePort; an empty text is an empty datagram.
+  // The name is looked up once for each RemoteHost and RemotePort, found or not: a name that
+  // cannot be found throws ResolveError at once on every send, without asking again.
   void SendData(std::string_view data);
   void Close();
   bool IsOpen() const { return socket_.is_open(); }
@@ -73,9 +81,11 @@ class SocketComm {
   std::string remote_host_;
   uint16_t remote_port_ = 0;
   uint16_t local_port_ = 0;
-  // The last resolution, kept while RemoteHost and RemotePort stay the same.
+  // The last resolution, kept while RemoteHost and RemotePort stay the same: the endpoint, or
+  // why there is none.
   std::optional<std::pair<std::string, uint16_t>> resolved_for_;
   asio::ip::udp::endpoint resolved_;
+  std::string resolve_failure_;
   std::unique_ptr<std::array<char, kMaxDatagram>> receive_buffer_;
   asio::ip::udp::endpoint sender_;
   uint64_t opening_ = 0;

@@ -17,12 +17,22 @@
 namespace quorvane::WindowsAPI {
 namespace {
 
+// A tty with a device behind it; for the 8250 family (ttyS), one whose port has a UART: the
+// kernel keeps placeholders ttyS0-3 (or more) whose UART type is 0 (unknown), with nothing there.
+bool HasHardware(const std::filesystem::path& tty) {
+  std::error_code error;
+  if (!std::filesystem::exists(tty / "device", error)) return false;
+  if (!tty.filename().string().starts_with("ttyS")) return true;
+  std::ifstream type_file(tty / "type");
+  int type = 0;
+  return static_cast<bool>(type_file >> type) && type != 0;
+}
+
 std::vector<int16_t> NumbersOfPresentDevices(const std::filesystem::path& sys_class_tty) {
   std::vector<int16_t> numbers;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(sys_class_tty, error)) {
-    std::error_code exists_error;
-    if (!std::filesystem::exists(entry.path() / "device", exists_error)) continue;
+    if (!HasHardware(entry.path())) continue;
     const auto number = PortNumberOfDevice("/dev/" + entry.path().filename().string());
     if (number) numbers.push_back(*number);
   }

@@ -10,7 +10,7 @@ scripts/setup.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/findings
-for target in receive kml invoke; do
+for target in receive kml invoke sink; do
   work="build/fuzz/corpus-$target"
   mkdir -p "$work"
   echo "fuzz_$target: ${seconds} s"

@@ -296,6 +296,65 @@ TEST_F(CAbiTest, EventsArriveWithTheirArgumentsByReference) {
   ::close(slave);
 }
 
+// A careless host: it clears every argument it is given, and may destroy its control.
+struct Careless {
+  qgps_control** control;
+  bool destroy = false;
+  int calls = 0;
+
+  static void Callback(void* context, int32_t, qgps_variant* args, int) {
+    auto* host = static_cast<Careless*>(context);
+    ++host->calls;
+    qgps_variant_clear(&args[0]);
+    if (host->destroy) {
+      qgps_destroy(*host->control);
+      qgps_destroy(*host->control);  // twice, even
+      *host->control = nullptr;
+    }
+  }
+};
+
+TEST_F(CAbiTest, AHandlerMayClearItsArgumentAndDestroyItsControl) {
+  Careless host{&control_};
+  ASSERT_GT(qgps_advise(control_, &Careless::Callback, &host), 0);
+  int master = -1;
+  int slave = -1;
+  std::array<char, 128> name{};
+  ASSERT_EQ(::openpty(&master, &slave, name.data(), nullptr, nullptr), 0);
+  ASSERT_EQ(qgps_assign_port(302, name.data()), QGPS_OK);
+  quorvane::testing::UdpPeer listener;
+  ASSERT_EQ(Put("Port", I2(302)), QGPS_OK);
+  ASSERT_EQ(Put("Broadcast", Bool(true)), QGPS_OK);
+  ASSERT_EQ(Put("BroadcastAddress", Str("127.0.0.1")), QGPS_OK);
+  ASSERT_EQ(Put("TxPort", I2(static_cast<int16_t>(listener.Port()))), QGPS_OK);
+  ASSERT_EQ(Call("Start"), QGPS_OK);
+  EXPECT_EQ(listener.Receive(), "");
+
+  // A cleared argument is no change: the block goes on whole, its NUL and all.
+  const std::string block("$GPGSA,A,3\r\n\0after a NUL\r\n", 26);
+  ASSERT_EQ(::write(master, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+  for (int i = 0; i < 100 && host.calls == 0; ++i) qgps_pump(control_, 10);
+  EXPECT_EQ(listener.Receive(), block);
+
+  host.destroy = true;
+  ASSERT_EQ(::write(master, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+  for (int i = 0; i < 100 && control_ != nullptr; ++i) qgps_pump(control_, 10);
+  EXPECT_EQ(control_, nullptr);
+  EXPECT_EQ(listener.Receive(), block);  // the block the handler was raised for still goes out
+  EXPECT_EQ(DllCanUnloadNow(), 0);
+
+  // And inside the Error event that Start raises.
+  control_ = qgps_create();
+  host.calls = 0;
+  ASSERT_GT(qgps_advise(control_, &Careless::Callback, &host), 0);
+  EXPECT_EQ(Call("Start"), QGPS_OK);  // port 0: "Invalid port number"
+  EXPECT_EQ(host.calls, 1);
+  EXPECT_EQ(control_, nullptr);
+  qgps_assign_port(302, "");
+  ::close(master);
+  ::close(slave);
+}
+
 TEST_F(CAbiTest, OptionalArgumentsMayBeLeftOut) {
   quorvane::testing::UdpPeer peer;
   const uint16_t rx = quorvane::testing::UdpPeer::FreePort();

@@ -122,6 +122,25 @@ TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrackInTheLoopOrThro
   }
 }
 
+TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {
+  const std::string log = folder_.File("hostile.nmea");
+  std::ofstream(log, std::ios::binary)
+      << "$GPGGA,120000,4807.038,N,01131.000,E,1,08,0.9,545.4,\x1b]0;owned\x07\x1b[2J,46.9,M,,\r\n"
+      << "$GPGGA,120001,,,,,0,03,,,M,,M,,\r\n";
+  const Outcome run = Run({"--replay", log, "--speed", "max"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 2u) << run.out;
+  EXPECT_EQ(run.out.find_first_of("\x1b\x07"), std::string::npos);
+  EXPECT_NE(lines[0].find("alt 545.4 ?]0;owned??[2J"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], "12:00:01 UTC  no fix  sats 03  odometer 0 m");
+
+  // Not a log at all: said at once, not read without end.
+  const Outcome endless = Run({"--replay", "/dev/zero"});
+  EXPECT_EQ(endless.exit_code, 1);
+  EXPECT_EQ(endless.err, "gps-monitor: Cannot read /dev/zero: not a regular file\n");
+}
+
 TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {
   const std::string drive = ShortDrive(30);
   const uint16_t port = testing::UdpPeer::FreePort();
@@ -151,7 +170,7 @@ TEST_F(GpsMonitorTest, PrintsTheMapAddressOfTheFirstFix) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const auto lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 4u);  // the first fix's object, the address, two more objects
-  EXPECT_EQ(lines[1], "http://maps.google.com/maps?ie=UTF8&ll=" + JsonField(lines[0], "Latitude") +
+  EXPECT_EQ(lines[1], "https://maps.google.com/maps?ie=UTF8&ll=" + JsonField(lines[0], "Latitude") +
                           "," + JsonField(lines[0], "Longitude") + "&z=18&t=m");
 }
 

@@ -60,10 +60,11 @@ TEST(LineAssembler, NeverHandsOnLinesEndedByLineFeedAlone) {
   EXPECT_TRUE(a.Feed("$GPGSV,4\n").empty());
 }
 
-TEST(LineAssembler, ACutSentenceRunsIntoTheNextUpToItsCarriageReturn) {
+TEST(LineAssembler, ADollarStartsANewSentenceAndTheCutOneIsDropped) {
   Assembler a;
-  EXPECT_EQ(a.Feed(std::string("$GPGGA,123519,48") + kRmc + "\n"),
-            (Sentences{std::string("$GPGGA,123519,48") + kRmc}));
+  // Spliced, the two made a GGA with the RMC's fields in it (a longitude of -480).
+  EXPECT_EQ(a.Feed(std::string("$GPGGA,123519,48") + kRmc + "\n"), (Sentences{kRmc}));
+  EXPECT_EQ(a.Feed("$GPGGA,1$$GPGSA,2\r\n"), (Sentences{"$GPGSA,2\r"}));
 }
 
 TEST(LineAssembler, TextBetweenSentencesIsDropped) {

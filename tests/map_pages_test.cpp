@@ -15,26 +15,26 @@ TEST(MapPageAddress, EachServiceHasItsAddress) {
   const std::string lat = "38.7223416666667";
   const std::string lon = "-9.13933333333333";
   EXPECT_EQ(MapPageAddress(MapService::kGoogle, lat, lon),
-            "http://maps.google.com/maps?ie=UTF8&ll=38.7223416666667,-9.13933333333333&z=18&t=m");
+            "https://maps.google.com/maps?ie=UTF8&ll=38.7223416666667,-9.13933333333333&z=18&t=m");
   EXPECT_EQ(MapPageAddress(MapService::kGoogleSatellite, lat, lon),
-            "http://maps.google.com/maps?ie=UTF8&ll=38.7223416666667,-9.13933333333333&z=18&t=k");
+            "https://maps.google.com/maps?ie=UTF8&ll=38.7223416666667,-9.13933333333333&z=18&t=k");
   EXPECT_EQ(MapPageAddress(MapService::kMapQuest, lat, lon),
-            "http://www.mapquest.com/maps/map.adp?size=big&latlongtype=decimal&latitude="
+            "https://www.mapquest.com/maps/map.adp?size=big&latlongtype=decimal&latitude="
             "38.7223416666667&longitude=-9.13933333333333&zoom=16");
   EXPECT_EQ(MapPageAddress(MapService::kNokia, lat, lon),
-            "http://here.com/38.7223416666667,-9.13933333333333,16,0,0,normal.day");
+            "https://here.com/38.7223416666667,-9.13933333333333,16,0,0,normal.day");
   EXPECT_EQ(MapPageAddress(MapService::kBing, lat, lon),
-            "http://www.bing.com/maps/?v=2&lvl=18&dir=0&where1=38.7223416666667%2C%20"
+            "https://www.bing.com/maps/?v=2&lvl=18&dir=0&where1=38.7223416666667%2C%20"
             "-9.13933333333333&form=LMLTCC");
   EXPECT_EQ(MapPageAddress(MapService::kBingSatellite, lat, lon),
-            "http://www.bing.com/maps/?v=2&lvl=18&dir=0&sty=b&where1=38.7223416666667%2C%20"
+            "https://www.bing.com/maps/?v=2&lvl=18&dir=0&sty=b&where1=38.7223416666667%2C%20"
             "-9.13933333333333&form=LMLTCC");
 }
 
 TEST(MapPageAddress, CommasBecomePointsAndEmptyPositionsStayEmpty) {
   EXPECT_EQ(MapPageAddress(MapService::kGoogle, "38,72", "-9,14"),
-            "http://maps.google.com/maps?ie=UTF8&ll=38.72,-9.14&z=18&t=m");
-  EXPECT_EQ(MapPageAddress(MapService::kNokia, "", ""), "http://here.com/,,16,0,0,normal.day");
+            "https://maps.google.com/maps?ie=UTF8&ll=38.72,-9.14&z=18&t=m");
+  EXPECT_EQ(MapPageAddress(MapService::kNokia, "", ""), "https://here.com/,,16,0,0,normal.day");
 }
 
 TEST(ShowMaps, OpenTheCurrentPositionInTheBrowser) {
@@ -56,7 +56,7 @@ TEST(ShowMaps, OpenTheCurrentPositionInTheBrowser) {
   const std::string lon = gps.Longitude();
   EXPECT_EQ(lat, "38.7223333333333");
   EXPECT_EQ(platform.opened_addresses,
-            (Addresses{"http://here.com/,,16,0,0,normal.day",
+            (Addresses{"https://here.com/,,16,0,0,normal.day",
                        MapPageAddress(MapService::kMapQuest, lat, lon),
                        MapPageAddress(MapService::kGoogle, lat, lon),
                        MapPageAddress(MapService::kGoogleSatellite, lat, lon),

@@ -48,9 +48,13 @@ TEST(ListSerialPorts, ListsDevicesWithHardwareAndAssignedNumbers) {
   for (const char* name : {"ttyS0", "ttyS4", "ttyUSB1", "ttyACM0", "tty1", "ttyS2"}) {
     fs::create_directories(root / name);
   }
-  for (const char* with_device : {"ttyS0", "ttyUSB1", "ttyACM0", "tty1", "ttyS4"}) {
+  for (const char* with_device : {"ttyS0", "ttyUSB1", "ttyACM0", "tty1", "ttyS4", "ttyS5"}) {
     fs::create_directories(root / with_device / "device");
   }
+  // A UART's type: 4 is a 16550A; 0 is the kernel's placeholder with no UART behind it.
+  std::ofstream(root / "ttyS0" / "type") << "4\n";
+  std::ofstream(root / "ttyS4" / "type") << "4\n";
+  std::ofstream(root / "ttyS5" / "type") << "0\n";
   AssignPort(200, "/dev/pts/7");
   EXPECT_EQ(WindowsAPI::ListSerialPorts(true, root), "1,5,34,65,200");
   EXPECT_EQ(WindowsAPI::ListSerialPorts(false, root), "COM1,COM5,COM34,COM65,COM200");

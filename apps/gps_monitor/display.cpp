@@ -31,6 +31,15 @@ std::string JsonString(std::string_view text) {
   return json + '"';
 }
 
+// Received text as a terminal may show it: every byte outside printable ASCII (an escape
+// sequence that would retitle or clear the terminal, a bell, a stray CR) becomes "?".
+std::string Printable(std::string text) {
+  for (char& c : text) {
+    if (c < 0x20 || c > 0x7e) c = '?';
+  }
+  return text;
+}
+
 std::string ProgressBar(double share, int width) {
   const int filled = static_cast<int>(share * width + 0.5);
   return "[" + std::string(static_cast<size_t>(filled), '#') +
@@ -85,10 +94,14 @@ void Display::Fix(const GPS& gps) {
     out_ << FixJson(gps) << '\n';
   } else if (mode_ == Mode::kPlain) {
     // One piece of text, one write: a fast replay prints a line for each of its fixes.
-    const std::string line = gps.GPS_Time() + " UTC  " + gps.Latitude() + ", " + gps.Longitude() +
-                             "  " + gps.Speed() + " km/h  alt " + gps.Altitude() + ' ' +
-                             gps.AltitudeUnit() + "  quality " + gps.GPSQuality() + "  sats " +
-                             gps.Satellites() + "  odometer " + gps.Odometer() + " m\n";
+    const std::string where = gps.Fix().position_reported
+                                  ? gps.Latitude() + ", " + gps.Longitude() + "  " + gps.Speed() +
+                                        " km/h  alt " + gps.Altitude() + ' ' + gps.AltitudeUnit() +
+                                        "  quality " + gps.GPSQuality()
+                                  : std::string("no fix");
+    const std::string line = Printable(gps.GPS_Time() + " UTC  " + where + "  sats " +
+                                       gps.Satellites() + "  odometer " + gps.Odometer() + " m") +
+                             '\n';
     out_.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
 }
@@ -127,7 +140,7 @@ void Display::Frame(const GPS& gps, const Status& status) {
   }
   // Home, then every line cleared to its end: the frame overwrites the last one in place.
   out_ << (drawn_ ? "\x1b[H" : "\x1b[H\x1b[2J");
-  for (const auto& line : lines) out_ << line << "\x1b[K\n";
+  for (const auto& line : lines) out_ << Printable(line) << "\x1b[K\n";
   out_ << "\x1b[J" << std::flush;
   drawn_ = true;
 }

@@ -26,7 +26,7 @@ std::string TagList(const SentenceCensus& census, bool (*wanted)(const std::stri
   size_t shown = 0;
   for (const auto& tag : census.Tags()) {
     if (wanted && !wanted(tag.tag)) continue;
-    if (shown++ == kTagsShown) return list + ", …";
+    if (shown++ == kTagsShown) return list + ", ...";
     list += (list.empty() ? "" : ", ") + tag.tag;
   }
   return list;

@@ -102,7 +102,7 @@ void Monitor::StartSerial() {
 
 bool Monitor::OpenReplay() {
   const std::string log = options_.replay.empty() ? SampleDrivePath() : options_.replay;
-  const double speed = options_.replay.empty() ? 10 : options_.speed;
+  const double speed = options_.speed.value_or(options_.replay.empty() ? 10 : 1);
   source_ = "replay of " + log +
             (speed == LogReplay::kAsFastAsItGoes ? " as fast as it goes"
                                                  : " at " + NumberToText(speed) + "x") +

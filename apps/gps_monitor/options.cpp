@@ -65,7 +65,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       "gps-monitor: shows the live fix of a GPS receiver (NMEA 0183) and records, relays and maps "
       "it. Without a source it replays the bundled sample drive at ten times real time."};
   Options options;
-  std::string speed = "1";
+  std::string speed;
   std::string broadcast;
   std::string map;
 
@@ -82,8 +82,8 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   sources->add_option("--replay", options.replay, "NMEA log to replay, paced by its fix times")
       ->check(CLI::ExistingFile);
   sources->require_option(0, 1);
-  app.add_option("--speed", speed, "replay speed: a factor such as 10, or max")
-      ->capture_default_str();
+  app.add_option("--speed", speed,
+                 "replay speed: a factor such as 10, or max (default 1; 10 for the bundled drive)");
   app.add_flag("--replay-via-pty", options.replay_via_pty,
                "replay through a pseudo-terminal and the serial port, as a receiver would send");
 
@@ -120,11 +120,11 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
 
   if (speed == "max") {
     options.speed = 0;
-  } else {
+  } else if (!speed.empty()) {
     try {
       size_t used = 0;
       options.speed = std::stod(speed, &used);
-      if (used != speed.size() || !(options.speed > 0)) throw std::invalid_argument(speed);
+      if (used != speed.size() || !(*options.speed > 0)) throw std::invalid_argument(speed);
     } catch (const std::exception&) {
       std::cerr << "gps-monitor: --speed wants a positive factor or max, not \"" << speed << "\"\n";
       return 2;

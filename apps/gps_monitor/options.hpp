@@ -17,7 +17,8 @@ struct Options {
   std::string device;
   std::optional<uint16_t> listen;
   std::string replay;
-  double speed = 1;             // replay speed; 0 is as fast as the control takes it
+  // Replay speed, 0 as fast as it goes; when not given, 1 for a log and 10 for the bundled drive.
+  std::optional<double> speed;
   bool replay_via_pty = false;  // through a pseudo-terminal and the serial port, not in the loop
 
   std::string settings;

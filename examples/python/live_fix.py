@@ -2,7 +2,9 @@
 """Drives a GPS control by name from Python: a pseudo-terminal stands in for the receiver, the
 control reads it like any serial port, and the fix is printed as it arrives.
 
-    QGPS_LIBRARY=build/release/libquorvane-gps.so python3 examples/python/live_fix.py
+    python3 examples/python/live_fix.py
+
+It finds the library in the build tree or the installed prefix (QGPS_LIBRARY overrides).
 """
 
 import os

@@ -16,17 +16,41 @@ EVENT_ERROR, EVENT_SERIALPORT, EVENT_STREAM = 1, 2, 3
 
 
 class Variant(ctypes.Structure):
+    # str is a raw pointer, so that a string the library puts there can be told from ours and
+    # handed back to it.
     _fields_ = [("vt", ctypes.c_int16), ("i2", ctypes.c_int16), ("boolean", ctypes.c_int16),
-                ("r8", ctypes.c_double), ("str", ctypes.c_char_p)]
+                ("r8", ctypes.c_double), ("str", ctypes.c_void_p)]
 
 
 EventCallback = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_int32,
                                  ctypes.POINTER(Variant), ctypes.c_int)
 
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The library in the order looked for: the build tree beside these examples, the prefix they
+# are installed under, the loader's own path.
+CANDIDATES = [os.path.join(HERE, "..", "..", "build", "release", "libquorvane-gps.so"),
+              os.path.join(HERE, "..", "..", "lib", "libquorvane-gps.so"),
+              "libquorvane-gps.so.5", "libquorvane-gps.so"]
+
+
+def find_library():
+    """QGPS_LIBRARY when set, else the first of CANDIDATES that loads."""
+    if os.environ.get("QGPS_LIBRARY"):
+        return os.environ["QGPS_LIBRARY"]
+    for candidate in CANDIDATES:
+        if os.sep not in candidate or os.path.exists(candidate):
+            try:
+                ctypes.CDLL(candidate)
+                return candidate
+            except OSError:
+                continue
+    raise OSError("libquorvane-gps not found: build it, install it, or set QGPS_LIBRARY")
+
+
 def load(path=None):
-    """The library: QGPS_LIBRARY, else libquorvane-gps.so on the loader's path."""
-    lib = ctypes.CDLL(path or os.environ.get("QGPS_LIBRARY", "libquorvane-gps.so"))
+    """The library at `path`, or where find_library finds it."""
+    lib = ctypes.CDLL(path or find_library())
     lib.qgps_create.restype = ctypes.c_void_p
     lib.qgps_destroy.argtypes = [ctypes.c_void_p]
     lib.qgps_id_of_name.argtypes = [ctypes.c_char_p]
@@ -41,20 +65,34 @@ def load(path=None):
     return lib
 
 
+REASONS = {-1: "no such member", -2: "wrong number of arguments", -3: "wrong type",
+           -4: "value out of range", -5: "not supported", -6: "invalid argument"}
+
+
 class DispatchError(Exception):
-    """A call the control refused: the code says why (-1 unknown member ... -6 bad argument)."""
+    """A call the control refused: code is why (-1 unknown member ... -6 bad argument)."""
+
+    def __init__(self, code, name):
+        super().__init__("%s: %s (%d)" % (name, REASONS.get(code, "refused"), code))
+        self.code = code
 
 
-def to_variant(value):
+def to_variant(value, keep):
+    """A variant of `value`; `keep` holds the buffers it points at while it is in use."""
     if value is None:
         return Variant(VT_EMPTY)
     if isinstance(value, bool):
         return Variant(VT_BOOL, 0, -1 if value else 0)
     if isinstance(value, int):
-        return Variant(VT_I2, value)
+        if -32768 <= value <= 32767:
+            return Variant(VT_I2, value)
+        # Beyond 16 bits: as a number the control converts with its own range check.
+        return Variant(VT_R8, 0, 0, float(value))
     if isinstance(value, float):
         return Variant(VT_R8, 0, 0, value)
-    return Variant(VT_STRING, 0, 0, 0, str(value).encode())
+    buffer = ctypes.create_string_buffer(str(value).encode())
+    keep.append(buffer)
+    return Variant(VT_STRING, 0, 0, 0, ctypes.addressof(buffer))
 
 
 def from_variant(variant):
@@ -65,7 +103,7 @@ def from_variant(variant):
     if variant.vt == VT_BOOL:
         return variant.boolean == -1
     if variant.vt == VT_STRING:
-        return (variant.str or b"").decode(errors="replace")
+        return (ctypes.string_at(variant.str) if variant.str else b"").decode(errors="replace")
     return None
 
 
@@ -82,6 +120,11 @@ class Control:
             self._lib.qgps_destroy(self._handle)
             object.__setattr__(self, "_handle", None)
 
+    def __del__(self):
+        # A control dropped without close() still gives back its port and sockets.
+        if getattr(self, "_handle", None):
+            self.close()
+
     def __enter__(self):
         return self
 
@@ -96,7 +139,9 @@ class Control:
 
     def invoke(self, name, flags, *args):
         """Calls a member; returns (result, arguments as the member left them)."""
-        variants = (Variant * max(len(args), 1))(*[to_variant(a) for a in args])
+        keep = []
+        variants = (Variant * max(len(args), 1))(*[to_variant(a, keep) for a in args])
+        given = [variants[i].str for i in range(len(args))]
         result = Variant()
         code = self._lib.qgps_invoke(self._handle, self.dispid(name), flags, variants, len(args),
                                      ctypes.byref(result))
@@ -104,7 +149,13 @@ class Control:
             raise DispatchError(code, name)
         value = from_variant(result)
         self._lib.qgps_variant_clear(ctypes.byref(result))
-        return value, [from_variant(variants[i]) for i in range(len(args))]
+        changed = []
+        for i in range(len(args)):
+            changed.append(from_variant(variants[i]))
+            # A string the member put into an argument (TimeZone's put) is the library's.
+            if variants[i].vt == VT_STRING and variants[i].str != given[i]:
+                self._lib.qgps_variant_clear(ctypes.byref(variants[i]))
+        return value, changed
 
     def __getattr__(self, name):
         dispid = self.dispid(name)
@@ -123,9 +174,9 @@ class Control:
             values = [from_variant(args[i]) for i in range(nargs)]
             replacement = handler(dispid, values)
             if dispid == EVENT_STREAM and replacement is not None:
-                keep = replacement.encode()
+                keep = ctypes.create_string_buffer(replacement.encode())
                 self._callbacks["replacement"] = keep  # alive until the library copied it
-                args[0].str = keep
+                args[0].str = ctypes.addressof(keep)
 
         callback = EventCallback(trampoline)
         cookie = self._lib.qgps_advise(self._handle, callback, None)

@@ -47,13 +47,28 @@ class ByName(unittest.TestCase):
             self.gps.NoSuchMember
         with self.assertRaises(DispatchError) as caught:
             self.gps.Port = "COM1"
-        self.assertEqual(caught.exception.args[0], -3)
+        self.assertEqual(caught.exception.code, -3)
         with self.assertRaises(DispatchError) as caught:
             self.gps.DistanceBetween2CoordinatesMeters(1.0, 2.0)
-        self.assertEqual(caught.exception.args[0], -2)
+        self.assertEqual(caught.exception.code, -2)
         with self.assertRaises(DispatchError) as caught:
             self.gps.Latitude = "1"
-        self.assertEqual(caught.exception.args[0], -5)
+        self.assertEqual(caught.exception.code, -5)
+
+    def test_a_number_beyond_sixteen_bits_is_refused_not_wrapped(self):
+        with self.assertRaises(DispatchError) as caught:
+            self.gps.Port = 70000
+        self.assertEqual(caught.exception.code, -4)
+        self.assertIn("Port: value out of range", str(caught.exception))
+        self.assertEqual(self.gps.Port, 0)
+
+    def test_a_dropped_control_gives_back_what_it_held(self):
+        before = len(os.listdir("/proc/self/fd"))
+        for _ in range(200):
+            Control(LIB)
+        import gc
+        gc.collect()
+        self.assertLess(len(os.listdir("/proc/self/fd")), before + 10)
 
     def test_distance_with_integers_for_doubles(self):
         self.assertAlmostEqual(self.gps.DistanceBetween2CoordinatesMeters(0, 0, 0, 1),
