@@ -83,11 +83,19 @@ std::optional<int16_t> ReadLeadingInt16(std::string_view text) {
 double ReadLeadingNumber(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   const bool negative = TakeSign(text);
-  const size_t length = DecimalRunLength(text);
+  size_t length = DecimalRunLength(text);
   if (length == 0) return 0;
+  // An exponent, as NumberToText writes tiny and huge values ("9.26E-05"), when digits follow.
+  if (length < text.size() && (text[length] == 'E' || text[length] == 'e')) {
+    size_t end = length + 1;
+    if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+    const size_t digits_from = end;
+    while (end < text.size() && IsDigit(text[end])) ++end;
+    if (end > digits_from) length = end;
+  }
   double value = 0;
   const auto result =
-      std::from_chars(text.data(), text.data() + length, value, std::chars_format::fixed);
+      std::from_chars(text.data(), text.data() + length, value, std::chars_format::general);
   if (result.ec != std::errc{}) return 0;
   return negative ? -value : value;
 }

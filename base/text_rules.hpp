@@ -22,8 +22,8 @@ void AppendNumberText(double value, std::string& text);
 std::string_view Mid(std::string_view text, size_t position, size_t length);
 
 // Reads a number from the start of `text` and never fails: leading blanks, an optional sign,
-// digits, an optional "." and digits; reading stops at the first other character. No number
-// (or one beyond the range of a double) reads as 0.
+// digits, an optional "." and digits, an optional exponent ("E-05", "e5"); reading stops at the
+// first other character. No number (or one beyond the range of a double) reads as 0.
 double ReadLeadingNumber(std::string_view text);
 
 // The leading number rounded to the nearest 16-bit integer (a half to the even one); nullopt

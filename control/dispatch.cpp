@@ -42,7 +42,7 @@ int16_t ToI2(const DispatchValue& value) {
     case VarType::kR8:
       return RoundToI2(value.r8);
     case VarType::kBool:
-      return value.boolean ? -1 : 0;
+      return value.boolean;
     case VarType::kString:
       return RoundToI2(ParseNumber(value.str));
     case VarType::kEmpty:
@@ -68,7 +68,7 @@ double ToR8(const DispatchValue& value) {
     case VarType::kR8:
       return value.r8;
     case VarType::kBool:
-      return value.boolean ? -1 : 0;
+      return value.boolean;
     case VarType::kString:
       return ParseNumber(value.str);
     case VarType::kEmpty:
@@ -86,7 +86,7 @@ std::string ToText(const DispatchValue& value) {
     case VarType::kR8:
       return NumberToText(value.r8);
     case VarType::kBool:
-      return value.boolean ? "True" : "False";
+      return value.boolean != 0 ? "True" : "False";
     case VarType::kEmpty:
       return "";
   }
@@ -225,9 +225,11 @@ const std::vector<Member>& Members() {
       Method("StopKMLRecord", 0x53, kNone, QGPS_CALL(StopKMLRecord)),
       Property("RecordedPoints", 0x3C, kR8, QGPS_TEXT(RecordedPoints)),
       Property("isRecording", 0x3B, kBool, QGPS_TEXT(isRecording)),
-      Property("Broadcast", 0x57, kBool, QGPS_TEXT(Broadcast),
-               // On only for the boolean true value (all bits set).
-               [](GPS& gps, DispatchValue& v) { gps.Broadcast(ToBool16(v) == -1); }),
+      Property(
+          "Broadcast", 0x57, kBool,
+          // The value the host stored reads back; only true (all bits set) relays.
+          [](GPS& gps, Args) { return DispatchValue::OfBool16(gps.BroadcastFlag()); },
+          [](GPS& gps, DispatchValue& v) { gps.BroadcastFlag(ToBool16(v)); }),
       Property("BroadcastAddress", 0x56, kS, QGPS_TEXT(BroadcastAddress),
                [](GPS& gps, DispatchValue& v) { gps.BroadcastAddress(ToText(v)); }),
       Method("ShowBingMaps", 0x68, kNone, QGPS_CALL(ShowBingMaps)),

@@ -21,15 +21,20 @@ enum class VarType : int16_t { kEmpty = 0, kI2 = 2, kR8 = 5, kString = 8, kBool 
 struct DispatchValue {
   VarType vt = VarType::kEmpty;
   int16_t i2 = 0;
-  bool boolean = false;
+  // A 16-bit boolean as the host gave it: true is -1 (all bits set), false 0; a host may store
+  // any other value, which is neither.
+  int16_t boolean = 0;
   double r8 = 0;
   std::string str;
 
-  static DispatchValue Of(int16_t value) { return {VarType::kI2, value, false, 0, {}}; }
-  static DispatchValue Of(double value) { return {VarType::kR8, 0, false, value, {}}; }
-  static DispatchValue Of(bool value) { return {VarType::kBool, 0, value, 0, {}}; }
+  static DispatchValue Of(int16_t value) { return {VarType::kI2, value, 0, 0, {}}; }
+  static DispatchValue Of(double value) { return {VarType::kR8, 0, 0, value, {}}; }
+  static DispatchValue Of(bool value) {
+    return {VarType::kBool, 0, static_cast<int16_t>(value ? -1 : 0), 0, {}};
+  }
+  static DispatchValue OfBool16(int16_t value) { return {VarType::kBool, 0, value, 0, {}}; }
   static DispatchValue Of(std::string value) {
-    return {VarType::kString, 0, false, 0, std::move(value)};
+    return {VarType::kString, 0, 0, 0, std::move(value)};
   }
 };
 

@@ -112,7 +112,7 @@ void GPS::Start() {
   }
   if (!failure.empty()) RaiseError(std::move(failure));
   is_running_ = true;
-  if (broadcast_) SetUpSender();
+  if (Broadcast()) SetUpSender();
 }
 
 void GPS::SetUpSender() {
@@ -146,7 +146,7 @@ void GPS::Open(std::shared_ptr<BlockSource> source) {
   source_ = std::move(source);
   source_lines_ = LineAssembler();
   is_running_ = true;
-  if (broadcast_) SetUpSender();
+  if (Broadcast()) SetUpSender();
   source_->Begin(
       [this](std::string_view block) { TakeBlock(source_lines_, std::string(block), Relay::kOn); });
 }
@@ -246,7 +246,7 @@ void GPS::TakeBlock(LineAssembler& lines, std::string block, Relay relay) {
   recorder_.EndOfBlock();
   Raise(&GpsEventSink::Stream, block);
   // The block goes out as the host's Stream handler left it.
-  if (relay == Relay::kOn && broadcast_) Attempt([&] { sck_.SendData(block); });
+  if (relay == Relay::kOn && Broadcast()) Attempt([&] { sck_.SendData(block); });
 }
 
 void GPS::TakeSentence(std::string_view sentence) {

@@ -77,8 +77,12 @@ class GPS {
   // Carried for hosts that set it; nothing in the control reads it.
   int16_t ServerIP() const { return server_ip_; }
   void ServerIP(int16_t value) { server_ip_ = value; }
-  bool Broadcast() const { return broadcast_; }
-  void Broadcast(bool value) { broadcast_ = value; }
+  bool Broadcast() const { return broadcast_ == -1; }
+  void Broadcast(bool value) { broadcast_ = value ? -1 : 0; }
+  // Broadcast as the 16-bit boolean a dispatch host stores: any value reads back as stored,
+  // and only true (-1) relays.
+  int16_t BroadcastFlag() const { return broadcast_; }
+  void BroadcastFlag(int16_t value) { broadcast_ = value; }
   std::string BroadcastAddress() const { return broadcast_address_; }
   void BroadcastAddress(const std::string& value) { broadcast_address_ = value; }
   // GGA, RMC, GSA and GSV of every talker ("$GN", "$GL", "$GA", "$BD", ...), not only "$GP",
@@ -213,7 +217,7 @@ class GPS {
   int16_t tx_port_ = 0;
   int16_t rx_port_ = 0;
   int16_t server_ip_ = 0;
-  bool broadcast_ = false;
+  int16_t broadcast_ = 0;
   std::string broadcast_address_;
   std::vector<std::pair<int, std::shared_ptr<const GpsEventSink>>> sinks_;
   int next_cookie_ = 1;

@@ -91,7 +91,7 @@ bool FromC(const qgps_variant& in, DispatchValue& out) {
       out = DispatchValue::Of(in.r8);
       return true;
     case QGPS_VT_BOOL:
-      out = DispatchValue::Of(in.boolean != 0);
+      out = DispatchValue::OfBool16(in.boolean);
       return true;
     case QGPS_VT_STRING:
       out = DispatchValue::Of(std::string(in.str != nullptr ? in.str : ""));
@@ -113,7 +113,7 @@ void ToC(const DispatchValue& in, qgps_variant& out) {
       out.r8 = in.r8;
       break;
     case VarType::kBool:
-      out.boolean = in.boolean ? -1 : 0;
+      out.boolean = in.boolean;
       break;
     case VarType::kString:
       out.str = CopyOf(in.str);

@@ -29,7 +29,7 @@ quorvane::DispatchValue Value(FuzzedDataProvider& input) {
   quorvane::DispatchValue value;
   value.vt = static_cast<quorvane::VarType>(input.PickValueInArray({0, 2, 5, 8, 11}));
   value.i2 = input.ConsumeIntegral<int16_t>();
-  value.boolean = input.ConsumeBool();
+  value.boolean = input.ConsumeIntegral<int16_t>();
   value.r8 = input.ConsumeFloatingPoint<double>();
   value.str = input.ConsumeRandomLengthString(32);
   return value;

@@ -35,7 +35,6 @@ struct FixRecord {
   std::optional<double> altitude{};       // AltitudeText when it is exactly one number
   std::optional<double> speed_kmh{};      // from the last RMC
   std::optional<TimeOfDay> local_time{};  // hour and minute moved by the UTC offset
-  std::optional<int> local_time_clock{};  // the computer clock's second of the day at that move
   double OdometerTotal = 0;               // metres, two decimals
 
   // As received.

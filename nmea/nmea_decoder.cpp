@@ -166,13 +166,11 @@ void NmeaDecoder::AdvanceOdometer() {
 }
 
 void NmeaDecoder::UpdateLocalTime(const TimeOfDay& utc) {
-  // Worked out again only when the computer clock has moved on to another second.
-  const ClockReading now = clock_();
-  const int clock_second = (now.hour * 60 + now.minute) * 60 + now.second;
-  if (fix_.local_time_clock == clock_second) return;
-  fix_.local_time_clock = clock_second;
-  // The offset in force now, daylight saving included; a carry of the minutes moves the hour.
-  int local_minutes = (utc.hour * 60 + utc.minute + now.utc_offset_minutes) % kMinutesPerDay;
+  // From every GGA's own time, so that it keeps up with receivers at 5 or 10 Hz and with a fast
+  // replay. The offset in force now, daylight saving included; a carry of the minutes moves the
+  // hour.
+  const int offset_minutes = clock_().utc_offset_minutes;
+  int local_minutes = (utc.hour * 60 + utc.minute + offset_minutes) % kMinutesPerDay;
   if (local_minutes < 0) local_minutes += kMinutesPerDay;
   fix_.local_time =
       TimeOfDay{static_cast<int16_t>(local_minutes / 60), static_cast<int16_t>(local_minutes % 60),

@@ -51,7 +51,9 @@ class CAbiTest : public ::testing::Test {
         text = std::to_string(result.i2);
         break;
       case QGPS_VT_BOOL:
-        text = result.boolean == -1 ? "true" : "false";
+        text = result.boolean == -1  ? "true"
+               : result.boolean == 0 ? "false"
+                                     : std::to_string(result.boolean);
         break;
       case QGPS_VT_R8:
         text = std::to_string(result.r8);
@@ -163,8 +165,8 @@ TEST_F(CAbiTest, SettablePropertiesReadBackWhatWasWritten) {
   EXPECT_EQ(Get("BroadcastAddress"), "127.0.0.1");
   EXPECT_EQ(Put("Broadcast", Bool(true)), QGPS_OK);
   EXPECT_EQ(Get("Broadcast"), "true");
-  EXPECT_EQ(Put("Broadcast", I2(1)), QGPS_OK);  // only all bits set is true
-  EXPECT_EQ(Get("Broadcast"), "false");
+  EXPECT_EQ(Put("Broadcast", I2(1)), QGPS_OK);  // kept as stored; only all bits set is true
+  EXPECT_EQ(Get("Broadcast"), "1");
   EXPECT_EQ(Put("Broadcast", Str("True")), QGPS_OK);
   EXPECT_EQ(Get("Broadcast"), "true");
   for (const char* setting : {"AllTalkers", "VerifyChecksum"}) {

@@ -106,10 +106,11 @@ TEST_F(GpsUdpTest, BroadcastIsReadAnewForEveryBlock) {
   UdpPeer listener;
   StartSender(listener.Port());
   EXPECT_EQ(listener.Receive(), "");
-  a_.gps.Broadcast(false);
+  a_.gps.BroadcastFlag(1);  // a host's 1 reads back 1, but only true (-1) relays
   pty_.Write(kGga);
   ASSERT_TRUE(WaitFor(a_, 1));
   EXPECT_EQ(listener.Receive(100ms), std::nullopt);
+  EXPECT_EQ(a_.gps.BroadcastFlag(), 1);
   a_.gps.Broadcast(true);
   pty_.Write(kRmc);
   ASSERT_TRUE(WaitFor(a_, 2));

@@ -101,7 +101,8 @@ def from_variant(variant):
     if variant.vt == VT_R8:
         return variant.r8
     if variant.vt == VT_BOOL:
-        return variant.boolean == -1
+        # True and False, or the other 16-bit value a host stored.
+        return {-1: True, 0: False}.get(variant.boolean, variant.boolean)
     if variant.vt == VT_STRING:
         return (ctypes.string_at(variant.str) if variant.str else b"").decode(errors="replace")
     return None
