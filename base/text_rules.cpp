@@ -143,6 +143,30 @@ std::string WithDecimalPoints(std::string_view text) {
   return result;
 }
 
+std::string XmlEscaped(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
 std::string FormatTwoDecimals(double value) {
   if (!std::isfinite(value)) return NumberToText(value);
   std::array<char, 400> buffer{};

@@ -42,6 +42,10 @@ double RoundHalfEven2(double value);
 // comma reads as one with a point).
 std::string WithDecimalPoints(std::string_view text);
 
+// `text` as XML character data: "&", "<" and ">" become entities, and '"' too, so that the
+// result may stand inside an attribute. Everything else is left as it is.
+std::string XmlEscaped(std::string_view text);
+
 // The "#0.00" format: at least one digit before ".", exactly two after it, "-" for negative
 // values; a value that rounds to zero is "0.00".
 std::string FormatTwoDecimals(double value);

@@ -32,6 +32,7 @@ GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(i
     if (!udp_source_) return;
     TakeBlock(network_lines_, std::string(datagram), Relay::kOff);
   });
+  recorder_.OnFailure([this](std::string failure) { RaiseError(std::move(failure)); });
 }
 
 // Runs one step of a sequence in which a failed step is skipped and the next one runs.
@@ -220,9 +221,10 @@ void GPS::StopKMLRecord() {
 
 void GPS::CreateGoogleEarthPlaceMark(const std::string& FilenameKML,
                                      const std::string& xDescription,
-                                     const std::string& xName) const {
-  WindowsAPI::SaveTextFile(
+                                     const std::string& xName) {
+  std::string failure = WindowsAPI::SaveTextFile(
       FilenameKML, GoogleEarthPlaceMarkDocument(Latitude(), Longitude(), xDescription, xName));
+  if (!failure.empty()) RaiseError(std::move(failure));
 }
 
 void GPS::ShowMap(MapService service) const {

@@ -166,8 +166,9 @@ class GPS {
   bool isRecording() const { return recorder_.isRecording(); }
 
   // Saves the current position as a one-placemark KML 2.0 file, replacing FilenameKML.
+  // A file that cannot be written raises Error, naming it.
   void CreateGoogleEarthPlaceMark(const std::string& FilenameKML, const std::string& xDescription,
-                                  const std::string& xName) const;
+                                  const std::string& xName);
 
   // Web maps centred on the current position, opened in the default browser.
   void ShowMapQuestWebPage() const { ShowMap(MapService::kMapQuest); }

@@ -23,8 +23,8 @@ std::string GoogleEarthPlaceMarkDocument(std::string_view latitude_text,
   AppendLine(document, {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>"});
   AppendLine(document, {"<kml xmlns=\"http://earth.google.com/kml/2.0\">"});
   AppendLine(document, {"<Placemark>"});
-  AppendLine(document, {"<description>", xDescription, "</description>"});
-  AppendLine(document, {"<name>", xName, "</name>"});
+  AppendLine(document, {"<description>", XmlEscaped(xDescription), "</description>"});
+  AppendLine(document, {"<name>", XmlEscaped(xName), "</name>"});
   AppendLine(document, {"<LookAt>"});
   AppendLine(document, {"<longitude>", longitude, "</longitude>"});
   AppendLine(document, {"<latitude>", latitude, "</latitude>"});

@@ -8,7 +8,7 @@
 namespace quorvane {
 
 // The document for the position texts as the Latitude and Longitude properties give them (a
-// "," in them becomes "."). The description and name are written verbatim.
+// "," in them becomes "."). The description and name are the host's texts, escaped for XML.
 std::string GoogleEarthPlaceMarkDocument(std::string_view latitude_text,
                                          std::string_view longitude_text,
                                          std::string_view xDescription, std::string_view xName);

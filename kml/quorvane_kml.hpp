@@ -1,15 +1,17 @@
 #pragma once
 // The KML writer: one KML 2.2 document written to one file line by line, in the order its
 // operations are called. Every line ends in CR LF; fixed texts carry their own leading blanks;
-// caller texts are written verbatim (callers pass text that is valid at its place); numbers use
+// caller texts are written verbatim (callers pass text that is valid at its place), except the
+// document's name, which a host gives and which is escaped for XML; numbers use
 // the number-to-text rule with "."; a point (x, y, Altitude) is written "y,x,Altitude", and
 // callers pass the latitude as x and the longitude as y, so it reads longitude,latitude as KML
 // wants.
 //
 // Placemarks stay in the writer's buffer until Flush, so that a recording writes once per
 // received block; every other element is flushed as soon as it is written. Without an open
-// document the element writers write nothing, while the path buffer keeps
-// working. No operation reports a failure.
+// document the element writers write nothing, while the path buffer keeps working. A document
+// that cannot be opened, or a write that fails, is kept as the writer's failure (TakeFailure);
+// after a failed write the file is closed and nothing more is written to it.
 
 #include <cstdint>
 #include <filesystem>
@@ -31,8 +33,8 @@ class QuorvaneKML {
   QuorvaneKML(const QuorvaneKML&) = delete;
   QuorvaneKML& operator=(const QuorvaneKML&) = delete;
 
-  // Replaces `Filename` and writes the header. The document's name is `Description`. A document
-  // still open is finished first.
+  // Replaces `Filename` (a regular file, or none) and writes the header. The document's name is
+  // `Description`, escaped for XML. A document still open is finished first.
   void CreateKML(const std::string& Filename, const std::string& Description,
                  const std::string& ExtendedData = "", bool IncludeGeneratedBy = false);
   // Empties the path buffer (and removes its spool file).
@@ -66,6 +68,9 @@ class QuorvaneKML {
   void CloseKML();
   // Hands what is written so far to the file.
   void Flush();
+  // The first failure since it was last taken, with the file's name and the reason; empty when
+  // all went well.
+  std::string TakeFailure();
 
   std::string PathText() const { return path_.Text(); }
 
@@ -74,6 +79,7 @@ class QuorvaneKML {
   template <typename... Pieces>
   void Line(std::string_view first, const Pieces&... rest);
   void Finish();
+  void CheckWritten();
   void WritePathStyle(const std::string& style_id, int16_t Size, const std::string& pColor);
   template <typename ForEachPiece>
   void WriteCoordinatesOf(size_t size, ForEachPiece for_each_piece);
@@ -82,6 +88,8 @@ class QuorvaneKML {
   Platform& platform_;
   std::vector<char> file_buffer_ = std::vector<char>(64 * 1024);
   std::ofstream file_;
+  std::string file_name_;
+  std::string failure_;
   PathBuffer path_;
 };
 

@@ -1,5 +1,6 @@
 #include "kml/track_recorder.hpp"
 
+#include <cmath>
 #include <cstdio>
 
 namespace quorvane {
@@ -26,14 +27,25 @@ void TrackRecorder::Start(const std::string& file, const std::string& descriptio
   Writer().ClearPath();
   Writer().SpoolPathTo(SpoolPathOf(file));
   Writer().CreateKML(file, description);
+  ReportFailure();
 }
 
 void TrackRecorder::Stop() {
+  const bool was_recording = recording_;
   recording_ = false;
   unflushed_ = false;
   Writer().CreatePathFromPlaceMarks(kPathWidth, kPathColor);
   Writer().CloseKML();
   Writer().ClearPath();
+  if (was_recording) ReportFailure();
+}
+
+void TrackRecorder::ReportFailure() {
+  std::string failure = Writer().TakeFailure();
+  if (failure.empty()) return;
+  if (recording_) Stop();
+  Writer().TakeFailure();  // what the stop could not write either is the same failure
+  if (on_failure_) on_failure_(std::move(failure));
 }
 
 void TrackRecorder::Take(const TrackPoint& point) {
@@ -42,6 +54,10 @@ void TrackRecorder::Take(const TrackPoint& point) {
   // A sentence without a position decodes as 0,0; drawing it would send the track across the
   // globe and back. It is counted, like one without an altitude, but not drawn.
   if (!point.has_position || !point.altitude) return;
+  // A field such as 99999.999 makes a longitude of 1000°: no reader takes such a file.
+  const bool on_the_globe = std::isfinite(*point.altitude) && std::abs(point.latitude) <= 90 &&
+                            std::abs(point.longitude) <= 180;
+  if (!on_the_globe) return;
   const ClockReading now = platform_.Now();
   char name[64];
   std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
@@ -54,6 +70,7 @@ void TrackRecorder::EndOfBlock() {
   if (!unflushed_) return;
   unflushed_ = false;
   Writer().Flush();
+  ReportFailure();
 }
 
 }  // namespace quorvane

@@ -6,6 +6,7 @@
 // any length takes the same memory; a spool left by a crash is reused by the next recording
 // to the same file.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,12 +32,17 @@ class TrackRecorder {
   TrackRecorder(const TrackRecorder&) = delete;
   TrackRecorder& operator=(const TrackRecorder&) = delete;
 
+  // Told once when a recording fails (its file cannot be opened, written or flushed), with the
+  // file's name and the reason; the recording has stopped by then.
+  void OnFailure(std::function<void(std::string)> handler) { on_failure_ = std::move(handler); }
+
   // Replaces `file` with a new document named `description`; a running recording is finished
   // first.
   void Start(const std::string& file, const std::string& description);
   // Writes the path and the footer.
   void Stop();
-  // Counts the point while recording, and draws it when it has a position and an altitude.
+  // Counts the point while recording, and draws it when it has a position and an altitude, and
+  // lies on the globe (a latitude within ±90°, a longitude within ±180°, all finite).
   void Take(const TrackPoint& point);
   // The received block that brought the last points is done.
   void EndOfBlock();
@@ -49,12 +55,14 @@ class TrackRecorder {
 
  private:
   QuorvaneKML& Writer();
+  void ReportFailure();
 
   Platform& platform_;
   std::unique_ptr<QuorvaneKML> writer_;  // made on first use
   bool recording_ = false;
   bool unflushed_ = false;
   double recorded_points_ = 0;
+  std::function<void(std::string)> on_failure_;
 };
 
 }  // namespace quorvane

@@ -1,6 +1,7 @@
 #include "platform/windows_api.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -57,11 +58,40 @@ std::string ListSerialPorts(bool StripPrefix, const std::filesystem::path& sys_c
   return list;
 }
 
-void SaveTextFile(const std::string& FileName, std::string_view Text) {
-  std::error_code ignored;
-  std::filesystem::remove(FileName, ignored);
-  std::ofstream file(FileName, std::ios::binary | std::ios::out | std::ios::trunc);
-  file.write(Text.data(), static_cast<std::streamsize>(Text.size()));
+std::string SaveTextFile(const std::string& FileName, std::string_view Text) {
+  const auto failure = [&FileName](const std::string& reason) {
+    return "Cannot write " + FileName + ": " + reason;
+  };
+  if (FileName.empty()) return failure("no file name");
+  std::error_code status_error;
+  const auto status = std::filesystem::status(FileName, status_error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    return failure("not a regular file");
+  }
+  const std::filesystem::path path(FileName);
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  std::string hidden_name = ".";
+  hidden_name += path.filename().string();
+  hidden_name += ".XXXXXX";
+  std::string temporary = (folder / hidden_name).string();
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return failure(std::generic_category().message(errno));
+  std::string_view rest = Text;
+  while (!rest.empty()) {
+    const ssize_t length = ::write(fd, rest.data(), rest.size());
+    if (length < 0 && errno == EINTR) continue;
+    if (length <= 0) break;
+    rest.remove_prefix(static_cast<size_t>(length));
+  }
+  const int write_error = rest.empty() ? 0 : (errno != 0 ? errno : EIO);
+  const bool complete = rest.empty() && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  const int complete_error = complete ? 0 : (write_error != 0 ? write_error : errno);
+  if (::close(fd) != 0 || !complete || ::rename(temporary.c_str(), FileName.c_str()) != 0) {
+    const int error_number = complete_error != 0 ? complete_error : errno;
+    ::unlink(temporary.c_str());
+    return failure(std::generic_category().message(error_number));
+  }
+  return {};
 }
 
 ClockReading ReadClock() {

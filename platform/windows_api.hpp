@@ -19,9 +19,11 @@ namespace quorvane::WindowsAPI {
 std::string ListSerialPorts(bool StripPrefix,
                             const std::filesystem::path& sys_class_tty = "/sys/class/tty");
 
-// Replaces the file `FileName` with exactly `Text`, written as one block. Failures (an empty
-// name, a missing folder, no permission) leave no file and are not reported.
-void SaveTextFile(const std::string& FileName, std::string_view Text);
+// Replaces the file `FileName` with exactly `Text`: written to a temporary file in the same
+// folder and renamed over it, so that a reader never sees it half written. Only a regular file
+// (or nothing) at the path is replaced. Returns why it could not be saved, naming the file
+// (nothing at the path is touched then), or an empty text.
+std::string SaveTextFile(const std::string& FileName, std::string_view Text);
 
 // The computer's clock now, in the zone of the TZ variable (or the system's zone).
 ClockReading ReadClock();

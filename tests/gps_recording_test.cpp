@@ -2,6 +2,8 @@
 // gpsbabel), and the single-placemark file.
 
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,7 +53,8 @@ class RecordingTest : public ::testing::Test {
  protected:
   RecordingTest() {
     platform_.now = ClockReading{.year = 2026, .month = 12, .day = 7, .hour = 12, .minute = 30};
-    gps_->Advise({.Stream = [this](std::string&) { ++streams_; }});
+    gps_->Advise({.Error = [this](std::string& error) { errors_.push_back(error); },
+                  .Stream = [this](std::string&) { ++streams_; }});
     gps_->Port(pty_.AssignTo(210));
     gps_->Start();
   }
@@ -69,6 +72,7 @@ class RecordingTest : public ::testing::Test {
   std::string file_ = folder_.File("drive.kml");
   std::unique_ptr<GPS> gps_ = std::make_unique<GPS>(io_, platform_);
   size_t streams_ = 0;
+  std::vector<std::string> errors_;
 };
 
 TEST_F(RecordingTest, ARecordedDriveIsReadBackByXmllintAndGpsbabel) {
@@ -114,6 +118,9 @@ TEST_F(RecordingTest, ARecordedDriveIsReadBackByXmllintAndGpsbabel) {
 
 TEST_F(RecordingTest, SentencesWithoutAnAltitudeOrAPositionAreCountedButNotDrawn) {
   gps_->StartKMLRecord(file_);
+  Receive(Gga("4807.038,N,99999.999,E", "1"));  // longitude 1000.67: not on the globe
+  EXPECT_EQ(gps_->Longitude(), "1000.66665");  // what the sentence said, still shown
+  Receive(Gga("9107.038,N,01131.000,E", "1"));  // latitude 91
   Receive(Gga("4807.038,N,01131.000,E", ""));
   Receive(Gga("4807.038,N,01131.000,E", "high"));
   Receive("$GPGGA,123520,,,,,0,00,,,M,,M,,*66\r\n");
@@ -123,8 +130,9 @@ TEST_F(RecordingTest, SentencesWithoutAnAltitudeOrAPositionAreCountedButNotDrawn
       "$GPGSV,3,3,11,22,42,067,42*4C\r\n");
   Receive(Gga("4807.038,N,01131.000,E", "1"));
   gps_->StopKMLRecord();
-  EXPECT_EQ(gps_->RecordedPoints(), 4);
+  EXPECT_EQ(gps_->RecordedPoints(), 6);
   EXPECT_EQ(Count(Recorded(), "<Point>"), 1u);
+  EXPECT_EQ(std::system(("gpsbabel -i kml -f " + file_ + " -o unicsv -F /dev/null").c_str()), 0);
   EXPECT_EQ(Recorded().find(",0,0,"), std::string::npos);
   EXPECT_NE(Recorded().find("      <coordinates>\r\n11.5166666666667,48.1173,1\r\n      </coo"),
             std::string::npos);
@@ -180,13 +188,50 @@ TEST_F(RecordingTest, StopWithoutStartWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(file_));
 }
 
-TEST_F(RecordingTest, AFileThatCannotBeCreatedStillCountsQuietly) {
-  gps_->StartKMLRecord(folder_.File("missing/folder/drive.kml"));
-  EXPECT_TRUE(gps_->isRecording());
+TEST_F(RecordingTest, ARecordingThatCannotBeWrittenSaysSoOnceStopsAndTouchesNothingElse) {
+  const std::string missing = folder_.File("missing/folder/drive.kml");
+  gps_->StartKMLRecord(missing);
+  EXPECT_FALSE(gps_->isRecording());
+  EXPECT_EQ(errors_, (Lines{"Cannot open " + missing + ": No such file or directory"}));
   Receive(Gga("0100.000,N,00100.000,E", "1"));
-  gps_->StopKMLRecord();
-  EXPECT_EQ(gps_->RecordedPoints(), 1);
+  EXPECT_EQ(gps_->RecordedPoints(), 0);  // nothing counted that was never written
   EXPECT_FALSE(std::filesystem::exists(folder_.File("missing")));
+
+  // A folder or a FIFO at the path is not deleted, nor opened.
+  const std::string folder = folder_.File("a-folder.kml");
+  const std::string fifo = folder_.File("a-fifo.kml");
+  std::filesystem::create_directory(folder);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {folder, fifo}) {
+    errors_.clear();
+    gps_->StartKMLRecord(path);
+    EXPECT_FALSE(gps_->isRecording());
+    EXPECT_EQ(errors_, (Lines{"Cannot record to " + path + ": not a regular file"}));
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+TEST_F(RecordingTest, AFullDiskStopsTheRecordingWithOneError) {
+  const std::string tiny = folder_.File("tiny");
+  std::filesystem::create_directory(tiny);
+  if (::mount("tmpfs", tiny.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "no right to mount a small file system here";
+  }
+  const struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{tiny};
+  const std::string file = tiny + "/drive.kml";
+  gps_->StartKMLRecord(file);
+  std::string block;  // less than a pseudo-terminal holds
+  for (int i = 0; i < 12; ++i) block += Gga("0100.000,N,00100.000,E", std::to_string(i));
+  for (int i = 0; i < 100 && gps_->isRecording(); ++i) Receive(block);
+  EXPECT_FALSE(gps_->isRecording());
+  EXPECT_EQ(errors_, (Lines{"Cannot write " + file + ": No space left on device"}));
+  const double counted = gps_->RecordedPoints();
+  Receive(block);
+  EXPECT_EQ(gps_->RecordedPoints(), counted);
 }
 
 TEST_F(RecordingTest, AHostKilledWhileRecordingLeavesEveryPlacemarkOnDisk) {
@@ -244,11 +289,12 @@ TEST_F(RecordingTest, TheSinglePlacemarkFileHoldsTheCurrentPosition) {
   EXPECT_EQ(CrLfLines(ReadFile(placemark))[13], "<coordinates>,,0</coordinates>");
   Receive(Gga("3843.200,N,00908.400,W", "104.5"));
   std::ofstream(placemark) << std::string(4000, 'x');  // replaced whole
-  gps_->CreateGoogleEarthPlaceMark(placemark, "Lisbon & <b>", "Here");
+  gps_->CreateGoogleEarthPlaceMark(placemark, "Lisbon & <b>", "R&D");
   EXPECT_EQ(CrLfLines(ReadFile(placemark)),
             (Lines{R"(<?xml version="1.0" encoding="UTF-8"?>)",
                    R"(<kml xmlns="http://earth.google.com/kml/2.0">)", "<Placemark>",
-                   "<description>Lisbon & <b></description>", "<name>Here</name>", "<LookAt>",
+                   "<description>Lisbon &amp; &lt;b&gt;</description>", "<name>R&amp;D</name>",
+                   "<LookAt>",
                    "<longitude>-9.14</longitude>", "<latitude>38.72</latitude>",
                    "<range>100</range>", "<tilt>0</tilt>", "<heading>0</heading>", "</LookAt>",
                    "<Point>", "<coordinates>-9.14,38.72,0</coordinates>", "</Point>",
@@ -257,8 +303,20 @@ TEST_F(RecordingTest, TheSinglePlacemarkFileHoldsTheCurrentPosition) {
   const auto [read, waypoints] = RunCommand("gpsbabel -i kml -f " + placemark + " -o unicsv -F -");
   ASSERT_TRUE(read);
   EXPECT_NE(waypoints.find("38.720000,-9.140000,\"Here\""), std::string::npos) << waypoints;
-  gps_->CreateGoogleEarthPlaceMark(folder_.File("no/such/folder.kml"), "", "");
+  EXPECT_EQ(std::system(("xmllint --noout " + placemark).c_str()), 0);
+  EXPECT_TRUE(errors_.empty());
+  // Written beside itself and renamed: no temporary file stays behind.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.File("")), {}), 1);
+
+  const std::string nowhere = folder_.File("no/such/folder.kml");
+  gps_->CreateGoogleEarthPlaceMark(nowhere, "", "");
   EXPECT_FALSE(std::filesystem::exists(folder_.File("no")));
+  const std::string folder = folder_.File("folder.kml");
+  std::filesystem::create_directory(folder);
+  gps_->CreateGoogleEarthPlaceMark(folder, "", "");
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(errors_, (Lines{"Cannot write " + nowhere + ": No such file or directory",
+                            "Cannot write " + folder + ": not a regular file"}));
 }
 
 }  // namespace
