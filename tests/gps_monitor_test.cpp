@@ -202,23 +202,55 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
   }
 }
 
-TEST_F(GpsMonitorTest, SigtermWhileRecordingLeavesACompleteTrack) {
-  const std::string kml = folder_.File("stopped.kml");
-  const std::string placemark = folder_.File("last.kml");
-  const pid_t monitor =
-      Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--record", kml, "--placemark", placemark});
-  std::this_thread::sleep_for(1500ms);
-  ::kill(monitor, SIGTERM);
-  const Outcome run = Wait(monitor);
-  EXPECT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + placemark).c_str()), 0);
-  const std::string track = ReadFile(kml);
-  EXPECT_NE(track.find("<Point>"), std::string::npos);
-  EXPECT_TRUE(
-      track.ends_with("      </coordinates>\r\n  </LineString>\r\n  </Placemark>\r\n"
-                      "</Document>\r\n</kml>\r\n"));
-  EXPECT_NE(ReadFile(placemark).find("<name>gps-monitor</name>"), std::string::npos);
-  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);  // no escape codes off a terminal
+TEST_F(GpsMonitorTest, SigtermOrAHangUpWhileRecordingLeavesACompleteTrack) {
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    const std::string kml = folder_.File("stopped.kml");
+    const std::string placemark = folder_.File("last.kml");
+    const pid_t monitor = Spawn(
+        {"--replay", SAMPLE_DRIVE, "--speed", "20", "--record", kml, "--placemark", placemark});
+    std::this_thread::sleep_for(1500ms);
+    ::kill(monitor, signal);
+    const Outcome run = Wait(monitor);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + placemark).c_str()), 0);
+    const std::string track = ReadFile(kml);
+    EXPECT_NE(track.find("<Point>"), std::string::npos);
+    EXPECT_TRUE(
+        track.ends_with("      </coordinates>\r\n  </LineString>\r\n  </Placemark>\r\n"
+                        "</Document>\r\n</kml>\r\n"));
+    EXPECT_NE(ReadFile(placemark).find("<name>gps-monitor</name>"), std::string::npos);
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);  // no escape codes off a terminal
+  }
+}
+
+TEST_F(GpsMonitorTest, AReaderThatLeavesEndsTheRunWithTheTrackFinished) {
+  const std::string kml = folder_.File("piped.kml");
+  const std::string command = std::string(GPS_MONITOR) + " --replay " + SAMPLE_DRIVE +
+                              " --speed 20 --json --record " + kml + " | head -1 >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);
+  EXPECT_TRUE(ReadFile(kml).ends_with("</Document>\r\n</kml>\r\n"));
+}
+
+TEST_F(GpsMonitorTest, AStartThatFailsLeavesTheUsersFilesAsTheyWere) {
+  const std::string kml = folder_.File("keep.kml");
+  const std::string placemark = folder_.File("keep-placemark.kml");
+  std::ofstream(kml) << "my track";
+  std::ofstream(placemark) << "my placemark";
+  const Outcome run = Run(
+      {"--device", folder_.File("no-such-receiver"), "--record", kml, "--placemark", placemark});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(ReadFile(kml), "my track");
+  EXPECT_EQ(ReadFile(placemark), "my placemark");
+
+  // A recording that cannot be written ends the run with its reason.
+  const std::string nowhere = folder_.File("no/such/folder/t.kml");
+  const Outcome failed = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", nowhere});
+  EXPECT_EQ(failed.exit_code, 1);
+  EXPECT_NE(failed.err.find("gps-monitor: Cannot open " + nowhere + ": No such file or directory"),
+            std::string::npos)
+      << failed.err;
 }
 
 }  // namespace

@@ -90,8 +90,9 @@ std::string FixJson(const GPS& gps) {
 }
 
 void Display::Fix(const GPS& gps) {
+  // Each line is flushed as it is written: a reader at the end of a pipe sees a fix at once.
   if (mode_ == Mode::kJson) {
-    out_ << FixJson(gps) << '\n';
+    out_ << FixJson(gps) << '\n' << std::flush;
   } else if (mode_ == Mode::kPlain) {
     // One piece of text, one write: a fast replay prints a line for each of its fixes.
     const std::string where = gps.Fix().position_reported
@@ -103,6 +104,7 @@ void Display::Fix(const GPS& gps) {
                                        gps.Satellites() + "  odometer " + gps.Odometer() + " m") +
                              '\n';
     out_.write(line.data(), static_cast<std::streamsize>(line.size()));
+    out_.flush();
   }
 }
 

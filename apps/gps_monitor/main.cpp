@@ -1,5 +1,6 @@
 // gps-monitor: the live fix of a GPS receiver in the terminal.
 
+#include <csignal>
 #include <iostream>
 
 #include "apps/gps_monitor/monitor.hpp"
@@ -28,6 +29,9 @@ class PrintingPlatform final : public quorvane::Platform {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that closes the pipe makes a write fail with EPIPE, which ends the run cleanly,
+  // instead of killing the process with the track unfinished.
+  std::signal(SIGPIPE, SIG_IGN);
   // Every line goes through std::cout only; a stream of its own is far cheaper per line.
   std::ios::sync_with_stdio(false);
   auto parsed = quorvane::monitor::ParseOptions(argc, argv);

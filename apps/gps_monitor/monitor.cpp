@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <filesystem>
 #include <iostream>
 
@@ -138,6 +140,8 @@ int Monitor::Run() {
                    [this](std::string& description) {
                      std::cerr << "gps-monitor: " << description << "\n";
                      exit_code_ = 1;
+                     // Once running, an error (a recording that cannot be written) ends the run.
+                     if (running_) asio::post(io_, [this] { Stop(1); });
                    },
                .Stream =
                    [this](std::string& data) {
@@ -146,8 +150,13 @@ int Monitor::Run() {
                      if (pty_replay_) pty_replay_->Taken(data.size());
                    },
                .FixUpdated = [this](FixChanges changes) { OnFixUpdated(changes); }});
-  if (!options_.record.empty()) gps_.StartKMLRecord(options_.record, options_.description);
+  // The source first: a run that cannot read anything leaves an earlier track as it was.
   if (!OpenSource()) {
+    Stop(1);
+    return exit_code_;
+  }
+  if (!options_.record.empty()) gps_.StartKMLRecord(options_.record, options_.description);
+  if (exit_code_ != 0) {
     Stop(1);
     return exit_code_;
   }
@@ -158,9 +167,24 @@ int Monitor::Run() {
   // Stopping waits for the handler that took the end of the replay to finish its block (the
   // rebroadcast of the block comes after its Stream event).
   if (pty_replay_) pty_replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
+  running_ = true;
   Tick();
   io_.run();
   return exit_code_;
+}
+
+void Monitor::CheckOutput() {
+  if (std::cout.good() || stopping_) return;
+  // A reader that went away (`| head -1`) ends the run as SIGTERM does; any other failure
+  // (a full disk) is an error.
+  const int error_number = errno;
+  if (error_number == EPIPE) {
+    Stop(0);
+    return;
+  }
+  std::cerr << "gps-monitor: cannot write the output: "
+            << std::generic_category().message(error_number) << std::endl;
+  Stop(1);
 }
 
 void Monitor::OnFixUpdated(FixChanges changes) {
@@ -172,6 +196,7 @@ void Monitor::OnFixUpdated(FixChanges changes) {
     if (first_fix_time_.empty()) first_fix_time_ = last_fix_time_;
   }
   display_.Fix(gps_);
+  CheckOutput();
   if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
 }
 
@@ -270,6 +295,8 @@ void Monitor::Tick() {
     return;
   }
   display_.Frame(gps_, CurrentStatus());
+  CheckOutput();
+  if (stopping_) return;
   ticker_.expires_after(200ms);
   ticker_.async_wait([this](const std::error_code& error) {
     if (!error) Tick();
@@ -281,7 +308,8 @@ void Monitor::Stop(int exit_code) {
   stopping_ = true;
   if (exit_code_ == 0) exit_code_ = exit_code;
   if (gps_.isRecording()) gps_.StopKMLRecord();
-  if (!options_.placemark.empty()) {
+  // Without a fix there is nothing to save, and a placemark file of an earlier run stays.
+  if (!options_.placemark.empty() && had_fix_) {
     gps_.CreateGoogleEarthPlaceMark(options_.placemark, "Last fix at " + gps_.GPS_Time() + " UTC",
                                     "gps-monitor");
   }

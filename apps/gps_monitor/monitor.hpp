@@ -43,6 +43,7 @@ class Monitor {
   Status CurrentStatus() const;
   void MeasureTheSecond();
   void PrintSummary();
+  void CheckOutput();
 
   Options options_;
   asio::io_context io_;
@@ -50,12 +51,14 @@ class Monitor {
   std::shared_ptr<LogReplay> log_replay_;
   std::unique_ptr<PtyReplay> pty_replay_;
   Display display_;
-  asio::signal_set signals_{io_, SIGINT, SIGTERM};
+  // A hang-up ends a run as an interrupt does: the track finished, the placemark written.
+  asio::signal_set signals_{io_, SIGINT, SIGTERM, SIGHUP};
   asio::steady_timer ticker_{io_};
   std::string source_;
   bool serial_source_ = false;
   bool had_fix_ = false;
   bool stopping_ = false;
+  bool running_ = false;
   int exit_code_ = 0;
   uint64_t bytes_received_ = 0;
   uint64_t bytes_at_second_start_ = 0;
