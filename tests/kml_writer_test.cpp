@@ -67,6 +67,13 @@ TEST_F(KmlWriterTest, HeaderWithGeneratorLineAndExtendedData) {
   EXPECT_EQ(text.substr(text.size() - header_end.size()), header_end);
 }
 
+TEST_F(KmlWriterTest, TheDocumentsNameIsEscapedAndTheFileStaysReadable) {
+  kml_.CreateKML(file_, "Tom & Jerry <trip>");
+  kml_.CloseKML();
+  EXPECT_EQ(CrLfLines(ReadFile(file_))[4], "  <name>Tom &amp; Jerry &lt;trip&gt;</name>");
+  EXPECT_EQ(std::system(("xmllint --noout " + file_).c_str()), 0);
+}
+
 TEST_F(KmlWriterTest, CreateKmlReplacesTheFileAndTakesItsNameLiterally) {
   const std::string other = folder_.File("other.kml");
   std::ofstream(other) << "keep";
