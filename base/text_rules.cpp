@@ -143,6 +143,30 @@ std::string WithDecimalPoints(std::string_view text) {
   return result;
 }
 
+// A JSON string; every byte outside printable ASCII is escaped, so the output is valid whatever
+// the receiver sent.
+std::string JsonQuoted(std::string_view text) {
+  std::string json = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (c == '\r') {
+      json += "\\r";
+    } else if (c == '\n') {
+      json += "\\n";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + '"';
+}
+
 std::string XmlEscaped(std::string_view text) {
   std::string escaped;
   escaped.reserve(text.size());

@@ -42,6 +42,10 @@ double RoundHalfEven2(double value);
 // comma reads as one with a point).
 std::string WithDecimalPoints(std::string_view text);
 
+// `text` as a JSON string, quotes included; every byte outside printable ASCII is escaped, so
+// the result is valid JSON whatever the text holds.
+std::string JsonQuoted(std::string_view text);
+
 // `text` as XML character data: "&", "<" and ">" become entities, and '"' too, so that the
 // result may stand inside an attribute. Everything else is left as it is.
 std::string XmlEscaped(std::string_view text);

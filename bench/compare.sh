@@ -17,7 +17,7 @@ hours=("$@")
 ((${#hours[@]})) || hours=(1 24 240 720)
 peers_up_to=${PEERS_UP_TO:-240}
 
-scripts/setup.sh
+scripts/setup.sh --tests
 missing=()
 for package in gpsbabel gpsd-clients time; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -15,16 +15,28 @@ target_link_libraries(quorvane-gps PRIVATE asio_standalone ${CMAKE_DL_LIBS})
 target_link_libraries(quorvane-gps PUBLIC Threads::Threads)
 target_include_directories(quorvane-gps PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>"
-  "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps>")
+  "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
 target_compile_definitions(quorvane-gps PUBLIC ASIO_STANDALONE)
 set_target_properties(quorvane-gps PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} EXPORT_NAME gps)
 
 install(TARGETS quorvane-gps EXPORT quorvane-gpsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-foreach(part base control geo kml maps nmea platform)
-  install(DIRECTORY ${part}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps/${part}
-    FILES_MATCHING PATTERN "*.hpp" PATTERN "*.h")
+# What a host includes: <quorvane-gps/qgps.h> (C) and <quorvane-gps/gps.hpp> (C++), and only the
+# headers gps.hpp needs beside it (they include each other by relative paths).
+install(FILES control/qgps.h cmake/public/gps.hpp
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps)
+foreach(header
+    base/clock_reading.hpp base/time_of_day.hpp
+    control/face.hpp control/gps.hpp control/line_assembler.hpp
+    kml/path_buffer.hpp kml/quorvane_kml.hpp kml/track_recorder.hpp
+    maps/map_pages.hpp
+    nmea/fix_properties.hpp nmea/fix_record.hpp nmea/nmea_decoder.hpp nmea/sentence_census.hpp
+    nmea/sentence_fields.hpp
+    platform/block_source.hpp platform/line_settings.hpp platform/log_replay.hpp
+    platform/platform.hpp platform/serial_comm.hpp platform/socket_comm.hpp)
+  get_filename_component(folder ${header} DIRECTORY)
+  install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps/${folder})
 endforeach()
 install(EXPORT quorvane-gpsTargets NAMESPACE quorvane::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quorvane-gps)

@@ -14,17 +14,17 @@
 
 #include <asio/io_context.hpp>
 
-#include "control/face.hpp"
-#include "control/line_assembler.hpp"
-#include "kml/track_recorder.hpp"
-#include "maps/map_pages.hpp"
-#include "nmea/fix_properties.hpp"
-#include "nmea/nmea_decoder.hpp"
-#include "nmea/sentence_census.hpp"
-#include "platform/block_source.hpp"
-#include "platform/platform.hpp"
-#include "platform/serial_comm.hpp"
-#include "platform/socket_comm.hpp"
+#include "face.hpp"
+#include "line_assembler.hpp"
+#include "../kml/track_recorder.hpp"
+#include "../maps/map_pages.hpp"
+#include "../nmea/fix_properties.hpp"
+#include "../nmea/nmea_decoder.hpp"
+#include "../nmea/sentence_census.hpp"
+#include "../platform/block_source.hpp"
+#include "../platform/platform.hpp"
+#include "../platform/serial_comm.hpp"
+#include "../platform/socket_comm.hpp"
 
 namespace quorvane {
 

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "kml/path_buffer.hpp"
-#include "platform/platform.hpp"
+#include "path_buffer.hpp"
+#include "../platform/platform.hpp"
 
 namespace quorvane {
 

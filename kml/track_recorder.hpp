@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "kml/quorvane_kml.hpp"
-#include "platform/platform.hpp"
+#include "quorvane_kml.hpp"
+#include "../platform/platform.hpp"
 
 namespace quorvane {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "nmea/fix_record.hpp"
+#include "fix_record.hpp"
 
 namespace quorvane {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "base/time_of_day.hpp"
+#include "../base/time_of_day.hpp"
 
 namespace quorvane {
 
@@ -17,7 +17,7 @@ namespace quorvane {
 // decoders report it. A bit says the members were written, not that their values differ.
 enum FixChange : uint16_t {
   kPositionChanged = 1 << 0,    // latitude, longitude, fix quality, the last GGA
-  kTimeChanged = 1 << 1,        // UTC and local time of day
+  kTimeChanged = 1 << 1,        // UTC and local time of day, or the date
   kSpeedChanged = 1 << 2,       // speed over ground
   kAltitudeChanged = 1 << 3,    // altitude and its unit
   kSatellitesChanged = 1 << 4,  // satellites in use
@@ -25,6 +25,14 @@ enum FixChange : uint16_t {
   kSignalChanged = 1 << 6,      // elevation, azimuth and SNR of the first satellite in view
 };
 using FixChanges = uint16_t;
+
+struct CalendarDate {
+  int year = 0;
+  int month = 0;  // 1-12
+  int day = 0;    // 1-31
+
+  bool operator==(const CalendarDate&) const = default;
+};
 
 struct FixRecord {
   // Computed by the decoder.
@@ -35,6 +43,7 @@ struct FixRecord {
   std::optional<double> altitude{};       // AltitudeText when it is exactly one number
   std::optional<double> speed_kmh{};      // from the last RMC
   std::optional<TimeOfDay> local_time{};  // hour and minute moved by the UTC offset
+  std::optional<CalendarDate> date{};     // UTC, from the last RMC with a date
   double OdometerTotal = 0;               // metres, two decimals
 
   // As received.

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string_view>
 
-#include "base/clock_reading.hpp"
-#include "nmea/fix_record.hpp"
-#include "nmea/sentence_fields.hpp"
+#include "../base/clock_reading.hpp"
+#include "fix_record.hpp"
+#include "sentence_fields.hpp"
 
 namespace quorvane {
 

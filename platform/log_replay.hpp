@@ -16,7 +16,7 @@
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 
-#include "platform/block_source.hpp"
+#include "block_source.hpp"
 
 namespace quorvane {
 

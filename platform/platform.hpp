@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/clock_reading.hpp"
+#include "../base/clock_reading.hpp"
 
 namespace quorvane {
 

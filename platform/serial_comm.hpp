@@ -19,7 +19,7 @@
 #include <asio/io_context.hpp>
 #include <asio/serial_port.hpp>
 
-#include "platform/line_settings.hpp"
+#include "line_settings.hpp"
 
 namespace quorvane {
 

@@ -4,7 +4,7 @@
 # failure, sanitizer report or fuzz finding makes the run fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --tests
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT

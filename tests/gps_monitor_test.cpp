@@ -78,11 +78,15 @@ class GpsMonitorTest : public ::testing::Test {
     return lines;
   }
 
+  // A field of a JSON object as its text: a string without its quotes, a number or null as
+  // written.
   static std::string JsonField(const std::string& json, const std::string& name) {
-    const std::string key = "\"" + name + "\":\"";
-    const size_t at = json.find(key);
+    const std::string key = "\"" + name + "\":";
+    size_t at = json.find(key);
     if (at == std::string::npos) return "";
-    return json.substr(at + key.size(), json.find('"', at + key.size()) - at - key.size());
+    at += key.size();
+    if (json[at] == '"') return json.substr(at + 1, json.find('"', at + 1) - at - 1);
+    return json.substr(at, json.find_first_of(",}", at) - at);
   }
 
   testing::ScratchFolder folder_;
@@ -111,7 +115,11 @@ TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrackInTheLoopOrThro
     EXPECT_NEAR(std::stod(JsonField(lines.back(), "Longitude")), last.longitude, 1e-4);
     EXPECT_EQ(JsonField(lines.back(), "GPS_Time"), "12:09:59");
     EXPECT_EQ(JsonField(lines[310], "GPSQuality"), "0");  // in the tunnel
-    EXPECT_EQ(JsonField(lines[310], "LastGPGGA"), "");
+    EXPECT_EQ(JsonField(lines[310], "LastGPGGA"), "null");
+    // Numbers are JSON numbers, an empty value null, texts strings.
+    EXPECT_NE(lines[1].find("\"Satellites\":8,"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[0].find("\"Speed\":null,"), std::string::npos) << lines[0];  // no RMC yet
+    EXPECT_NE(lines[1].find("\"AltitudeUnit\":\"M\","), std::string::npos) << lines[1];
     EXPECT_NE(lines.back().find("\"RecordedPoints\":600"), std::string::npos);
 
     EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);
@@ -120,6 +128,56 @@ TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrackInTheLoopOrThro
     EXPECT_EQ(Lines(ReadFile(csv)).size(), 1u + 570u);  // the header and every GGA with a position
     EXPECT_FALSE(std::filesystem::exists(kml + ".points.tmp"));
   }
+}
+
+TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
+  const std::string kml = folder_.File("drive.kml");
+  const std::string gpx = folder_.File("drive.gpx");
+  const std::string geojson = folder_.File("drive.geojson");
+  const Outcome run = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", kml, "--record",
+                           gpx, "--record", geojson, "--description", "Tom & Jerry"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + gpx).c_str()), 0);
+  // 570 fixes with a position, the tunnel splitting them in two segments.
+  const std::string csv = folder_.File("track.csv");
+  ASSERT_EQ(std::system(("gpsbabel -t -i gpx -f " + gpx + " -o unicsv -F " + csv).c_str()), 0);
+  const auto points = Lines(ReadFile(csv));
+  ASSERT_EQ(points.size(), 1u + 570u);
+  EXPECT_EQ(points[1], "1,48.137423,11.575462,520.0,\"3d\",,8,,\r");  // before any date: no time
+  EXPECT_EQ(points[2], "2,48.137540,11.575337,520.1,\"3d\",0.90,8,2026/12/07,12:00:01\r");
+  const std::string gpx_text = ReadFile(gpx);
+  EXPECT_NE(gpx_text.find("<name>Tom &amp; Jerry</name>"), std::string::npos);
+  EXPECT_EQ(Lines(gpx_text).size() - 570, 10u);  // header, name, two segments, end
+  for (const std::string& file : {gpx, geojson}) {
+    const std::string info = folder_.File("info.txt");
+    ASSERT_EQ(std::system(("ogrinfo -ro -al -so " + file + " >" + info).c_str()), 0) << file;
+    EXPECT_NE(ReadFile(info).find("Multi Line String\nFeature Count: 1"), std::string::npos)
+        << ReadFile(info);
+  }
+  const std::string json = ReadFile(geojson);
+  EXPECT_TRUE(json.starts_with("{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\","
+                               "\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[[["
+                               "11.5754616666667,48.1374233333333,520],"));
+  EXPECT_NE(json.find("\"properties\":{\"name\":\"Tom & Jerry\",\"times\":[[null,"
+                      "\"2026-12-07T12:00:01.00Z\","),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(geojson + ".times.tmp"));
+}
+
+TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWritten) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--record", "track.txt"}, {"--record", "a.kml", "--record", "b.kml"}}) {
+    const Outcome run = Run(arguments);
+    EXPECT_EQ(run.exit_code, 2) << arguments[1];
+    EXPECT_TRUE(run.err.starts_with("gps-monitor: --record ")) << run.err;
+  }
+  const std::string kml = folder_.File("kept.kml");
+  const std::string nowhere = folder_.File("no/such/folder/t.gpx");
+  const Outcome run =
+      Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", kml, "--record", nowhere});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("Cannot open " + nowhere), std::string::npos) << run.err;
+  EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);  // finished, not half made
 }
 
 TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {

@@ -8,6 +8,13 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+# Only what a host needs: the two entry headers and what gps.hpp includes, the programs.
+test -f "$prefix/include/quorvane-gps/qgps.h"
+test -f "$prefix/include/quorvane-gps/gps.hpp"
+test ! -e "$prefix/include/quorvane-gps/control/dispatch.hpp"
+test -x "$prefix/bin/gps-monitor"
+test -x "$prefix/bin/nmea-simulate"
+test -f "$prefix/share/man/man1/gps-monitor.1.gz"
 cmake -S "$source_dir/examples/cpp_host" -B "$prefix/host-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$prefix/host-build" >/dev/null
@@ -17,7 +24,7 @@ export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 flags=$(pkg-config --cflags --libs quorvane-gps)
 cat >"$prefix/abi.c" <<'C'
 #include <stdio.h>
-#include "control/qgps.h"
+#include <quorvane-gps/qgps.h>
 int main(void) {
   qgps_control *gps = qgps_create();
   qgps_variant result = {0};

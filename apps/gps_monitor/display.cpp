@@ -1,35 +1,15 @@
 #include "apps/gps_monitor/display.hpp"
 
+#include <cmath>
 #include <cstdio>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "base/text_rules.hpp"
+
 namespace quorvane::monitor {
 namespace {
-
-// A JSON string; every byte outside printable ASCII is escaped, so the output is valid whatever
-// the receiver sent.
-std::string JsonString(std::string_view text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (c == '\r') {
-      json += "\\r";
-    } else if (c == '\n') {
-      json += "\\n";
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  return json + '"';
-}
 
 // Received text as a terminal may show it: every byte outside printable ASCII (an escape
 // sequence that would retitle or clear the terminal, a bell, a stray CR) becomes "?".
@@ -56,32 +36,44 @@ std::string Clock(double seconds) {
 }  // namespace
 
 std::string FixJson(const GPS& gps) {
-  const std::vector<std::pair<const char*, std::string>> properties{
-      {"Latitude", gps.Latitude()},
-      {"Longitude", gps.Longitude()},
-      {"RAW_Latitude", gps.RAW_Latitude()},
-      {"RAW_Longitude", gps.RAW_Longitude()},
-      {"Altitude", gps.Altitude()},
-      {"AltitudeUnit", gps.AltitudeUnit()},
-      {"Altitude_Feet", gps.Altitude_Feet()},
-      {"Satellites", gps.Satellites()},
-      {"GPS_Time", gps.GPS_Time()},
-      {"LocalTime", gps.LocalTime()},
-      {"GPSQuality", gps.GPSQuality()},
-      {"Speed", gps.Speed()},
-      {"SpeedMph", gps.SpeedMph()},
-      {"SpeedKnots", gps.SpeedKnots()},
-      {"HDOP", gps.HDOP()},
-      {"VDOP", gps.VDOP()},
-      {"Elevation", gps.Elevation()},
-      {"Azimute", gps.Azimute()},
-      {"SNR", gps.SNR()},
-      {"Odometer", gps.Odometer()},
-      {"LastGPGGA", gps.LastGPGGA()},
+  // A value that reads as a finite number goes out as a JSON number, "" as null; texts (times,
+  // units, the last GGA) and anything else a receiver sent stay strings.
+  enum Kind { kText, kNumber };
+  const std::tuple<const char*, Kind, std::string> properties[] = {
+      {"Latitude", kNumber, gps.Latitude()},
+      {"Longitude", kNumber, gps.Longitude()},
+      {"RAW_Latitude", kNumber, gps.RAW_Latitude()},
+      {"RAW_Longitude", kNumber, gps.RAW_Longitude()},
+      {"Altitude", kNumber, gps.Altitude()},
+      {"AltitudeUnit", kText, gps.AltitudeUnit()},
+      {"Altitude_Feet", kNumber, gps.Altitude_Feet()},
+      {"Satellites", kNumber, gps.Satellites()},
+      {"GPS_Time", kText, gps.GPS_Time()},
+      {"LocalTime", kText, gps.LocalTime()},
+      {"GPSQuality", kNumber, gps.GPSQuality()},
+      {"Speed", kNumber, gps.Speed()},
+      {"SpeedMph", kNumber, gps.SpeedMph()},
+      {"SpeedKnots", kNumber, gps.SpeedKnots()},
+      {"HDOP", kNumber, gps.HDOP()},
+      {"VDOP", kNumber, gps.VDOP()},
+      {"Elevation", kNumber, gps.Elevation()},
+      {"Azimute", kNumber, gps.Azimute()},
+      {"SNR", kNumber, gps.SNR()},
+      {"Odometer", kNumber, gps.Odometer()},
+      {"LastGPGGA", kText, gps.LastGPGGA()},
   };
   std::string json = "{";
-  for (const auto& [name, value] : properties) {
-    json += JsonString(name) + ":" + JsonString(value) + ",";
+  for (const auto& [name, kind, value] : properties) {
+    json += JsonQuoted(name) + ":";
+    const auto number = kind == kNumber ? ReadStrict(value) : std::nullopt;
+    if (value.empty()) {
+      json += "null";
+    } else if (number && std::isfinite(*number)) {
+      AppendNumberText(*number, json);
+    } else {
+      json += JsonQuoted(value);
+    }
+    json += ',';
   }
   char points[48];
   std::snprintf(points, sizeof points, "\"RecordedPoints\":%.0f,\"isRecording\":%s}",

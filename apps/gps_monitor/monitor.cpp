@@ -49,8 +49,17 @@ Display::Mode ModeFor(const Options& options) {
 }  // namespace
 
 std::string SampleDrivePath() {
-  const std::filesystem::path installed = QGPS_DATA_DIR "/sample_drive.nmea";
-  if (std::filesystem::exists(installed)) return installed.string();
+  // Installed (a package unpacked anywhere): share/quorvane-gps beside the program's bin/; in
+  // the source tree: its data/ folder.
+  std::error_code error;
+  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+  const std::filesystem::path installed =
+      program.parent_path().parent_path() / "share" / "quorvane-gps" / "sample_drive.nmea";
+  for (const std::filesystem::path& candidate :
+       {installed, std::filesystem::path(QGPS_DATA_DIR "/sample_drive.nmea")}) {
+    if (!error && std::filesystem::exists(candidate)) return candidate.string();
+    error.clear();
+  }
   return "data/sample_drive.nmea";
 }
 
@@ -146,6 +155,7 @@ int Monitor::Run() {
                .Stream =
                    [this](std::string& data) {
                      bytes_received_ += data.size();
+                     ReportTrackFailure(track_files_.EndOfBlock());
                      // Taking the end of a pseudo-terminal replay stops the monitor.
                      if (pty_replay_) pty_replay_->Taken(data.size());
                    },
@@ -155,7 +165,10 @@ int Monitor::Run() {
     Stop(1);
     return exit_code_;
   }
-  if (!options_.record.empty()) gps_.StartKMLRecord(options_.record, options_.description);
+  for (const auto& file : options_.record) {
+    if (!TrackWriterFor(file)) gps_.StartKMLRecord(file, options_.description);
+  }
+  ReportTrackFailure(track_files_.Open(options_.record, options_.description));
   if (exit_code_ != 0) {
     Stop(1);
     return exit_code_;
@@ -171,6 +184,13 @@ int Monitor::Run() {
   Tick();
   io_.run();
   return exit_code_;
+}
+
+void Monitor::ReportTrackFailure(const std::string& failure) {
+  if (failure.empty()) return;
+  std::cerr << "gps-monitor: " << failure << "\n";
+  exit_code_ = 1;
+  if (running_) asio::post(io_, [this] { Stop(1); });
 }
 
 void Monitor::CheckOutput() {
@@ -195,6 +215,7 @@ void Monitor::OnFixUpdated(FixChanges changes) {
     last_fix_time_ = gps_.GPS_Time();
     if (first_fix_time_.empty()) first_fix_time_ = last_fix_time_;
   }
+  track_files_.Take(gps_.Fix());
   display_.Fix(gps_);
   CheckOutput();
   if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
@@ -244,8 +265,10 @@ bool Monitor::ConfirmClockSetting() {
 }
 
 Status Monitor::CurrentStatus() const {
-  Status status{source_,      options_.record, sentences_per_second_,
-                std::nullopt, std::nullopt,    hearing_};
+  std::string recording;
+  for (const auto& file : options_.record) recording += (recording.empty() ? "" : ", ") + file;
+  Status status{source_,      recording,    sentences_per_second_,
+                std::nullopt, std::nullopt, hearing_};
   if (log_replay_ || pty_replay_) {
     const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;
@@ -308,6 +331,7 @@ void Monitor::Stop(int exit_code) {
   stopping_ = true;
   if (exit_code_ == 0) exit_code_ = exit_code;
   if (gps_.isRecording()) gps_.StopKMLRecord();
+  ReportTrackFailure(track_files_.Finish());
   // Without a fix there is nothing to save, and a placemark file of an earlier run stays.
   if (!options_.placemark.empty() && had_fix_) {
     gps_.CreateGoogleEarthPlaceMark(options_.placemark, "Last fix at " + gps_.GPS_Time() + " UTC",

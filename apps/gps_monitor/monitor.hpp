@@ -15,6 +15,7 @@
 #include "apps/gps_monitor/display.hpp"
 #include "apps/gps_monitor/options.hpp"
 #include "apps/gps_monitor/pty_replay.hpp"
+#include "apps/gps_monitor/track_files.hpp"
 #include "control/gps.hpp"
 #include "platform/log_replay.hpp"
 
@@ -44,6 +45,7 @@ class Monitor {
   void MeasureTheSecond();
   void PrintSummary();
   void CheckOutput();
+  void ReportTrackFailure(const std::string& failure);
 
   Options options_;
   asio::io_context io_;
@@ -51,6 +53,7 @@ class Monitor {
   std::shared_ptr<LogReplay> log_replay_;
   std::unique_ptr<PtyReplay> pty_replay_;
   Display display_;
+  TrackFiles track_files_;
   // A hang-up ends a run as an interrupt does: the track finished, the placemark written.
   asio::signal_set signals_{io_, SIGINT, SIGTERM, SIGHUP};
   asio::steady_timer ticker_{io_};

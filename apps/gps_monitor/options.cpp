@@ -5,7 +5,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "control/gps.hpp"
 #include "platform/line_settings.hpp"
+#include "tracks/track_writer.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -89,7 +91,9 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
 
   app.add_option("--settings", options.settings, "serial line settings, e.g. 9600,n,8,1");
   app.add_option("--broadcast", broadcast, "rebroadcast the serial text to HOST:PORT over UDP");
-  auto* record = app.add_option("--record", options.record, "record the track to this KML file");
+  auto* record = app.add_option(
+      "--record", options.record,
+      "record the track to this file: .kml, .gpx or .geojson (may be given once for each)");
   app.add_option("--description", options.description, "name of the recorded KML document")
       ->needs(record);
   app.add_option("--placemark", options.placemark, "write the last fix to this KML file at exit");
@@ -103,6 +107,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   app.add_option("--send", options.send,
                  "send this text to the receiver after opening (\\r\\n allowed)");
   app.add_flag("--list-ports", options.list_ports, "list the serial ports and exit");
+  app.set_version_flag("--version", "gps-monitor " + ControlVersion());
   app.add_flag("--json", options.json, "one JSON object per GGA sentence with every fix property");
   app.add_flag("--gp-only", options.gp_only,
                "decode GPS sentences ($GP) only, not those of every GNSS talker ($GN, $GL, ...)");
@@ -111,8 +116,8 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& help) {
-    return app.exit(help);
+  } catch (const CLI::Success& help_or_version) {
+    return app.exit(help_or_version);
   } catch (const CLI::ParseError& error) {
     std::cerr << "gps-monitor: " << error.what() << "\n";
     return 2;
@@ -146,6 +151,20 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   if (options.listen && (options.broadcast || !options.send.empty() || !options.settings.empty())) {
     std::cerr << "gps-monitor: --broadcast, --send and --settings go with a serial source, not "
                  "--listen\n";
+    return 2;
+  }
+  int kml_files = 0;
+  for (const auto& file : options.record) {
+    const bool kml = file.size() > 4 && (file.ends_with(".kml") || file.ends_with(".KML"));
+    kml_files += kml ? 1 : 0;
+    if (!kml && !TrackWriterFor(file)) {
+      std::cerr << "gps-monitor: --record wants a .kml, .gpx or .geojson file, not \"" << file
+                << "\"\n";
+      return 2;
+    }
+  }
+  if (kml_files > 1) {
+    std::cerr << "gps-monitor: --record takes one .kml file (and any .gpx and .geojson)\n";
     return 2;
   }
   if (!map.empty()) options.map = kMapServices.at(map);

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "maps/map_pages.hpp"
 
@@ -23,7 +24,7 @@ struct Options {
 
   std::string settings;
   std::optional<std::pair<std::string, uint16_t>> broadcast;
-  std::string record;
+  std::vector<std::string> record;  // .kml (at most one), .gpx, .geojson
   std::string description;
   std::string placemark;
   std::optional<MapService> map;

@@ -5,7 +5,7 @@
 #include <asio/ip/udp.hpp>
 #include <iostream>
 
-#include "control/gps.hpp"
+#include <quorvane-gps/gps.hpp>
 
 int main() {
   asio::io_context io;

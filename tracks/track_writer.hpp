@@ -1,0 +1,65 @@
+#pragma once
+// Track files other than KML, written as fixes arrive: GPX 1.1 and GeoJSON (RFC 7946). Each is
+// handed to the disk at every Flush (once per received block); the closing part is written by
+// Finish, so a file cut short by a crash holds every point up to its last flush but lacks its
+// end.
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// One GGA position as a track file takes it.
+struct TrackFix {
+  double latitude = 0;
+  double longitude = 0;
+  std::optional<double> altitude;
+  std::string time;        // ISO 8601 UTC, "2026-12-08T12:00:00Z"; empty before a date is known
+  std::optional<int> satellites;
+  std::optional<double> hdop;
+  std::string fix;         // "2d", "3d" or "dgps"
+};
+
+class TrackWriter {
+ public:
+  virtual ~TrackWriter() = default;
+
+  // Opens the file (only a regular file at the path is replaced) and writes the beginning; the
+  // track is named `name`. The failure, or an empty text.
+  std::string Open(const std::string& path, const std::string& name);
+  virtual void Point(const TrackFix& fix) = 0;
+  // The fix was lost: the next point begins a new segment.
+  void Gap() { gap_ = points_in_segment_ > 0; }
+  // Hands what is written to the file; the first failure since Open, or an empty text.
+  std::string Flush();
+  // Writes the end and closes the file; the first failure, or an empty text.
+  std::string Finish();
+
+ protected:
+  virtual void Begin(const std::string& name) = 0;
+  virtual void End() = 0;
+  // Where the next point stands: first of the track, first after a gap, or within a segment.
+  enum class Place { kFirst, kAfterGap, kWithin };
+  Place NextPoint();
+  bool HasPoints() const { return points_ > 0; }
+
+  std::ofstream file_;
+  std::string path_;
+
+ private:
+  std::string Failure();
+
+  std::vector<char> buffer_ = std::vector<char>(64 * 1024);
+  std::string failure_;
+  bool gap_ = false;
+  size_t points_ = 0;
+  size_t points_in_segment_ = 0;
+};
+
+// The writer for a file name's extension (".gpx", ".geojson", either case), or null.
+std::unique_ptr<TrackWriter> TrackWriterFor(const std::string& path);
+
+}  // namespace quorvane
