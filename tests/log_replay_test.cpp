@@ -116,7 +116,7 @@ TEST_F(LogReplayTest, TheControlReadsALogLikeAReceiverAndStopGpsEndsIt) {
   EXPECT_EQ(gps.GPS_Time(), "12:00:12");
   ASSERT_EQ(updates.size(), 6u);  // a GGA and an RMC a block
   EXPECT_TRUE(updates[0] & kPositionChanged);
-  EXPECT_EQ(updates[1], kSpeedChanged);
+  EXPECT_EQ(updates[1], kSpeedChanged | kTimeChanged);  // the RMC carries a date
   gps.StopGPS();
   EXPECT_FALSE(gps.Engine());
   testing::RunFor(io_, 100ms);
