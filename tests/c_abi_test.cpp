@@ -71,6 +71,30 @@ class CAbiTest : public ::testing::Test {
     return qgps_invoke(control_, Id(name), QGPS_METHOD, args.data(), static_cast<int>(args.size()),
                        result);
   }
+  // A pseudo-terminal under a port number of the table, for the life of the test.
+  struct PtyPort {
+    explicit PtyPort(int16_t port_number) : number(port_number) {
+      std::array<char, 128> name{};
+      if (::openpty(&master, &slave, name.data(), nullptr, nullptr) == 0) {
+        qgps_assign_port(number, name.data());
+      }
+    }
+    ~PtyPort() {
+      qgps_assign_port(number, "");
+      ::close(master);
+      ::close(slave);
+    }
+    int16_t number;
+    int master = -1;
+    int slave = -1;
+  };
+  // The control set to read serial port `number` and relay every block to `listener`.
+  void RelayTo(int16_t number, const quorvane::testing::UdpPeer& listener) {
+    ASSERT_EQ(Put("Port", I2(number)), QGPS_OK);
+    ASSERT_EQ(Put("Broadcast", Bool(true)), QGPS_OK);
+    ASSERT_EQ(Put("BroadcastAddress", Str("127.0.0.1")), QGPS_OK);
+    ASSERT_EQ(Put("TxPort", I2(static_cast<int16_t>(listener.Port()))), QGPS_OK);
+  }
   void Pump(int rounds = 20) {
     for (int i = 0; i < rounds; ++i) qgps_pump(control_, 10);
   }
@@ -261,16 +285,10 @@ TEST_F(CAbiTest, EventsArriveWithTheirArgumentsByReference) {
       (std::vector<std::pair<int32_t, std::string>>{{QGPS_EVENT_ERROR, "Invalid port number"}}));
   ASSERT_EQ(Call("StopGPS"), QGPS_OK);
 
-  int master = -1;
-  int slave = -1;
-  std::array<char, 128> name{};
-  ASSERT_EQ(::openpty(&master, &slave, name.data(), nullptr, nullptr), 0);
-  ASSERT_EQ(qgps_assign_port(301, name.data()), QGPS_OK);
   quorvane::testing::UdpPeer listener;
-  ASSERT_EQ(Put("Port", I2(301)), QGPS_OK);
-  ASSERT_EQ(Put("Broadcast", Bool(true)), QGPS_OK);
-  ASSERT_EQ(Put("BroadcastAddress", Str("127.0.0.1")), QGPS_OK);
-  ASSERT_EQ(Put("TxPort", I2(static_cast<int16_t>(listener.Port()))), QGPS_OK);
+  const PtyPort pty(301);
+  RelayTo(pty.number, listener);
+  const int master = pty.master;
   events.seen.clear();
   events.replacement = "$GPGSA,replaced\r\n";
   ASSERT_EQ(Call("Start"), QGPS_OK);
@@ -293,9 +311,6 @@ TEST_F(CAbiTest, EventsArriveWithTheirArgumentsByReference) {
   events.seen.clear();
   ASSERT_EQ(Call("EnumSerialPorts"), QGPS_OK);
   EXPECT_TRUE(events.seen.empty());
-  qgps_assign_port(301, "");
-  ::close(master);
-  ::close(slave);
 }
 
 // A careless host: it clears every argument it is given, and may destroy its control.
@@ -319,16 +334,10 @@ struct Careless {
 TEST_F(CAbiTest, AHandlerMayClearItsArgumentAndDestroyItsControl) {
   Careless host{&control_};
   ASSERT_GT(qgps_advise(control_, &Careless::Callback, &host), 0);
-  int master = -1;
-  int slave = -1;
-  std::array<char, 128> name{};
-  ASSERT_EQ(::openpty(&master, &slave, name.data(), nullptr, nullptr), 0);
-  ASSERT_EQ(qgps_assign_port(302, name.data()), QGPS_OK);
   quorvane::testing::UdpPeer listener;
-  ASSERT_EQ(Put("Port", I2(302)), QGPS_OK);
-  ASSERT_EQ(Put("Broadcast", Bool(true)), QGPS_OK);
-  ASSERT_EQ(Put("BroadcastAddress", Str("127.0.0.1")), QGPS_OK);
-  ASSERT_EQ(Put("TxPort", I2(static_cast<int16_t>(listener.Port()))), QGPS_OK);
+  const PtyPort pty(302);
+  RelayTo(pty.number, listener);
+  const int master = pty.master;
   ASSERT_EQ(Call("Start"), QGPS_OK);
   EXPECT_EQ(listener.Receive(), "");
 
@@ -352,9 +361,6 @@ TEST_F(CAbiTest, AHandlerMayClearItsArgumentAndDestroyItsControl) {
   EXPECT_EQ(Call("Start"), QGPS_OK);  // port 0: "Invalid port number"
   EXPECT_EQ(host.calls, 1);
   EXPECT_EQ(control_, nullptr);
-  qgps_assign_port(302, "");
-  ::close(master);
-  ::close(slave);
 }
 
 TEST_F(CAbiTest, OptionalArgumentsMayBeLeftOut) {

@@ -155,9 +155,10 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
         << ReadFile(info);
   }
   const std::string json = ReadFile(geojson);
-  EXPECT_TRUE(json.starts_with("{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\","
-                               "\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[[["
-                               "11.5754616666667,48.1374233333333,520],"));
+  EXPECT_TRUE(
+      json.starts_with("{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\","
+                       "\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[[["
+                       "11.5754616666667,48.1374233333333,520],"));
   EXPECT_NE(json.find("\"properties\":{\"name\":\"Tom & Jerry\",\"times\":[[null,"
                       "\"2026-12-07T12:00:01.00Z\","),
             std::string::npos);
@@ -166,7 +167,8 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
 
 TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWritten) {
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"--record", "track.txt"}, {"--record", "a.kml", "--record", "b.kml"}}) {
+       {std::vector<std::string>{"--record", "track.txt"},
+        {"--record", "a.kml", "--record", "b.kml"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[1];
     EXPECT_TRUE(run.err.starts_with("gps-monitor: --record ")) << run.err;

@@ -119,7 +119,7 @@ TEST_F(RecordingTest, ARecordedDriveIsReadBackByXmllintAndGpsbabel) {
 TEST_F(RecordingTest, SentencesWithoutAnAltitudeOrAPositionAreCountedButNotDrawn) {
   gps_->StartKMLRecord(file_);
   Receive(Gga("4807.038,N,99999.999,E", "1"));  // longitude 1000.67: not on the globe
-  EXPECT_EQ(gps_->Longitude(), "1000.66665");  // what the sentence said, still shown
+  EXPECT_EQ(gps_->Longitude(), "1000.66665");   // what the sentence said, still shown
   Receive(Gga("9107.038,N,01131.000,E", "1"));  // latitude 91
   Receive(Gga("4807.038,N,01131.000,E", ""));
   Receive(Gga("4807.038,N,01131.000,E", "high"));
@@ -294,8 +294,7 @@ TEST_F(RecordingTest, TheSinglePlacemarkFileHoldsTheCurrentPosition) {
             (Lines{R"(<?xml version="1.0" encoding="UTF-8"?>)",
                    R"(<kml xmlns="http://earth.google.com/kml/2.0">)", "<Placemark>",
                    "<description>Lisbon &amp; &lt;b&gt;</description>", "<name>R&amp;D</name>",
-                   "<LookAt>",
-                   "<longitude>-9.14</longitude>", "<latitude>38.72</latitude>",
+                   "<LookAt>", "<longitude>-9.14</longitude>", "<latitude>38.72</latitude>",
                    "<range>100</range>", "<tilt>0</tilt>", "<heading>0</heading>", "</LookAt>",
                    "<Point>", "<coordinates>-9.14,38.72,0</coordinates>", "</Point>",
                    "<visibility>0</visibility>", "</Placemark>", "</kml>"}));

@@ -17,10 +17,10 @@ struct TrackFix {
   double latitude = 0;
   double longitude = 0;
   std::optional<double> altitude;
-  std::string time;        // ISO 8601 UTC, "2026-12-08T12:00:00Z"; empty before a date is known
+  std::string time;  // ISO 8601 UTC, "2026-12-08T12:00:00Z"; empty before a date is known
   std::optional<int> satellites;
   std::optional<double> hdop;
-  std::string fix;         // "2d", "3d" or "dgps"
+  std::string fix;  // "2d", "3d" or "dgps"
 };
 
 class TrackWriter {

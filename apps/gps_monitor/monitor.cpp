@@ -267,8 +267,7 @@ bool Monitor::ConfirmClockSetting() {
 Status Monitor::CurrentStatus() const {
   std::string recording;
   for (const auto& file : options_.record) recording += (recording.empty() ? "" : ", ") + file;
-  Status status{source_,      recording,    sentences_per_second_,
-                std::nullopt, std::nullopt, hearing_};
+  Status status{source_, recording, sentences_per_second_, std::nullopt, std::nullopt, hearing_};
   if (log_replay_ || pty_replay_) {
     const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;

@@ -38,10 +38,15 @@ std::string FirstFailure(std::string first, std::string next) {
 }  // namespace
 
 TrackFix TrackFixOf(const FixRecord& fix) {
-  TrackFix track_fix{fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude,
-                     IsoTime(fix), std::nullopt, std::nullopt, ""};
-  if (const auto satellites = ReadStrict(fix.SatellitesText); satellites && *satellites >= 0 &&
-                                                                *satellites < 1000) {
+  TrackFix track_fix{fix.latitude.value_or(0),
+                     fix.longitude.value_or(0),
+                     fix.altitude,
+                     IsoTime(fix),
+                     std::nullopt,
+                     std::nullopt,
+                     ""};
+  if (const auto satellites = ReadStrict(fix.SatellitesText);
+      satellites && *satellites >= 0 && *satellites < 1000) {
     track_fix.satellites = static_cast<int>(*satellites);
   }
   if (const auto hdop = ReadStrict(fix.HdopText); hdop && std::isfinite(*hdop)) {
