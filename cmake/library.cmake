@@ -34,7 +34,8 @@ foreach(header
     nmea/fix_properties.hpp nmea/fix_record.hpp nmea/nmea_decoder.hpp nmea/sentence_census.hpp
     nmea/sentence_fields.hpp
     platform/block_source.hpp platform/line_settings.hpp platform/log_replay.hpp
-    platform/platform.hpp platform/serial_comm.hpp platform/socket_comm.hpp)
+    platform/platform.hpp platform/serial_comm.hpp platform/socket_comm.hpp
+    platform/source_address.hpp)
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps/${folder})
 endforeach()

@@ -240,6 +240,12 @@ const std::vector<Member>& Members() {
       Property("VerifyChecksum", 0x6B, kBool, QGPS_TEXT(VerifyChecksum),
                [](GPS& gps, DispatchValue& v) { gps.VerifyChecksum(ToBool16(v) == -1); }),
       Property("ChecksumErrors", 0x6C, kR8, QGPS_TEXT(ChecksumErrors)),
+      Method("OpenSource", 0x6D, kNone,
+             [](GPS& gps, Args a) {
+               gps.OpenSource(ToText(a[0]));
+               return DispatchValue{};
+             },
+             {{"Address", kS}}),
   };
   return members;
 }

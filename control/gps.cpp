@@ -7,6 +7,9 @@
 #include "base/text_rules.hpp"
 #include "geo/great_circle.hpp"
 #include "kml/placemark_file.hpp"
+#include "platform/log_replay.hpp"
+#include "platform/port_table.hpp"
+#include "platform/tcp_source.hpp"
 #include "platform/windows_api.hpp"
 
 namespace quorvane {
@@ -21,7 +24,8 @@ constexpr float kFacePixels = 32.0f;
 
 }  // namespace
 
-GPS::GPS(asio::io_context& io, Platform& platform) : platform_(platform), ser_(io), sck_(io) {
+GPS::GPS(asio::io_context& io, Platform& platform)
+    : io_(io), platform_(platform), ser_(io), sck_(io) {
   ser_.OnComm([this](std::string_view received) {
     if (ser_.CommEvent() != SerialComm::comEvReceive || !is_running_) return;
     TakeBlock(serial_lines_, std::string(received), Relay::kOn);
@@ -152,6 +156,69 @@ void GPS::Open(std::shared_ptr<BlockSource> source) {
       [this](std::string_view block) { TakeBlock(source_lines_, std::string(block), Relay::kOn); });
 }
 
+void GPS::OpenSource(const std::string& Address) {
+  auto parsed = ParseSourceAddress(Address);
+  if (auto* failure = std::get_if<std::string>(&parsed)) {
+    RaiseError(std::move(*failure));
+    return;
+  }
+  OpenAddress(std::get<SourceAddress>(parsed), Address);
+}
+
+void GPS::OpenAddress(const SourceAddress& address, const std::string& text) {
+  switch (address.scheme) {
+    case SourceAddress::Scheme::kSerial: {
+      if (is_running_) StopGPS();
+      if (!address.settings.empty()) PortSettings(address.settings);
+      Port(PortNumberOfDevice(address.path).value_or(0));
+      if (port_ == 0) Port(AssignFreePortNumber(address.path));
+      Start();
+      return;
+    }
+    case SourceAddress::Scheme::kUdp:
+      // The host, when given, is not used: the control listens on every local address.
+      Connect(static_cast<int16_t>(address.port));
+      return;
+    case SourceAddress::Scheme::kFile:
+      try {
+        Open(std::make_shared<LogReplay>(io_, address.path, address.speed));
+      } catch (const std::runtime_error& error) {
+        RaiseError(error.what());
+      }
+      return;
+    case SourceAddress::Scheme::kTcp:
+    case SourceAddress::Scheme::kGpsd:
+      OpenNetworkSource(address, text);
+      return;
+  }
+}
+
+void GPS::OpenNetworkSource(const SourceAddress& address, const std::string& text) {
+  // Looked up once, here; the source then reconnects to what was found.
+  asio::ip::tcp::resolver resolver(io_);
+  std::error_code error;
+  const auto found = resolver.resolve(address.host, std::to_string(address.port), error);
+  if (error || found.empty()) {
+    RaiseError("Invalid source address \"" + text + "\": cannot find host \"" + address.host +
+               "\"" + (error ? ": " + error.message() : std::string()));
+    return;
+  }
+  // gpsd speaks JSON until asked for the receiver's own sentences; its JSON lines (no "$")
+  // are left out by the line assembler.
+  const std::string greeting = address.scheme == SourceAddress::Scheme::kGpsd
+                                   ? "?WATCH={\"enable\":true,\"nmea\":true}\n"
+                                   : "";
+  auto source = std::make_shared<TcpSource>(io_, text, found.begin()->endpoint(), greeting);
+  source->OnLost([this, name = text](const std::string& reason, double seconds, bool first) {
+    // A half sentence of a lost connection is never joined with the next one's text.
+    source_lines_ = LineAssembler();
+    if (first) RaiseError("Connection to " + name + " lost: " + reason);
+    std::string what = "reconnecting to " + name + " in " + NumberToText(seconds) + " s";
+    Raise(&GpsEventSink::Reconnecting, what);
+  });
+  Open(std::move(source));
+}
+
 void GPS::StopGPS() {
   if (!is_running_) return;
   ser_.PortOpen(false);
@@ -220,8 +287,7 @@ void GPS::StopKMLRecord() {
 }
 
 void GPS::CreateGoogleEarthPlaceMark(const std::string& FilenameKML,
-                                     const std::string& xDescription,
-                                     const std::string& xName) {
+                                     const std::string& xDescription, const std::string& xName) {
   std::string failure = WindowsAPI::SaveTextFile(
       FilenameKML, GoogleEarthPlaceMarkDocument(Latitude(), Longitude(), xDescription, xName));
   if (!failure.empty()) RaiseError(std::move(failure));

@@ -14,8 +14,6 @@
 
 #include <asio/io_context.hpp>
 
-#include "face.hpp"
-#include "line_assembler.hpp"
 #include "../kml/track_recorder.hpp"
 #include "../maps/map_pages.hpp"
 #include "../nmea/fix_properties.hpp"
@@ -25,6 +23,9 @@
 #include "../platform/platform.hpp"
 #include "../platform/serial_comm.hpp"
 #include "../platform/socket_comm.hpp"
+#include "../platform/source_address.hpp"
+#include "face.hpp"
+#include "line_assembler.hpp"
 
 namespace quorvane {
 
@@ -39,6 +40,9 @@ struct GpsEventSink {
   std::function<void(int16_t& Number)> SerialPort = nullptr;
   std::function<void(std::string& data)> Stream = nullptr;
   std::function<void(FixChanges changes)> FixUpdated = nullptr;
+  // The C++ host's own too: a network source lost its server and tries again ("reconnecting to
+  // tcp://... in 2 s"), once for every try.
+  std::function<void(const std::string& what)> Reconnecting = nullptr;
 };
 
 // The container the control sits in, measured in twips.
@@ -117,6 +121,13 @@ class GPS {
   // Any other source (a log replay, ...): its blocks take the serial port's way, rebroadcast
   // included. Stops a running source first; StopGPS closes it.
   void Open(std::shared_ptr<BlockSource> source);
+
+  // The source an address names, opened (a running one is stopped first): "serial:/dev/ttyUSB0"
+  // (with "?4800,n,8,1"), a bare device path, "udp://[HOST]:PORT", "tcp://HOST:PORT",
+  // "gpsd://HOST[:PORT]", "file:PATH" (with "?speed=N" or "?speed=max"). An address that is
+  // malformed, of an unknown scheme, without a port or of a host that cannot be found raises
+  // Error naming it, and nothing is opened. TCP and gpsd sources reconnect by themselves.
+  void OpenSource(const std::string& Address);
 
   // The fix, as text. Each returns the value the last sentence of its type left.
   std::string Latitude() const { return LatitudeText(Fix()); }
@@ -199,6 +210,10 @@ class GPS {
   template <typename Member, typename Argument>
   void Raise(Member handler, Argument& argument);
 
+  void OpenAddress(const SourceAddress& address, const std::string& text);
+  void OpenNetworkSource(const SourceAddress& address, const std::string& text);
+
+  asio::io_context& io_;
   Platform& platform_;
   SerialComm ser_;
   SocketComm sck_;

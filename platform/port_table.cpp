@@ -1,5 +1,6 @@
 #include "platform/port_table.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <map>
@@ -98,6 +99,14 @@ std::vector<int16_t> AssignedPortNumbers() {
   numbers.reserve(assignments.by_number.size());
   for (const auto& entry : assignments.by_number) numbers.push_back(entry.first);
   return numbers;
+}
+
+int16_t AssignFreePortNumber(std::string_view device_path) {
+  const auto assigned = AssignedPortNumbers();
+  int16_t number = 200;
+  while (std::find(assigned.begin(), assigned.end(), number) != assigned.end()) ++number;
+  AssignPort(number, device_path);
+  return number;
 }
 
 }  // namespace quorvane

@@ -26,4 +26,7 @@ std::optional<int16_t> PortNumberOfDevice(std::string_view device_path);
 // Every assigned number, ascending.
 std::vector<int16_t> AssignedPortNumbers();
 
+// The first number from 200 up that has no assignment, given to `device_path`.
+int16_t AssignFreePortNumber(std::string_view device_path);
+
 }  // namespace quorvane

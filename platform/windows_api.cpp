@@ -1,8 +1,8 @@
 #include "platform/windows_api.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>

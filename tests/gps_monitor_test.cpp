@@ -182,6 +182,17 @@ TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWrit
   EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);  // finished, not half made
 }
 
+TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
+  const Outcome run =
+      Run({"--source", std::string("file:") + SAMPLE_DRIVE + "?speed=max", "--json"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(Lines(run.out).size(), 600u);
+  const Outcome bad = Run({"--source", "ftp://example:21"});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.err,
+            "gps-monitor: Invalid source address \"ftp://example:21\": unknown scheme \"ftp\"\n");
+}
+
 TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {
   const std::string log = folder_.File("hostile.nmea");
   std::ofstream(log, std::ios::binary)

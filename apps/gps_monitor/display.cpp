@@ -82,9 +82,8 @@ std::string FixJson(const GPS& gps) {
 }
 
 void Display::Fix(const GPS& gps) {
-  // Each line is flushed as it is written: a reader at the end of a pipe sees a fix at once.
   if (mode_ == Mode::kJson) {
-    out_ << FixJson(gps) << '\n' << std::flush;
+    out_ << FixJson(gps) << '\n';
   } else if (mode_ == Mode::kPlain) {
     // One piece of text, one write: a fast replay prints a line for each of its fixes.
     const std::string where = gps.Fix().position_reported
@@ -96,7 +95,6 @@ void Display::Fix(const GPS& gps) {
                                        gps.Satellites() + "  odometer " + gps.Odometer() + " m") +
                              '\n';
     out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-    out_.flush();
   }
 }
 
@@ -137,6 +135,10 @@ void Display::Frame(const GPS& gps, const Status& status) {
   for (const auto& line : lines) out_ << Printable(line) << "\x1b[K\n";
   out_ << "\x1b[J" << std::flush;
   drawn_ = true;
+}
+
+void Display::Flush() {
+  out_.flush();
 }
 
 void Display::Close() {

@@ -19,15 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The first number from 200 up that the port table has no assignment for, given to `device`.
-int16_t AssignFreeNumber(const std::string& device) {
-  const auto assigned = AssignedPortNumbers();
-  int16_t number = 200;
-  while (std::find(assigned.begin(), assigned.end(), number) != assigned.end()) ++number;
-  AssignPort(number, device);
-  return number;
-}
-
 // Whether a UDP port can be bound here (the control itself stays quiet about a busy one).
 bool UdpPortFree(uint16_t port) {
   asio::io_context io;
@@ -84,12 +75,22 @@ bool Monitor::OpenSource() {
     gps_.Connect(static_cast<int16_t>(*options_.listen));
     return true;
   }
+  if (!options_.source.empty()) {
+    source_ = options_.source;
+    const auto address = ParseSourceAddress(options_.source);
+    const auto* parsed = std::get_if<SourceAddress>(&address);
+    serial_source_ = parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kSerial;
+    file_source_ = parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kFile;
+    SetUpBroadcast();
+    gps_.OpenSource(options_.source);
+    return exit_code_ == 0;
+  }
   if (options_.port) {
     source_ = "serial port " + std::to_string(*options_.port);
     gps_.Port(*options_.port);
   } else if (!options_.device.empty()) {
     source_ = options_.device;
-    gps_.Port(AssignFreeNumber(options_.device));
+    gps_.Port(AssignFreePortNumber(options_.device));
   } else {
     return OpenReplay();
   }
@@ -130,7 +131,7 @@ bool Monitor::OpenReplay() {
   }
   if (pty_replay_) {
     serial_source_ = true;
-    gps_.Port(AssignFreeNumber(pty_replay_->DevicePath()));
+    gps_.Port(AssignFreePortNumber(pty_replay_->DevicePath()));
     StartSerial();
     return exit_code_ == 0;
   }
@@ -149,24 +150,37 @@ int Monitor::Run() {
                    [this](std::string& description) {
                      std::cerr << "gps-monitor: " << description << "\n";
                      exit_code_ = 1;
-                     // Once running, an error (a recording that cannot be written) ends the run.
-                     if (running_) asio::post(io_, [this] { Stop(1); });
+                     // Once running, an error that ended the recording ends the run; a network
+                     // source that lost its server tries again by itself.
+                     const bool recording_lost = recording_kml_ && !gps_.isRecording();
+                     if (running_ && recording_lost) asio::post(io_, [this] { Stop(1); });
                    },
                .Stream =
                    [this](std::string& data) {
                      bytes_received_ += data.size();
+                     display_.Flush();
+                     CheckOutput();
                      ReportTrackFailure(track_files_.EndOfBlock());
                      // Taking the end of a pseudo-terminal replay stops the monitor.
                      if (pty_replay_) pty_replay_->Taken(data.size());
                    },
-               .FixUpdated = [this](FixChanges changes) { OnFixUpdated(changes); }});
+               .FixUpdated = [this](FixChanges changes) { OnFixUpdated(changes); },
+               .Reconnecting =
+                   [this](const std::string& what) {
+                     reconnecting_ = what;
+                     if (display_.GetMode() != Display::Mode::kDashboard) {
+                       std::cerr << "gps-monitor: " << what << std::endl;
+                     }
+                   }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
   if (!OpenSource()) {
     Stop(1);
     return exit_code_;
   }
   for (const auto& file : options_.record) {
-    if (!TrackWriterFor(file)) gps_.StartKMLRecord(file, options_.description);
+    if (TrackWriterFor(file)) continue;
+    recording_kml_ = true;
+    gps_.StartKMLRecord(file, options_.description);
   }
   ReportTrackFailure(track_files_.Open(options_.record, options_.description));
   if (exit_code_ != 0) {
@@ -267,7 +281,9 @@ bool Monitor::ConfirmClockSetting() {
 Status Monitor::CurrentStatus() const {
   std::string recording;
   for (const auto& file : options_.record) recording += (recording.empty() ? "" : ", ") + file;
-  Status status{source_, recording, sentences_per_second_, std::nullopt, std::nullopt, hearing_};
+  const bool waiting_for_server = !reconnecting_.empty() && !gps_.Engine();
+  Status status{source_,      recording,    sentences_per_second_,
+                std::nullopt, std::nullopt, waiting_for_server ? reconnecting_ : hearing_};
   if (log_replay_ || pty_replay_) {
     const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;
@@ -303,7 +319,9 @@ void Monitor::MeasureTheSecond() {
 
 void Monitor::PrintSummary() {
   std::cerr << "gps-monitor: "
-            << SummaryLine({options_.replay.empty() ? SampleDrivePath() : options_.replay,
+            << SummaryLine({!options_.source.empty()  ? options_.source
+                            : options_.replay.empty() ? SampleDrivePath()
+                                                      : options_.replay,
                             gps_.Heard().Sentences(), fixes_, gps_.ChecksumErrors(),
                             first_fix_time_, last_fix_time_})
             << std::endl;
@@ -311,6 +329,11 @@ void Monitor::PrintSummary() {
 
 void Monitor::Tick() {
   MeasureTheSecond();
+  // A log named by an address ends when it has been read (the control's source closes itself).
+  if (file_source_ && !gps_.Engine()) {
+    Stop(0);
+    return;
+  }
   if (serial_source_ && !gps_.Engine()) {
     std::cerr << "gps-monitor: the receiver went away (" << source_ << ")\n";
     Stop(1);
@@ -338,7 +361,7 @@ void Monitor::Stop(int exit_code) {
   }
   display_.Frame(gps_, CurrentStatus());
   display_.Close();
-  if (log_replay_ || pty_replay_) PrintSummary();
+  if (log_replay_ || pty_replay_ || file_source_) PrintSummary();
   gps_.StopGPS();
   std::error_code ignored;
   signals_.cancel(ignored);

@@ -59,9 +59,12 @@ class Monitor {
   asio::steady_timer ticker_{io_};
   std::string source_;
   bool serial_source_ = false;
+  bool file_source_ = false;  // a log given by --source file:...
   bool had_fix_ = false;
   bool stopping_ = false;
   bool running_ = false;
+  bool recording_kml_ = false;
+  std::string reconnecting_;  // the last word of a network source trying again
   int exit_code_ = 0;
   uint64_t bytes_received_ = 0;
   uint64_t bytes_at_second_start_ = 0;

@@ -1,0 +1,121 @@
+#include "platform/source_address.hpp"
+
+#include <charconv>
+
+#include "platform/line_settings.hpp"
+
+namespace quorvane {
+namespace {
+
+struct Invalid {
+  std::string what;
+};
+
+std::optional<uint16_t> PortOf(std::string_view text) {
+  unsigned value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc{} || result.ptr != text.data() + text.size() || value == 0 ||
+      value > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<uint16_t>(value);
+}
+
+// "HOST:PORT", "[IPv6]:PORT", ":PORT" (when the host may be left out) or, with a default port,
+// "HOST".
+std::variant<SourceAddress, Invalid> HostAndPort(std::string_view rest, SourceAddress address,
+                                                 bool host_required,
+                                                 std::optional<uint16_t> default_port) {
+  std::string_view host = rest;
+  std::string_view port;
+  if (rest.starts_with('[')) {
+    const size_t close = rest.find(']');
+    if (close == std::string_view::npos) return Invalid{"unclosed \"[\" in the host"};
+    host = rest.substr(1, close - 1);
+    const std::string_view after = rest.substr(close + 1);
+    if (!after.empty() && !after.starts_with(':')) return Invalid{"text after the host"};
+    port = after.empty() ? std::string_view() : after.substr(1);
+  } else if (const size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+  }
+  if (host_required && host.empty()) return Invalid{"no host"};
+  if (port.empty() && !default_port) return Invalid{"no port"};
+  const auto number = port.empty() ? default_port : PortOf(port);
+  if (!number) return Invalid{"the port must be a number from 1 to 65535"};
+  address.host = host;
+  address.port = *number;
+  return address;
+}
+
+std::variant<SourceAddress, Invalid> Parse(std::string_view text) {
+  SourceAddress address;
+  if (text.starts_with("serial:") || text.starts_with('/')) {
+    address.scheme = SourceAddress::Scheme::kSerial;
+    std::string_view rest = text.starts_with('/') ? text : text.substr(7);
+    const size_t query = rest.find('?');
+    address.path = rest.substr(0, query);
+    if (address.path.empty()) return Invalid{"no device"};
+    if (query != std::string_view::npos) {
+      address.settings = rest.substr(query + 1);
+      if (!ParseLineSettings(address.settings)) {
+        return Invalid{"settings must read baud,parity,data bits,stop bits such as 4800,n,8,1"};
+      }
+    }
+    return address;
+  }
+  if (text.starts_with("file:")) {
+    address.scheme = SourceAddress::Scheme::kFile;
+    std::string_view rest = text.substr(5);
+    const size_t query = rest.find('?');
+    address.path = rest.substr(0, query);
+    if (address.path.empty()) return Invalid{"no file"};
+    if (query != std::string_view::npos) {
+      const std::string_view option = rest.substr(query + 1);
+      if (option == "speed=max") {
+        address.speed = 0;
+      } else if (option.starts_with("speed=")) {
+        const std::string_view factor = option.substr(6);
+        const auto result =
+            std::from_chars(factor.data(), factor.data() + factor.size(), address.speed);
+        if (result.ec != std::errc{} || result.ptr != factor.data() + factor.size() ||
+            !(address.speed > 0)) {
+          return Invalid{"speed must be a positive factor or max"};
+        }
+      } else {
+        return Invalid{"the only option of a file is speed=N or speed=max"};
+      }
+    }
+    return address;
+  }
+  const size_t scheme_end = text.find("://");
+  if (scheme_end == std::string_view::npos)
+    return Invalid{"no scheme (serial:, udp://, tcp://, gpsd://, file:)"};
+  const std::string_view scheme = text.substr(0, scheme_end);
+  const std::string_view rest = text.substr(scheme_end + 3);
+  if (scheme == "udp") {
+    address.scheme = SourceAddress::Scheme::kUdp;
+    return HostAndPort(rest, address, false, std::nullopt);
+  }
+  if (scheme == "tcp") {
+    address.scheme = SourceAddress::Scheme::kTcp;
+    return HostAndPort(rest, address, true, std::nullopt);
+  }
+  if (scheme == "gpsd") {
+    address.scheme = SourceAddress::Scheme::kGpsd;
+    return HostAndPort(rest, address, true, kGpsdPort);
+  }
+  return Invalid{"unknown scheme \"" + std::string(scheme) + "\""};
+}
+
+}  // namespace
+
+std::variant<SourceAddress, std::string> ParseSourceAddress(std::string_view address) {
+  auto parsed = Parse(address);
+  if (auto* invalid = std::get_if<Invalid>(&parsed)) {
+    return "Invalid source address \"" + std::string(address) + "\": " + invalid->what;
+  }
+  return std::get<SourceAddress>(parsed);
+}
+
+}  // namespace quorvane
