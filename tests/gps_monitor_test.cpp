@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include <asio/ip/tcp.hpp>
+
 #include "apps/nmea_simulator.hpp"
 #include "support/files.hpp"
 #include "support/udp_peer.hpp"
@@ -191,6 +193,29 @@ TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_EQ(bad.err,
             "gps-monitor: Invalid source address \"ftp://example:21\": unknown scheme \"ftp\"\n");
+}
+
+TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
+  const uint16_t port = testing::UdpPeer::FreePort();  // free for TCP too, as a rule
+  const pid_t monitor = Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--serve-nmea",
+                               "127.0.0.1:" + std::to_string(port)});
+  asio::io_context io;
+  asio::ip::tcp::socket client(io);
+  std::error_code error = asio::error::connection_refused;
+  for (int i = 0; i < 200 && error; ++i) {
+    std::this_thread::sleep_for(10ms);
+    client.close();
+    client.connect({asio::ip::make_address("127.0.0.1"), port}, error);
+  }
+  ASSERT_FALSE(error) << error.message();
+  std::string text;
+  std::array<char, 4096> buffer{};
+  while (text.find("$GPGGA") == std::string::npos && !error) {
+    text.append(buffer.data(), client.read_some(asio::buffer(buffer), error));
+  }
+  ::kill(monitor, SIGTERM);
+  EXPECT_EQ(Wait(monitor).exit_code, 0);
+  EXPECT_NE(text.find("$GPGGA,"), std::string::npos);
 }
 
 TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {

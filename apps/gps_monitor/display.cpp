@@ -121,6 +121,7 @@ void Display::Frame(const GPS& gps, const Status& status) {
                      std::to_string(static_cast<long>(gps.RecordedPoints())) + " points"),
   };
   if (!status.hearing.empty()) lines.push_back("  Hearing       " + status.hearing);
+  if (!status.serving.empty()) lines.push_back("  Serving NMEA  " + status.serving);
   char rate[64];
   std::snprintf(rate, sizeof rate, "  Sentences     %.0f per second", status.sentences_per_second);
   lines.emplace_back(rate);

@@ -17,6 +17,7 @@ struct Status {
   std::optional<double> replay_share;  // 0 to 1 during a replay
   std::optional<double> seconds_left;
   std::string hearing;  // what arrives while no fix does
+  std::string serving;  // "2 clients on 127.0.0.1:10110" while serving NMEA
 };
 
 // Every fix property of the control as one JSON object on one line.

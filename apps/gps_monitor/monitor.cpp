@@ -99,6 +99,20 @@ bool Monitor::OpenSource() {
   return exit_code_ == 0;
 }
 
+bool Monitor::ServeNmea() {
+  if (!options_.serve_nmea) return true;
+  const auto& [host, port] = *options_.serve_nmea;
+  try {
+    nmea_server_ = std::make_unique<NmeaServer>(
+        io_, asio::ip::tcp::endpoint(asio::ip::make_address(host), port));
+  } catch (const std::system_error& error) {
+    std::cerr << "gps-monitor: cannot serve NMEA on " << host << ":" << port << ": "
+              << error.code().message() << "\n";
+    return false;
+  }
+  return true;
+}
+
 void Monitor::SetUpBroadcast() {
   if (!options_.broadcast) return;
   gps_.Broadcast(true);
@@ -158,6 +172,7 @@ int Monitor::Run() {
                .Stream =
                    [this](std::string& data) {
                      bytes_received_ += data.size();
+                     if (nmea_server_) nmea_server_->Send(data);
                      display_.Flush();
                      CheckOutput();
                      ReportTrackFailure(track_files_.EndOfBlock());
@@ -173,7 +188,7 @@ int Monitor::Run() {
                      }
                    }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
-  if (!OpenSource()) {
+  if (!ServeNmea() || !OpenSource()) {
     Stop(1);
     return exit_code_;
   }
@@ -282,8 +297,14 @@ Status Monitor::CurrentStatus() const {
   std::string recording;
   for (const auto& file : options_.record) recording += (recording.empty() ? "" : ", ") + file;
   const bool waiting_for_server = !reconnecting_.empty() && !gps_.Engine();
+  std::string serving;
+  if (nmea_server_) {
+    serving = std::to_string(nmea_server_->Clients()) + " clients on " +
+              options_.serve_nmea->first + ":" + std::to_string(options_.serve_nmea->second);
+  }
   Status status{source_,      recording,    sentences_per_second_,
-                std::nullopt, std::nullopt, waiting_for_server ? reconnecting_ : hearing_};
+                std::nullopt, std::nullopt, waiting_for_server ? reconnecting_ : hearing_,
+                serving};
   if (log_replay_ || pty_replay_) {
     const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;

@@ -18,6 +18,7 @@
 #include "apps/gps_monitor/track_files.hpp"
 #include "control/gps.hpp"
 #include "platform/log_replay.hpp"
+#include "platform/nmea_server.hpp"
 
 namespace quorvane::monitor {
 
@@ -34,6 +35,7 @@ class Monitor {
   int ListPorts();
   bool OpenSource();
   bool OpenReplay();
+  bool ServeNmea();
   void StartSerial();
   void SetUpBroadcast();
   void OnFixUpdated(FixChanges changes);
@@ -54,6 +56,7 @@ class Monitor {
   std::unique_ptr<PtyReplay> pty_replay_;
   Display display_;
   TrackFiles track_files_;
+  std::unique_ptr<NmeaServer> nmea_server_;
   // A hang-up ends a run as an interrupt does: the track finished, the placemark written.
   asio::signal_set signals_{io_, SIGINT, SIGTERM, SIGHUP};
   asio::steady_timer ticker_{io_};

@@ -69,6 +69,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   Options options;
   std::string speed;
   std::string broadcast;
+  std::string serve;
   std::string map;
 
   auto* sources = app.add_option_group("Source", "where the NMEA text comes from (one of them)");
@@ -94,6 +95,9 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
 
   app.add_option("--settings", options.settings, "serial line settings, e.g. 9600,n,8,1");
   app.add_option("--broadcast", broadcast, "rebroadcast the serial text to HOST:PORT over UDP");
+  app.add_option("--serve-nmea", serve,
+                 "serve the received text to TCP clients on [HOST:]PORT (10110 is NMEA's port; "
+                 "the host is 127.0.0.1 unless given, 0.0.0.0 for the network)");
   auto* record = app.add_option(
       "--record", options.record,
       "record the track to this file: .kml, .gpx or .geojson (may be given once for each)");
@@ -142,6 +146,14 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     options.broadcast = ParseHostPort(broadcast);
     if (!options.broadcast) {
       std::cerr << "gps-monitor: --broadcast wants HOST:PORT, not \"" << broadcast << "\"\n";
+      return 2;
+    }
+  }
+  if (!serve.empty()) {
+    options.serve_nmea =
+        ParseHostPort(serve.find(':') == std::string::npos ? "127.0.0.1:" + serve : serve);
+    if (!options.serve_nmea) {
+      std::cerr << "gps-monitor: --serve-nmea wants [HOST:]PORT, not \"" << serve << "\"\n";
       return 2;
     }
   }

@@ -19,6 +19,8 @@ struct Options {
   std::optional<uint16_t> listen;
   std::string replay;
   std::string source;  // an address: serial:, udp://, tcp://, gpsd://, file:
+  // Where to serve the received text over TCP ("--serve-nmea [HOST:]PORT").
+  std::optional<std::pair<std::string, uint16_t>> serve_nmea;
   // Replay speed, 0 as fast as it goes; when not given, 1 for a log and 10 for the bundled drive.
   std::optional<double> speed;
   bool replay_via_pty = false;  // through a pseudo-terminal and the serial port, not in the loop

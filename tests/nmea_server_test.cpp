@@ -1,0 +1,91 @@
+// Serving NMEA over TCP: every block to every client in order, a client that never reads
+// dropped past its 1 MiB without slowing the others, text from clients ignored, connections
+// bounded.
+
+#include "platform/nmea_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include <asio/connect.hpp>
+#include <asio/read.hpp>
+#include <asio/write.hpp>
+
+#include "support/run_until.hpp"
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+class NmeaServerTest : public ::testing::Test {
+ protected:
+  asio::ip::tcp::socket Connect(int receive_buffer = 0) {
+    asio::ip::tcp::socket client(io_);
+    client.open(asio::ip::tcp::v4());
+    if (receive_buffer > 0) {
+      client.set_option(asio::socket_base::receive_buffer_size(receive_buffer));
+    }
+    client.connect({asio::ip::make_address("127.0.0.1"), server_.Port()});
+    return client;
+  }
+  // Reads what is waiting on `client`, without blocking.
+  static std::string ReadWaiting(asio::ip::tcp::socket& client) {
+    std::string text;
+    std::array<char, 65536> buffer{};
+    std::error_code error;
+    while (client.available(error) > 0 && !error) {
+      text.append(buffer.data(), client.read_some(asio::buffer(buffer), error));
+    }
+    return text;
+  }
+
+  asio::io_context io_;
+  NmeaServer server_{io_, {asio::ip::make_address("127.0.0.1"), 0}};
+};
+
+TEST_F(NmeaServerTest, EveryClientGetsEveryBlockInOrderAndASlowOneIsDroppedAlone) {
+  auto fast = Connect();
+  auto talker = Connect();
+  auto sleeper = Connect(4096);  // never reads
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return server_.Clients() == 3; }));
+  asio::write(talker, asio::buffer(std::string("$PMTK220,1000*1F\r\n")));  // ignored
+
+  const std::string block = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
+  std::string sent;
+  std::string fast_read;
+  std::string talker_read;
+  for (int i = 0; i < 40000; ++i) {  // 2.7 MB, far beyond what the sleeper may hold
+    server_.Send(block);
+    sent += block;
+    if (i % 100 == 0) {
+      io_.restart();
+      io_.poll();
+      fast_read += ReadWaiting(fast);
+      talker_read += ReadWaiting(talker);
+    }
+  }
+  ASSERT_TRUE(testing::RunUntil(io_, [&] {
+    fast_read += ReadWaiting(fast);
+    talker_read += ReadWaiting(talker);
+    return fast_read.size() >= sent.size() && talker_read.size() >= sent.size();
+  }));
+  EXPECT_TRUE(fast_read == sent);
+  EXPECT_TRUE(talker_read == sent);
+  EXPECT_EQ(server_.Clients(), 2u);  // the sleeper is gone
+}
+
+TEST_F(NmeaServerTest, AFloodOfConnectionsStaysBounded) {
+  std::vector<asio::ip::tcp::socket> flood;
+  for (size_t i = 0; i < NmeaServer::kMostClients + 50; ++i) {
+    flood.push_back(Connect());
+    if (i % 50 == 0) testing::RunFor(io_, 1ms);
+  }
+  testing::RunUntil(io_, [&] { return server_.Clients() == NmeaServer::kMostClients; });
+  testing::RunFor(io_, 50ms);
+  EXPECT_EQ(server_.Clients(), NmeaServer::kMostClients);
+  flood.clear();  // all of them leave
+  EXPECT_TRUE(testing::RunUntil(io_, [&] { return server_.Clients() == 0; }));
+}
+
+}  // namespace
+}  // namespace quorvane
