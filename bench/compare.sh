@@ -107,8 +107,10 @@ done
   echo
   echo "Google Benchmark, release build (\`build/release/bench/qgps_bench\`): the line assembler,"
   echo "\`ParseNMEA\` on a 1 Hz mix and on GGA alone (on the machine's real clock), number-to-text,"
-  echo "datagrams taken by a \`Connect\`-ed control, and the relay from one control's"
-  echo "pseudo-terminal to another control's \`Stream\` over loopback UDP."
+  echo "datagrams taken by a \`Connect\`-ed control, the relay from one control's"
+  echo "pseudo-terminal to another control's \`Stream\` over loopback UDP, sentences taken by a TCP source"
+  echo "(\`OpenSource(\"tcp://...\")\`, targets ≥ 200,000/s), and the time from \`NmeaServer::Send\` to the"
+  echo "last of 100 clients reading the block (\`/1\`: a 101st client that never reads; target p99 ≤ 5 ms)."
   echo
   echo '```'
   build/release/bench/qgps_bench --benchmark_min_time=0.2 2>/dev/null | grep -E '^(BM_|-|Benchmark)'

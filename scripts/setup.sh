@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(cmake make g++ pkg-config libasio-dev libcli11-dev)
 if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-             gpsbabel libxml2-utils gdal-bin lintian dpkg-dev)
+             gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd)
 fi
 missing=()
 for package in "${packages[@]}"; do
