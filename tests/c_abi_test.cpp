@@ -126,7 +126,8 @@ TEST_F(CAbiTest, EveryMemberNameResolvesToItsDispatchId) {
       {"StartKMLRecord", 0x52},
       {"StopKMLRecord", 0x53},
       {"ShowBingMaps", 0x68},
-      {"ShowBingMapsSatellite", 0x69}};
+      {"ShowBingMapsSatellite", 0x69},
+      {"OpenSource", 0x6D}};  // added after the first 54
   const std::vector<std::pair<const char*, int32_t>> properties{{"VDOP", 0x55},
                                                                 {"HDOP", 0x54},
                                                                 {"TxPort", 0x47},
@@ -162,7 +163,7 @@ TEST_F(CAbiTest, EveryMemberNameResolvesToItsDispatchId) {
                                                                 {"AllTalkers", 0x6A},
                                                                 {"VerifyChecksum", 0x6B},
                                                                 {"ChecksumErrors", 0x6C}};
-  EXPECT_EQ(methods.size() + properties.size(), 57u);
+  EXPECT_EQ(methods.size() + properties.size(), 58u);
   for (const auto& [name, n] : methods) EXPECT_EQ(qgps_id_of_name(name), 0x60030000 + n) << name;
   for (const auto& [name, n] : properties) EXPECT_EQ(qgps_id_of_name(name), 0x68030000 + n) << name;
   EXPECT_EQ(qgps_id_of_name("sTOPgps"), 0x6003000C);
@@ -199,6 +200,8 @@ TEST_F(CAbiTest, SettablePropertiesReadBackWhatWasWritten) {
     EXPECT_EQ(Get(setting), "true") << setting;
   }
   EXPECT_EQ(Put("ChecksumErrors", R8(5)), QGPS_E_NOT_SUPPORTED);
+  EXPECT_EQ(Call("OpenSource", {Str("ftp://nowhere:21")}), QGPS_OK);  // said through Error
+  EXPECT_EQ(Get("Engine"), "false");
   EXPECT_EQ(Get("ChecksumErrors"), std::to_string(0.0));
   EXPECT_EQ(Get("EngineVersion"), "5.4.88");
   EXPECT_EQ(Get("Version"), "5.4.88");
