@@ -9,8 +9,7 @@ namespace quorvane {
 
 TcpSource::TcpSource(asio::io_context& io, std::string name, asio::ip::tcp::endpoint server,
                      std::string greeting)
-    : io_(io),
-      socket_(io),
+    : socket_(io),
       retry_(io),
       name_(std::move(name)),
       server_(server),

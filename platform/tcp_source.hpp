@@ -49,7 +49,6 @@ class TcpSource final : public BlockSource {
   void ReadNext();
   void Lose(const std::string& reason);
 
-  asio::io_context& io_;
   asio::ip::tcp::socket socket_;
   asio::steady_timer retry_;
   std::string name_;

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -148,7 +149,9 @@ class Gpsd {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // its D-Bus noise
-    started_ = posix_spawnp(&pid_, "gpsd", &actions, nullptr, argv.data(), environ) == 0;
+    // Debian puts it in /usr/sbin, which a PATH may lack.
+    const char* program = ::access("/usr/sbin/gpsd", X_OK) == 0 ? "/usr/sbin/gpsd" : "gpsd";
+    started_ = posix_spawnp(&pid_, program, &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~Gpsd() {
