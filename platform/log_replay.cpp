@@ -15,9 +15,12 @@
 namespace quorvane {
 namespace {
 
-// The file is read in pieces of this size, and a fast replay hands on blocks of about it; a
-// line longer than it (no receiver sends one) is cut.
+// The file is read in pieces of this size.
 constexpr size_t kPiece = 64 * 1024;
+// A block is at most what one UDP datagram carries, since it may be rebroadcast as one; a line
+// longer than fits with its CR LF (no receiver sends one) is cut.
+constexpr size_t kLargestBlock = 65507;
+constexpr size_t kLongestLine = kLargestBlock - 2;
 constexpr double kSecondsPerDay = 86400;
 // A longer silence in the log is a gap in the recording, not a pause to sit through.
 constexpr double kLongestPause = 60;
@@ -96,9 +99,9 @@ bool LogReplay::NextLine(std::string_view& line) {
     const size_t line_feed = rest.find('\n');
     size_t taken = line_feed == std::string_view::npos ? 0 : line_feed + 1;
     line = rest.substr(0, line_feed);
-    if (!taken && rest.size() >= kPiece) {
-      line = rest.substr(0, kPiece);
-      taken = kPiece;
+    if (!taken && rest.size() >= kLongestLine) {
+      line = rest.substr(0, kLongestLine);
+      taken = kLongestLine;
     }
     if (!taken) {
       if (!end_of_file_) {
@@ -126,19 +129,24 @@ bool LogReplay::NextBlock(std::string& block, double& fix_seconds) {
   block.clear();
   fix_seconds = -1;
   bool has_gga = false;
-  if (!held_gga_.empty()) {
-    has_gga = true;
-    fix_seconds = FixSecondsOf(held_gga_);
-    AppendLine(held_gga_, block);
-    held_gga_.clear();
-  }
-  std::string_view line;
-  while (block.size() < kPiece && NextLine(line)) {
-    if (paced && IsGga(line)) {
-      if (has_gga) {
-        held_gga_.assign(line);
-        break;
-      }
+  std::string taken_back;
+  for (;;) {
+    std::string_view line;
+    if (!held_.empty()) {
+      taken_back.swap(held_);
+      held_.clear();
+      line = taken_back;
+    } else if (!NextLine(line)) {
+      break;
+    }
+    // A paced block is one fix; any block fits one datagram, as a relayed block must.
+    const bool starts_fix = paced && IsGga(line);
+    const bool too_long = !block.empty() && block.size() + line.size() + 2 > kLargestBlock;
+    if ((starts_fix && has_gga) || too_long) {
+      held_.assign(line);
+      break;
+    }
+    if (starts_fix) {
       has_gga = true;
       fix_seconds = FixSecondsOf(line);
     }

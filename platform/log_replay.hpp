@@ -1,7 +1,8 @@
 #pragma once
 // A recorded NMEA log as a source, read on the io_context with no pseudo-terminal in between.
 // Paced, it hands on one fix at a time (the lines from one GGA up to the next, of any talker)
-// at the receiver's own times divided by the speed; as fast as it goes, pieces of about 64 KiB.
+// at the receiver's own times divided by the speed; as fast as it goes, as much as one UDP
+// datagram carries (65,507 bytes), since a block may be rebroadcast whole.
 // Either way one block per turn of the loop, so timers and signals still run between blocks.
 // Every line goes on ending in CR LF, as a receiver sends it, whatever the log's line ends;
 // empty lines and comment lines ("#" first) are left out.
@@ -61,8 +62,8 @@ class LogReplay final : public BlockSource {
   std::string raw_;       // read from the file, not yet cut into lines
   size_t raw_start_ = 0;  // where the next line begins in raw_
   bool end_of_file_ = false;
-  std::string held_gga_;  // a GGA line read ahead: the start of the next fix
-  uint64_t held_gga_bytes_ = 0;
+  // A line read ahead: the start of the next fix, or one the block had no room for.
+  std::string held_;
   std::string block_;
   // Pacing: the receiver's seconds since the first fix, and the last fix's time of day.
   std::chrono::steady_clock::time_point begun_;
