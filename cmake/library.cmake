@@ -27,7 +27,7 @@ install(TARGETS quorvane-gps EXPORT quorvane-gpsTargets
 install(FILES control/qgps.h cmake/public/gps.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps)
 foreach(header
-    base/clock_reading.hpp base/time_of_day.hpp
+    base/clock_reading.hpp base/replaced_file.hpp base/time_of_day.hpp
     control/face.hpp control/gps.hpp control/line_assembler.hpp
     kml/path_buffer.hpp kml/quorvane_kml.hpp kml/track_recorder.hpp
     maps/map_pages.hpp

@@ -1,7 +1,6 @@
 #include "control/gps.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 #include "base/text_rules.hpp"

@@ -62,4 +62,8 @@ double DistanceBetween2CoordinatesMiles(double lat1, double lon1, double lat2, d
   return Checked(ArcMetres(lat1, lon1, lat2, lon2) * kMilesPerMetre, 0);
 }
 
+bool OnTheGlobe(double latitude, double longitude) {
+  return std::abs(latitude) <= 90 && std::abs(longitude) <= 180;  // false for NaN too
+}
+
 }  // namespace quorvane

@@ -15,6 +15,9 @@ double RadToDeg(double x);
 // arccos through arctan: pi and 0 at -1 and 1 exactly, 0 beyond them.
 double ArcCos(double x);
 
+// A position a track can hold: a latitude within ±90°, a longitude within ±180°, both finite.
+bool OnTheGlobe(double latitude, double longitude);
+
 // Exactly 0 when both positions are equal.
 double DistanceBetween2CoordinatesMeters(double lat1, double lon1, double lat2, double lon2);
 double DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2, double lon2);

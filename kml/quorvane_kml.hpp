@@ -15,13 +15,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "path_buffer.hpp"
+#include "../base/replaced_file.hpp"
 #include "../platform/platform.hpp"
+#include "path_buffer.hpp"
 
 namespace quorvane {
 
@@ -79,17 +78,13 @@ class QuorvaneKML {
   template <typename... Pieces>
   void Line(std::string_view first, const Pieces&... rest);
   void Finish();
-  void CheckWritten();
   void WritePathStyle(const std::string& style_id, int16_t Size, const std::string& pColor);
   template <typename ForEachPiece>
   void WriteCoordinatesOf(size_t size, ForEachPiece for_each_piece);
   std::string TimeNumber();
 
   Platform& platform_;
-  std::vector<char> file_buffer_ = std::vector<char>(64 * 1024);
-  std::ofstream file_;
-  std::string file_name_;
-  std::string failure_;
+  ReplacedFile file_;
   PathBuffer path_;
 };
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "geo/great_circle.hpp"
+
 namespace quorvane {
 namespace {
 
@@ -55,9 +57,7 @@ void TrackRecorder::Take(const TrackPoint& point) {
   // globe and back. It is counted, like one without an altitude, but not drawn.
   if (!point.has_position || !point.altitude) return;
   // A field such as 99999.999 makes a longitude of 1000°: no reader takes such a file.
-  const bool on_the_globe = std::isfinite(*point.altitude) && std::abs(point.latitude) <= 90 &&
-                            std::abs(point.longitude) <= 180;
-  if (!on_the_globe) return;
+  if (!std::isfinite(*point.altitude) || !OnTheGlobe(point.latitude, point.longitude)) return;
   const ClockReading now = platform_.Now();
   char name[64];
   std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,

@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "quorvane_kml.hpp"
 #include "../platform/platform.hpp"
+#include "quorvane_kml.hpp"
 
 namespace quorvane {
 

@@ -15,23 +15,23 @@ static_assert(kLineString.size() == kMultiLineString.size());
 void GeoJsonWriter::Begin(const std::string& name) {
   name_ = name;
   times_.SpoolTo(path_ + ".times.tmp");
-  file_ << "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\",\"geometry\":{"
+  out() << "{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\",\"geometry\":{"
            "\"type\":";
-  type_at_ = file_.tellp();
-  file_ << kLineString << ",\"coordinates\":";
-  coordinates_at_ = file_.tellp();
-  file_ << " [";
+  type_at_ = out().tellp();
+  out() << kLineString << ",\"coordinates\":";
+  coordinates_at_ = out().tellp();
+  out() << " [";
 }
 
 void GeoJsonWriter::BecomeMulti() {
   if (multi_) return;
   multi_ = true;
-  const std::streampos end = file_.tellp();
-  file_.seekp(type_at_);
-  file_ << kMultiLineString;
-  file_.seekp(coordinates_at_);
-  file_ << "[[";
-  file_.seekp(end);
+  const std::streampos end = out().tellp();
+  out().seekp(type_at_);
+  out() << kMultiLineString;
+  out().seekp(coordinates_at_);
+  out() << "[[";
+  out().seekp(end);
 }
 
 void GeoJsonWriter::Point(const TrackFix& fix) {
@@ -40,11 +40,11 @@ void GeoJsonWriter::Point(const TrackFix& fix) {
       break;
     case Place::kAfterGap:
       BecomeMulti();
-      file_ << "],[";
+      out() << "],[";
       times_.Append("],[");
       break;
     case Place::kWithin:
-      file_ << ",";
+      out() << ",";
       times_.Append(",");
       break;
   }
@@ -56,18 +56,18 @@ void GeoJsonWriter::Point(const TrackFix& fix) {
     position += ',';
     AppendNumberText(*fix.altitude, position);
   }
-  file_ << position << ']';
+  out() << position << ']';
   times_.Append(fix.time.empty() ? "null" : "\"" + fix.time + "\"");
 }
 
 void GeoJsonWriter::End() {
   const char* open = multi_ ? "[[" : "[";
   const char* close = multi_ ? "]]" : "]";
-  file_ << close << "},\"properties\":{\"name\":" << JsonQuoted(name_) << ",\"times\":" << open;
+  out() << close << "},\"properties\":{\"name\":" << JsonQuoted(name_) << ",\"times\":" << open;
   times_.ForEachPiece([this](std::string_view piece) {
-    file_.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    out().write(piece.data(), static_cast<std::streamsize>(piece.size()));
   });
-  file_ << close << "}}]}\n";
+  out() << close << "}}]}\n";
   times_.Clear();
 }
 

@@ -5,7 +5,7 @@
 namespace quorvane {
 
 void GpxWriter::Begin(const std::string& name) {
-  file_ << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+  out() << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<gpx version=\"1.1\" creator=\"quorvane-gps\" "
            "xmlns=\"http://www.topografix.com/GPX/1/1\">\n"
            "  <trk>\n"
@@ -16,27 +16,27 @@ void GpxWriter::Begin(const std::string& name) {
 void GpxWriter::Point(const TrackFix& fix) {
   switch (NextPoint()) {
     case Place::kAfterGap:
-      file_ << "    </trkseg>\n";
+      out() << "    </trkseg>\n";
       [[fallthrough]];
     case Place::kFirst:
-      file_ << "    <trkseg>\n";
+      out() << "    <trkseg>\n";
       break;
     case Place::kWithin:
       break;
   }
-  file_ << "      <trkpt lat=\"" << NumberToText(fix.latitude) << "\" lon=\""
+  out() << "      <trkpt lat=\"" << NumberToText(fix.latitude) << "\" lon=\""
         << NumberToText(fix.longitude) << "\">";
-  if (fix.altitude) file_ << "<ele>" << NumberToText(*fix.altitude) << "</ele>";
-  if (!fix.time.empty()) file_ << "<time>" << fix.time << "</time>";
-  if (!fix.fix.empty()) file_ << "<fix>" << fix.fix << "</fix>";
-  if (fix.satellites) file_ << "<sat>" << *fix.satellites << "</sat>";
-  if (fix.hdop) file_ << "<hdop>" << NumberToText(*fix.hdop) << "</hdop>";
-  file_ << "</trkpt>\n";
+  if (fix.altitude) out() << "<ele>" << NumberToText(*fix.altitude) << "</ele>";
+  if (!fix.time.empty()) out() << "<time>" << fix.time << "</time>";
+  if (!fix.fix.empty()) out() << "<fix>" << fix.fix << "</fix>";
+  if (fix.satellites) out() << "<sat>" << *fix.satellites << "</sat>";
+  if (fix.hdop) out() << "<hdop>" << NumberToText(*fix.hdop) << "</hdop>";
+  out() << "</trkpt>\n";
 }
 
 void GpxWriter::End() {
-  if (HasPoints()) file_ << "    </trkseg>\n";
-  file_ << "  </trk>\n</gpx>\n";
+  if (HasPoints()) out() << "    </trkseg>\n";
+  out() << "  </trk>\n</gpx>\n";
 }
 
 }  // namespace quorvane

@@ -1,10 +1,7 @@
 #include "tracks/track_writer.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
 
-#include "base/replaced_file.hpp"
 #include "tracks/geojson_writer.hpp"
 #include "tracks/gpx_writer.hpp"
 
@@ -12,9 +9,7 @@ namespace quorvane {
 
 std::string TrackWriter::Open(const std::string& path, const std::string& name) {
   path_ = path;
-  file_.rdbuf()->pubsetbuf(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-  failure_ = OpenReplacing(path, file_);
-  if (!failure_.empty()) return failure_;
+  if (!file_.Open(path)) return file_.Failure();
   Begin(name);
   return Flush();
 }
@@ -22,31 +17,20 @@ std::string TrackWriter::Open(const std::string& path, const std::string& name) 
 TrackWriter::Place TrackWriter::NextPoint() {
   const Place place = points_ == 0 ? Place::kFirst : gap_ ? Place::kAfterGap : Place::kWithin;
   ++points_;
-  points_in_segment_ = place == Place::kWithin ? points_in_segment_ + 1 : 1;
   gap_ = false;
   return place;
 }
 
-std::string TrackWriter::Failure() {
-  if (failure_.empty() && file_.is_open() && !file_.good()) {
-    failure_ = "Cannot write " + path_ + ": " + std::generic_category().message(errno);
-    file_.close();
-  }
-  return failure_;
-}
-
 std::string TrackWriter::Flush() {
-  if (file_.is_open()) file_.flush();
-  return Failure();
+  file_.Flush();
+  return file_.Failure();
 }
 
 std::string TrackWriter::Finish() {
-  if (!file_.is_open()) return failure_;
+  if (!file_.IsOpen()) return file_.Failure();
   End();
-  file_.flush();
-  const std::string failure = Failure();
-  file_.close();
-  return failure;
+  file_.Close();
+  return file_.Failure();
 }
 
 std::unique_ptr<TrackWriter> TrackWriterFor(const std::string& path) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/replaced_file.hpp"
+
 namespace quorvane {
 
 // One GGA position as a track file takes it.
@@ -32,7 +34,7 @@ class TrackWriter {
   std::string Open(const std::string& path, const std::string& name);
   virtual void Point(const TrackFix& fix) = 0;
   // The fix was lost: the next point begins a new segment.
-  void Gap() { gap_ = points_in_segment_ > 0; }
+  void Gap() { gap_ = true; }
   // Hands what is written to the file; the first failure since Open, or an empty text.
   std::string Flush();
   // Writes the end and closes the file; the first failure, or an empty text.
@@ -46,17 +48,14 @@ class TrackWriter {
   Place NextPoint();
   bool HasPoints() const { return points_ > 0; }
 
-  std::ofstream file_;
+  std::ofstream& out() { return file_.Stream(); }
+
   std::string path_;
 
  private:
-  std::string Failure();
-
-  std::vector<char> buffer_ = std::vector<char>(64 * 1024);
-  std::string failure_;
-  bool gap_ = false;
+  ReplacedFile file_;
+  bool gap_ = false;  // the fix was lost since the last point
   size_t points_ = 0;
-  size_t points_in_segment_ = 0;
 };
 
 // The writer for a file name's extension (".gpx", ".geojson", either case), or null.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/text_rules.hpp"
+#include "geo/great_circle.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -67,8 +68,8 @@ std::string TrackFiles::Open(const std::vector<std::string>& paths, const std::s
 }
 
 void TrackFiles::Take(const FixRecord& fix) {
-  const bool on_the_globe = fix.latitude && fix.longitude && std::abs(*fix.latitude) <= 90 &&
-                            std::abs(*fix.longitude) <= 180;
+  const bool on_the_globe =
+      fix.latitude && fix.longitude && OnTheGlobe(*fix.latitude, *fix.longitude);
   if (!fix.position_reported) {
     for (auto& writer : writers_) writer->Gap();
     return;
