@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_platform qgps_base)
+set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_platform qgps_base)
 
 set(QGPS_PART_OBJECTS)
 foreach(part ${QGPS_PARTS})
@@ -11,7 +11,7 @@ foreach(part ${QGPS_PARTS})
 endforeach()
 add_library(quorvane-gps SHARED control/qgps_abi.cpp ${QGPS_PART_OBJECTS})
 add_library(quorvane::gps ALIAS quorvane-gps)
-target_link_libraries(quorvane-gps PRIVATE asio_standalone ${CMAKE_DL_LIBS})
+target_link_libraries(quorvane-gps PRIVATE asio_standalone PkgConfig::MOSQUITTO ${CMAKE_DL_LIBS})
 target_link_libraries(quorvane-gps PUBLIC Threads::Threads)
 target_include_directories(quorvane-gps PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>"
@@ -28,9 +28,9 @@ install(FILES control/qgps.h cmake/public/gps.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps)
 foreach(header
     base/clock_reading.hpp base/replaced_file.hpp base/time_of_day.hpp
-    control/face.hpp control/gps.hpp control/line_assembler.hpp
+    control/face.hpp control/gps.hpp control/line_assembler.hpp control/stream_table.hpp
     kml/path_buffer.hpp kml/quorvane_kml.hpp kml/track_recorder.hpp
-    maps/map_pages.hpp
+    maps/map_pages.hpp mqtt/mqtt_settings.hpp
     nmea/fix_properties.hpp nmea/fix_record.hpp nmea/nmea_decoder.hpp nmea/sentence_census.hpp
     nmea/sentence_fields.hpp
     platform/block_source.hpp platform/line_settings.hpp platform/log_replay.hpp

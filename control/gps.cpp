@@ -6,6 +6,8 @@
 #include "base/text_rules.hpp"
 #include "geo/great_circle.hpp"
 #include "kml/placemark_file.hpp"
+#include "mqtt/mqtt_address.hpp"
+#include "mqtt/mqtt_source.hpp"
 #include "platform/log_replay.hpp"
 #include "platform/port_table.hpp"
 #include "platform/tcp_source.hpp"
@@ -27,13 +29,13 @@ GPS::GPS(asio::io_context& io, Platform& platform)
     : io_(io), platform_(platform), ser_(io), sck_(io) {
   ser_.OnComm([this](std::string_view received) {
     if (ser_.CommEvent() != SerialComm::comEvReceive || !is_running_) return;
-    TakeBlock(serial_lines_, std::string(received), Relay::kOn);
+    TakeBlock(serial_lines_, decoder_, std::string(received), Relay::kOn);
   });
   sck_.DataArrival([this](std::string_view datagram) {
     // The socket of a rebroadcast takes nothing in: whoever sees the datagrams learns its port,
     // and what comes back there must not become the fix.
     if (!udp_source_) return;
-    TakeBlock(network_lines_, std::string(datagram), Relay::kOff);
+    TakeBlock(network_lines_, decoder_, std::string(datagram), Relay::kOff);
   });
   recorder_.OnFailure([this](std::string failure) { RaiseError(std::move(failure)); });
 }
@@ -96,12 +98,28 @@ std::string ControlVersion() {
          std::to_string(kVersionRevision);
 }
 
+void GPS::AllTalkers(bool value) {
+  decoder_.AllTalkers(value);
+  streams_.ForEachDecoder([value](NmeaDecoder& decoder) { decoder.AllTalkers(value); });
+}
+
+void GPS::VerifyChecksum(bool value) {
+  decoder_.VerifyChecksum(value);
+  streams_.ForEachDecoder([value](NmeaDecoder& decoder) { decoder.VerifyChecksum(value); });
+}
+
+const std::string& GPS::StreamName() const {
+  static const std::string kNone;
+  return current_stream_ != nullptr ? *current_stream_ : kNone;
+}
+
 bool GPS::Engine() const {
   return is_running_ && (ser_.PortOpen() || (source_ && source_->IsOpen()));
 }
 
 void GPS::Start() {
   if (is_running_) return;
+  ForgetStreams();
   decoder_.Fix().LastGgaText.clear();
   std::string failure;
   try {
@@ -136,6 +154,7 @@ void GPS::SetUpSender() {
 
 void GPS::Connect(std::optional<int16_t> UDPPort) {
   if (is_running_) StopGPS();
+  ForgetStreams();
   const int16_t port = UDPPort.value_or(0) != 0 ? *UDPPort : rx_port_;
   Attempt([&] { sck_.LocalPort(port); });
   udp_source_ = true;
@@ -149,10 +168,28 @@ void GPS::Open(std::shared_ptr<BlockSource> source) {
   decoder_.Fix().LastGgaText.clear();
   source_ = std::move(source);
   source_lines_ = LineAssembler();
+  ForgetStreams();
   is_running_ = true;
   if (Broadcast()) SetUpSender();
   source_->Begin(
-      [this](std::string_view block) { TakeBlock(source_lines_, std::string(block), Relay::kOn); });
+      [this](std::string_view block, std::string_view stream) { TakeSourceBlock(block, stream); });
+}
+
+void GPS::ForgetStreams() {
+  current_ = &decoder_;
+  current_stream_ = nullptr;
+  streams_.Clear();
+}
+
+void GPS::TakeSourceBlock(std::string_view block, std::string_view stream) {
+  if (stream.empty()) {
+    TakeBlock(source_lines_, decoder_, std::string(block), Relay::kOn);
+    return;
+  }
+  // Several senders' text is not sent on as one: whoever received it would splice them.
+  StreamTable::Stream& found = streams_.Find(stream, decoder_);
+  current_stream_ = &found.name;
+  TakeBlock(found.lines, found.decoder, std::string(block), Relay::kOff);
 }
 
 void GPS::OpenSource(const std::string& Address) {
@@ -189,19 +226,55 @@ void GPS::OpenAddress(const SourceAddress& address, const std::string& text) {
     case SourceAddress::Scheme::kGpsd:
       OpenNetworkSource(address, text);
       return;
+    case SourceAddress::Scheme::kMqtt:
+      if (CanFindHost(address, MqttAddressText(address))) OpenMqttSource(address);
+      return;
   }
+}
+
+bool GPS::CanFindHost(const SourceAddress& address, const std::string& text) {
+  asio::ip::tcp::resolver resolver(io_);
+  std::error_code error;
+  const auto found = resolver.resolve(address.host, std::to_string(address.port), error);
+  if (!error && !found.empty()) return true;
+  RaiseError("Invalid source address \"" + text + "\": cannot find host \"" + address.host + "\"" +
+             (error ? ": " + error.message() : std::string()));
+  return false;
+}
+
+void GPS::ReportLoss(const std::string& name, const std::string& reason, double seconds,
+                     bool first) {
+  if (first) RaiseError("Connection to " + name + " lost: " + reason);
+  std::string what = "reconnecting to " + name + " in " + NumberToText(seconds) + " s";
+  Raise(&GpsEventSink::Reconnecting, what);
+}
+
+void GPS::OpenMqttSource(const SourceAddress& address) {
+  // The password stays out of everything said about the source.
+  const std::string name = MqttAddressText(address);
+  std::shared_ptr<MqttSource> source;
+  try {
+    source = std::make_shared<MqttSource>(io_, MqttBrokerOf(address, mqtt_tls_), address.path);
+  } catch (const std::runtime_error& error) {
+    RaiseError(error.what());
+    return;
+  }
+  source->on_lost = [this, name](const std::string& reason, double seconds, bool first) {
+    ReportLoss(name, reason, seconds, first);
+  };
+  source->on_refused = [this, name](const std::string& reason) {
+    RaiseError("Connection to " + name + " given up: " + reason);
+  };
+  Open(std::move(source));
 }
 
 void GPS::OpenNetworkSource(const SourceAddress& address, const std::string& text) {
   // Looked up once, here; the source then reconnects to what was found.
+  if (!CanFindHost(address, text)) return;
   asio::ip::tcp::resolver resolver(io_);
   std::error_code error;
   const auto found = resolver.resolve(address.host, std::to_string(address.port), error);
-  if (error || found.empty()) {
-    RaiseError("Invalid source address \"" + text + "\": cannot find host \"" + address.host +
-               "\"" + (error ? ": " + error.message() : std::string()));
-    return;
-  }
+  if (error || found.empty()) return;
   // gpsd speaks JSON until asked for the receiver's own sentences; its JSON lines (no "$")
   // are left out by the line assembler.
   const std::string greeting = address.scheme == SourceAddress::Scheme::kGpsd
@@ -211,9 +284,7 @@ void GPS::OpenNetworkSource(const SourceAddress& address, const std::string& tex
   source->OnLost([this, name = text](const std::string& reason, double seconds, bool first) {
     // A half sentence of a lost connection is never joined with the next one's text.
     source_lines_ = LineAssembler();
-    if (first) RaiseError("Connection to " + name + " lost: " + reason);
-    std::string what = "reconnecting to " + name + " in " + NumberToText(seconds) + " s";
-    Raise(&GpsEventSink::Reconnecting, what);
+    ReportLoss(name, reason, seconds, first);
   });
   Open(std::move(source));
 }
@@ -308,17 +379,18 @@ void GPS::Resize(ControlSite& site) {
   }
 }
 
-void GPS::TakeBlock(LineAssembler& lines, std::string block, Relay relay) {
-  lines.Feed(block, [this](std::string_view sentence) { TakeSentence(sentence); });
+void GPS::TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, std::string block, Relay relay) {
+  current_ = &decoder;
+  lines.Feed(block, [&](std::string_view sentence) { TakeSentence(decoder, sentence); });
   recorder_.EndOfBlock();
   Raise(&GpsEventSink::Stream, block);
   // The block goes out as the host's Stream handler left it.
   if (relay == Relay::kOn && Broadcast()) Attempt([&] { sck_.SendData(block); });
 }
 
-void GPS::TakeSentence(std::string_view sentence) {
+void GPS::TakeSentence(NmeaDecoder& decoder, std::string_view sentence) {
   heard_.Count(sentence);
-  Decoded decoded = decoder_.ParseNMEA(sentence);
+  Decoded decoded = decoder.ParseNMEA(sentence);
   if (decoded.type == SentenceType::kGga) {
     const FixRecord& fix = Fix();
     recorder_.Take(

@@ -15,6 +15,7 @@
 #include <asio/io_context.hpp>
 
 #include "../kml/track_recorder.hpp"
+#include "../mqtt/mqtt_settings.hpp"
 #include "../maps/map_pages.hpp"
 #include "../nmea/fix_properties.hpp"
 #include "../nmea/nmea_decoder.hpp"
@@ -26,6 +27,7 @@
 #include "../platform/source_address.hpp"
 #include "face.hpp"
 #include "line_assembler.hpp"
+#include "stream_table.hpp"
 
 namespace quorvane {
 
@@ -92,11 +94,13 @@ class GPS {
   // GGA, RMC, GSA and GSV of every talker ("$GN", "$GL", "$GA", "$BD", ...), not only "$GP",
   // each decoded as the GPS one is; NMEA 4.10's fields understood. Off by default.
   bool AllTalkers() const { return decoder_.AllTalkers(); }
-  void AllTalkers(bool value) { decoder_.AllTalkers(value); }
+  void AllTalkers(bool value);
   // A sentence whose checksum is wrong is not decoded at all (Stream and the relay still carry
   // its block as received). Off by default.
   bool VerifyChecksum() const { return decoder_.VerifyChecksum(); }
-  void VerifyChecksum(bool value) { decoder_.VerifyChecksum(value); }
+  void VerifyChecksum(bool value);
+  // The files of an mqtts:// source opened after this (the system's authorities without them).
+  void MqttTls(MqttTlsFiles files) { mqtt_tls_ = std::move(files); }
 
   // Status.
   std::string Version() const { return ControlVersion(); }
@@ -104,7 +108,7 @@ class GPS {
   // The receiver is being read: the serial port, or a source given to Open, is open.
   bool Engine() const;
   // Sentences refused by VerifyChecksum since the control was made.
-  double ChecksumErrors() const { return decoder_.ChecksumErrors(); }
+  double ChecksumErrors() const { return decoder_.ChecksumErrors() + streams_.ChecksumErrors(); }
   // Every sentence received since the control was made, counted by its tag.
   const SentenceCensus& Heard() const { return heard_; }
 
@@ -124,10 +128,16 @@ class GPS {
 
   // The source an address names, opened (a running one is stopped first): "serial:/dev/ttyUSB0"
   // (with "?4800,n,8,1"), a bare device path, "udp://[HOST]:PORT", "tcp://HOST:PORT",
-  // "gpsd://HOST[:PORT]", "file:PATH" (with "?speed=N" or "?speed=max"). An address that is
+  // "gpsd://HOST[:PORT]", "file:PATH" (with "?speed=N" or "?speed=max"),
+  // "mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-FILTER" or "mqtts://...". An address that is
   // malformed, of an unknown scheme, without a port or of a host that cannot be found raises
-  // Error naming it, and nothing is opened. TCP and gpsd sources reconnect by themselves.
+  // Error naming it, and nothing is opened. TCP, gpsd and MQTT sources reconnect by themselves;
+  // an MQTT broker that refuses the login raises Error once and is not tried again.
   void OpenSource(const std::string& Address);
+
+  // The stream whose fix the properties read: the topic of the last message decoded from an
+  // MQTT source (each topic has a fix of its own), or empty for a source of one stream.
+  const std::string& StreamName() const;
 
   // The fix, as text. Each returns the value the last sentence of its type left.
   std::string Latitude() const { return LatitudeText(Fix()); }
@@ -158,7 +168,7 @@ class GPS {
                                            double lon2) const;
   double DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2, double lon2) const;
   double DistanceBetween2CoordinatesMiles(double lat1, double lon1, double lat2, double lon2) const;
-  void ResetOdometer() { decoder_.Fix().OdometerTotal = 0; }
+  void ResetOdometer() { current_->Fix().OdometerTotal = 0; }
 
   // Time zone and clock. TimeZone reads the standard bias in hours, west of UTC positive
   // ("-5.5" for UTC+5:30); assigning it changes nothing but its argument, which comes back as
@@ -193,7 +203,7 @@ class GPS {
   static const Face& Picture() { return TheFace(); }
   void Resize(ControlSite& site);
 
-  const FixRecord& Fix() const { return decoder_.Fix(); }
+  const FixRecord& Fix() const { return current_->Fix(); }
 
  private:
   // Whether a source's blocks go on to the network: text that came from the network never does.
@@ -203,8 +213,11 @@ class GPS {
   void ShowMap(MapService service) const;
   // The way of every received block: that source's sentences decoded, recorded and raised, then
   // the block raised, then sent on.
-  void TakeBlock(LineAssembler& lines, std::string block, Relay relay);
-  void TakeSentence(std::string_view sentence);
+  void TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, std::string block, Relay relay);
+  void TakeSourceBlock(std::string_view block, std::string_view stream);
+  // The properties read the control's own fix again, and the streams of a source are gone.
+  void ForgetStreams();
+  void TakeSentence(NmeaDecoder& decoder, std::string_view sentence);
   void RaiseError(std::string description);
   void RaiseSerialPort(int16_t number);
   template <typename Member, typename Argument>
@@ -212,6 +225,9 @@ class GPS {
 
   void OpenAddress(const SourceAddress& address, const std::string& text);
   void OpenNetworkSource(const SourceAddress& address, const std::string& text);
+  void OpenMqttSource(const SourceAddress& address);
+  bool CanFindHost(const SourceAddress& address, const std::string& text);
+  void ReportLoss(const std::string& name, const std::string& reason, double seconds, bool first);
 
   asio::io_context& io_;
   Platform& platform_;
@@ -225,6 +241,11 @@ class GPS {
   // Kept after StopGPS closes it: it may be the one whose block is being taken.
   std::shared_ptr<BlockSource> source_;
   NmeaDecoder decoder_{[this] { return platform_.Now(); }};
+  StreamTable streams_{[this] { return platform_.Now(); }};
+  // The decoder whose fix the properties read: the control's own, or the last stream's.
+  NmeaDecoder* current_ = &decoder_;
+  const std::string* current_stream_ = nullptr;
+  MqttTlsFiles mqtt_tls_;
   SentenceCensus heard_;
   TrackRecorder recorder_{platform_};
   bool is_running_ = false;

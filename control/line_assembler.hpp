@@ -44,6 +44,8 @@ class LineAssembler {
     }
     DropFront(start);
     if (pending_.size() > pending_limit_) DropFront(pending_.size() - pending_limit_);
+    // One huge block leaves no huge buffer behind it (many assemblers may be kept).
+    if (pending_.capacity() > 2 * pending_limit_ + kSlack) pending_.shrink_to_fit();
   }
 
   std::string_view PendingText() const { return pending_; }
@@ -52,6 +54,8 @@ class LineAssembler {
   size_t FindDollar(size_t start);
   size_t FindCrLf(size_t start);
   void DropFront(size_t count);
+
+  static constexpr size_t kSlack = 4096;
 
   std::string pending_;
   size_t pending_limit_;

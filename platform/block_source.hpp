@@ -9,11 +9,14 @@ namespace quorvane {
 
 class BlockSource {
  public:
-  using BlockHandler = std::function<void(std::string_view block)>;
+  // `stream` names the sender within a source that carries several (an MQTT topic), each with
+  // text of its own that must never be spliced with another's; it is empty for a source of
+  // one stream.
+  using BlockHandler = std::function<void(std::string_view block, std::string_view stream)>;
 
   virtual ~BlockSource() = default;
 
-  // Starts handing blocks to `on_block`; the view is valid during the call only.
+  // Starts handing blocks to `on_block`; the views are valid during the call only.
   virtual void Begin(BlockHandler on_block) = 0;
   // Stops for good: no block is handed forward after it.
   virtual void Close() = 0;

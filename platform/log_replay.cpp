@@ -177,7 +177,7 @@ void LogReplay::HandOnNext() {
   }
   auto hand_on = [this, alive = std::weak_ptr<char>(alive_)] {
     if (alive.expired() || !IsOpen()) return;
-    on_block_(block_);
+    on_block_(block_, {});
     // The receive path may have closed this source, or destroyed it.
     if (!alive.expired()) HandOnNext();
   };

@@ -48,6 +48,76 @@ std::variant<SourceAddress, Invalid> HostAndPort(std::string_view rest, SourceAd
   return address;
 }
 
+// "%40" and the like in a user name or password, so that ":" "@" "/" can be in them.
+std::optional<std::string> PercentDecoded(std::string_view text) {
+  std::string decoded;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded += text[i];
+      continue;
+    }
+    unsigned value = 0;
+    if (i + 2 >= text.size()) return std::nullopt;
+    const auto result = std::from_chars(text.data() + i + 1, text.data() + i + 3, value, 16);
+    if (result.ec != std::errc{} || result.ptr != text.data() + i + 3) return std::nullopt;
+    decoded += static_cast<char>(value);
+    i += 2;
+  }
+  return decoded;
+}
+
+// A topic filter as brokers take it: "+" a whole level, "#" a whole last level, no NUL.
+bool IsTopicFilter(std::string_view filter) {
+  if (filter.empty() || filter.find('\0') != std::string_view::npos) return false;
+  for (size_t start = 0;;) {
+    const size_t slash = filter.find('/', start);
+    const std::string_view level = filter.substr(start, slash - start);
+    const bool has_wildcard = level.find_first_of("+#") != std::string_view::npos;
+    if (has_wildcard && level != "+" && level != "#") return false;
+    if (level == "#" && slash != std::string_view::npos) return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
+// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PATH and mqtts://...; `path_is_filter` says whether the
+// path may hold wildcards (a source's filter) or must not (a publisher's prefix).
+std::variant<SourceAddress, Invalid> MqttAddress(std::string_view scheme, std::string_view rest,
+                                                 bool path_is_filter) {
+  SourceAddress address;
+  address.scheme = SourceAddress::Scheme::kMqtt;
+  address.tls = scheme == "mqtts";
+  const size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) {
+    return Invalid{path_is_filter ? "no topic filter after the host" : "no topic prefix after the host"};
+  }
+  std::string_view authority = rest.substr(0, slash);
+  address.path = rest.substr(slash + 1);
+  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    const std::string_view login = authority.substr(0, at);
+    const size_t colon = login.find(':');
+    const auto user = PercentDecoded(login.substr(0, colon));
+    const auto password = colon == std::string_view::npos
+                              ? std::optional<std::string>("")
+                              : PercentDecoded(login.substr(colon + 1));
+    if (!user || !password) return Invalid{"a bad percent-escape in the login"};
+    if (user->empty()) return Invalid{"a password without a user name"};
+    address.user = *user;
+    address.password = *password;
+    authority = authority.substr(at + 1);
+  }
+  auto parsed = HostAndPort(authority, address, true, address.tls ? kMqttTlsPort : kMqttPort);
+  if (std::holds_alternative<Invalid>(parsed)) return parsed;
+  if (path_is_filter && !IsTopicFilter(address.path)) {
+    return Invalid{"the topic filter must not be empty, and + and # must be whole levels (# the last)"};
+  }
+  if (!path_is_filter &&
+      (address.path.empty() || address.path.find_first_of("+#") != std::string::npos)) {
+    return Invalid{"the topic prefix must not be empty nor hold + or #"};
+  }
+  return parsed;
+}
+
 std::variant<SourceAddress, Invalid> Parse(std::string_view text) {
   SourceAddress address;
   if (text.starts_with("serial:") || text.starts_with('/')) {
@@ -90,7 +160,7 @@ std::variant<SourceAddress, Invalid> Parse(std::string_view text) {
   }
   const size_t scheme_end = text.find("://");
   if (scheme_end == std::string_view::npos)
-    return Invalid{"no scheme (serial:, udp://, tcp://, gpsd://, file:)"};
+    return Invalid{"no scheme (serial:, udp://, tcp://, gpsd://, file:, mqtt://)"};
   const std::string_view scheme = text.substr(0, scheme_end);
   const std::string_view rest = text.substr(scheme_end + 3);
   if (scheme == "udp") {
@@ -105,17 +175,31 @@ std::variant<SourceAddress, Invalid> Parse(std::string_view text) {
     address.scheme = SourceAddress::Scheme::kGpsd;
     return HostAndPort(rest, address, true, kGpsdPort);
   }
+  if (scheme == "mqtt" || scheme == "mqtts") return MqttAddress(scheme, rest, true);
   return Invalid{"unknown scheme \"" + std::string(scheme) + "\""};
+}
+
+std::variant<SourceAddress, std::string> Named(std::variant<SourceAddress, Invalid> parsed,
+                                               std::string_view kind, std::string_view address) {
+  if (auto* invalid = std::get_if<Invalid>(&parsed)) {
+    return "Invalid " + std::string(kind) + " \"" + std::string(address) + "\": " + invalid->what;
+  }
+  return std::get<SourceAddress>(parsed);
 }
 
 }  // namespace
 
 std::variant<SourceAddress, std::string> ParseSourceAddress(std::string_view address) {
-  auto parsed = Parse(address);
-  if (auto* invalid = std::get_if<Invalid>(&parsed)) {
-    return "Invalid source address \"" + std::string(address) + "\": " + invalid->what;
+  return Named(Parse(address), "source address", address);
+}
+
+std::variant<SourceAddress, std::string> ParsePublishAddress(std::string_view address) {
+  const size_t scheme_end = address.find("://");
+  const std::string_view scheme = address.substr(0, scheme_end);
+  if (scheme_end == std::string_view::npos || (scheme != "mqtt" && scheme != "mqtts")) {
+    return Named(Invalid{"it must begin mqtt:// or mqtts://"}, "MQTT address", address);
   }
-  return std::get<SourceAddress>(parsed);
+  return Named(MqttAddress(scheme, address.substr(scheme_end + 3), false), "MQTT address", address);
 }
 
 }  // namespace quorvane

@@ -64,7 +64,7 @@ void TcpSource::ReadNext() {
                                      : error.message());
       return;
     }
-    on_block_({buffer_.data(), length});
+    on_block_({buffer_.data(), length}, {});
     if (!alive.expired() && !closed_) ReadNext();
   });
 }

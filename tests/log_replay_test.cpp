@@ -46,7 +46,7 @@ TEST_F(LogReplayTest, PacedItHandsOnOneFixABlockAtTheFixTimesOverMidnightAndGaps
   LogReplay replay(io_, log, 10);
   replay.OnEnd([&] { ++ends_; });
   const auto begun = std::chrono::steady_clock::now();
-  replay.Begin([&](std::string_view block) { blocks_.emplace_back(block); });
+  replay.Begin([&](std::string_view block, std::string_view) { blocks_.emplace_back(block); });
   ASSERT_TRUE(testing::RunUntil(
       io_, [&] { return ends_ > 0; }, 5000ms));
   EXPECT_GE(std::chrono::steady_clock::now() - begun, 290ms);  // never ahead of the fix times
@@ -69,7 +69,7 @@ TEST_F(LogReplayTest, AsFastAsItGoesItHandsOnLargeBlocksOneATurnOfTheLoop) {
   for (int i = 0; i < 3000; ++i) text += Fix("120000");
   LogReplay replay(io_, WriteLog(text), LogReplay::kAsFastAsItGoes);
   replay.OnEnd([&] { ++ends_; });
-  replay.Begin([&](std::string_view block) { blocks_.emplace_back(block); });
+  replay.Begin([&](std::string_view block, std::string_view) { blocks_.emplace_back(block); });
   io_.run_one();
   EXPECT_EQ(blocks_.size(), 1u);  // the loop gets its turn between blocks
   io_.run();

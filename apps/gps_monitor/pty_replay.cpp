@@ -51,7 +51,7 @@ void PtyReplay::Begin(std::function<void()> on_finished) {
     });
   });
   writer_ = std::thread([this] {
-    log_.Begin([this](std::string_view block) {
+    log_.Begin([this](std::string_view block, std::string_view) {
       if (!WriteAll(block)) log_.Close();
     });
     writer_io_.run();

@@ -1,0 +1,39 @@
+#include "control/stream_table.hpp"
+
+namespace quorvane {
+
+StreamTable::Stream& StreamTable::Find(std::string_view name, const NmeaDecoder& model) {
+  if (const auto found = index_.find(name); found != index_.end()) {
+    streams_.splice(streams_.begin(), streams_, found->second);
+    return *found->second;
+  }
+  if (index_.size() >= kMaxStreams) {
+    const Stream& oldest = streams_.back();
+    forgotten_checksum_errors_ += oldest.decoder.ChecksumErrors();
+    index_.erase(oldest.name);
+    streams_.pop_back();
+  }
+  Stream& made = streams_.emplace_front(std::string(name), clock_);
+  made.decoder.AllTalkers(model.AllTalkers());
+  made.decoder.VerifyChecksum(model.VerifyChecksum());
+  index_.emplace(made.name, streams_.begin());
+  return made;
+}
+
+void StreamTable::Clear() {
+  forgotten_checksum_errors_ = ChecksumErrors();
+  index_.clear();
+  streams_.clear();
+}
+
+void StreamTable::ForEachDecoder(const std::function<void(NmeaDecoder&)>& change) {
+  for (Stream& stream : streams_) change(stream.decoder);
+}
+
+double StreamTable::ChecksumErrors() const {
+  double total = forgotten_checksum_errors_;
+  for (const Stream& stream : streams_) total += stream.decoder.ChecksumErrors();
+  return total;
+}
+
+}  // namespace quorvane

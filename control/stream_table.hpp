@@ -1,0 +1,54 @@
+#pragma once
+// The streams of a source that carries several senders (an MQTT topic filter that matches a
+// fleet): each has pending text and a fix of its own, so that halves of two vehicles' sentences
+// are never spliced, and one vehicle's speed never shows beside another's position. The table
+// is bounded: past kMaxStreams the stream heard longest ago is forgotten to make room.
+
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "../nmea/nmea_decoder.hpp"
+#include "line_assembler.hpp"
+
+namespace quorvane {
+
+class StreamTable {
+ public:
+  static constexpr size_t kMaxStreams = 16384;
+  // A stream's unfinished sentence: a standard one is at most 82 characters.
+  static constexpr size_t kPendingLimit = 1024;
+
+  struct Stream {
+    Stream(std::string stream_name, std::function<ClockReading()> clock)
+        : name(std::move(stream_name)), lines(kPendingLimit), decoder(std::move(clock)) {}
+    std::string name;
+    LineAssembler lines;
+    NmeaDecoder decoder;
+  };
+
+  explicit StreamTable(std::function<ClockReading()> clock) : clock_(std::move(clock)) {}
+
+  // The stream of that name, made (with the settings of `model`) when it is new; it becomes
+  // the most recently heard.
+  Stream& Find(std::string_view name, const NmeaDecoder& model);
+  void Clear();
+  size_t Size() const { return index_.size(); }
+
+  // Every stream's decoder, to change a setting of all.
+  void ForEachDecoder(const std::function<void(NmeaDecoder&)>& change);
+  // Sentences refused for their checksum, forgotten streams' included.
+  double ChecksumErrors() const;
+
+ private:
+  std::function<ClockReading()> clock_;
+  std::list<Stream> streams_;  // the most recently heard first
+  // Keyed by views of the streams' own names.
+  std::unordered_map<std::string_view, std::list<Stream>::iterator> index_;
+  double forgotten_checksum_errors_ = 0;
+};
+
+}  // namespace quorvane

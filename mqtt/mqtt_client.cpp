@@ -1,0 +1,298 @@
+#include "mqtt/mqtt_client.hpp"
+
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+#include <asio/post.hpp>
+#include <mosquitto.h>
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The library keeps process-wide state (OpenSSL's among it), set up once.
+void InitialiseLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+std::string ResultText(int result) {
+  if (result == MOSQ_ERR_ERRNO) return std::generic_category().message(errno);
+  return mosquitto_strerror(result);
+}
+
+// Reading waits for the next packet while bytes of it are already here: a burst of messages is
+// read in one turn of the loop (up to a bound, so other work still gets its turn).
+constexpr int kPacketsPerTurn = 256;
+
+bool BytesWaiting(int socket) {
+  int count = 0;
+  return ::ioctl(socket, FIONREAD, &count) == 0 && count > 0;
+}
+
+}  // namespace
+
+std::string MqttBroker::Name() const {
+  const bool bracketed = host.find(':') != std::string::npos;
+  return (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<LastWill> will)
+    : io_(io), broker_(std::move(broker)), socket_(io), keep_alive_(io), retry_(io) {
+  InitialiseLibrary();
+  client_ = mosquitto_new(broker_.client_id.empty() ? nullptr : broker_.client_id.c_str(),
+                          /*clean_session=*/true, this);
+  if (client_ == nullptr) throw std::runtime_error("Cannot make an MQTT client: " + ResultText(MOSQ_ERR_ERRNO));
+  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
+  // What is in flight is bounded by whoever publishes (the fix publisher's window).
+  mosquitto_max_inflight_messages_set(client_, 0);
+  mosquitto_connect_callback_set(client_, &MqttClient::ConnectCallback);
+  mosquitto_disconnect_callback_set(client_, &MqttClient::DisconnectCallback);
+  mosquitto_message_callback_set(client_, &MqttClient::MessageCallback);
+  mosquitto_publish_callback_set(client_, &MqttClient::PublishCallback);
+  auto refuse = [&](const std::string& what, int result) {
+    mosquitto_destroy(client_);
+    throw std::runtime_error("MQTT broker " + broker_.Name() + ": " + what + ": " +
+                             ResultText(result));
+  };
+  if (!broker_.user.empty()) {
+    const int result = mosquitto_username_pw_set(
+        client_, broker_.user.c_str(), broker_.password.empty() ? nullptr : broker_.password.c_str());
+    if (result != MOSQ_ERR_SUCCESS) refuse("cannot use the user name", result);
+  }
+  if (will) {
+    const int result =
+        mosquitto_will_set(client_, will->topic.c_str(), static_cast<int>(will->payload.size()),
+                           will->payload.data(), will->qos, will->retain);
+    if (result != MOSQ_ERR_SUCCESS) refuse("cannot set the last will on " + will->topic, result);
+  }
+  if (broker_.tls) {
+    const MqttTlsFiles& files = broker_.tls_files;
+    auto file_or_null = [](const std::string& path) { return path.empty() ? nullptr : path.c_str(); };
+    if (files.ca_file.empty()) mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+    const int result = mosquitto_tls_set(
+        client_, file_or_null(files.ca_file), files.ca_file.empty() ? "/etc/ssl/certs" : nullptr,
+        file_or_null(files.certificate_file), file_or_null(files.key_file), nullptr);
+    if (result != MOSQ_ERR_SUCCESS) refuse("cannot use the TLS files", result);
+  }
+}
+
+MqttClient::~MqttClient() {
+  Close();
+  mosquitto_destroy(client_);
+}
+
+void MqttClient::Start() {
+  closed_ = false;
+  refused_ = false;
+  // The first try is made on the loop, as every later one is: a broker that is not there is
+  // said by the loop, never by Start.
+  asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+    if (!alive.expired() && !closed_) Connect();
+  });
+  KeepAlive();
+}
+
+void MqttClient::Close() {
+  if (closed_) return;
+  closed_ = true;
+  retry_.cancel();
+  keep_alive_.cancel();
+  if (connected_) {
+    // DISCONNECT is written at once (the socket is idle or nearly so) and the socket closed.
+    mosquitto_disconnect(client_);
+    for (int tries = 0; tries < 16 && mosquitto_want_write(client_); ++tries) {
+      mosquitto_loop_write(client_, 1);
+    }
+  }
+  connected_ = false;
+  StopWatching();
+}
+
+void MqttClient::Subscribe(const std::string& filter, int qos) {
+  subscriptions_.emplace_back(filter, qos);
+  if (connected_) Settle(mosquitto_subscribe(client_, nullptr, filter.c_str(), qos));
+}
+
+std::optional<int> MqttClient::Publish(const std::string& topic, std::string_view payload, int qos,
+                                       bool retain) {
+  if (!connected_) return std::nullopt;
+  int message_id = 0;
+  const int result = mosquitto_publish(client_, &message_id, topic.c_str(),
+                                       static_cast<int>(payload.size()), payload.data(), qos, retain);
+  // A QoS 1 or 2 message the library could not send yet stays with it, to be sent on the next
+  // connection; a QoS 0 one is gone.
+  const bool kept = result == MOSQ_ERR_SUCCESS || (result == MOSQ_ERR_NO_CONN && qos > 0);
+  if (!kept) return std::nullopt;
+  Settle(MOSQ_ERR_SUCCESS);
+  return message_id;
+}
+
+void MqttClient::Connect() {
+  lost_reason_.clear();
+  // The host's name is looked up here, on the loop: a name rather than an address costs that
+  // lookup at every try.
+  const int result = mosquitto_connect_async(client_, broker_.host.c_str(), broker_.port,
+                                             broker_.keep_alive_seconds);
+  if (result != MOSQ_ERR_SUCCESS) {
+    Lose("cannot connect: " + ResultText(result));
+    return;
+  }
+  Settle(MOSQ_ERR_SUCCESS);
+}
+
+void MqttClient::Settle(int result) {
+  if (!refused_reason_.empty()) {
+    std::string reason = std::move(refused_reason_);
+    refused_reason_.clear();
+    Refuse(reason);
+    return;
+  }
+  if (result != MOSQ_ERR_SUCCESS && lost_reason_.empty()) lost_reason_ = ResultText(result);
+  if (!lost_reason_.empty() || mosquitto_socket(client_) < 0) {
+    StopWatching();
+    if (!closed_) Lose(lost_reason_.empty() ? "the connection closed" : lost_reason_);
+    return;
+  }
+  WatchSocket();
+  if (mosquitto_want_write(client_)) WaitToWrite();
+}
+
+void MqttClient::WatchSocket() {
+  const int socket = mosquitto_socket(client_);
+  if (socket == watched_) return;
+  StopWatching();
+  socket_.assign(socket);
+  watched_ = socket;
+  WaitToRead();
+}
+
+void MqttClient::StopWatching() {
+  if (watched_ < 0) return;
+  // The library owns the socket (and may have closed it already): it is only let go of.
+  std::error_code ignored;
+  socket_.cancel(ignored);
+  socket_.release();
+  watched_ = -1;
+  waiting_to_write_ = false;
+}
+
+void MqttClient::WaitToRead() {
+  socket_.async_wait(asio::posix::stream_descriptor::wait_read,
+                     [this, alive = std::weak_ptr<char>(alive_),
+                      socket = watched_](const std::error_code& error) {
+                       if (alive.expired() || error || closed_ || socket != watched_) return;
+                       int result = MOSQ_ERR_SUCCESS;
+                       for (int packets = 0; packets < kPacketsPerTurn; ++packets) {
+                         result = mosquitto_loop_read(client_, 1);
+                         if (result != MOSQ_ERR_SUCCESS || !lost_reason_.empty() ||
+                             !refused_reason_.empty() || closed_ ||
+                             mosquitto_socket(client_) != socket || !BytesWaiting(socket)) {
+                           break;
+                         }
+                       }
+                       if (closed_) return;
+                       const bool same_socket = mosquitto_socket(client_) == socket;
+                       Settle(result);
+                       if (same_socket && watched_ == socket) WaitToRead();
+                     });
+}
+
+void MqttClient::WaitToWrite() {
+  if (waiting_to_write_ || watched_ < 0) return;
+  waiting_to_write_ = true;
+  socket_.async_wait(asio::posix::stream_descriptor::wait_write,
+                     [this, alive = std::weak_ptr<char>(alive_),
+                      socket = watched_](const std::error_code& error) {
+                       if (alive.expired() || socket != watched_) return;
+                       waiting_to_write_ = false;
+                       if (error || closed_) return;
+                       Settle(mosquitto_loop_write(client_, 1));
+                     });
+}
+
+void MqttClient::KeepAlive() {
+  keep_alive_.expires_after(1s);
+  keep_alive_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& error) {
+    if (alive.expired() || error || closed_) return;
+    // Pings the broker when the keep-alive is due, and finds a broker that stopped answering.
+    if (watched_ >= 0) Settle(mosquitto_loop_misc(client_));
+    KeepAlive();
+  });
+}
+
+void MqttClient::Lose(const std::string& reason) {
+  connected_ = false;
+  lost_reason_.clear();
+  const bool first = !loss_reported_;
+  loss_reported_ = true;
+  const double wait = backoff_;
+  backoff_ = std::min(backoff_ * 2, kLastRetrySeconds);
+  retry_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(wait)));
+  retry_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& error) {
+    if (!alive.expired() && !error && !closed_) Connect();
+  });
+  if (on_lost) on_lost(reason, wait, first);
+}
+
+void MqttClient::Refuse(const std::string& reason) {
+  // Trying again with the same credentials would be refused again, as often as we tried.
+  refused_ = true;
+  closed_ = true;
+  connected_ = false;
+  retry_.cancel();
+  keep_alive_.cancel();
+  mosquitto_disconnect(client_);
+  StopWatching();
+  if (on_refused) on_refused(reason);
+}
+
+void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
+  auto& client = *static_cast<MqttClient*>(self);
+  if (result != 0) {
+    client.refused_reason_ = "the broker refused the connection: " +
+                             std::string(mosquitto_connack_string(result));
+    return;
+  }
+  client.connected_ = true;
+  client.loss_reported_ = false;
+  client.backoff_ = kFirstRetrySeconds;
+  for (const auto& [filter, qos] : client.subscriptions_) {
+    mosquitto_subscribe(client.client_, nullptr, filter.c_str(), qos);
+  }
+  if (client.on_connected) client.on_connected();
+}
+
+void MqttClient::DisconnectCallback(mosquitto*, void* self, int result) {
+  auto& client = *static_cast<MqttClient*>(self);
+  client.connected_ = false;
+  if (client.closed_) return;
+  client.lost_reason_ = result == 0 ? "the connection closed"
+                        : result == MOSQ_ERR_CONN_LOST ? "the broker closed the connection"
+                                                       : ResultText(result);
+}
+
+void MqttClient::MessageCallback(mosquitto*, void* self, const mosquitto_message* message) {
+  auto& client = *static_cast<MqttClient*>(self);
+  if (!client.on_message || client.closed_) return;
+  client.on_message(message->topic,
+                    {static_cast<const char*>(message->payload),
+                     static_cast<size_t>(std::max(message->payloadlen, 0))});
+}
+
+void MqttClient::PublishCallback(mosquitto*, void* self, int message_id) {
+  auto& client = *static_cast<MqttClient*>(self);
+  if (client.on_published) client.on_published(message_id);
+}
+
+}  // namespace quorvane

@@ -1,0 +1,118 @@
+#pragma once
+// One connection to an MQTT broker, run on the io_context's thread.
+//
+// libmosquitto offers two ways to run a client: its own thread (mosquitto_loop_start), or a
+// socket the host watches and "loop" calls it makes when the socket is ready. This client
+// takes the second: asio watches the library's socket, and every callback (a message, a
+// delivery, a connection made or lost) runs on the loop like the control's other sources, so
+// nothing is shared between threads and a message needs no copy to cross to the loop. It also
+// leaves the retry policy to us: the library's own reconnects count in whole seconds.
+//
+// The client speaks MQTT 3.1.1. MQTT 5 would add what a fleet could use: a session expiry
+// instead of all-or-nothing clean sessions, topic aliases (a vehicle's long topic sent once),
+// message expiry for fixes queued too long, reason strings on refusals, and the broker's
+// receive maximum as a flow control for what is in flight.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <asio/io_context.hpp>
+#include <asio/posix/stream_descriptor.hpp>
+#include <asio/steady_timer.hpp>
+
+#include "mqtt/mqtt_settings.hpp"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace quorvane {
+
+class MqttClient {
+ public:
+  static constexpr double kFirstRetrySeconds = 0.5;
+  static constexpr double kLastRetrySeconds = 30;
+
+  struct LastWill {
+    std::string topic;
+    std::string payload;
+    int qos = 1;
+    bool retain = true;
+  };
+
+  // Throws std::runtime_error when the settings cannot be taken (a TLS file the library
+  // refuses, say), naming what.
+  MqttClient(asio::io_context& io, MqttBroker broker, std::optional<LastWill> will = std::nullopt);
+  ~MqttClient();
+  MqttClient(const MqttClient&) = delete;
+  MqttClient& operator=(const MqttClient&) = delete;
+
+  // Connects, and keeps connecting after every loss: after 0.5 s, then 1, 2, ... up to 30 s
+  // between tries, until Close. A broker that refuses the client (a wrong password, a client it
+  // does not allow) is not tried again: OnRefused says why.
+  void Start();
+  // Leaves the broker cleanly (so the last will is not sent) and stops trying.
+  void Close();
+  bool Connected() const { return connected_; }
+  bool Refused() const { return refused_; }
+
+  // Subscribed on every connection from now on.
+  void Subscribe(const std::string& filter, int qos);
+  // Hands a message to the library; its id, or nothing when the library would not take it
+  // (no connection, a topic it refuses). QoS 1 and 2 messages taken are sent again after a
+  // reconnection until the broker acknowledges them (OnPublished).
+  std::optional<int> Publish(const std::string& topic, std::string_view payload, int qos,
+                             bool retain);
+
+  std::function<void()> on_connected;
+  // Why the connection is gone or could not be made, the seconds until the next try, and
+  // whether this is the first try of this loss.
+  std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)> on_lost;
+  std::function<void(const std::string& reason)> on_refused;
+  std::function<void(std::string_view topic, std::string_view payload)> on_message;
+  std::function<void(int message_id)> on_published;
+
+  const MqttBroker& Broker() const { return broker_; }
+
+ private:
+  static void ConnectCallback(mosquitto*, void* self, int result);
+  static void DisconnectCallback(mosquitto*, void* self, int result);
+  static void MessageCallback(mosquitto*, void* self, const mosquitto_message* message);
+  static void PublishCallback(mosquitto*, void* self, int message_id);
+
+  void Connect();
+  // After every call into the library: the socket it has now is the one watched, a wish to
+  // write is waited for, and a connection it lost is retried.
+  void Settle(int result);
+  void WatchSocket();
+  void WaitToRead();
+  void WaitToWrite();
+  void StopWatching();
+  void KeepAlive();
+  void Lose(const std::string& reason);
+  void Refuse(const std::string& reason);
+
+  asio::io_context& io_;
+  MqttBroker broker_;
+  mosquitto* client_ = nullptr;
+  asio::posix::stream_descriptor socket_;
+  int watched_ = -1;
+  bool waiting_to_write_ = false;
+  asio::steady_timer keep_alive_;
+  asio::steady_timer retry_;
+  std::vector<std::pair<std::string, int>> subscriptions_;
+  bool closed_ = true;
+  bool connected_ = false;
+  bool refused_ = false;
+  bool loss_reported_ = false;
+  std::string lost_reason_;  // set by the library's callback, acted on when it returns
+  std::string refused_reason_;
+  double backoff_ = kFirstRetrySeconds;
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
+};
+
+}  // namespace quorvane

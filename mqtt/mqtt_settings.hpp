@@ -1,0 +1,29 @@
+#pragma once
+// Where an MQTT broker is and how to log in to it.
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+// The files of a TLS connection; an empty CA file means the system's certificate authorities.
+struct MqttTlsFiles {
+  std::string ca_file;
+  std::string certificate_file;  // a client certificate, with its key
+  std::string key_file;
+};
+
+struct MqttBroker {
+  std::string host;
+  uint16_t port = 0;
+  std::string user;  // empty: no login
+  std::string password;
+  bool tls = false;
+  MqttTlsFiles tls_files;
+  std::string client_id;  // empty: one the library makes up
+  int keep_alive_seconds = 30;
+  // "HOST:PORT", for what is said about the connection.
+  std::string Name() const;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,36 @@
+#pragma once
+// NMEA text from an MQTT broker: every message on the topics a filter matches ("fleet/+/nmea")
+// is one block, handed on with its topic as the stream it belongs to. The connection is kept
+// as MqttClient keeps it: retried after losses, given up when the broker refuses the login.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <asio/io_context.hpp>
+
+#include "mqtt/mqtt_client.hpp"
+#include "platform/block_source.hpp"
+
+namespace quorvane {
+
+class MqttSource final : public BlockSource {
+ public:
+  // Throws std::runtime_error when the broker settings cannot be taken.
+  MqttSource(asio::io_context& io, MqttBroker broker, std::string topic_filter);
+
+  void Begin(BlockHandler on_block) override;
+  void Close() override;
+  // Connected now.
+  bool IsOpen() const override { return client_.Connected(); }
+
+  // As MqttClient's.
+  std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)> on_lost;
+  std::function<void(const std::string& reason)> on_refused;
+
+ private:
+  MqttClient client_;
+  std::string topic_filter_;
+};
+
+}  // namespace quorvane
