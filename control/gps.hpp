@@ -107,6 +107,8 @@ class GPS {
   std::string EngineVersion() const { return Version(); }
   // The receiver is being read: the serial port, or a source given to Open, is open.
   bool Engine() const;
+  // The source given to Open will not open again by itself: an MQTT broker refused its login.
+  bool SourceGaveUp() const { return source_ && source_->GaveUp(); }
   // Sentences refused by VerifyChecksum since the control was made.
   double ChecksumErrors() const { return decoder_.ChecksumErrors() + streams_.ChecksumErrors(); }
   // Every sentence received since the control was made, counted by its tag.

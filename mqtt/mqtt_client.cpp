@@ -46,38 +46,54 @@ std::string MqttBroker::Name() const {
 }
 
 MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<LastWill> will)
-    : io_(io), broker_(std::move(broker)), socket_(io), keep_alive_(io), retry_(io) {
+    : io_(io),
+      broker_(std::move(broker)),
+      will_(std::move(will)),
+      socket_(io),
+      keep_alive_(io),
+      retry_(io) {
   InitialiseLibrary();
+  // Made once here so that settings the library refuses are said at once.
+  MakeLibraryClient();
+}
+
+void MqttClient::MakeLibraryClient() {
+  DestroyLibraryClient();
   client_ = mosquitto_new(broker_.client_id.empty() ? nullptr : broker_.client_id.c_str(),
                           /*clean_session=*/true, this);
-  if (client_ == nullptr) throw std::runtime_error("Cannot make an MQTT client: " + ResultText(MOSQ_ERR_ERRNO));
+  if (client_ == nullptr) {
+    throw std::runtime_error("Cannot make an MQTT client: " + ResultText(MOSQ_ERR_ERRNO));
+  }
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
   mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
-  // What is in flight is bounded by whoever publishes (the fix publisher's window).
+  // What is in flight is bounded by whoever publishes (the fix publisher keeps a window).
   mosquitto_max_inflight_messages_set(client_, 0);
   mosquitto_connect_callback_set(client_, &MqttClient::ConnectCallback);
   mosquitto_disconnect_callback_set(client_, &MqttClient::DisconnectCallback);
   mosquitto_message_callback_set(client_, &MqttClient::MessageCallback);
   mosquitto_publish_callback_set(client_, &MqttClient::PublishCallback);
   auto refuse = [&](const std::string& what, int result) {
-    mosquitto_destroy(client_);
+    DestroyLibraryClient();
     throw std::runtime_error("MQTT broker " + broker_.Name() + ": " + what + ": " +
                              ResultText(result));
   };
   if (!broker_.user.empty()) {
     const int result = mosquitto_username_pw_set(
-        client_, broker_.user.c_str(), broker_.password.empty() ? nullptr : broker_.password.c_str());
+        client_, broker_.user.c_str(),
+        broker_.password.empty() ? nullptr : broker_.password.c_str());
     if (result != MOSQ_ERR_SUCCESS) refuse("cannot use the user name", result);
   }
-  if (will) {
+  if (will_) {
     const int result =
-        mosquitto_will_set(client_, will->topic.c_str(), static_cast<int>(will->payload.size()),
-                           will->payload.data(), will->qos, will->retain);
-    if (result != MOSQ_ERR_SUCCESS) refuse("cannot set the last will on " + will->topic, result);
+        mosquitto_will_set(client_, will_->topic.c_str(), static_cast<int>(will_->payload.size()),
+                           will_->payload.data(), will_->qos, will_->retain);
+    if (result != MOSQ_ERR_SUCCESS) refuse("cannot set the last will on " + will_->topic, result);
   }
   if (broker_.tls) {
     const MqttTlsFiles& files = broker_.tls_files;
-    auto file_or_null = [](const std::string& path) { return path.empty() ? nullptr : path.c_str(); };
+    auto file_or_null = [](const std::string& path) {
+      return path.empty() ? nullptr : path.c_str();
+    };
     if (files.ca_file.empty()) mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
     const int result = mosquitto_tls_set(
         client_, file_or_null(files.ca_file), files.ca_file.empty() ? "/etc/ssl/certs" : nullptr,
@@ -86,9 +102,16 @@ MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<La
   }
 }
 
+void MqttClient::DestroyLibraryClient() {
+  if (client_ == nullptr) return;
+  StopWatching();
+  mosquitto_destroy(client_);
+  client_ = nullptr;
+}
+
 MqttClient::~MqttClient() {
   Close();
-  mosquitto_destroy(client_);
+  DestroyLibraryClient();
 }
 
 void MqttClient::Start() {
@@ -129,16 +152,21 @@ std::optional<int> MqttClient::Publish(const std::string& topic, std::string_vie
   int message_id = 0;
   const int result = mosquitto_publish(client_, &message_id, topic.c_str(),
                                        static_cast<int>(payload.size()), payload.data(), qos, retain);
-  // A QoS 1 or 2 message the library could not send yet stays with it, to be sent on the next
-  // connection; a QoS 0 one is gone.
-  const bool kept = result == MOSQ_ERR_SUCCESS || (result == MOSQ_ERR_NO_CONN && qos > 0);
-  if (!kept) return std::nullopt;
+  if (result != MOSQ_ERR_SUCCESS) return std::nullopt;
   Settle(MOSQ_ERR_SUCCESS);
   return message_id;
 }
 
 void MqttClient::Connect() {
   lost_reason_.clear();
+  // A client of its own for every connection: what the last one had not delivered is the
+  // publisher's to send again, in its order, and not also the library's.
+  try {
+    MakeLibraryClient();
+  } catch (const std::runtime_error& error) {
+    Lose(error.what());
+    return;
+  }
   // The host's name is looked up here, on the loop: a name rather than an address costs that
   // lookup at every try.
   const int result = mosquitto_connect_async(client_, broker_.host.c_str(), broker_.port,

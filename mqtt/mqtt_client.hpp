@@ -63,8 +63,8 @@ class MqttClient {
   // Subscribed on every connection from now on.
   void Subscribe(const std::string& filter, int qos);
   // Hands a message to the library; its id, or nothing when the library would not take it
-  // (no connection, a topic it refuses). QoS 1 and 2 messages taken are sent again after a
-  // reconnection until the broker acknowledges them (OnPublished).
+  // (no connection, a topic it refuses). A message is the library's only while its connection
+  // lasts: one not acknowledged (on_published) by then is the caller's to send again.
   std::optional<int> Publish(const std::string& topic, std::string_view payload, int qos,
                              bool retain);
 
@@ -84,6 +84,8 @@ class MqttClient {
   static void MessageCallback(mosquitto*, void* self, const mosquitto_message* message);
   static void PublishCallback(mosquitto*, void* self, int message_id);
 
+  void MakeLibraryClient();
+  void DestroyLibraryClient();
   void Connect();
   // After every call into the library: the socket it has now is the one watched, a wish to
   // write is waited for, and a connection it lost is retried.
@@ -98,6 +100,7 @@ class MqttClient {
 
   asio::io_context& io_;
   MqttBroker broker_;
+  std::optional<LastWill> will_;
   mosquitto* client_ = nullptr;
   asio::posix::stream_descriptor socket_;
   int watched_ = -1;

@@ -23,6 +23,7 @@ class MqttSource final : public BlockSource {
   void Close() override;
   // Connected now.
   bool IsOpen() const override { return client_.Connected(); }
+  bool GaveUp() const override { return client_.Refused(); }
 
   // As MqttClient's.
   std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)> on_lost;

@@ -21,6 +21,9 @@ class BlockSource {
   // Stops for good: no block is handed forward after it.
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
+  // Will never open again by itself (a broker that refused the login), where IsOpen may be a
+  // connection still being retried.
+  virtual bool GaveUp() const { return false; }
 };
 
 }  // namespace quorvane

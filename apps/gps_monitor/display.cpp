@@ -75,6 +75,8 @@ std::string FixJson(const GPS& gps) {
     }
     json += ',';
   }
+  // A fleet's fixes say whose they are; a single receiver's object is the same as before.
+  if (!gps.StreamName().empty()) json += "\"Stream\":" + JsonQuoted(gps.StreamName()) + ",";
   char points[48];
   std::snprintf(points, sizeof points, "\"RecordedPoints\":%.0f,\"isRecording\":%s}",
                 gps.RecordedPoints(), gps.isRecording() ? "true" : "false");
@@ -122,6 +124,11 @@ void Display::Frame(const GPS& gps, const Status& status) {
   };
   if (!status.hearing.empty()) lines.push_back("  Hearing       " + status.hearing);
   if (!status.serving.empty()) lines.push_back("  Serving NMEA  " + status.serving);
+  if (!status.publishing.empty()) lines.push_back("  Publishing    " + status.publishing);
+  if (status.vehicles > 0) {
+    lines.push_back("  Vehicles      " + std::to_string(status.vehicles));
+    for (const auto& vehicle : status.vehicle_lines) lines.push_back("    " + vehicle);
+  }
   char rate[64];
   std::snprintf(rate, sizeof rate, "  Sentences     %.0f per second", status.sentences_per_second);
   lines.emplace_back(rate);

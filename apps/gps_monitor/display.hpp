@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "control/gps.hpp"
 
@@ -18,6 +19,9 @@ struct Status {
   std::optional<double> seconds_left;
   std::string hearing;  // what arrives while no fix does
   std::string serving;  // "2 clients on 127.0.0.1:10110" while serving NMEA
+  std::string publishing;  // "mqtt://127.0.0.1:1883/car7: connected, 0 waiting"
+  size_t vehicles = 0;     // an MQTT source's vehicles, and lines for the last heard
+  std::vector<std::string> vehicle_lines;
 };
 
 // Every fix property of the control as one JSON object on one line.

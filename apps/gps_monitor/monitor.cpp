@@ -1,5 +1,6 @@
 #include "apps/gps_monitor/monitor.hpp"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 
 #include "apps/gps_monitor/hearing.hpp"
 #include "base/text_rules.hpp"
+#include "mqtt/mqtt_address.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
 
@@ -31,6 +33,17 @@ bool UdpPortFree(uint16_t port) {
   }
   return true;
 }
+
+// A fleet's tracks are a file each (and a spool beside each later): as many as the process may
+// open.
+void AllowEveryOpenFile() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+constexpr auto kPublishDrainTime = std::chrono::seconds(5);
 
 Display::Mode ModeFor(const Options& options) {
   if (options.json) return Display::Mode::kJson;
@@ -55,7 +68,10 @@ std::string SampleDrivePath() {
 }
 
 Monitor::Monitor(Options options, Platform& platform)
-    : options_(std::move(options)), gps_(io_, platform), display_(ModeFor(options_), std::cout) {}
+    : options_(std::move(options)),
+      platform_(platform),
+      gps_(io_, platform),
+      display_(ModeFor(options_), std::cout) {}
 
 int Monitor::ListPorts() {
   gps_.Advise({.SerialPort = [](int16_t& number) {
@@ -81,6 +97,13 @@ bool Monitor::OpenSource() {
     const auto* parsed = std::get_if<SourceAddress>(&address);
     serial_source_ = parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kSerial;
     file_source_ = parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kFile;
+    if (parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kMqtt) {
+      source_ = MqttAddressText(*parsed);
+      gps_.MqttTls(TlsFiles());
+      if (!options_.record_dir.empty()) AllowEveryOpenFile();
+      fleet_ = std::make_unique<Fleet>(parsed->path, options_.record_dir, options_.record_format,
+                                       platform_);
+    }
     SetUpBroadcast();
     gps_.OpenSource(options_.source);
     return exit_code_ == 0;
@@ -111,6 +134,40 @@ bool Monitor::ServeNmea() {
     return false;
   }
   return true;
+}
+
+MqttTlsFiles Monitor::TlsFiles() const {
+  return {options_.mqtt_cafile, options_.mqtt_cert, options_.mqtt_key};
+}
+
+bool Monitor::StartPublishing() {
+  if (options_.publish.empty()) return true;
+  const auto address = std::get<SourceAddress>(ParsePublishAddress(options_.publish));
+  publish_name_ = MqttAddressText(address);
+  try {
+    publisher_ = std::make_unique<MqttPublisher>(io_, MqttBrokerOf(address, TlsFiles()),
+                                                 address.path, options_.mqtt_queue);
+  } catch (const std::runtime_error& error) {
+    std::cerr << "gps-monitor: cannot publish: " << error.what() << "\n";
+    return false;
+  }
+  publisher_->on_lost = [this](const std::string& reason, double seconds, bool first) {
+    if (display_.GetMode() == Display::Mode::kDashboard) return;
+    if (first) std::cerr << "gps-monitor: publishing to " << publish_name_ << " lost: " << reason << "\n";
+    std::cerr << "gps-monitor: reconnecting to " << publish_name_ << " in " << NumberToText(seconds)
+              << " s" << std::endl;
+  };
+  publisher_->on_refused = [this](const std::string& reason) {
+    std::cerr << "gps-monitor: cannot publish to " << publish_name_ << ": " << reason << std::endl;
+    Stop(1);
+  };
+  publisher_->Start();
+  return true;
+}
+
+void Monitor::SayFleet(const std::string& what) {
+  // A vehicle that cannot be recorded is said once; the others go on.
+  if (!what.empty()) std::cerr << "gps-monitor: " << what << std::endl;
 }
 
 void Monitor::SetUpBroadcast() {
@@ -173,6 +230,8 @@ int Monitor::Run() {
                    [this](std::string& data) {
                      bytes_received_ += data.size();
                      if (nmea_server_) nmea_server_->Send(data);
+                     if (publisher_) publisher_->PublishBlock(data);
+                     if (fleet_) SayFleet(fleet_->EndOfBlock());
                      display_.Flush();
                      CheckOutput();
                      ReportTrackFailure(track_files_.EndOfBlock());
@@ -188,7 +247,7 @@ int Monitor::Run() {
                      }
                    }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
-  if (!ServeNmea() || !OpenSource()) {
+  if (!ServeNmea() || !StartPublishing() || !OpenSource()) {
     Stop(1);
     return exit_code_;
   }
@@ -245,7 +304,9 @@ void Monitor::OnFixUpdated(FixChanges changes) {
     if (first_fix_time_.empty()) first_fix_time_ = last_fix_time_;
   }
   track_files_.Take(gps_.Fix());
+  if (fleet_) SayFleet(fleet_->Take(gps_));
   display_.Fix(gps_);
+  if (publisher_) publisher_->PublishFix(FixJson(gps_));
   CheckOutput();
   if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
 }
@@ -302,9 +363,22 @@ Status Monitor::CurrentStatus() const {
     serving = std::to_string(nmea_server_->Clients()) + " clients on " +
               options_.serve_nmea->first + ":" + std::to_string(options_.serve_nmea->second);
   }
-  Status status{source_,      recording,    sentences_per_second_,
-                std::nullopt, std::nullopt, waiting_for_server ? reconnecting_ : hearing_,
-                serving};
+  Status status;
+  status.source = source_;
+  status.recording_file = recording;
+  status.sentences_per_second = sentences_per_second_;
+  status.hearing = waiting_for_server ? reconnecting_ : hearing_;
+  status.serving = serving;
+  if (publisher_) {
+    status.publishing = publish_name_ + (publisher_->Connected() ? ": connected" : ": waiting") +
+                        ", " + std::to_string(publisher_->PublishedFixes()) + " fixes taken, " +
+                        std::to_string(publisher_->Unacknowledged()) + " queued, " +
+                        std::to_string(publisher_->DroppedFixes()) + " dropped";
+  }
+  if (fleet_) {
+    status.vehicles = fleet_->Size();
+    status.vehicle_lines = fleet_->Lines(20);
+  }
   if (log_replay_ || pty_replay_) {
     const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;
@@ -355,6 +429,10 @@ void Monitor::Tick() {
     Stop(0);
     return;
   }
+  if (gps_.SourceGaveUp()) {
+    Stop(1);
+    return;
+  }
   if (serial_source_ && !gps_.Engine()) {
     std::cerr << "gps-monitor: the receiver went away (" << source_ << ")\n";
     Stop(1);
@@ -375,6 +453,7 @@ void Monitor::Stop(int exit_code) {
   if (exit_code_ == 0) exit_code_ = exit_code;
   if (gps_.isRecording()) gps_.StopKMLRecord();
   ReportTrackFailure(track_files_.Finish());
+  if (fleet_) SayFleet(fleet_->Finish());
   // Without a fix there is nothing to save, and a placemark file of an earlier run stays.
   if (!options_.placemark.empty() && had_fix_) {
     gps_.CreateGoogleEarthPlaceMark(options_.placemark, "Last fix at " + gps_.GPS_Time() + " UTC",
@@ -387,6 +466,36 @@ void Monitor::Stop(int exit_code) {
   std::error_code ignored;
   signals_.cancel(ignored);
   ticker_.cancel();
+  FinishPublishing();
+}
+
+void Monitor::FinishPublishing() {
+  publish_deadline_ = std::chrono::steady_clock::now() + kPublishDrainTime;
+  WaitForPublisher();
+}
+
+void Monitor::WaitForPublisher() {
+  const bool done = !publisher_ || publisher_->Unacknowledged() == 0 ||
+                    !publisher_->Connected() ||
+                    std::chrono::steady_clock::now() >= publish_deadline_;
+  if (done) {
+    Finish();
+    return;
+  }
+  publish_wait_.expires_after(20ms);
+  publish_wait_.async_wait([this](const std::error_code& error) {
+    if (!error) WaitForPublisher();
+  });
+}
+
+void Monitor::Finish() {
+  if (publisher_) {
+    if (publisher_->Unacknowledged() > 0) {
+      std::cerr << "gps-monitor: " << publisher_->Unacknowledged() << " fixes not published to "
+                << publish_name_ << "\n";
+    }
+    publisher_->Close();
+  }
   io_.stop();
 }
 

@@ -13,10 +13,12 @@
 #include <asio/steady_timer.hpp>
 
 #include "apps/gps_monitor/display.hpp"
+#include "apps/gps_monitor/fleet.hpp"
 #include "apps/gps_monitor/options.hpp"
 #include "apps/gps_monitor/pty_replay.hpp"
 #include "apps/gps_monitor/track_files.hpp"
 #include "control/gps.hpp"
+#include "mqtt/mqtt_publisher.hpp"
 #include "platform/log_replay.hpp"
 #include "platform/nmea_server.hpp"
 
@@ -36,6 +38,13 @@ class Monitor {
   bool OpenSource();
   bool OpenReplay();
   bool ServeNmea();
+  bool StartPublishing();
+  MqttTlsFiles TlsFiles() const;
+  void SayFleet(const std::string& what);
+  // Stopping waits (a few seconds at most) for the broker to take the fixes still queued.
+  void FinishPublishing();
+  void WaitForPublisher();
+  void Finish();
   void StartSerial();
   void SetUpBroadcast();
   void OnFixUpdated(FixChanges changes);
@@ -50,6 +59,7 @@ class Monitor {
   void ReportTrackFailure(const std::string& failure);
 
   Options options_;
+  Platform& platform_;
   asio::io_context io_;
   GPS gps_;
   std::shared_ptr<LogReplay> log_replay_;
@@ -57,6 +67,11 @@ class Monitor {
   Display display_;
   TrackFiles track_files_;
   std::unique_ptr<NmeaServer> nmea_server_;
+  std::unique_ptr<MqttPublisher> publisher_;
+  std::string publish_name_;  // the address without its password
+  std::unique_ptr<Fleet> fleet_;
+  asio::steady_timer publish_wait_{io_};
+  std::chrono::steady_clock::time_point publish_deadline_;
   // A hang-up ends a run as an interrupt does: the track finished, the placemark written.
   asio::signal_set signals_{io_, SIGINT, SIGTERM, SIGHUP};
   asio::steady_timer ticker_{io_};

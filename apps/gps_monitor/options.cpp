@@ -86,7 +86,8 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       ->check(CLI::ExistingFile);
   sources->add_option("--source", options.source,
                       "an address: serial:/dev/ttyUSB0?4800,n,8,1, udp://:5000, tcp://HOST:PORT, "
-                      "gpsd://HOST[:PORT], file:LOG?speed=10");
+                      "gpsd://HOST[:PORT], file:LOG?speed=10, mqtt://[USER@]HOST[:PORT]/TOPIC-FILTER "
+                      "(or mqtts://)");
   sources->require_option(0, 1);
   app.add_option("--speed", speed,
                  "replay speed: a factor such as 10, or max (default 1; 10 for the bundled drive)");
@@ -103,6 +104,24 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       "record the track to this file: .kml, .gpx or .geojson (may be given once for each)");
   app.add_option("--description", options.description, "name of the recorded KML document")
       ->needs(record);
+  auto* record_dir = app.add_option(
+      "--record-dir", options.record_dir,
+      "with an MQTT source: one track per topic in this folder, named after the topic level "
+      "that the filter's + matched (DIR/car7.kml)");
+  app.add_option("--record-format", options.record_format, "the tracks of --record-dir")
+      ->check(CLI::IsMember({"kml", "gpx", "geojson"}))
+      ->needs(record_dir);
+  app.add_option("--publish", options.publish,
+                 "publish to an MQTT broker: mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX (or "
+                 "mqtts://); blocks to PREFIX/nmea, fixes to PREFIX/fix, PREFIX/status. A user "
+                 "without a password takes it from QGPS_MQTT_PASSWORD");
+  app.add_option("--mqtt-cafile", options.mqtt_cafile,
+                 "the certificate authority of an mqtts:// broker (default: the system's)");
+  app.add_option("--mqtt-cert", options.mqtt_cert, "a client certificate for mqtts://");
+  app.add_option("--mqtt-key", options.mqtt_key, "the client certificate's key");
+  app.add_option("--mqtt-queue", options.mqtt_queue,
+                 "fixes kept for the broker while it is away; the oldest go beyond (10000)")
+      ->check(CLI::Range(1, 10000000));
   app.add_option("--placemark", options.placemark, "write the last fix to this KML file at exit");
   app.add_option("--map", map, "open a web map at the first fix")
       ->check(CLI::IsMember(
@@ -180,6 +199,25 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   }
   if (kml_files > 1) {
     std::cerr << "gps-monitor: --record takes one .kml file (and any .gpx and .geojson)\n";
+    return 2;
+  }
+  if (!options.publish.empty()) {
+    const auto address = ParsePublishAddress(options.publish);
+    if (const auto* invalid = std::get_if<std::string>(&address)) {
+      std::cerr << "gps-monitor: " << *invalid << "\n";
+      return 2;
+    }
+  }
+  if (!options.record_dir.empty()) {
+    const auto address = ParseSourceAddress(options.source);
+    const auto* parsed = std::get_if<SourceAddress>(&address);
+    if (parsed == nullptr || parsed->scheme != SourceAddress::Scheme::kMqtt) {
+      std::cerr << "gps-monitor: --record-dir goes with an MQTT source (--source mqtt://...)\n";
+      return 2;
+    }
+  }
+  if (!options.mqtt_key.empty() && options.mqtt_cert.empty()) {
+    std::cerr << "gps-monitor: --mqtt-key goes with --mqtt-cert\n";
     return 2;
   }
   if (!map.empty()) options.map = kMapServices.at(map);

@@ -18,7 +18,7 @@ struct Options {
   std::string device;
   std::optional<uint16_t> listen;
   std::string replay;
-  std::string source;  // an address: serial:, udp://, tcp://, gpsd://, file:
+  std::string source;  // an address: serial:, udp://, tcp://, gpsd://, file:, mqtt://
   // Where to serve the received text over TCP ("--serve-nmea [HOST:]PORT").
   std::optional<std::pair<std::string, uint16_t>> serve_nmea;
   // Replay speed, 0 as fast as it goes; when not given, 1 for a log and 10 for the bundled drive.
@@ -39,6 +39,18 @@ struct Options {
   bool json = false;
   bool gp_only = false;      // decode "$GP" sentences only, as the control does by default
   bool no_checksum = false;  // decode sentences whatever their checksum says
+
+  // MQTT: where to publish (mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX), the TLS files of
+  // mqtts:// (for --publish and an mqtts:// --source), and the fixes kept while the broker is
+  // away.
+  std::string publish;
+  std::string mqtt_cafile;
+  std::string mqtt_cert;
+  std::string mqtt_key;
+  size_t mqtt_queue = 10000;
+  // One track per topic of an MQTT source, in this folder, as .kml, .gpx or .geojson.
+  std::string record_dir;
+  std::string record_format = "kml";
 };
 
 // The options, or the exit code when there is nothing to run: 0 after --help, 2 after a usage

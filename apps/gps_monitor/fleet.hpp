@@ -1,0 +1,72 @@
+#pragma once
+// gps-monitor reading a fleet from an MQTT topic filter: each vehicle's last fix for the
+// dashboard and, with --record-dir, one track file per vehicle in that folder. A vehicle is
+// named by the topic level the filter's first "+" matched ("fleet/+/nmea" and
+// "fleet/car7/nmea" make "car7"), or by its whole topic when the filter has no "+".
+
+#include <chrono>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "apps/gps_monitor/track_files.hpp"
+#include "control/gps.hpp"
+#include "kml/track_recorder.hpp"
+
+namespace quorvane::monitor {
+
+// The vehicle's name of `topic` under `filter`.
+std::string VehicleNameOf(const std::string& filter, const std::string& topic);
+
+// Why `name` cannot name a file in the record folder ("..", "a/b", control characters, ...),
+// or an empty text.
+std::string FileNameFault(const std::string& name);
+
+class Fleet {
+ public:
+  // As many vehicles as the control keeps streams.
+  static constexpr size_t kMaxVehicles = StreamTable::kMaxStreams;
+
+  // `record_dir` empty: nothing is recorded. `format` is kml, gpx or geojson.
+  Fleet(std::string filter, std::string record_dir, std::string format, Platform& platform);
+  ~Fleet();
+
+  // A fix of the stream the control decoded last; what should be said once (a topic that
+  // names no file, a file that cannot be written), or an empty text.
+  std::string Take(const GPS& gps);
+  // The vehicle whose block it was is done: its file is handed to the disk.
+  std::string EndOfBlock();
+  // Every track finished; the first failure, or an empty text.
+  std::string Finish();
+
+  size_t Size() const { return vehicles_.size(); }
+  // A line per vehicle, the most recently heard first: name, position, speed, age.
+  std::vector<std::string> Lines(size_t most) const;
+
+ private:
+  struct Vehicle {
+    std::string name;
+    std::string last_fix;
+    std::chrono::steady_clock::time_point heard;
+    std::unique_ptr<TrackRecorder> kml;
+    std::unique_ptr<TrackFiles> track;
+    std::string failure;  // said once; the vehicle is not recorded after it
+  };
+
+  Vehicle* Find(const std::string& topic, std::string& said);
+  std::string StartTrack(Vehicle& vehicle);
+
+  std::string filter_;
+  std::string record_dir_;
+  std::string format_;
+  Platform& platform_;
+  std::map<std::string, Vehicle> vehicles_;  // by topic
+  std::unordered_set<std::string> file_names_;
+  std::unordered_set<std::string> refused_topics_;  // said once each
+  Vehicle* last_ = nullptr;
+};
+
+}  // namespace quorvane::monitor
