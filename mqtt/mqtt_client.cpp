@@ -72,6 +72,7 @@ void MqttClient::MakeLibraryClient() {
   mosquitto_disconnect_callback_set(client_, &MqttClient::DisconnectCallback);
   mosquitto_message_callback_set(client_, &MqttClient::MessageCallback);
   mosquitto_publish_callback_set(client_, &MqttClient::PublishCallback);
+  mosquitto_subscribe_callback_set(client_, &MqttClient::SubscribeCallback);
   auto refuse = [&](const std::string& what, int result) {
     DestroyLibraryClient();
     throw std::runtime_error("MQTT broker " + broker_.Name() + ": " + what + ": " +
@@ -143,7 +144,9 @@ void MqttClient::Close() {
 
 void MqttClient::Subscribe(const std::string& filter, int qos) {
   subscriptions_.emplace_back(filter, qos);
-  if (connected_) Settle(mosquitto_subscribe(client_, nullptr, filter.c_str(), qos));
+  if (!connected_) return;
+  ++unacknowledged_subscriptions_;
+  Settle(mosquitto_subscribe(client_, nullptr, filter.c_str(), qos));
 }
 
 std::optional<int> MqttClient::Publish(const std::string& topic, std::string_view payload, int qos,
@@ -295,6 +298,7 @@ void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
   client.connected_ = true;
   client.loss_reported_ = false;
   client.backoff_ = kFirstRetrySeconds;
+  client.unacknowledged_subscriptions_ = client.subscriptions_.size();
   for (const auto& [filter, qos] : client.subscriptions_) {
     mosquitto_subscribe(client.client_, nullptr, filter.c_str(), qos);
   }
@@ -316,6 +320,11 @@ void MqttClient::MessageCallback(mosquitto*, void* self, const mosquitto_message
   client.on_message(message->topic,
                     {static_cast<const char*>(message->payload),
                      static_cast<size_t>(std::max(message->payloadlen, 0))});
+}
+
+void MqttClient::SubscribeCallback(mosquitto*, void* self, int, int, const int*) {
+  auto& client = *static_cast<MqttClient*>(self);
+  if (client.unacknowledged_subscriptions_ > 0) --client.unacknowledged_subscriptions_;
 }
 
 void MqttClient::PublishCallback(mosquitto*, void* self, int message_id) {

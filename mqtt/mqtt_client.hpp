@@ -58,6 +58,8 @@ class MqttClient {
   // Leaves the broker cleanly (so the last will is not sent) and stops trying.
   void Close();
   bool Connected() const { return connected_; }
+  // Connected, and every subscription acknowledged by the broker on this connection.
+  bool Subscribed() const { return connected_ && unacknowledged_subscriptions_ == 0; }
   bool Refused() const { return refused_; }
 
   // Subscribed on every connection from now on.
@@ -83,6 +85,8 @@ class MqttClient {
   static void DisconnectCallback(mosquitto*, void* self, int result);
   static void MessageCallback(mosquitto*, void* self, const mosquitto_message* message);
   static void PublishCallback(mosquitto*, void* self, int message_id);
+  static void SubscribeCallback(mosquitto*, void* self, int message_id, int count,
+                                const int* granted);
 
   void MakeLibraryClient();
   void DestroyLibraryClient();
@@ -112,6 +116,7 @@ class MqttClient {
   bool connected_ = false;
   bool refused_ = false;
   bool loss_reported_ = false;
+  size_t unacknowledged_subscriptions_ = 0;
   std::string lost_reason_;  // set by the library's callback, acted on when it returns
   std::string refused_reason_;
   double backoff_ = kFirstRetrySeconds;

@@ -21,8 +21,8 @@ class MqttSource final : public BlockSource {
 
   void Begin(BlockHandler on_block) override;
   void Close() override;
-  // Connected now.
-  bool IsOpen() const override { return client_.Connected(); }
+  // Connected, and the broker has taken the subscription: what is published from now on comes.
+  bool IsOpen() const override { return client_.Subscribed(); }
   bool GaveUp() const override { return client_.Refused(); }
 
   // As MqttClient's.

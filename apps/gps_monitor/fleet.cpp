@@ -56,7 +56,7 @@ Fleet::Vehicle* Fleet::Find(const std::string& topic, std::string& said) {
   if (const auto found = vehicles_.find(topic); found != vehicles_.end()) return &found->second;
   auto refuse = [&](const std::string& why) -> Vehicle* {
     if (refused_topics_.size() < kRememberedRefusals && refused_topics_.insert(topic).second) {
-      said = "topic \"" + topic + "\" is not followed: " + why;
+      said = "topic \"" + topic + "\" is not recorded: " + why;
     }
     return nullptr;
   };

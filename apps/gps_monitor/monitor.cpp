@@ -165,6 +165,22 @@ bool Monitor::StartPublishing() {
   return true;
 }
 
+bool Monitor::ReadsALog() const {
+  if (!options_.source.empty()) return options_.source.starts_with("file:");
+  return !options_.listen && !options_.port && options_.device.empty();
+}
+
+void Monitor::WaitForBroker() {
+  // A log is no receiver: it may wait (a few seconds at most) for the broker, so that all of it
+  // is published rather than what comes after the connection.
+  const auto deadline = std::chrono::steady_clock::now() + kPublishDrainTime;
+  while (!publisher_->Connected() && !stopping_ && std::chrono::steady_clock::now() < deadline) {
+    io_.restart();
+    io_.run_one_for(20ms);
+  }
+  io_.restart();
+}
+
 void Monitor::SayFleet(const std::string& what) {
   // A vehicle that cannot be recorded is said once; the others go on.
   if (!what.empty()) std::cerr << "gps-monitor: " << what << std::endl;
@@ -247,7 +263,13 @@ int Monitor::Run() {
                      }
                    }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
-  if (!ServeNmea() || !StartPublishing() || !OpenSource()) {
+  if (!ServeNmea() || !StartPublishing()) {
+    Stop(1);
+    return exit_code_;
+  }
+  if (publisher_ && ReadsALog()) WaitForBroker();
+  if (stopping_) return exit_code_;
+  if (!OpenSource()) {
     Stop(1);
     return exit_code_;
   }

@@ -39,6 +39,8 @@ class Monitor {
   bool OpenReplay();
   bool ServeNmea();
   bool StartPublishing();
+  bool ReadsALog() const;
+  void WaitForBroker();
   MqttTlsFiles TlsFiles() const;
   void SayFleet(const std::string& what);
   // Stopping waits (a few seconds at most) for the broker to take the fixes still queued.
