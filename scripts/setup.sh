@@ -5,10 +5,11 @@
 # prepared machine is left as it is; apt says one line per step.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libasio-dev libcli11-dev)
+packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev)
 if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-             gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd)
+             gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd mosquitto mosquitto-clients
+             openssl)
 fi
 missing=()
 for package in "${packages[@]}"; do

@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +19,7 @@
 
 #include "apps/nmea_simulator.hpp"
 #include "support/files.hpp"
+#include "support/mosquitto_broker.hpp"
 #include "support/udp_peer.hpp"
 
 extern char** environ;
@@ -347,6 +350,77 @@ TEST_F(GpsMonitorTest, AStartThatFailsLeavesTheUsersFilesAsTheyWere) {
   EXPECT_NE(failed.err.find("gps-monitor: Cannot open " + nowhere + ": No such file or directory"),
             std::string::npos)
       << failed.err;
+}
+
+// What a command prints (the test's own commands: fixed words and port numbers).
+std::string OutputOf(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      output.append(buffer, read);
+    }
+    ::pclose(pipe);
+  }
+  return output;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
+  testing::MosquittoBroker broker(folder_.File(""));
+  ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
+  const std::string dir = folder_.File("tracks");
+  std::filesystem::create_directory(dir);
+  const pid_t consumer = Spawn(
+      {"--source", broker.Address("fleet/+/nmea"), "--record-dir", dir, "--json"}, "consumer");
+  // A topic whose vehicle would be "..": said once, and its saying shows the consumer listens.
+  const std::string port = std::to_string(broker.Port());
+  const std::string hostile =
+      "printf '$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\\r\\n' | "
+      "mosquitto_pub -h 127.0.0.1 -p " + port + " -t 'fleet/../nmea' -s";
+  const auto said = [&] { return ReadFile(folder_.File("consumer.err")); };
+  for (int tries = 0; tries < 100 && said().find("fleet/../nmea") == std::string::npos; ++tries) {
+    ASSERT_EQ(std::system(hostile.c_str()), 0);
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_EQ(std::system(hostile.c_str()), 0);
+
+  // The publisher waits for the broker before it replays, so the whole drive goes out.
+  const Outcome publisher =
+      Run({"--speed", "max", "--json", "--publish", broker.Address("fleet/car7")});
+  ASSERT_EQ(publisher.exit_code, 0) << publisher.err;
+  const auto received = [&] {
+    return Count(ReadFile(folder_.File("consumer.out")), "\"Stream\":\"fleet/car7/nmea\"");
+  };
+  for (int tries = 0; tries < 200 && received() < 600; ++tries) std::this_thread::sleep_for(50ms);
+  ::kill(consumer, SIGTERM);
+  const Outcome consumed = Wait(consumer, "consumer");
+  EXPECT_EQ(consumed.exit_code, 0) << consumed.err;
+  EXPECT_EQ(received(), 600u);  // one object per GGA, as the publisher printed them
+  EXPECT_EQ(Count(consumed.err, "fleet/../nmea"), 1u) << consumed.err;
+
+  // One track, in the folder, and nothing else anywhere.
+  std::vector<std::string> tracks;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    tracks.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(tracks, std::vector<std::string>{"car7.kml"});
+  EXPECT_EQ(std::system(("xmllint --noout " + dir + "/car7.kml").c_str()), 0);
+  EXPECT_EQ(Count(ReadFile(dir + "/car7.kml"), "<Placemark>"), 571u);  // 570 fixes and the path
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.File(""))) {
+    EXPECT_NE(entry.path().extension(), ".kml") << entry.path();
+  }
+
+  // The last fix stays with the broker for whoever subscribes next; the status says the
+  // publisher left.
+  const std::string subscribe = "mosquitto_sub -h 127.0.0.1 -p " + port + " -C 1 -W 3 -t ";
+  EXPECT_EQ(OutputOf(subscribe + "fleet/car7/fix"), Lines(publisher.out).back() + "\n");
+  EXPECT_EQ(OutputOf(subscribe + "fleet/car7/status"), "offline\n");
 }
 
 }  // namespace
