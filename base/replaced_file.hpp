@@ -32,7 +32,9 @@ class ReplacedFile {
  private:
   void CheckWritten();
 
-  std::vector<char> buffer_ = std::vector<char>(64 * 1024);
+  // Small enough that a fleet of a thousand tracks keeps a thousand of them; a write a few
+  // times a second costs a recording of one receiver nothing.
+  std::vector<char> buffer_ = std::vector<char>(16 * 1024);
   std::ofstream file_;
   std::string path_;
   std::string failure_;

@@ -246,6 +246,7 @@ const std::vector<Member>& Members() {
                return DispatchValue{};
              },
              {{"Address", kS}}),
+      Property("StreamName", 0x6E, kS, QGPS_TEXT(StreamName)),
   };
   return members;
 }

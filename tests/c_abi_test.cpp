@@ -162,8 +162,9 @@ TEST_F(CAbiTest, EveryMemberNameResolvesToItsDispatchId) {
                                                                 // added after the first 54
                                                                 {"AllTalkers", 0x6A},
                                                                 {"VerifyChecksum", 0x6B},
-                                                                {"ChecksumErrors", 0x6C}};
-  EXPECT_EQ(methods.size() + properties.size(), 58u);
+                                                                {"ChecksumErrors", 0x6C},
+                                                                {"StreamName", 0x6E}};
+  EXPECT_EQ(methods.size() + properties.size(), 59u);
   for (const auto& [name, n] : methods) EXPECT_EQ(qgps_id_of_name(name), 0x60030000 + n) << name;
   for (const auto& [name, n] : properties) EXPECT_EQ(qgps_id_of_name(name), 0x68030000 + n) << name;
   EXPECT_EQ(qgps_id_of_name("sTOPgps"), 0x6003000C);

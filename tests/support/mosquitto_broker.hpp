@@ -109,6 +109,7 @@ class MosquittoBroker {
     pid_ = 0;
   }
   uint16_t Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   std::string Address(const std::string& path) const {
     return "mqtt://127.0.0.1:" + std::to_string(port_) + "/" + path;
   }

@@ -1,0 +1,338 @@
+// A fleet through one broker: VEHICLES simulated receivers (one publishing client for all of
+// them) publish a fix a second each to a local mosquitto, and one gps-monitor follows
+// fleet/+/nmea and records a track per vehicle. Measured in the same run:
+//   sustained   every vehicle at 1 Hz for SECONDS: fixes lost at QoS 1, publish → decoded
+//               latency (p50, p99, max), CPU of consumer, broker and publisher
+//   capacity    as fast as the publisher goes: the fixes per second the consumer decodes
+//               and records
+// The latency is read from the fix itself: each GGA carries the wall-clock time it was
+// published at (hhmmss.sss), and the consumer's JSON object for it is read as it is printed.
+//
+//   fleet_bench GPS_MONITOR [VEHICLES=1000] [SECONDS=30] [CAPACITY_FIXES=200000]
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include <asio/io_context.hpp>
+
+#include "apps/nmea_simulator.hpp"
+#include "mqtt/mqtt_client.hpp"
+#include "support/mosquitto_broker.hpp"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::system_clock;
+
+long long MillisecondsOfDay(Clock::time_point when) {
+  const auto since_epoch =
+      std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
+  return since_epoch % 86'400'000;
+}
+
+// The fix's sentences with the GGA's time replaced by `of_day` (milliseconds).
+std::string Stamped(const std::string& sentences, long long of_day) {
+  const size_t end = sentences.find("\r\n");
+  const std::string gga = sentences.substr(0, end);
+  const size_t time_start = gga.find(',') + 1;
+  const size_t time_end = gga.find(',', time_start);
+  char time[16];
+  std::snprintf(time, sizeof time, "%02lld%02lld%02lld.%03lld", of_day / 3'600'000,
+                of_day / 60'000 % 60, of_day / 1000 % 60, of_day % 1000);
+  const std::string body = gga.substr(1, time_start - 1) + time +
+                           gga.substr(time_end, gga.find('*') - time_end);
+  return quorvane::simulator::WithChecksum(body) + sentences.substr(end + 2);
+}
+
+// CPU seconds a process has used (user and system), from /proc.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; fields >> field; ++index) {
+    if (index == 14 || index == 15) ticks += std::stod(field);
+    if (index == 15) break;
+  }
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+std::string PeakMemory(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmHWM:")) return line.substr(line.find_first_not_of(" \t", 6));
+  }
+  return "?";
+}
+
+std::string Field(const std::string& json, const std::string& name) {
+  const std::string key = "\"" + name + "\":\"";
+  const size_t at = json.find(key);
+  if (at == std::string::npos) return "";
+  const size_t start = at + key.size();
+  return json.substr(start, json.find('"', start) - start);
+}
+
+// The consumer's JSON objects as they come: each fix's stream and latency.
+class Consumer {
+ public:
+  Consumer(const std::string& program, const std::string& source, const std::string& dir) {
+    int pipe_ends[2];
+    if (::pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
+    std::vector<std::string> arguments{program, "--source", source, "--record-dir", dir,
+                                       "--json"};
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir + "/../consumer.err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+      throw std::runtime_error("cannot start " + program);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe_ends[1]);
+    reader_ = std::thread([this, fd = pipe_ends[0]] { Read(fd); });
+  }
+  ~Consumer() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    reader_.join();
+  }
+  pid_t Pid() const { return pid_; }
+  size_t Fixes() const { return fixes_; }
+  // Takes the latencies and counts so far and starts new ones.
+  void Take(std::vector<double>& latencies, std::unordered_map<std::string, size_t>& by_stream) {
+    std::lock_guard lock(mutex_);
+    latencies.swap(latencies_);
+    by_stream.swap(by_stream_);
+    latencies_.clear();
+    by_stream_.clear();
+  }
+
+ private:
+  void Read(int fd) {
+    std::string pending;
+    char buffer[1 << 16];
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;) {
+      const long long now = MillisecondsOfDay(Clock::now());
+      pending.append(buffer, static_cast<size_t>(got));
+      size_t start = 0;
+      for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
+        Take(pending.substr(start, end - start), now);
+      }
+      pending.erase(0, start);
+    }
+    ::close(fd);
+  }
+  void Take(const std::string& json, long long now) {
+    const std::string gga = Field(json, "LastGPGGA");
+    if (gga.size() < 17) return;
+    const long long sent = std::stoll(gga.substr(7, 2)) * 3'600'000 +
+                           std::stoll(gga.substr(9, 2)) * 60'000 +
+                           std::stoll(gga.substr(11, 2)) * 1000 + std::stoll(gga.substr(14, 3));
+    const long long latency = (now - sent + 86'400'000) % 86'400'000;
+    std::lock_guard lock(mutex_);
+    latencies_.push_back(static_cast<double>(latency));
+    ++by_stream_[Field(json, "Stream")];
+    ++fixes_;
+  }
+
+  pid_t pid_ = 0;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::vector<double> latencies_;
+  std::unordered_map<std::string, size_t> by_stream_;
+  std::atomic<size_t> fixes_ = 0;
+};
+
+double Percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[std::min(values.size() - 1, static_cast<size_t>(share * values.size()))];
+}
+
+class Fleet {
+ public:
+  Fleet(size_t vehicles) {
+    for (size_t i = 0; i < vehicles; ++i) {
+      quorvane::simulator::DriveOptions options;
+      options.duration_s = 100000;
+      options.speed_kmh = 30 + static_cast<double>(i % 70);
+      options.seed = static_cast<uint32_t>(i + 1);
+      options.noise_m = 1;
+      drives_.emplace_back(options);
+      topics_.push_back("fleet/car" + std::to_string(i) + "/nmea");
+    }
+    next_fix_.assign(vehicles, 0);
+  }
+  size_t Size() const { return drives_.size(); }
+  const std::string& Topic(size_t vehicle) const { return topics_[vehicle]; }
+  std::string NextMessage(size_t vehicle) {
+    const size_t fix = next_fix_[vehicle]++ % drives_[vehicle].FixCount();
+    return Stamped(drives_[vehicle].Sentences(fix), MillisecondsOfDay(Clock::now()));
+  }
+
+ private:
+  std::vector<quorvane::simulator::NmeaSimulator> drives_;
+  std::vector<std::string> topics_;
+  std::vector<size_t> next_fix_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::cerr << "usage: fleet_bench GPS_MONITOR [VEHICLES] [SECONDS] [CAPACITY_FIXES]\n";
+    return 2;
+  }
+  const std::string program = argv[1];
+  const size_t vehicles = argc > 2 ? std::stoul(argv[2]) : 1000;
+  const int seconds = argc > 3 ? std::stoi(argv[3]) : 30;
+  const size_t capacity_fixes = argc > 4 ? std::stoul(argv[4]) : 200000;
+
+  const auto folder = std::filesystem::temp_directory_path() / "qgps-fleet-bench";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "tracks");
+  // A fleet's broker queues more for a subscriber than mosquitto's default thousand messages.
+  quorvane::testing::MosquittoBroker broker(
+      folder.string(), {"max_queued_messages 1000000", "max_inflight_messages 1000"});
+  if (!broker.Start()) {
+    std::cerr << "fleet_bench: cannot start mosquitto\n";
+    return 1;
+  }
+  Consumer consumer(program, broker.Address("fleet/+/nmea"), (folder / "tracks").string());
+  asio::io_context io;
+  quorvane::MqttBroker settings;
+  settings.host = "127.0.0.1";
+  settings.port = broker.Port();
+  quorvane::MqttClient publisher(io, settings);
+  size_t acknowledged = 0;
+  publisher.on_published = [&](int) { ++acknowledged; };
+  publisher.Start();
+  for (auto until = std::chrono::steady_clock::now() + 5s;
+       !publisher.Connected() && std::chrono::steady_clock::now() < until;) {
+    io.run_one_for(10ms);
+  }
+  Fleet fleet(vehicles);
+  // The consumer subscribes on its own time: a first fix from every vehicle until all arrive.
+  std::vector<double> latencies;
+  std::unordered_map<std::string, size_t> by_stream;
+  for (int tries = 0; tries < 100 && consumer.Fixes() < vehicles; ++tries) {
+    if (tries % 20 == 0) {
+      for (size_t v = 0; v < vehicles; ++v) publisher.Publish(fleet.Topic(v), fleet.NextMessage(v), 1, false);
+    }
+    io.run_for(50ms);
+  }
+  consumer.Take(latencies, by_stream);
+  latencies.clear();
+  by_stream.clear();
+
+  // Sustained: each vehicle at its own moment of every second.
+  const double publisher_cpu_start = CpuSeconds(::getpid());
+  const double consumer_cpu_start = CpuSeconds(consumer.Pid());
+  const double broker_cpu_start = CpuSeconds(broker.Pid());
+  const auto start = std::chrono::steady_clock::now();
+  size_t published = 0;
+  const size_t total = vehicles * static_cast<size_t>(seconds);
+  while (published < total) {
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto due = std::min(total, static_cast<size_t>(elapsed * static_cast<double>(vehicles)));
+    for (; published < due; ++published) {
+      const size_t v = published % vehicles;
+      publisher.Publish(fleet.Topic(v), fleet.NextMessage(v), 1, false);
+    }
+    io.run_for(1ms);
+  }
+  const auto sustained_end = std::chrono::steady_clock::now();
+  for (auto until = sustained_end + 10s; std::chrono::steady_clock::now() < until;) {
+    io.run_for(50ms);
+    std::vector<double> more;
+    std::unordered_map<std::string, size_t> counts;
+    consumer.Take(more, counts);
+    latencies.insert(latencies.end(), more.begin(), more.end());
+    for (const auto& [stream, count] : counts) by_stream[stream] += count;
+    if (latencies.size() >= total) break;
+  }
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double consumer_cpu = CpuSeconds(consumer.Pid()) - consumer_cpu_start;
+  const double broker_cpu = CpuSeconds(broker.Pid()) - broker_cpu_start;
+  const double publisher_cpu = CpuSeconds(::getpid()) - publisher_cpu_start;
+  size_t short_streams = 0;
+  for (size_t v = 0; v < vehicles; ++v) {
+    if (by_stream[fleet.Topic(v)] < static_cast<size_t>(seconds)) ++short_streams;
+  }
+  const size_t received = latencies.size();
+
+  std::printf("## Fleet through one broker (bench/fleet_bench)\n\n");
+  std::printf("%zu vehicles at 1 Hz for %d s, QoS 1, one mosquitto and one gps-monitor "
+              "(--record-dir, KML) on this machine:\n\n", vehicles, seconds);
+  std::printf("| measure | value |\n|---|---|\n");
+  std::printf("| fixes published / decoded | %zu / %zu |\n", total, received);
+  std::printf("| fixes lost | %zu (vehicles short of their fixes: %zu) |\n",
+              total > received ? total - received : 0, short_streams);
+  std::printf("| publish → decoded p50 / p99 / max | %.0f / %.0f / %.0f ms |\n",
+              Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
+  std::printf("| consumer CPU | %.1f %% of one core |\n", 100 * consumer_cpu / wall);
+  std::printf("| broker CPU | %.1f %% |\n", 100 * broker_cpu / wall);
+  std::printf("| publisher CPU (%zu simulated receivers) | %.1f %% |\n", vehicles,
+              100 * publisher_cpu / wall);
+
+  // Capacity: as fast as the publisher can hand them over.
+  std::vector<double> ignored;
+  consumer.Take(ignored, by_stream);
+  const size_t before = consumer.Fixes();
+  const double consumer_cpu_before = CpuSeconds(consumer.Pid());
+  const auto burst_start = std::chrono::steady_clock::now();
+  for (size_t sent = 0; sent < capacity_fixes; ++sent) {
+    const size_t v = sent % vehicles;
+    publisher.Publish(fleet.Topic(v), fleet.NextMessage(v), 1, false);
+    if (sent % 500 == 499) io.poll();
+  }
+  const auto handed = std::chrono::steady_clock::now();
+  for (auto until = handed + 60s;
+       consumer.Fixes() - before < capacity_fixes && std::chrono::steady_clock::now() < until;) {
+    io.run_for(20ms);
+  }
+  const double burst = std::chrono::duration<double>(std::chrono::steady_clock::now() - burst_start).count();
+  const size_t taken = consumer.Fixes() - before;
+  const double burst_cpu = CpuSeconds(consumer.Pid()) - consumer_cpu_before;
+  std::printf("| capacity: fixes decoded and recorded | %zu of %zu in %.2f s = %.0f fixes/s |\n",
+              taken, capacity_fixes, burst, static_cast<double>(taken) / burst);
+  std::printf("| capacity: consumer CPU per 1,000 fixes | %.1f ms |\n",
+              1000 * 1000 * burst_cpu / static_cast<double>(std::max<size_t>(taken, 1)));
+  std::printf("| consumer peak memory | %s |\n", PeakMemory(consumer.Pid()).c_str());
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder / "tracks")) {
+    if (entry.path().extension() == ".kml") ++files;
+  }
+  std::printf("| track files (KML, one per vehicle) | %zu |\n", files);
+  publisher.Close();
+  return 0;
+}
