@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_client.hpp"
 
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -73,10 +74,11 @@ void MqttClient::MakeLibraryClient() {
   mosquitto_message_callback_set(client_, &MqttClient::MessageCallback);
   mosquitto_publish_callback_set(client_, &MqttClient::PublishCallback);
   mosquitto_subscribe_callback_set(client_, &MqttClient::SubscribeCallback);
+  mosquitto_log_callback_set(client_, &MqttClient::LogCallback);
   auto refuse = [&](const std::string& what, int result) {
+    const std::string why = ResultText(result);  // before anything else may change errno
     DestroyLibraryClient();
-    throw std::runtime_error("MQTT broker " + broker_.Name() + ": " + what + ": " +
-                             ResultText(result));
+    throw std::runtime_error("MQTT broker " + broker_.Name() + ": " + what + ": " + why);
   };
   if (!broker_.user.empty()) {
     const int result = mosquitto_username_pw_set(
@@ -92,6 +94,13 @@ void MqttClient::MakeLibraryClient() {
   }
   if (broker_.tls) {
     const MqttTlsFiles& files = broker_.tls_files;
+    for (const auto& [what, path] : {std::pair{"the CA file ", &files.ca_file},
+                                     std::pair{"the client certificate ", &files.certificate_file},
+                                     std::pair{"the client key ", &files.key_file}}) {
+      if (!path->empty() && ::access(path->c_str(), R_OK) != 0) {
+        refuse(std::string("cannot read ") + what + *path, MOSQ_ERR_ERRNO);
+      }
+    }
     auto file_or_null = [](const std::string& path) {
       return path.empty() ? nullptr : path.c_str();
     };
@@ -261,9 +270,12 @@ void MqttClient::KeepAlive() {
   });
 }
 
-void MqttClient::Lose(const std::string& reason) {
+void MqttClient::Lose(const std::string& what) {
   connected_ = false;
   lost_reason_.clear();
+  // What OpenSSL said is what a TLS failure means ("certificate verify failed").
+  const std::string reason = library_error_.empty() ? what : what + " (" + library_error_ + ")";
+  library_error_.clear();
   const bool first = !loss_reported_;
   loss_reported_ = true;
   const double wait = backoff_;
@@ -320,6 +332,16 @@ void MqttClient::MessageCallback(mosquitto*, void* self, const mosquitto_message
   client.on_message(message->topic,
                     {static_cast<const char*>(message->payload),
                      static_cast<size_t>(std::max(message->payloadlen, 0))});
+}
+
+void MqttClient::LogCallback(mosquitto*, void* self, int level, const char* text) {
+  auto& client = *static_cast<MqttClient*>(self);
+  constexpr std::string_view kOpenSsl = "OpenSSL Error[0]: ";
+  const std::string_view line = text;
+  if ((level & MOSQ_LOG_ERR) == 0 || !line.starts_with(kOpenSsl)) return;
+  // "error:0A000086:SSL routines::certificate verify failed": the words after the codes.
+  const size_t words = line.rfind(':');
+  client.library_error_ = line.substr(words == std::string_view::npos ? kOpenSsl.size() : words + 1);
 }
 
 void MqttClient::SubscribeCallback(mosquitto*, void* self, int, int, const int*) {

@@ -85,6 +85,7 @@ class MqttClient {
   static void DisconnectCallback(mosquitto*, void* self, int result);
   static void MessageCallback(mosquitto*, void* self, const mosquitto_message* message);
   static void PublishCallback(mosquitto*, void* self, int message_id);
+  static void LogCallback(mosquitto*, void* self, int level, const char* text);
   static void SubscribeCallback(mosquitto*, void* self, int message_id, int count,
                                 const int* granted);
 
@@ -99,7 +100,7 @@ class MqttClient {
   void WaitToWrite();
   void StopWatching();
   void KeepAlive();
-  void Lose(const std::string& reason);
+  void Lose(const std::string& what);
   void Refuse(const std::string& reason);
 
   asio::io_context& io_;
@@ -119,6 +120,7 @@ class MqttClient {
   size_t unacknowledged_subscriptions_ = 0;
   std::string lost_reason_;  // set by the library's callback, acted on when it returns
   std::string refused_reason_;
+  std::string library_error_;  // the library's last word on a TLS failure
   double backoff_ = kFirstRetrySeconds;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

@@ -27,8 +27,12 @@ std::string VehicleNameOf(const std::string& filter, const std::string& topic) {
   const auto plus = std::find(filter_levels.begin(), filter_levels.end(), "+");
   const auto topic_levels = Levels(topic);
   const auto index = static_cast<size_t>(plus - filter_levels.begin());
-  if (plus == filter_levels.end() || index >= topic_levels.size()) return topic;
-  return std::string(topic_levels[index]);
+  if (plus != filter_levels.end() && index < topic_levels.size()) {
+    return std::string(topic_levels[index]);
+  }
+  std::string name = topic;
+  std::replace(name.begin(), name.end(), '/', '_');
+  return name;
 }
 
 std::string FileNameFault(const std::string& name) {
