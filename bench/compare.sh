@@ -28,7 +28,7 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 cmake --preset release >/dev/null
-cmake --build --preset release --target gps-monitor nmea-simulate qgps_bench qgps_record_day >/dev/null
+cmake --build --preset release --target gps-monitor nmea-simulate qgps_bench qgps_record_day qgps_fleet_bench >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -122,6 +122,8 @@ done
   echo '```'
   build/release/bench/qgps_record_day
   echo '```'
+  echo
+  build/release/bench/qgps_fleet_bench build/release/apps/gps-monitor
 } >>"$report.new"
 mv "$report.new" "$report"
 cat "$report"

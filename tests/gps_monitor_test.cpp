@@ -376,8 +376,11 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
   ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
   const std::string dir = folder_.File("tracks");
   std::filesystem::create_directory(dir);
-  const pid_t consumer = Spawn(
-      {"--source", broker.Address("fleet/+/nmea"), "--record-dir", dir, "--json"}, "consumer");
+  // As one of a group of consumers sharing the fleet: the vehicle is still the level of "+".
+  const pid_t consumer =
+      Spawn({"--source", broker.Address("$share/recorders/fleet/+/nmea"), "--record-dir", dir,
+             "--json"},
+            "consumer");
   // A topic whose vehicle would be "..": said once, and its saying shows the consumer listens.
   const std::string port = std::to_string(broker.Port());
   const std::string hostile =

@@ -23,7 +23,11 @@ std::vector<std::string_view> Levels(std::string_view topic) {
 }  // namespace
 
 std::string VehicleNameOf(const std::string& filter, const std::string& topic) {
-  const auto filter_levels = Levels(filter);
+  // A shared subscription ("$share/GROUP/fleet/+/nmea") delivers the topics of its filter.
+  auto filter_levels = Levels(filter);
+  if (filter_levels.size() > 2 && filter_levels[0] == "$share") {
+    filter_levels.erase(filter_levels.begin(), filter_levels.begin() + 2);
+  }
   const auto plus = std::find(filter_levels.begin(), filter_levels.end(), "+");
   const auto topic_levels = Levels(topic);
   const auto index = static_cast<size_t>(plus - filter_levels.begin());
