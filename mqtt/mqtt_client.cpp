@@ -138,7 +138,7 @@ void MqttClient::Start() {
 void MqttClient::Close() {
   if (closed_) return;
   closed_ = true;
-  retry_.cancel();
+  retry_.Cancel();
   keep_alive_.cancel();
   if (connected_) {
     // DISCONNECT is written at once (the socket is idle or nearly so) and the socket closed.
@@ -276,16 +276,10 @@ void MqttClient::Lose(const std::string& what) {
   // What OpenSSL said is what a TLS failure means ("certificate verify failed").
   const std::string reason = library_error_.empty() ? what : what + " (" + library_error_ + ")";
   library_error_.clear();
-  const bool first = !loss_reported_;
-  loss_reported_ = true;
-  const double wait = backoff_;
-  backoff_ = std::min(backoff_ * 2, kLastRetrySeconds);
-  retry_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(wait)));
-  retry_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& error) {
-    if (!alive.expired() && !error && !closed_) Connect();
+  const auto next = retry_.Schedule([this, alive = std::weak_ptr<char>(alive_)] {
+    if (!alive.expired() && !closed_) Connect();
   });
-  if (on_lost) on_lost(reason, wait, first);
+  if (on_lost) on_lost(reason, next.seconds, next.first_of_loss);
 }
 
 void MqttClient::Refuse(const std::string& reason) {
@@ -293,7 +287,7 @@ void MqttClient::Refuse(const std::string& reason) {
   refused_ = true;
   closed_ = true;
   connected_ = false;
-  retry_.cancel();
+  retry_.Cancel();
   keep_alive_.cancel();
   mosquitto_disconnect(client_);
   StopWatching();
@@ -308,8 +302,7 @@ void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
     return;
   }
   client.connected_ = true;
-  client.loss_reported_ = false;
-  client.backoff_ = kFirstRetrySeconds;
+  client.retry_.Connected();
   client.unacknowledged_subscriptions_ = client.subscriptions_.size();
   for (const auto& [filter, qos] : client.subscriptions_) {
     mosquitto_subscribe(client.client_, nullptr, filter.c_str(), qos);

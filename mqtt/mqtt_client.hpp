@@ -26,6 +26,7 @@
 #include <asio/steady_timer.hpp>
 
 #include "mqtt/mqtt_settings.hpp"
+#include "platform/retry_schedule.hpp"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -34,9 +35,6 @@ namespace quorvane {
 
 class MqttClient {
  public:
-  static constexpr double kFirstRetrySeconds = 0.5;
-  static constexpr double kLastRetrySeconds = 30;
-
   struct LastWill {
     std::string topic;
     std::string payload;
@@ -111,17 +109,15 @@ class MqttClient {
   int watched_ = -1;
   bool waiting_to_write_ = false;
   asio::steady_timer keep_alive_;
-  asio::steady_timer retry_;
+  RetrySchedule retry_;
   std::vector<std::pair<std::string, int>> subscriptions_;
   bool closed_ = true;
   bool connected_ = false;
   bool refused_ = false;
-  bool loss_reported_ = false;
   size_t unacknowledged_subscriptions_ = 0;
   std::string lost_reason_;  // set by the library's callback, acted on when it returns
   std::string refused_reason_;
   std::string library_error_;  // the library's last word on a TLS failure
-  double backoff_ = kFirstRetrySeconds;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 

@@ -1,8 +1,5 @@
 #include "platform/tcp_source.hpp"
 
-#include <algorithm>
-#include <chrono>
-
 #include <asio/write.hpp>
 
 namespace quorvane {
@@ -28,7 +25,7 @@ void TcpSource::Begin(BlockHandler on_block) {
 void TcpSource::Close() {
   closed_ = true;
   connected_ = false;
-  retry_.cancel();
+  retry_.Cancel();
   std::error_code ignored;
   socket_.close(ignored);
 }
@@ -44,8 +41,7 @@ void TcpSource::Connect() {
           return;
         }
         connected_ = true;
-        loss_reported_ = false;
-        backoff_ = kFirstRetrySeconds;
+        retry_.Connected();
         if (!greeting_.empty()) {
           asio::async_write(socket_, asio::buffer(greeting_), [](const std::error_code&, size_t) {
             // A server that will not take the greeting shows it by closing, which the read sees.
@@ -73,16 +69,10 @@ void TcpSource::Lose(const std::string& reason) {
   connected_ = false;
   std::error_code ignored;
   socket_.close(ignored);
-  const bool first = !loss_reported_;
-  loss_reported_ = true;
-  const double wait = backoff_;
-  backoff_ = std::min(backoff_ * 2, kLastRetrySeconds);
-  retry_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-      std::chrono::duration<double>(wait)));
-  retry_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& error) {
-    if (!alive.expired() && !error && !closed_) Connect();
+  const auto next = retry_.Schedule([this, alive = std::weak_ptr<char>(alive_)] {
+    if (!alive.expired() && !closed_) Connect();
   });
-  if (on_lost_) on_lost_(reason, wait, first);
+  if (on_lost_) on_lost_(reason, next.seconds, next.first_of_loss);
 }
 
 }  // namespace quorvane

@@ -13,14 +13,12 @@
 #include <asio/steady_timer.hpp>
 
 #include "block_source.hpp"
+#include "retry_schedule.hpp"
 
 namespace quorvane {
 
 class TcpSource final : public BlockSource {
  public:
-  static constexpr double kFirstRetrySeconds = 0.5;
-  static constexpr double kLastRetrySeconds = 30;
-
   // `name` is the address as the user gave it, for what is said about the connection;
   // `greeting` is written to the server on every connection (gpsd's WATCH), or nothing.
   TcpSource(asio::io_context& io, std::string name, asio::ip::tcp::endpoint server,
@@ -50,15 +48,13 @@ class TcpSource final : public BlockSource {
   void Lose(const std::string& reason);
 
   asio::ip::tcp::socket socket_;
-  asio::steady_timer retry_;
+  RetrySchedule retry_;
   std::string name_;
   asio::ip::tcp::endpoint server_;
   std::string greeting_;
   std::vector<char> buffer_ = std::vector<char>(64 * 1024);
   bool closed_ = true;
   bool connected_ = false;
-  bool loss_reported_ = false;
-  double backoff_ = kFirstRetrySeconds;
   BlockHandler on_block_;
   LostHandler on_lost_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
