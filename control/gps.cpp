@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include <asio/post.hpp>
+
 #include "base/text_rules.hpp"
 #include "geo/great_circle.hpp"
 #include "kml/placemark_file.hpp"
@@ -166,6 +168,9 @@ void GPS::Connect(std::optional<int16_t> UDPPort) {
 void GPS::Open(std::shared_ptr<BlockSource> source) {
   if (is_running_) StopGPS();
   decoder_.Fix().LastGgaText.clear();
+  // The source replaced may be the one whose block is being taken (a host opening another
+  // source in an event): it is let go of on a later turn of the loop, once it has returned.
+  if (source_ && taking_block_ > 0) asio::post(io_, [replaced = std::move(source_)] {});
   source_ = std::move(source);
   source_lines_ = LineAssembler();
   ForgetStreams();
@@ -380,12 +385,14 @@ void GPS::Resize(ControlSite& site) {
 }
 
 void GPS::TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, std::string block, Relay relay) {
+  ++taking_block_;
   current_ = &decoder;
   lines.Feed(block, [&](std::string_view sentence) { TakeSentence(decoder, sentence); });
   recorder_.EndOfBlock();
   Raise(&GpsEventSink::Stream, block);
   // The block goes out as the host's Stream handler left it.
   if (relay == Relay::kOn && Broadcast()) Attempt([&] { sck_.SendData(block); });
+  --taking_block_;
 }
 
 void GPS::TakeSentence(NmeaDecoder& decoder, std::string_view sentence) {

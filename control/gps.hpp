@@ -251,6 +251,7 @@ class GPS {
   SentenceCensus heard_;
   TrackRecorder recorder_{platform_};
   bool is_running_ = false;
+  int taking_block_ = 0;  // blocks being taken (a handler may open a source inside one)
   bool udp_source_ = false;  // the socket receives (Connect), rather than rebroadcasts
   int16_t port_ = 0;
   int16_t tx_port_ = 0;

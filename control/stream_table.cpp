@@ -3,6 +3,7 @@
 namespace quorvane {
 
 StreamTable::Stream& StreamTable::Find(std::string_view name, const NmeaDecoder& model) {
+  retired_.clear();
   if (const auto found = index_.find(name); found != index_.end()) {
     streams_.splice(streams_.begin(), streams_, found->second);
     return *found->second;
@@ -23,7 +24,7 @@ StreamTable::Stream& StreamTable::Find(std::string_view name, const NmeaDecoder&
 void StreamTable::Clear() {
   forgotten_checksum_errors_ = ChecksumErrors();
   index_.clear();
-  streams_.clear();
+  retired_.splice(retired_.end(), streams_);
 }
 
 void StreamTable::ForEachDecoder(const std::function<void(NmeaDecoder&)>& change) {

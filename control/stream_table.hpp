@@ -33,8 +33,10 @@ class StreamTable {
   explicit StreamTable(std::function<ClockReading()> clock) : clock_(std::move(clock)) {}
 
   // The stream of that name, made (with the settings of `model`) when it is new; it becomes
-  // the most recently heard.
+  // the most recently heard. Call it before each block of a stream, never inside one.
   Stream& Find(std::string_view name, const NmeaDecoder& model);
+  // Forgets every stream. A block being taken keeps its stream until the next Find: a host may
+  // open another source inside an event of that block.
   void Clear();
   size_t Size() const { return index_.size(); }
 
@@ -46,6 +48,7 @@ class StreamTable {
  private:
   std::function<ClockReading()> clock_;
   std::list<Stream> streams_;  // the most recently heard first
+  std::list<Stream> retired_;  // cleared away, kept to the next Find
   // Keyed by views of the streams' own names.
   std::unordered_map<std::string_view, std::list<Stream>::iterator> index_;
   double forgotten_checksum_errors_ = 0;

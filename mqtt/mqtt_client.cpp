@@ -140,6 +140,17 @@ void MqttClient::Close() {
   closed_ = true;
   retry_.Cancel();
   keep_alive_.cancel();
+  if (in_callback_) {
+    // The library is calling us, with its locks held: it is left when that call has returned.
+    asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+      if (!alive.expired()) Disconnect();
+    });
+    return;
+  }
+  Disconnect();
+}
+
+void MqttClient::Disconnect() {
   if (connected_) {
     // DISCONNECT is written at once (the socket is idle or nearly so) and the socket closed.
     mosquitto_disconnect(client_);
@@ -160,7 +171,7 @@ void MqttClient::Subscribe(const std::string& filter, int qos) {
 
 std::optional<int> MqttClient::Publish(const std::string& topic, std::string_view payload, int qos,
                                        bool retain) {
-  if (!connected_) return std::nullopt;
+  if (!connected_ || closed_) return std::nullopt;
   int message_id = 0;
   const int result = mosquitto_publish(client_, &message_id, topic.c_str(),
                                        static_cast<int>(payload.size()), payload.data(), qos, retain);
@@ -303,6 +314,7 @@ void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
   }
   client.connected_ = true;
   client.retry_.Connected();
+  const Calling calling(client);
   client.unacknowledged_subscriptions_ = client.subscriptions_.size();
   for (const auto& [filter, qos] : client.subscriptions_) {
     mosquitto_subscribe(client.client_, nullptr, filter.c_str(), qos);
@@ -322,6 +334,7 @@ void MqttClient::DisconnectCallback(mosquitto*, void* self, int result) {
 void MqttClient::MessageCallback(mosquitto*, void* self, const mosquitto_message* message) {
   auto& client = *static_cast<MqttClient*>(self);
   if (!client.on_message || client.closed_) return;
+  const Calling calling(client);
   client.on_message(message->topic,
                     {static_cast<const char*>(message->payload),
                      static_cast<size_t>(std::max(message->payloadlen, 0))});
@@ -344,6 +357,7 @@ void MqttClient::SubscribeCallback(mosquitto*, void* self, int, int, const int*)
 
 void MqttClient::PublishCallback(mosquitto*, void* self, int message_id) {
   auto& client = *static_cast<MqttClient*>(self);
+  const Calling calling(client);
   if (client.on_published) client.on_published(message_id);
 }
 

@@ -53,7 +53,9 @@ class MqttClient {
   // between tries, until Close. A broker that refuses the client (a wrong password, a client it
   // does not allow) is not tried again: OnRefused says why.
   void Start();
-  // Leaves the broker cleanly (so the last will is not sent) and stops trying.
+  // Leaves the broker cleanly (so the last will is not sent) and stops trying; nothing is
+  // handed on after it. It may be called from a handler; the client must not be destroyed in
+  // one (GPS lets a source go on a later turn of the loop).
   void Close();
   bool Connected() const { return connected_; }
   // Connected, and every subscription acknowledged by the broker on this connection.
@@ -87,6 +89,17 @@ class MqttClient {
   static void SubscribeCallback(mosquitto*, void* self, int message_id, int count,
                                 const int* granted);
 
+  // Marks a handler of ours running inside a call of the library.
+  struct Calling {
+    explicit Calling(MqttClient& client) : client_(client), was_(client.in_callback_) {
+      client.in_callback_ = true;
+    }
+    ~Calling() { client_.in_callback_ = was_; }
+    MqttClient& client_;
+    bool was_;
+  };
+
+  void Disconnect();
   void MakeLibraryClient();
   void DestroyLibraryClient();
   void Connect();
@@ -114,6 +127,7 @@ class MqttClient {
   bool closed_ = true;
   bool connected_ = false;
   bool refused_ = false;
+  bool in_callback_ = false;
   size_t unacknowledged_subscriptions_ = 0;
   std::string lost_reason_;  // set by the library's callback, acted on when it returns
   std::string refused_reason_;

@@ -138,6 +138,44 @@ TEST_F(MqttTest, EachTopicHasItsOwnTextAndFixSoInterleavedHalvesAreNeverSpliced)
   EXPECT_TRUE(errors_.empty()) << errors_.front();
 }
 
+// A source of several streams that the test feeds by hand.
+class HandFedSource final : public BlockSource {
+ public:
+  void Begin(BlockHandler on_block) override { on_block_ = std::move(on_block); }
+  void Close() override { open_ = false; }
+  bool IsOpen() const override { return open_; }
+  void Send(std::string_view block, std::string_view stream) { on_block_(block, stream); }
+
+ private:
+  BlockHandler on_block_;
+  bool open_ = true;
+};
+
+TEST_F(MqttTest, AHostThatOpensAnotherSourceInsideAStreamsFixPullsNothingFromUnderTheBlock) {
+  auto fleet = std::make_shared<HandFedSource>();
+  gps_.Open(fleet);
+  int fixes = 0;
+  gps_.Advise({.FixUpdated = [&](FixChanges) {
+    if (++fixes == 1) gps_.Open(std::make_shared<HandFedSource>());
+  }});
+  // The stream whose block is being taken is forgotten by the Open inside its first fix; the
+  // block goes on to its end all the same.
+  fleet->Send(std::string(kGgaMunich) + kGgaLondon, "fleet/car7/nmea");
+  EXPECT_EQ(fixes, 2);
+
+  // The same with a broker's message: the client that is handing it over is let go of only
+  // after it has done so.
+  testing::MosquittoBroker broker(folder_.File(""));
+  ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
+  gps_.OpenSource(broker.Address("fleet/+/nmea"));
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return gps_.Engine(); }));
+  fixes = 0;
+  auto publisher = Connected(Local(broker));
+  ASSERT_TRUE(Publish(*publisher, "fleet/car7/nmea", std::string(kGgaMunich) + kGgaLondon));
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return fixes == 2; }));
+  testing::RunFor(io_, 100ms);
+}
+
 TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound) {
   testing::MosquittoBroker broker(folder_.File(""));
   ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
