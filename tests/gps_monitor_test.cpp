@@ -426,5 +426,18 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
   EXPECT_EQ(OutputOf(subscribe + "fleet/car7/status"), "offline\n");
 }
 
+TEST_F(GpsMonitorTest, FixesTheBrokerNeverHadAreCountedAndFailTheRun) {
+  // No broker at that port: the replay waits its five seconds, then goes on without one.
+  const Outcome run = Run({"--speed", "max", "--json", "--mqtt-queue", "10", "--publish",
+                           "mqtt://127.0.0.1:" + std::to_string(testing::FreeTcpPort()) + "/car7"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("590 fixes dropped while the broker was away (--mqtt-queue 10)"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("10 fixes not published to mqtt://127.0.0.1:"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(Lines(run.out).size(), 600u);  // the receiver's own output is whole
+}
+
 }  // namespace
 }  // namespace quorvane

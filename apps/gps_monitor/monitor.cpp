@@ -512,9 +512,18 @@ void Monitor::WaitForPublisher() {
 
 void Monitor::Finish() {
   if (publisher_) {
+    if (publisher_->DroppedFixes() > 0) {
+      std::cerr << "gps-monitor: " << publisher_->DroppedFixes()
+                << " fixes dropped while the broker was away (--mqtt-queue " << options_.mqtt_queue
+                << ")\n";
+    }
     if (publisher_->Unacknowledged() > 0) {
       std::cerr << "gps-monitor: " << publisher_->Unacknowledged() << " fixes not published to "
                 << publish_name_ << "\n";
+    }
+    // Fixes the broker never had are a failure of the run, as a track that could not be written.
+    if (publisher_->DroppedFixes() + publisher_->Unacknowledged() > 0 && exit_code_ == 0) {
+      exit_code_ = 1;
     }
     publisher_->Close();
   }
