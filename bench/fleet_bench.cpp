@@ -59,8 +59,8 @@ std::string Stamped(const std::string& sentences, long long of_day) {
   char time[16];
   std::snprintf(time, sizeof time, "%02lld%02lld%02lld.%03lld", of_day / 3'600'000,
                 of_day / 60'000 % 60, of_day / 1000 % 60, of_day % 1000);
-  const std::string body = gga.substr(1, time_start - 1) + time +
-                           gga.substr(time_end, gga.find('*') - time_end);
+  const std::string body =
+      gga.substr(1, time_start - 1) + time + gga.substr(time_end, gga.find('*') - time_end);
   return quorvane::simulator::WithChecksum(body) + sentences.substr(end + 2);
 }
 
@@ -102,8 +102,7 @@ class Consumer {
   Consumer(const std::string& program, const std::string& source, const std::string& dir) {
     int pipe_ends[2];
     if (::pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
-    std::vector<std::string> arguments{program, "--source", source, "--record-dir", dir,
-                                       "--json"};
+    std::vector<std::string> arguments{program, "--source", source, "--record-dir", dir, "--json"};
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -246,7 +245,8 @@ int main(int argc, char** argv) {
   std::unordered_map<std::string, size_t> by_stream;
   for (int tries = 0; tries < 100 && consumer.Fixes() < vehicles; ++tries) {
     if (tries % 20 == 0) {
-      for (size_t v = 0; v < vehicles; ++v) publisher.Publish(fleet.Topic(v), fleet.NextMessage(v), 1, false);
+      for (size_t v = 0; v < vehicles; ++v)
+        publisher.Publish(fleet.Topic(v), fleet.NextMessage(v), 1, false);
     }
     io.run_for(50ms);
   }
@@ -262,7 +262,8 @@ int main(int argc, char** argv) {
   size_t published = 0;
   const size_t total = vehicles * static_cast<size_t>(seconds);
   while (published < total) {
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto due = std::min(total, static_cast<size_t>(elapsed * static_cast<double>(vehicles)));
     for (; published < due; ++published) {
       const size_t v = published % vehicles;
@@ -280,7 +281,8 @@ int main(int argc, char** argv) {
     for (const auto& [stream, count] : counts) by_stream[stream] += count;
     if (latencies.size() >= total) break;
   }
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double consumer_cpu = CpuSeconds(consumer.Pid()) - consumer_cpu_start;
   const double broker_cpu = CpuSeconds(broker.Pid()) - broker_cpu_start;
   const double publisher_cpu = CpuSeconds(::getpid()) - publisher_cpu_start;
@@ -327,7 +329,8 @@ int main(int argc, char** argv) {
        consumer.Fixes() - before < capacity_fixes && std::chrono::steady_clock::now() < until;) {
     io.run_for(20ms);
   }
-  const double burst = std::chrono::duration<double>(std::chrono::steady_clock::now() - burst_start).count();
+  const double burst =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - burst_start).count();
   const size_t taken = consumer.Fixes() - before;
   const double burst_cpu = CpuSeconds(consumer.Pid()) - consumer_cpu_before;
   std::printf("| capacity: fixes decoded and recorded | %zu of %zu in %.2f s = %.0f fixes/s |\n",

@@ -15,8 +15,8 @@
 #include <asio/io_context.hpp>
 
 #include "../kml/track_recorder.hpp"
-#include "../mqtt/mqtt_settings.hpp"
 #include "../maps/map_pages.hpp"
+#include "../mqtt/mqtt_settings.hpp"
 #include "../nmea/fix_properties.hpp"
 #include "../nmea/nmea_decoder.hpp"
 #include "../nmea/sentence_census.hpp"
@@ -251,7 +251,7 @@ class GPS {
   SentenceCensus heard_;
   TrackRecorder recorder_{platform_};
   bool is_running_ = false;
-  int taking_block_ = 0;  // blocks being taken (a handler may open a source inside one)
+  int taking_block_ = 0;     // blocks being taken (a handler may open a source inside one)
   bool udp_source_ = false;  // the socket receives (Connect), rather than rebroadcasts
   int16_t port_ = 0;
   int16_t tx_port_ = 0;

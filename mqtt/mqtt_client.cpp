@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <asio/post.hpp>
 #include <mosquitto.h>
+#include <asio/post.hpp>
 
 namespace quorvane {
 namespace {
@@ -81,9 +81,9 @@ void MqttClient::MakeLibraryClient() {
     throw std::runtime_error("MQTT broker " + broker_.Name() + ": " + what + ": " + why);
   };
   if (!broker_.user.empty()) {
-    const int result = mosquitto_username_pw_set(
-        client_, broker_.user.c_str(),
-        broker_.password.empty() ? nullptr : broker_.password.c_str());
+    const int result =
+        mosquitto_username_pw_set(client_, broker_.user.c_str(),
+                                  broker_.password.empty() ? nullptr : broker_.password.c_str());
     if (result != MOSQ_ERR_SUCCESS) refuse("cannot use the user name", result);
   }
   if (will_) {
@@ -173,8 +173,9 @@ std::optional<int> MqttClient::Publish(const std::string& topic, std::string_vie
                                        bool retain) {
   if (!connected_ || closed_) return std::nullopt;
   int message_id = 0;
-  const int result = mosquitto_publish(client_, &message_id, topic.c_str(),
-                                       static_cast<int>(payload.size()), payload.data(), qos, retain);
+  const int result =
+      mosquitto_publish(client_, &message_id, topic.c_str(), static_cast<int>(payload.size()),
+                        payload.data(), qos, retain);
   if (result != MOSQ_ERR_SUCCESS) return std::nullopt;
   Settle(MOSQ_ERR_SUCCESS);
   return message_id;
@@ -238,37 +239,36 @@ void MqttClient::StopWatching() {
 }
 
 void MqttClient::WaitToRead() {
-  socket_.async_wait(asio::posix::stream_descriptor::wait_read,
-                     [this, alive = std::weak_ptr<char>(alive_),
-                      socket = watched_](const std::error_code& error) {
-                       if (alive.expired() || error || closed_ || socket != watched_) return;
-                       int result = MOSQ_ERR_SUCCESS;
-                       for (int packets = 0; packets < kPacketsPerTurn; ++packets) {
-                         result = mosquitto_loop_read(client_, 1);
-                         if (result != MOSQ_ERR_SUCCESS || !lost_reason_.empty() ||
-                             !refused_reason_.empty() || closed_ ||
-                             mosquitto_socket(client_) != socket || !BytesWaiting(socket)) {
-                           break;
-                         }
-                       }
-                       if (closed_) return;
-                       const bool same_socket = mosquitto_socket(client_) == socket;
-                       Settle(result);
-                       if (same_socket && watched_ == socket) WaitToRead();
-                     });
+  socket_.async_wait(
+      asio::posix::stream_descriptor::wait_read,
+      [this, alive = std::weak_ptr<char>(alive_), socket = watched_](const std::error_code& error) {
+        if (alive.expired() || error || closed_ || socket != watched_) return;
+        int result = MOSQ_ERR_SUCCESS;
+        for (int packets = 0; packets < kPacketsPerTurn; ++packets) {
+          result = mosquitto_loop_read(client_, 1);
+          if (result != MOSQ_ERR_SUCCESS || !lost_reason_.empty() || !refused_reason_.empty() ||
+              closed_ || mosquitto_socket(client_) != socket || !BytesWaiting(socket)) {
+            break;
+          }
+        }
+        if (closed_) return;
+        const bool same_socket = mosquitto_socket(client_) == socket;
+        Settle(result);
+        if (same_socket && watched_ == socket) WaitToRead();
+      });
 }
 
 void MqttClient::WaitToWrite() {
   if (waiting_to_write_ || watched_ < 0) return;
   waiting_to_write_ = true;
-  socket_.async_wait(asio::posix::stream_descriptor::wait_write,
-                     [this, alive = std::weak_ptr<char>(alive_),
-                      socket = watched_](const std::error_code& error) {
-                       if (alive.expired() || socket != watched_) return;
-                       waiting_to_write_ = false;
-                       if (error || closed_) return;
-                       Settle(mosquitto_loop_write(client_, 1));
-                     });
+  socket_.async_wait(
+      asio::posix::stream_descriptor::wait_write,
+      [this, alive = std::weak_ptr<char>(alive_), socket = watched_](const std::error_code& error) {
+        if (alive.expired() || socket != watched_) return;
+        waiting_to_write_ = false;
+        if (error || closed_) return;
+        Settle(mosquitto_loop_write(client_, 1));
+      });
 }
 
 void MqttClient::KeepAlive() {
@@ -308,8 +308,8 @@ void MqttClient::Refuse(const std::string& reason) {
 void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
   auto& client = *static_cast<MqttClient*>(self);
   if (result != 0) {
-    client.refused_reason_ = "the broker refused the connection: " +
-                             std::string(mosquitto_connack_string(result));
+    client.refused_reason_ =
+        "the broker refused the connection: " + std::string(mosquitto_connack_string(result));
     return;
   }
   client.connected_ = true;
@@ -326,7 +326,7 @@ void MqttClient::DisconnectCallback(mosquitto*, void* self, int result) {
   auto& client = *static_cast<MqttClient*>(self);
   client.connected_ = false;
   if (client.closed_) return;
-  client.lost_reason_ = result == 0 ? "the connection closed"
+  client.lost_reason_ = result == 0                    ? "the connection closed"
                         : result == MOSQ_ERR_CONN_LOST ? "the broker closed the connection"
                                                        : ResultText(result);
 }
@@ -335,9 +335,8 @@ void MqttClient::MessageCallback(mosquitto*, void* self, const mosquitto_message
   auto& client = *static_cast<MqttClient*>(self);
   if (!client.on_message || client.closed_) return;
   const Calling calling(client);
-  client.on_message(message->topic,
-                    {static_cast<const char*>(message->payload),
-                     static_cast<size_t>(std::max(message->payloadlen, 0))});
+  client.on_message(message->topic, {static_cast<const char*>(message->payload),
+                                     static_cast<size_t>(std::max(message->payloadlen, 0))});
 }
 
 void MqttClient::LogCallback(mosquitto*, void* self, int level, const char* text) {
@@ -347,7 +346,8 @@ void MqttClient::LogCallback(mosquitto*, void* self, int level, const char* text
   if ((level & MOSQ_LOG_ERR) == 0 || !line.starts_with(kOpenSsl)) return;
   // "error:0A000086:SSL routines::certificate verify failed": the words after the codes.
   const size_t words = line.rfind(':');
-  client.library_error_ = line.substr(words == std::string_view::npos ? kOpenSsl.size() : words + 1);
+  client.library_error_ =
+      line.substr(words == std::string_view::npos ? kOpenSsl.size() : words + 1);
 }
 
 void MqttClient::SubscribeCallback(mosquitto*, void* self, int, int, const int*) {

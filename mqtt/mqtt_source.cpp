@@ -7,7 +7,7 @@ MqttSource::MqttSource(asio::io_context& io, MqttBroker broker, std::string topi
 
 void MqttSource::Begin(BlockHandler on_block) {
   client_.on_message = [on_block = std::move(on_block)](std::string_view topic,
-                                                         std::string_view payload) {
+                                                        std::string_view payload) {
     on_block(payload, topic);
   };
   client_.on_lost = [this](const std::string& reason, double seconds, bool first) {

@@ -89,7 +89,8 @@ std::variant<SourceAddress, Invalid> MqttAddress(std::string_view scheme, std::s
   address.tls = scheme == "mqtts";
   const size_t slash = rest.find('/');
   if (slash == std::string_view::npos) {
-    return Invalid{path_is_filter ? "no topic filter after the host" : "no topic prefix after the host"};
+    return Invalid{path_is_filter ? "no topic filter after the host"
+                                  : "no topic prefix after the host"};
   }
   std::string_view authority = rest.substr(0, slash);
   address.path = rest.substr(slash + 1);
@@ -97,9 +98,8 @@ std::variant<SourceAddress, Invalid> MqttAddress(std::string_view scheme, std::s
     const std::string_view login = authority.substr(0, at);
     const size_t colon = login.find(':');
     const auto user = PercentDecoded(login.substr(0, colon));
-    const auto password = colon == std::string_view::npos
-                              ? std::optional<std::string>("")
-                              : PercentDecoded(login.substr(colon + 1));
+    const auto password = colon == std::string_view::npos ? std::optional<std::string>("")
+                                                          : PercentDecoded(login.substr(colon + 1));
     if (!user || !password) return Invalid{"a bad percent-escape in the login"};
     if (user->empty()) return Invalid{"a password without a user name"};
     address.user = *user;
@@ -109,7 +109,8 @@ std::variant<SourceAddress, Invalid> MqttAddress(std::string_view scheme, std::s
   auto parsed = HostAndPort(authority, address, true, address.tls ? kMqttTlsPort : kMqttPort);
   if (std::holds_alternative<Invalid>(parsed)) return parsed;
   if (path_is_filter && !IsTopicFilter(address.path)) {
-    return Invalid{"the topic filter must not be empty, and + and # must be whole levels (# the last)"};
+    return Invalid{
+        "the topic filter must not be empty, and + and # must be whole levels (# the last)"};
   }
   if (!path_is_filter &&
       (address.path.empty() || address.path.find_first_of("+#") != std::string::npos)) {

@@ -377,15 +377,15 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
   const std::string dir = folder_.File("tracks");
   std::filesystem::create_directory(dir);
   // As one of a group of consumers sharing the fleet: the vehicle is still the level of "+".
-  const pid_t consumer =
-      Spawn({"--source", broker.Address("$share/recorders/fleet/+/nmea"), "--record-dir", dir,
-             "--json"},
-            "consumer");
+  const pid_t consumer = Spawn(
+      {"--source", broker.Address("$share/recorders/fleet/+/nmea"), "--record-dir", dir, "--json"},
+      "consumer");
   // A topic whose vehicle would be "..": said once, and its saying shows the consumer listens.
   const std::string port = std::to_string(broker.Port());
   const std::string hostile =
       "printf '$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\\r\\n' | "
-      "mosquitto_pub -h 127.0.0.1 -p " + port + " -t 'fleet/../nmea' -s";
+      "mosquitto_pub -h 127.0.0.1 -p " +
+      port + " -t 'fleet/../nmea' -s";
   const auto said = [&] { return ReadFile(folder_.File("consumer.err")); };
   for (int tries = 0; tries < 100 && said().find("fleet/../nmea") == std::string::npos; ++tries) {
     ASSERT_EQ(std::system(hostile.c_str()), 0);

@@ -195,7 +195,8 @@ TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound)
   EXPECT_EQ(publisher.DroppedFixes(), 3u);  // 1 to 3: the oldest beyond five
   // Back once the publisher's next try is a second away, so that a fresh subscriber is there
   // before it.
-  ASSERT_TRUE(testing::RunUntil(io_, [&] { return !retry_waits.empty() && retry_waits.back() >= 1; }));
+  ASSERT_TRUE(
+      testing::RunUntil(io_, [&] { return !retry_waits.empty() && retry_waits.back() >= 1; }));
   ASSERT_TRUE(broker.Start());
   std::vector<std::string> received;
   auto subscriber = std::make_unique<MqttClient>(io_, Local(broker));
@@ -204,9 +205,10 @@ TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound)
   };
   subscriber->Subscribe("fleet/car7/fix", 1);
   subscriber->Start();
-  ASSERT_TRUE(testing::RunUntil(io_, [&] { return received.size() >= 5; }, 5000ms));
-  EXPECT_EQ(received, (std::vector<std::string>{"{\"n\":4}", "{\"n\":5}", "{\"n\":6}",
-                                                "{\"n\":7}", "{\"n\":8}"}));
+  ASSERT_TRUE(testing::RunUntil(
+      io_, [&] { return received.size() >= 5; }, 5000ms));
+  EXPECT_EQ(received, (std::vector<std::string>{"{\"n\":4}", "{\"n\":5}", "{\"n\":6}", "{\"n\":7}",
+                                                "{\"n\":8}"}));
   EXPECT_TRUE(testing::RunUntil(io_, [&] { return publisher.Unacknowledged() == 0; }));
   // The status: online again, and offline when the publisher goes.
   std::string status;
@@ -248,8 +250,8 @@ TEST_F(MqttTest, TlsWithTheTestsOwnAuthorityAndAClientCertificate) {
     arguments.insert(arguments.begin(), "openssl");
     return testing::RunProgram(arguments);
   };
-  const std::vector<std::string> ec_key{"-newkey", "ec", "-pkeyopt",
-                                        "ec_paramgen_curve:prime256v1", "-nodes"};
+  const std::vector<std::string> ec_key{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                        "-nodes"};
   auto request = [&](const std::string& name, const std::string& subject) {
     std::vector<std::string> arguments{"req"};
     arguments.insert(arguments.end(), ec_key.begin(), ec_key.end());
@@ -258,9 +260,18 @@ TEST_F(MqttTest, TlsWithTheTestsOwnAuthorityAndAClientCertificate) {
     return openssl(arguments);
   };
   auto sign = [&](const std::string& name, std::vector<std::string> more) {
-    std::vector<std::string> arguments{"x509", "-req", "-in", file(name + ".csr"), "-CA",
-                                       file("ca.crt"), "-CAkey", file("ca.key"),
-                                       "-CAcreateserial", "-days", "2", "-out",
+    std::vector<std::string> arguments{"x509",
+                                       "-req",
+                                       "-in",
+                                       file(name + ".csr"),
+                                       "-CA",
+                                       file("ca.crt"),
+                                       "-CAkey",
+                                       file("ca.key"),
+                                       "-CAcreateserial",
+                                       "-days",
+                                       "2",
+                                       "-out",
                                        file(name + ".crt")};
     arguments.insert(arguments.end(), more.begin(), more.end());
     return openssl(arguments);
@@ -279,9 +290,9 @@ TEST_F(MqttTest, TlsWithTheTestsOwnAuthorityAndAClientCertificate) {
   std::filesystem::permissions(file("server.key"), std::filesystem::perms::others_read,
                                std::filesystem::perm_options::add);
 
-  testing::MosquittoBroker broker(
-      folder_.File(""), {"cafile " + file("ca.crt"), "certfile " + file("server.crt"),
-                         "keyfile " + file("server.key"), "require_certificate true"});
+  testing::MosquittoBroker broker(folder_.File(""),
+                                  {"cafile " + file("ca.crt"), "certfile " + file("server.crt"),
+                                   "keyfile " + file("server.key"), "require_certificate true"});
   ASSERT_TRUE(broker.Start());
   const std::string address =
       "mqtts://127.0.0.1:" + std::to_string(broker.Port()) + "/fleet/+/nmea";

@@ -119,8 +119,11 @@ void Display::Frame(const GPS& gps, const Status& status) {
       "  Recording     " +
           (status.recording_file.empty()
                ? std::string("off")
-               : status.recording_file + "   " +
-                     std::to_string(static_cast<long>(gps.RecordedPoints())) + " points"),
+               : status.recording_file +
+                     (gps.isRecording()
+                          ? "   " + std::to_string(static_cast<long>(gps.RecordedPoints())) +
+                                " points"
+                          : std::string())),
   };
   if (!status.hearing.empty()) lines.push_back("  Hearing       " + status.hearing);
   if (!status.serving.empty()) lines.push_back("  Serving NMEA  " + status.serving);

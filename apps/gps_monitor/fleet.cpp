@@ -90,7 +90,8 @@ std::string Fleet::StartTrack(Vehicle& vehicle) {
   const std::string path = record_dir_ + "/" + vehicle.name + "." + format_;
   if (format_ == "kml") {
     vehicle.kml = std::make_unique<TrackRecorder>(platform_);
-    vehicle.kml->OnFailure([&vehicle](std::string failure) { vehicle.failure = std::move(failure); });
+    vehicle.kml->OnFailure(
+        [&vehicle](std::string failure) { vehicle.failure = std::move(failure); });
     vehicle.kml->Start(path, vehicle.name);
   } else {
     vehicle.track = std::make_unique<TrackFiles>();
@@ -109,12 +110,12 @@ std::string Fleet::Take(const GPS& gps) {
   if (vehicle == nullptr) return said;
   const FixRecord& fix = gps.Fix();
   vehicle->heard = std::chrono::steady_clock::now();
-  vehicle->last_fix = fix.position_reported
-                          ? gps.Latitude() + ", " + gps.Longitude() + "  " + gps.Speed() + " km/h"
-                          : std::string("no fix");
+  const std::string speed = gps.Speed().empty() ? "" : "  " + gps.Speed() + " km/h";
+  vehicle->last_fix =
+      fix.position_reported ? gps.Latitude() + ", " + gps.Longitude() + speed : "no fix";
   if (vehicle->kml) {
-    vehicle->kml->Take({fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude,
-                        fix.position_reported});
+    vehicle->kml->Take(
+        {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported});
   }
   if (vehicle->track) vehicle->track->Take(fix);
   return said;

@@ -153,7 +153,8 @@ bool Monitor::StartPublishing() {
   }
   publisher_->on_lost = [this](const std::string& reason, double seconds, bool first) {
     if (display_.GetMode() == Display::Mode::kDashboard) return;
-    if (first) std::cerr << "gps-monitor: publishing to " << publish_name_ << " lost: " << reason << "\n";
+    if (first)
+      std::cerr << "gps-monitor: publishing to " << publish_name_ << " lost: " << reason << "\n";
     std::cerr << "gps-monitor: reconnecting to " << publish_name_ << " in " << NumberToText(seconds)
               << " s" << std::endl;
   };
@@ -379,6 +380,10 @@ bool Monitor::ConfirmClockSetting() {
 Status Monitor::CurrentStatus() const {
   std::string recording;
   for (const auto& file : options_.record) recording += (recording.empty() ? "" : ", ") + file;
+  if (!options_.record_dir.empty()) {
+    recording += (recording.empty() ? "" : ", ") + options_.record_dir + "/ (a " +
+                 options_.record_format + " file per vehicle)";
+  }
   const bool waiting_for_server = !reconnecting_.empty() && !gps_.Engine();
   std::string serving;
   if (nmea_server_) {
@@ -497,8 +502,7 @@ void Monitor::FinishPublishing() {
 }
 
 void Monitor::WaitForPublisher() {
-  const bool done = !publisher_ || publisher_->Unacknowledged() == 0 ||
-                    !publisher_->Connected() ||
+  const bool done = !publisher_ || publisher_->Unacknowledged() == 0 || !publisher_->Connected() ||
                     std::chrono::steady_clock::now() >= publish_deadline_;
   if (done) {
     Finish();

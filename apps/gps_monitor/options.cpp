@@ -84,10 +84,11 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       ->check(CLI::Range(1, 65535));
   sources->add_option("--replay", options.replay, "NMEA log to replay, paced by its fix times")
       ->check(CLI::ExistingFile);
-  sources->add_option("--source", options.source,
-                      "an address: serial:/dev/ttyUSB0?4800,n,8,1, udp://:5000, tcp://HOST:PORT, "
-                      "gpsd://HOST[:PORT], file:LOG?speed=10, mqtt://[USER@]HOST[:PORT]/TOPIC-FILTER "
-                      "(or mqtts://)");
+  sources->add_option(
+      "--source", options.source,
+      "an address: serial:/dev/ttyUSB0?4800,n,8,1, udp://:5000, tcp://HOST:PORT, "
+      "gpsd://HOST[:PORT], file:LOG?speed=10, mqtt://[USER@]HOST[:PORT]/TOPIC-FILTER "
+      "(or mqtts://)");
   sources->require_option(0, 1);
   app.add_option("--speed", speed,
                  "replay speed: a factor such as 10, or max (default 1; 10 for the bundled drive)");

@@ -43,7 +43,8 @@ inline bool Accepting(uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(port);
-  const bool accepting = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const bool accepting =
+      ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   ::close(probe);
   return accepting;
 }
