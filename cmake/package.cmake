@@ -29,8 +29,9 @@ set(CPACK_PACKAGE_CONTACT "quorvane-gps developers <developers@quorvane-gps.inva
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "GPS receiver control and monitor for NMEA 0183")
 # The first line of a Debian description is the summary above; this is the rest.
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "gps-monitor shows the live fix of a GPS receiver on a serial port, from UDP or\n"
-  "from a recorded log, and records tracks to KML, GPX and GeoJSON. The package\n"
+  "gps-monitor shows the live fix of a GPS receiver on a serial port, from UDP,\n"
+  "TCP, gpsd, an MQTT broker or a recorded log, records tracks to KML, GPX and\n"
+  "GeoJSON, and publishes fixes to MQTT, or follows a fleet there. The package\n"
   "also holds libquorvane-gps, the control for hosts in any language through its C\n"
   "interface, with its headers, CMake package and pkg-config module, and\n"
   "nmea-simulate, which writes the logs of simulated drives.")
