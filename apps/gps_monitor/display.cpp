@@ -11,15 +11,6 @@
 namespace quorvane::monitor {
 namespace {
 
-// Received text as a terminal may show it: every byte outside printable ASCII (an escape
-// sequence that would retitle or clear the terminal, a bell, a stray CR) becomes "?".
-std::string Printable(std::string text) {
-  for (char& c : text) {
-    if (c < 0x20 || c > 0x7e) c = '?';
-  }
-  return text;
-}
-
 std::string ProgressBar(double share, int width) {
   const int filled = static_cast<int>(share * width + 0.5);
   return "[" + std::string(static_cast<size_t>(filled), '#') +
@@ -34,6 +25,13 @@ std::string Clock(double seconds) {
 }
 
 }  // namespace
+
+std::string Printable(std::string text) {
+  for (char& c : text) {
+    if (c < 0x20 || c > 0x7e) c = '?';
+  }
+  return text;
+}
 
 std::string FixJson(const GPS& gps) {
   // A value that reads as a finite number goes out as a JSON number, "" as null; texts (times,

@@ -24,6 +24,10 @@ struct Status {
   std::vector<std::string> vehicle_lines;
 };
 
+// Received text as a terminal may show it: every byte outside printable ASCII (an escape
+// sequence that would retitle or clear the terminal, a bell, a stray CR) becomes "?".
+std::string Printable(std::string text);
+
 // Every fix property of the control as one JSON object on one line.
 std::string FixJson(const GPS& gps);
 

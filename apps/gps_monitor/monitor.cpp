@@ -184,7 +184,8 @@ void Monitor::WaitForBroker() {
 
 void Monitor::SayFleet(const std::string& what) {
   // A vehicle that cannot be recorded is said once; the others go on.
-  if (!what.empty()) std::cerr << "gps-monitor: " << what << std::endl;
+  // A topic is anyone's text: it reaches the terminal without its control characters.
+  if (!what.empty()) std::cerr << "gps-monitor: " << Printable(what) << std::endl;
 }
 
 void Monitor::SetUpBroadcast() {
