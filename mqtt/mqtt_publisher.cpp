@@ -18,6 +18,7 @@ MqttPublisher::MqttPublisher(asio::io_context& io, MqttBroker broker, std::strin
     for (QueuedFix& fix : queue_) fix.message_id.reset();
     in_flight_ = 0;
     blocks_in_flight_.clear();
+    block_bytes_in_flight_ = 0;
     if (on_lost) on_lost(reason, seconds, first);
   };
   client_.on_refused = [this](const std::string& reason) {
@@ -36,11 +37,15 @@ void MqttPublisher::Close() {
 
 void MqttPublisher::PublishBlock(std::string_view block) {
   if (!client_.Connected()) return;
-  if (blocks_in_flight_.size() >= kBlocksInFlight) {
+  if (blocks_in_flight_.size() >= kBlocksInFlight ||
+      block_bytes_in_flight_ + block.size() > kBlockBytesInFlight) {
     ++skipped_blocks_;
     return;
   }
-  if (const auto id = client_.Publish(nmea_topic_, block, 0, false)) blocks_in_flight_.insert(*id);
+  if (const auto id = client_.Publish(nmea_topic_, block, 0, false)) {
+    blocks_in_flight_.emplace(*id, block.size());
+    block_bytes_in_flight_ += block.size();
+  }
 }
 
 void MqttPublisher::PublishFix(std::string json) {
@@ -60,7 +65,11 @@ void MqttPublisher::OnConnected() {
 }
 
 void MqttPublisher::OnPublished(int message_id) {
-  if (blocks_in_flight_.erase(message_id) > 0) return;
+  if (const auto block = blocks_in_flight_.find(message_id); block != blocks_in_flight_.end()) {
+    block_bytes_in_flight_ -= block->second;
+    blocks_in_flight_.erase(block);
+    return;
+  }
   const auto handed_over = queue_.begin() + static_cast<std::ptrdiff_t>(in_flight_);
   const auto acknowledged = std::find_if(queue_.begin(), handed_over, [&](const QueuedFix& fix) {
     return fix.message_id == message_id;

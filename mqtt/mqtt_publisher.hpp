@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 
 #include <asio/io_context.hpp>
 
@@ -27,9 +27,10 @@ class MqttPublisher {
   static constexpr size_t kDefaultQueueLimit = 10000;
   // Fixes handed to the broker and not yet acknowledged.
   static constexpr size_t kFixesInFlight = 100;
-  // Blocks handed to the library and not yet written to the socket: past it the live feed
-  // skips blocks rather than pile them up in memory.
+  // Blocks handed to the library and not yet written to the socket: past either bound the live
+  // feed skips blocks rather than pile them up in memory.
   static constexpr size_t kBlocksInFlight = 1000;
+  static constexpr size_t kBlockBytesInFlight = 4 * 1024 * 1024;
 
   // Throws std::runtime_error when the broker settings cannot be taken.
   MqttPublisher(asio::io_context& io, MqttBroker broker, std::string prefix,
@@ -71,7 +72,8 @@ class MqttPublisher {
   size_t queue_limit_;
   std::deque<QueuedFix> queue_;  // the oldest first; the first `in_flight_` are handed over
   size_t in_flight_ = 0;
-  std::unordered_set<int> blocks_in_flight_;
+  std::unordered_map<int, size_t> blocks_in_flight_;  // their sizes, by message id
+  size_t block_bytes_in_flight_ = 0;
   uint64_t dropped_fixes_ = 0;
   uint64_t skipped_blocks_ = 0;
   uint64_t published_fixes_ = 0;

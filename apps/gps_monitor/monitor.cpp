@@ -398,10 +398,14 @@ Status Monitor::CurrentStatus() const {
   status.hearing = waiting_for_server ? reconnecting_ : hearing_;
   status.serving = serving;
   if (publisher_) {
-    status.publishing = publish_name_ + (publisher_->Connected() ? ": connected" : ": waiting") +
-                        ", " + std::to_string(publisher_->PublishedFixes()) + " fixes taken, " +
-                        std::to_string(publisher_->Unacknowledged()) + " queued, " +
-                        std::to_string(publisher_->DroppedFixes()) + " dropped";
+    status.publishing =
+        publish_name_ + (publisher_->Connected() ? ": connected" : ": waiting") + ", " +
+        std::to_string(publisher_->PublishedFixes()) + " fixes taken, " +
+        std::to_string(publisher_->Unacknowledged()) + " queued, " +
+        std::to_string(publisher_->DroppedFixes()) + " dropped" +
+        (publisher_->SkippedBlocks() > 0
+             ? ", " + std::to_string(publisher_->SkippedBlocks()) + " blocks skipped"
+             : std::string());
   }
   if (fleet_) {
     status.vehicles = fleet_->Size();
@@ -517,6 +521,10 @@ void Monitor::WaitForPublisher() {
 
 void Monitor::Finish() {
   if (publisher_) {
+    if (publisher_->SkippedBlocks() > 0) {
+      std::cerr << "gps-monitor: " << publisher_->SkippedBlocks()
+                << " blocks of received text not published: the broker took them too slowly\n";
+    }
     if (publisher_->DroppedFixes() > 0) {
       std::cerr << "gps-monitor: " << publisher_->DroppedFixes()
                 << " fixes dropped while the broker was away (--mqtt-queue " << options_.mqtt_queue
