@@ -286,9 +286,6 @@ TEST_F(MqttTest, TlsWithTheTestsOwnAuthorityAndAClientCertificate) {
   ASSERT_TRUE(sign("server", {"-extfile", file("server.ext")}));
   ASSERT_TRUE(request("client", "/CN=vehicle car7"));
   ASSERT_TRUE(sign("client", {}));
-  // A broker started by root reads its key as the user "mosquitto".
-  std::filesystem::permissions(file("server.key"), std::filesystem::perms::others_read,
-                               std::filesystem::perm_options::add);
 
   testing::MosquittoBroker broker(folder_.File(""),
                                   {"cafile " + file("ca.crt"), "certfile " + file("server.crt"),
