@@ -196,10 +196,19 @@ void MqttClient::Connect() {
   const int result = mosquitto_connect_async(client_, broker_.host.c_str(), broker_.port,
                                              broker_.keep_alive_seconds);
   if (result != MOSQ_ERR_SUCCESS) {
-    Lose("cannot connect: " + ResultText(result));
+    Lose("cannot connect: " + FailureText(result));
     return;
   }
   Settle(MOSQ_ERR_SUCCESS);
+}
+
+std::string MqttClient::FailureText(int result) const {
+  // Before the connection is made over TLS, the library's protocol and TLS errors are the
+  // handshake (OpenSSL's own words are added when it has any).
+  const bool handshake_failure = result == MOSQ_ERR_PROTOCOL || result == MOSQ_ERR_TLS ||
+                                 (result == MOSQ_ERR_ERRNO && errno == EPROTO);
+  if (handshake_failure && broker_.tls && !connected_) return "the TLS handshake failed";
+  return ResultText(result);
 }
 
 void MqttClient::Settle(int result) {
@@ -209,7 +218,7 @@ void MqttClient::Settle(int result) {
     Refuse(reason);
     return;
   }
-  if (result != MOSQ_ERR_SUCCESS && lost_reason_.empty()) lost_reason_ = ResultText(result);
+  if (result != MOSQ_ERR_SUCCESS && lost_reason_.empty()) lost_reason_ = FailureText(result);
   if (!lost_reason_.empty() || mosquitto_socket(client_) < 0) {
     StopWatching();
     if (!closed_) Lose(lost_reason_.empty() ? "the connection closed" : lost_reason_);
@@ -324,11 +333,11 @@ void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
 
 void MqttClient::DisconnectCallback(mosquitto*, void* self, int result) {
   auto& client = *static_cast<MqttClient*>(self);
+  std::string reason = result == 0                    ? "the connection closed"
+                       : result == MOSQ_ERR_CONN_LOST ? "the broker closed the connection"
+                                                      : client.FailureText(result);
   client.connected_ = false;
-  if (client.closed_) return;
-  client.lost_reason_ = result == 0                    ? "the connection closed"
-                        : result == MOSQ_ERR_CONN_LOST ? "the broker closed the connection"
-                                                       : ResultText(result);
+  if (!client.closed_) client.lost_reason_ = std::move(reason);
 }
 
 void MqttClient::MessageCallback(mosquitto*, void* self, const mosquitto_message* message) {

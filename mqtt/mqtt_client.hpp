@@ -106,6 +106,8 @@ class MqttClient {
   // After every call into the library: the socket it has now is the one watched, a wish to
   // write is waited for, and a connection it lost is retried.
   void Settle(int result);
+  // What a result of the library means here.
+  std::string FailureText(int result) const;
   void WatchSocket();
   void WaitToRead();
   void WaitToWrite();

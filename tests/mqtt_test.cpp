@@ -297,7 +297,10 @@ TEST_F(MqttTest, TlsWithTheTestsOwnAuthorityAndAClientCertificate) {
   gps_.MqttTls({file("ca.crt"), "", ""});
   gps_.OpenSource(address);
   ASSERT_TRUE(testing::RunUntil(io_, [&] { return !errors_.empty(); }));
-  EXPECT_NE(errors_[0].find("certificate required"), std::string::npos) << errors_[0];
+  // OpenSSL names the alert when it has read it before the broker closes the connection.
+  EXPECT_TRUE(errors_[0].find("certificate required") != std::string::npos ||
+              errors_[0].find("the TLS handshake failed") != std::string::npos)
+      << errors_[0];
   EXPECT_FALSE(gps_.Engine());
 
   gps_.MqttTls({file("ca.crt"), file("client.crt"), file("client.key")});
