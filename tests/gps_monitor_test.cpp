@@ -2,7 +2,6 @@
 // and xmllint.
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,9 +19,8 @@
 #include "apps/nmea_simulator.hpp"
 #include "support/files.hpp"
 #include "support/mosquitto_broker.hpp"
+#include "support/programs.hpp"
 #include "support/udp_peer.hpp"
-
-extern char** environ;
 
 namespace quorvane {
 namespace {
@@ -42,19 +40,9 @@ class GpsMonitorTest : public ::testing::Test {
   pid_t Spawn(const std::vector<std::string>& arguments, const std::string& name = "run") {
     std::vector<std::string> all{GPS_MONITOR};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : all) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const std::string out = folder_.File(name + ".out");
-    const std::string err = folder_.File(name + ".err");
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid =
+        testing::SpawnProgram(all, folder_.File(name + ".out"), folder_.File(name + ".err"));
+    EXPECT_NE(pid, 0);
     return pid;
   }
   Outcome Wait(pid_t pid, const std::string& name = "run") {

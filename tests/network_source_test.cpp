@@ -2,7 +2,6 @@
 // comes back, and a real gpsd on a pseudo-terminal.
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,10 +17,9 @@
 #include "platform/source_address.hpp"
 #include "support/fake_platform.hpp"
 #include "support/files.hpp"
+#include "support/programs.hpp"
 #include "support/pseudo_terminal.hpp"
 #include "support/run_until.hpp"
-
-extern char** environ;
 
 namespace quorvane {
 namespace {
@@ -140,20 +138,11 @@ TEST_F(NetworkSourceTest, AServerThatIsNotThereIsSaidOnceAndTriedAgainLater) {
 // gpsd in the foreground on a pseudo-terminal the test writes to, on a free port.
 class Gpsd {
  public:
-  Gpsd(const std::string& device, uint16_t port, const std::string& control_socket) {
-    std::vector<std::string> arguments{
-        "gpsd", "-N", "-n", "-b", "-S", std::to_string(port), "-F", control_socket, device};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // its D-Bus noise
-    // Debian puts it in /usr/sbin, which a PATH may lack.
-    const char* program = ::access("/usr/sbin/gpsd", X_OK) == 0 ? "/usr/sbin/gpsd" : "gpsd";
-    started_ = posix_spawnp(&pid_, program, &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-  }
+  Gpsd(const std::string& device, uint16_t port, const std::string& control_socket)
+      : pid_(testing::SpawnProgram({testing::DaemonPath("gpsd"), "-N", "-n", "-b", "-S",
+                                    std::to_string(port), "-F", control_socket, device},
+                                   "", "/dev/null")),  // its D-Bus noise
+        started_(pid_ != 0) {}
   ~Gpsd() {
     if (!started_) return;
     ::kill(pid_, SIGTERM);

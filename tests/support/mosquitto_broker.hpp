@@ -3,9 +3,7 @@
 // the test's folder (a password file, TLS files), stopped and started again at will, and
 // always stopped when the test ends.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,9 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-extern char** environ;
+#include "support/programs.hpp"
 
 namespace quorvane::testing {
 
@@ -49,23 +45,6 @@ inline bool Accepting(uint16_t port) {
   return accepting;
 }
 
-// Runs a program to its end; whether it succeeded.
-inline bool RunProgram(std::vector<std::string> arguments) {
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const bool started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return started && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
-
 class MosquittoBroker {
  public:
   // `settings` are lines added to the listener's configuration ("allow_anonymous false", ...).
@@ -87,17 +66,8 @@ class MosquittoBroker {
 
   // Started, and listening, within a few seconds.
   bool Start() {
-    std::vector<std::string> arguments{"mosquitto", "-c", config_};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    // Debian puts it in /usr/sbin, which a PATH may lack.
-    const char* program =
-        ::access("/usr/sbin/mosquitto", X_OK) == 0 ? "/usr/sbin/mosquitto" : "mosquitto";
-    if (posix_spawnp(&pid_, program, nullptr, nullptr, argv.data(), environ) != 0) {
-      pid_ = 0;
-      return false;
-    }
+    pid_ = SpawnProgram({DaemonPath("mosquitto"), "-c", config_});
+    if (pid_ == 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!Accepting(port_)) {
       if (std::chrono::steady_clock::now() > deadline) return false;
