@@ -176,6 +176,21 @@ TEST_F(MqttTest, AHostThatOpensAnotherSourceInsideAStreamsFixPullsNothingFromUnd
   testing::RunFor(io_, 100ms);
 }
 
+TEST_F(MqttTest, PastItsBoundTheStreamHeardLongestAgoIsForgottenWithItsPendingText) {
+  auto fleet = std::make_shared<HandFedSource>();
+  gps_.Open(fleet);
+  const std::string gga = kGgaMunich;
+  fleet->Send(gga.substr(0, 20), "vehicle/0");
+  fleet->Send(gga.substr(0, 20), "vehicle/1");
+  for (size_t i = 2; i <= StreamTable::kMaxStreams; ++i) {
+    fleet->Send("x", "vehicle/" + std::to_string(i));
+  }
+  latitudes_.clear();
+  fleet->Send(gga.substr(20), "vehicle/1");  // still kept: its sentence is whole
+  fleet->Send(gga.substr(20), "vehicle/0");  // forgotten: the rest alone is no sentence
+  EXPECT_EQ(latitudes_, (std::map<std::string, std::string>{{"vehicle/1", "48.1173"}}));
+}
+
 TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound) {
   testing::MosquittoBroker broker(folder_.File(""));
   ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
