@@ -113,6 +113,7 @@ void MqttClient::MakeLibraryClient() {
 }
 
 void MqttClient::DestroyLibraryClient() {
+  if (connector_.joinable()) connector_.join();
   if (client_ == nullptr) return;
   StopWatching();
   mosquitto_destroy(client_);
@@ -191,11 +192,24 @@ void MqttClient::Connect() {
     Lose(error.what());
     return;
   }
-  // The host's name is looked up here, on the loop: a name rather than an address costs that
-  // lookup at every try.
-  const int result = mosquitto_connect_async(client_, broker_.host.c_str(), broker_.port,
-                                             broker_.keep_alive_seconds);
+  // The broker's name is looked up and connected to on a thread of this try's own: a lookup
+  // that takes seconds (no network, a slow resolver) never holds the loop, which is the
+  // receiver's too. The loop leaves the new library client alone until the thread is done.
+  connector_ = std::thread([this, client = client_, alive = std::weak_ptr<char>(alive_)] {
+    const int result = mosquitto_connect_async(client, broker_.host.c_str(), broker_.port,
+                                               broker_.keep_alive_seconds);
+    const int error_number = errno;
+    asio::post(io_, [this, alive, result, error_number] {
+      if (!alive.expired()) ConnectTried(result, error_number);
+    });
+  });
+}
+
+void MqttClient::ConnectTried(int result, int error_number) {
+  connector_.join();
+  if (closed_) return;
   if (result != MOSQ_ERR_SUCCESS) {
+    errno = error_number;  // what the failure means may be in it
     Lose("cannot connect: " + FailureText(result));
     return;
   }
@@ -208,6 +222,7 @@ std::string MqttClient::FailureText(int result) const {
   const bool handshake_failure = result == MOSQ_ERR_PROTOCOL || result == MOSQ_ERR_TLS ||
                                  (result == MOSQ_ERR_ERRNO && errno == EPROTO);
   if (handshake_failure && broker_.tls && !connected_) return "the TLS handshake failed";
+  if (result == MOSQ_ERR_EAI) return "cannot find host \"" + broker_.host + "\"";
   return ResultText(result);
 }
 

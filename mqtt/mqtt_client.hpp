@@ -6,7 +6,9 @@
 // takes the second: asio watches the library's socket, and every callback (a message, a
 // delivery, a connection made or lost) runs on the loop like the control's other sources, so
 // nothing is shared between threads and a message needs no copy to cross to the loop. It also
-// leaves the retry policy to us: the library's own reconnects count in whole seconds.
+// leaves the retry policy to us: the library's own reconnects count in whole seconds. The one
+// step that can block, looking up the broker's name and connecting, runs on a short-lived thread
+// of each try, with a library client the loop does not touch until that thread is done.
 //
 // The client speaks MQTT 3.1.1. MQTT 5 would add what a fleet could use: a session expiry
 // instead of all-or-nothing clean sessions, topic aliases (a vehicle's long topic sent once),
@@ -19,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <asio/io_context.hpp>
@@ -103,6 +106,8 @@ class MqttClient {
   void MakeLibraryClient();
   void DestroyLibraryClient();
   void Connect();
+  // The connecting thread is done: on with the connection, or try again later.
+  void ConnectTried(int result, int error_number);
   // After every call into the library: the socket it has now is the one watched, a wish to
   // write is waited for, and a connection it lost is retried.
   void Settle(int result);
@@ -120,6 +125,7 @@ class MqttClient {
   MqttBroker broker_;
   std::optional<LastWill> will_;
   mosquitto* client_ = nullptr;
+  std::thread connector_;  // the try being made
   asio::posix::stream_descriptor socket_;
   int watched_ = -1;
   bool waiting_to_write_ = false;
