@@ -100,7 +100,15 @@ bool Monitor::OpenSource() {
     if (parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kMqtt) {
       source_ = MqttAddressText(*parsed);
       gps_.MqttTls(TlsFiles());
-      if (!options_.record_dir.empty()) AllowEveryOpenFile();
+      if (!options_.record_dir.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(options_.record_dir, error)) {
+          std::cerr << "gps-monitor: cannot record to " << options_.record_dir
+                    << ": not a folder\n";
+          return false;
+        }
+        AllowEveryOpenFile();
+      }
       fleet_ = std::make_unique<Fleet>(parsed->path, options_.record_dir, options_.record_format,
                                        platform_);
     }
