@@ -203,6 +203,8 @@ TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound)
   ASSERT_TRUE(testing::RunUntil(io_, [&] { return publisher.Connected(); }));
   publisher.PublishFix("{\"n\":0}");
   ASSERT_TRUE(testing::RunUntil(io_, [&] { return publisher.PublishedFixes() == 1; }));
+  gps_.OpenSource(broker.Address("fleet/+/nmea"));  // a consumer that must come back too
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return gps_.Engine(); }));
 
   broker.Stop();
   ASSERT_TRUE(testing::RunUntil(io_, [&] { return !publisher.Connected(); }));
@@ -225,6 +227,10 @@ TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound)
   EXPECT_EQ(received, (std::vector<std::string>{"{\"n\":4}", "{\"n\":5}", "{\"n\":6}", "{\"n\":7}",
                                                 "{\"n\":8}"}));
   EXPECT_TRUE(testing::RunUntil(io_, [&] { return publisher.Unacknowledged() == 0; }));
+  ASSERT_TRUE(testing::RunUntil(
+      io_, [&] { return gps_.Engine(); }, 5000ms));  // subscribed again
+  publisher.PublishBlock(kGgaMunich);
+  EXPECT_TRUE(testing::RunUntil(io_, [&] { return latitudes_["fleet/car7/nmea"] == "48.1173"; }));
   // The status: online again, and offline when the publisher goes.
   std::string status;
   auto watcher = Connected(Local(broker));
