@@ -95,6 +95,10 @@ void GPS::PortSettings(const std::string& value) {
   Attempt([&] { ser_.Settings(value); });
 }
 
+TrackPoint TrackPointOf(const FixRecord& fix) {
+  return {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported};
+}
+
 std::string ControlVersion() {
   return std::to_string(kVersionMajor) + '.' + std::to_string(kVersionMinor) + '.' +
          std::to_string(kVersionRevision);
@@ -232,25 +236,26 @@ void GPS::OpenAddress(const SourceAddress& address, const std::string& text) {
       OpenNetworkSource(address, text);
       return;
     case SourceAddress::Scheme::kMqtt:
-      if (CanFindHost(address, MqttAddressText(address))) OpenMqttSource(address);
+      if (FindHost(address, MqttAddressText(address))) OpenMqttSource(address);
       return;
   }
 }
 
-bool GPS::CanFindHost(const SourceAddress& address, const std::string& text) {
+std::optional<asio::ip::tcp::endpoint> GPS::FindHost(const SourceAddress& address,
+                                                     const std::string& text) {
   asio::ip::tcp::resolver resolver(io_);
   std::error_code error;
   const auto found = resolver.resolve(address.host, std::to_string(address.port), error);
-  if (!error && !found.empty()) return true;
+  if (!error && !found.empty()) return found.begin()->endpoint();
   RaiseError("Invalid source address \"" + text + "\": cannot find host \"" + address.host + "\"" +
              (error ? ": " + error.message() : std::string()));
-  return false;
+  return std::nullopt;
 }
 
 void GPS::ReportLoss(const std::string& name, const std::string& reason, double seconds,
                      bool first) {
   if (first) RaiseError("Connection to " + name + " lost: " + reason);
-  std::string what = "reconnecting to " + name + " in " + NumberToText(seconds) + " s";
+  std::string what = ReconnectingText(name, seconds);
   Raise(&GpsEventSink::Reconnecting, what);
 }
 
@@ -275,17 +280,14 @@ void GPS::OpenMqttSource(const SourceAddress& address) {
 
 void GPS::OpenNetworkSource(const SourceAddress& address, const std::string& text) {
   // Looked up once, here; the source then reconnects to what was found.
-  if (!CanFindHost(address, text)) return;
-  asio::ip::tcp::resolver resolver(io_);
-  std::error_code error;
-  const auto found = resolver.resolve(address.host, std::to_string(address.port), error);
-  if (error || found.empty()) return;
+  const auto server = FindHost(address, text);
+  if (!server) return;
   // gpsd speaks JSON until asked for the receiver's own sentences; its JSON lines (no "$")
   // are left out by the line assembler.
   const std::string greeting = address.scheme == SourceAddress::Scheme::kGpsd
                                    ? "?WATCH={\"enable\":true,\"nmea\":true}\n"
                                    : "";
-  auto source = std::make_shared<TcpSource>(io_, text, found.begin()->endpoint(), greeting);
+  auto source = std::make_shared<TcpSource>(io_, text, *server, greeting);
   source->OnLost([this, name = text](const std::string& reason, double seconds, bool first) {
     // A half sentence of a lost connection is never joined with the next one's text.
     source_lines_ = LineAssembler();
@@ -398,11 +400,7 @@ void GPS::TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, std::string bloc
 void GPS::TakeSentence(NmeaDecoder& decoder, std::string_view sentence) {
   heard_.Count(sentence);
   Decoded decoded = decoder.ParseNMEA(sentence);
-  if (decoded.type == SentenceType::kGga) {
-    const FixRecord& fix = Fix();
-    recorder_.Take(
-        {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported});
-  }
+  if (decoded.type == SentenceType::kGga) recorder_.Take(TrackPointOf(Fix()));
   if (decoded.changes != 0) Raise(&GpsEventSink::FixUpdated, decoded.changes);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
 
 #include "../kml/track_recorder.hpp"
 #include "../maps/map_pages.hpp"
@@ -56,6 +57,9 @@ class ControlSite {
   virtual void Width(float twips) = 0;
   virtual void Height(float twips) = 0;
 };
+
+// What a GGA left in the fix, as the track recorder takes it.
+TrackPoint TrackPointOf(const FixRecord& fix);
 
 // The component's version, "5.4.88".
 std::string ControlVersion();
@@ -228,7 +232,9 @@ class GPS {
   void OpenAddress(const SourceAddress& address, const std::string& text);
   void OpenNetworkSource(const SourceAddress& address, const std::string& text);
   void OpenMqttSource(const SourceAddress& address);
-  bool CanFindHost(const SourceAddress& address, const std::string& text);
+  // The first address the host's name stands for, or nothing (and Error, naming `text`).
+  std::optional<asio::ip::tcp::endpoint> FindHost(const SourceAddress& address,
+                                                  const std::string& text);
   void ReportLoss(const std::string& name, const std::string& reason, double seconds, bool first);
 
   asio::io_context& io_;

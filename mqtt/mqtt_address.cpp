@@ -4,12 +4,15 @@
 
 namespace quorvane {
 
+std::string HostAndPortText(const std::string& host, uint16_t port) {
+  const bool bracketed = host.find(':') != std::string::npos;
+  return (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
 std::string MqttAddressText(const SourceAddress& address) {
-  const bool bracketed = address.host.find(':') != std::string::npos;
   return std::string(address.tls ? "mqtts://" : "mqtt://") +
          (address.user.empty() ? "" : address.user + "@") +
-         (bracketed ? "[" + address.host + "]" : address.host) + ":" +
-         std::to_string(address.port) + "/" + address.path;
+         HostAndPortText(address.host, address.port) + "/" + address.path;
 }
 
 MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_files) {

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -30,6 +29,10 @@ std::string ResultText(int result) {
   return mosquitto_strerror(result);
 }
 
+// The broker hears from us at least this often, and a broker silent for half as long again is
+// taken as gone.
+constexpr int kKeepAliveSeconds = 30;
+
 // Reading waits for the next packet while bytes of it are already here: a burst of messages is
 // read in one turn of the loop (up to a bound, so other work still gets its turn).
 constexpr int kPacketsPerTurn = 256;
@@ -40,11 +43,6 @@ bool BytesWaiting(int socket) {
 }
 
 }  // namespace
-
-std::string MqttBroker::Name() const {
-  const bool bracketed = host.find(':') != std::string::npos;
-  return (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
 
 MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<LastWill> will)
     : io_(io),
@@ -60,8 +58,7 @@ MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<La
 
 void MqttClient::MakeLibraryClient() {
   DestroyLibraryClient();
-  client_ = mosquitto_new(broker_.client_id.empty() ? nullptr : broker_.client_id.c_str(),
-                          /*clean_session=*/true, this);
+  client_ = mosquitto_new(/*id=*/nullptr, /*clean_session=*/true, this);
   if (client_ == nullptr) {
     throw std::runtime_error("Cannot make an MQTT client: " + ResultText(MOSQ_ERR_ERRNO));
   }
@@ -78,7 +75,8 @@ void MqttClient::MakeLibraryClient() {
   auto refuse = [&](const std::string& what, int result) {
     const std::string why = ResultText(result);  // before anything else may change errno
     DestroyLibraryClient();
-    throw std::runtime_error("MQTT broker " + broker_.Name() + ": " + what + ": " + why);
+    throw std::runtime_error("MQTT broker " + HostAndPortText(broker_.host, broker_.port) + ": " +
+                             what + ": " + why);
   };
   if (!broker_.user.empty()) {
     const int result =
@@ -196,8 +194,8 @@ void MqttClient::Connect() {
   // that takes seconds (no network, a slow resolver) never holds the loop, which is the
   // receiver's too. The loop leaves the new library client alone until the thread is done.
   connector_ = std::thread([this, client = client_, alive = std::weak_ptr<char>(alive_)] {
-    const int result = mosquitto_connect_async(client, broker_.host.c_str(), broker_.port,
-                                               broker_.keep_alive_seconds);
+    const int result =
+        mosquitto_connect_async(client, broker_.host.c_str(), broker_.port, kKeepAliveSeconds);
     const int error_number = errno;
     asio::post(io_, [this, alive, result, error_number] {
       if (!alive.expired()) ConnectTried(result, error_number);

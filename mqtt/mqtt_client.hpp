@@ -81,8 +81,6 @@ class MqttClient {
   std::function<void(std::string_view topic, std::string_view payload)> on_message;
   std::function<void(int message_id)> on_published;
 
-  const MqttBroker& Broker() const { return broker_; }
-
  private:
   static void ConnectCallback(mosquitto*, void* self, int result);
   static void DisconnectCallback(mosquitto*, void* self, int result);

@@ -20,10 +20,9 @@ struct MqttBroker {
   std::string password;
   bool tls = false;
   MqttTlsFiles tls_files;
-  std::string client_id;  // empty: one the library makes up
-  int keep_alive_seconds = 30;
-  // "HOST:PORT", for what is said about the connection.
-  std::string Name() const;
 };
+
+// "HOST:PORT", "[IPv6]:PORT": a broker as it is shown.
+std::string HostAndPortText(const std::string& host, uint16_t port);
 
 }  // namespace quorvane

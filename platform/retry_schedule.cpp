@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/text_rules.hpp"
+
 namespace quorvane {
+
+std::string ReconnectingText(const std::string& name, double seconds) {
+  return "reconnecting to " + name + " in " + NumberToText(seconds) + " s";
+}
 
 RetrySchedule::Try RetrySchedule::Schedule(std::function<void()> retry) {
   const Try next{wait_, !loss_reported_};

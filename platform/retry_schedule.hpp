@@ -4,11 +4,15 @@
 // itself, so they all keep the same pace.
 
 #include <functional>
+#include <string>
 
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 
 namespace quorvane {
+
+// "reconnecting to NAME in 2 s": what is said of each try.
+std::string ReconnectingText(const std::string& name, double seconds);
 
 class RetrySchedule {
  public:

@@ -109,14 +109,13 @@ std::string Fleet::Take(const GPS& gps) {
   last_ = vehicle;
   if (vehicle == nullptr) return said;
   const FixRecord& fix = gps.Fix();
+  // Kept as numbers: made into text only for the vehicles the dashboard shows.
   vehicle->heard = std::chrono::steady_clock::now();
-  const std::string speed = gps.Speed().empty() ? "" : "  " + gps.Speed() + " km/h";
-  vehicle->last_fix =
-      fix.position_reported ? gps.Latitude() + ", " + gps.Longitude() + speed : "no fix";
-  if (vehicle->kml) {
-    vehicle->kml->Take(
-        {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported});
-  }
+  vehicle->last_fix.position_reported = fix.position_reported;
+  vehicle->last_fix.latitude = fix.latitude;
+  vehicle->last_fix.longitude = fix.longitude;
+  vehicle->last_fix.speed_kmh = fix.speed_kmh;
+  if (vehicle->kml) vehicle->kml->Take(TrackPointOf(fix));
   if (vehicle->track) vehicle->track->Take(fix);
   return said;
 }
@@ -160,7 +159,11 @@ std::vector<std::string> Fleet::Lines(size_t most) const {
     const double age = std::chrono::duration<double>(now - heard[i]->heard).count();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "  %.0f s ago", age);
-    lines.push_back(heard[i]->name + "  " + heard[i]->last_fix + seconds);
+    const FixRecord& fix = heard[i]->last_fix;
+    const std::string speed = fix.speed_kmh ? "  " + SpeedText(fix) + " km/h" : "";
+    const std::string where =
+        fix.position_reported ? LatitudeText(fix) + ", " + LongitudeText(fix) + speed : "no fix";
+    lines.push_back(heard[i]->name + "  " + where + seconds);
   }
   return lines;
 }

@@ -50,7 +50,7 @@ class Fleet {
  private:
   struct Vehicle {
     std::string name;
-    std::string last_fix;
+    FixRecord last_fix;  // its position and speed only
     std::chrono::steady_clock::time_point heard;
     std::unique_ptr<TrackRecorder> kml;
     std::unique_ptr<TrackFiles> track;

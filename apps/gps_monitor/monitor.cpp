@@ -163,8 +163,7 @@ bool Monitor::StartPublishing() {
     if (display_.GetMode() == Display::Mode::kDashboard) return;
     if (first)
       std::cerr << "gps-monitor: publishing to " << publish_name_ << " lost: " << reason << "\n";
-    std::cerr << "gps-monitor: reconnecting to " << publish_name_ << " in " << NumberToText(seconds)
-              << " s" << std::endl;
+    std::cerr << "gps-monitor: " << ReconnectingText(publish_name_, seconds) << std::endl;
   };
   publisher_->on_refused = [this](const std::string& reason) {
     std::cerr << "gps-monitor: cannot publish to " << publish_name_ << ": " << reason << std::endl;
