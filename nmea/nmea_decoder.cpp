@@ -110,7 +110,8 @@ ChecksumCheck CheckChecksum(std::string_view sentence) {
   const size_t asterisk = sentence.find('*');
   if (asterisk == std::string_view::npos) return ChecksumCheck::kNone;
   std::string_view written = sentence.substr(asterisk + 1);
-  if (written.ends_with('\r')) written.remove_suffix(1);
+  // CR LF, LF and CR CR LF all end a line: the checksum is what stands before them.
+  while (written.ends_with('\r') || written.ends_with('\n')) written.remove_suffix(1);
   const auto digit = [](char c) -> int {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;

@@ -9,7 +9,7 @@ packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev)
 if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
              gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd mosquitto mosquitto-clients
-             openssl)
+             openssl nlohmann-json3-dev)
 fi
 missing=()
 for package in "${packages[@]}"; do

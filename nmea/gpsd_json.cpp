@@ -1,0 +1,151 @@
+#include "nmea/gpsd_json.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+#include "base/text_rules.hpp"
+
+namespace quorvane {
+namespace {
+
+// Appends "name":value with `decimals` places; nothing for an absent or non-finite value.
+class JsonObject {
+ public:
+  explicit JsonObject(std::string_view json_class) {
+    text_ = "{\"class\":\"";
+    text_.append(json_class);
+    text_ += '"';
+  }
+
+  void Text(std::string_view name, std::string_view value) {
+    if (value.empty()) return;
+    Name(name);
+    text_ += JsonQuoted(value);
+  }
+
+  void Integer(std::string_view name, long value) {
+    Name(name);
+    text_ += std::to_string(value);
+  }
+
+  void Number(std::string_view name, const std::optional<double>& value, int decimals) {
+    if (!value || !std::isfinite(*value)) return;
+    Name(name);
+    char digits[64];
+    const auto result =
+        std::to_chars(digits, digits + sizeof digits, *value, std::chars_format::fixed, decimals);
+    text_.append(digits, result.ptr);
+  }
+
+  void Raw(std::string_view name, std::string_view json) {
+    Name(name);
+    text_.append(json);
+  }
+
+  std::string Close() && {
+    text_ += '}';
+    return std::move(text_);
+  }
+
+ private:
+  void Name(std::string_view name) {
+    text_ += ",\"";
+    text_.append(name);
+    text_ += "\":";
+  }
+
+  std::string text_;
+};
+
+std::optional<double> Euclid(const std::optional<double>& a, const std::optional<double>& b) {
+  if (!a || !b) return std::nullopt;
+  return std::hypot(*a, *b);
+}
+
+std::string SatelliteJson(const SatelliteInView& satellite) {
+  std::string json = "{\"PRN\":" + std::to_string(satellite.id.prn) +
+                     ",\"gnssid\":" + std::to_string(static_cast<int>(satellite.id.constellation)) +
+                     ",\"svid\":" + std::to_string(satellite.id.svid);
+  const auto number = [&json](std::string_view name, const std::optional<double>& value) {
+    if (!value) return;
+    char digits[32];
+    const auto result =
+        std::to_chars(digits, digits + sizeof digits, *value, std::chars_format::fixed, 1);
+    json.append(",\"").append(name).append("\":").append(digits, result.ptr);
+  };
+  number("el", satellite.elevation);
+  number("az", satellite.azimuth);
+  number("ss", satellite.snr);
+  json += satellite.used ? ",\"used\":true}" : ",\"used\":false}";
+  return json;
+}
+
+// (Appended, not "[" + text: GCC 12 warns falsely on that.)
+std::string OneElementArray(const std::string& element) {
+  std::string array(1, '[');
+  array.append(element);
+  array += ']';
+  return array;
+}
+
+}  // namespace
+
+std::string TpvJson(const Fix& fix, std::string_view device) {
+  JsonObject tpv("TPV");
+  tpv.Text("device", device);
+  tpv.Integer("mode", static_cast<int>(fix.mode));
+  if (fix.status != FixStatus::kUnknown) tpv.Integer("status", static_cast<int>(fix.status));
+  tpv.Text("time", IsoTimeText(fix));
+  tpv.Number("lat", fix.latitude, 9);
+  tpv.Number("lon", fix.longitude, 9);
+  tpv.Number("altHAE", fix.altitude_hae, 4);
+  tpv.Number("altMSL", fix.altitude_msl, 4);
+  tpv.Number("alt", fix.altitude_msl, 4);
+  tpv.Number("geoidSep", fix.geoid_separation, 3);
+  tpv.Number("speed", fix.speed, 3);
+  tpv.Number("track", fix.course, 4);
+  tpv.Number("magvar", fix.magnetic_variation, 1);
+  tpv.Number("climb", fix.climb, 3);
+  tpv.Number("epx", fix.longitude_error, 3);
+  tpv.Number("epy", fix.latitude_error, 3);
+  tpv.Number("eph", Euclid(fix.latitude_error, fix.longitude_error), 3);
+  tpv.Number("epv", fix.altitude_error, 3);
+  return std::move(tpv).Close();
+}
+
+std::string SkyJson(const Fix& fix, std::string_view device) {
+  JsonObject sky("SKY");
+  sky.Text("device", device);
+  sky.Text("time", IsoTimeText(fix));
+  sky.Number("hdop", fix.hdop, 2);
+  sky.Number("vdop", fix.vdop, 2);
+  sky.Number("pdop", fix.pdop, 2);
+  if (!fix.in_view.empty()) sky.Integer("nSat", static_cast<long>(fix.in_view.size()));
+  if (fix.satellites_used) sky.Integer("uSat", *fix.satellites_used);
+  if (!fix.in_view.empty()) {
+    std::string list = "[";
+    for (const SatelliteInView& satellite : fix.in_view) {
+      if (list.size() > 1) list += ',';
+      list += SatelliteJson(satellite);
+    }
+    sky.Raw("satellites", list + "]");
+  }
+  return std::move(sky).Close();
+}
+
+std::string PollJson(const Fix& fix, std::string_view device) {
+  JsonObject poll("POLL");
+  poll.Text("time", IsoTimeText(fix));
+  poll.Integer("active", 1);
+  poll.Raw("tpv", OneElementArray(TpvJson(fix, device)));
+  poll.Raw("sky", OneElementArray(SkyJson(fix, device)));
+  return std::move(poll).Close();
+}
+
+bool SameSky(const Fix& a, const Fix& b) {
+  return a.hdop == b.hdop && a.vdop == b.vdop && a.pdop == b.pdop &&
+         a.satellites_used == b.satellites_used && a.in_view == b.in_view;
+}
+
+}  // namespace quorvane

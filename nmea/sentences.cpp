@@ -1,0 +1,368 @@
+#include "nmea/sentences.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "nmea/nmea_decoder.hpp"
+#include "nmea/sentence_fields.hpp"
+
+namespace quorvane {
+namespace {
+
+constexpr int64_t kMicrosecondsPerSecond = 1'000'000;
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Reads the fields of one sentence strictly. An empty field is absent; a field that holds
+// anything but what it should is absent too, and counted.
+class FieldReader {
+ public:
+  explicit FieldReader(const SentenceFields& fields) : fields_(fields) {}
+
+  int Malformed() const { return malformed_; }
+  bool TimeRefused() const { return time_refused_; }
+  bool Has(size_t index) const { return fields_.Has(index) && !fields_[index].empty(); }
+
+  enum class Sign { kNever, kAllowed };
+
+  std::optional<double> Number(size_t index, Sign sign = Sign::kNever) {
+    if (!Has(index)) return std::nullopt;
+    const auto value = StrictNumber(fields_[index], sign);
+    if (!value) ++malformed_;
+    return value;
+  }
+
+  std::optional<int> Integer(size_t index, int lowest, int highest) {
+    if (!Has(index)) return std::nullopt;
+    const std::string_view field = fields_[index];
+    int value = 0;
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+    if (error != std::errc() || end != field.data() + field.size() || !IsDigit(field[0]) ||
+        value < lowest || value > highest) {
+      ++malformed_;
+      return std::nullopt;
+    }
+    return value;
+  }
+
+  // One letter of `allowed`.
+  std::optional<char> Letter(size_t index, std::string_view allowed) {
+    if (!Has(index)) return std::nullopt;
+    const std::string_view field = fields_[index];
+    if (field.size() != 1 || allowed.find(field[0]) == std::string_view::npos) {
+      ++malformed_;
+      return std::nullopt;
+    }
+    return field[0];
+  }
+
+  // hhmmss with an optional fraction: hours to 23, minutes and seconds to 59.
+  std::optional<UtcTime> Time(size_t index) {
+    if (!Has(index)) return std::nullopt;
+    const std::string_view field = fields_[index];
+    const auto time = StrictTime(field);
+    if (!time) {
+      ++malformed_;
+      time_refused_ = true;
+    }
+    return time;
+  }
+
+  // ddmmyy; a two-digit year from 80 is of the 1900s, below it of the 2000s.
+  std::optional<CalendarDate> ShortDate(size_t index) {
+    if (!Has(index)) return std::nullopt;
+    const std::string_view field = fields_[index];
+    const auto pair = [field](size_t at) { return (field[at] - '0') * 10 + (field[at + 1] - '0'); };
+    if (field.size() != 6 || !AllDigits(field)) return Refused<CalendarDate>();
+    const int year = pair(4) < 80 ? 2000 + pair(4) : 1900 + pair(4);
+    return CheckedDate({year, pair(2), pair(0)});
+  }
+
+  // ZDA's day, month and four-digit year fields.
+  std::optional<CalendarDate> LongDate(size_t day, size_t month, size_t year) {
+    if (!Has(day) && !Has(month) && !Has(year)) return std::nullopt;
+    const auto d = Integer(day, 1, 31);
+    const auto m = Integer(month, 1, 12);
+    const auto y = Integer(year, 1980, 9999);
+    if (!d || !m || !y) return std::nullopt;
+    return CheckedDate({*y, *m, *d});
+  }
+
+  // ddmm.mmmm (latitude) or dddmm.mmmm (longitude) with its hemisphere field after it. Both
+  // must be right, or there is no coordinate.
+  enum class Axis { kLatitude, kLongitude };
+  std::optional<double> Coordinate(size_t index, Axis axis) {
+    if (!Has(index) && !Has(index + 1)) return std::nullopt;
+    const bool latitude = axis == Axis::kLatitude;
+    const auto hemisphere = Letter(index + 1, latitude ? "NS" : "EW");
+    if (!Has(index)) {
+      ++malformed_;
+      return std::nullopt;
+    }
+    const std::string_view field = fields_[index];
+    const size_t point = field.find('.');
+    const std::string_view whole = field.substr(0, point);
+    const auto value = StrictNumber(field, Sign::kNever);
+    if (!value || whole.size() < 3 || !hemisphere) {
+      if (hemisphere || !Has(index + 1)) ++malformed_;  // a wrong letter is counted already
+      return std::nullopt;
+    }
+    const double degrees = std::floor(*value / 100);
+    const double minutes = *value - degrees * 100;
+    const double limit = latitude ? 90 : 180;
+    if (minutes >= 60 || degrees + minutes / 60 > limit) {
+      ++malformed_;
+      return std::nullopt;
+    }
+    const double magnitude = degrees + minutes / 60;
+    return *hemisphere == 'S' || *hemisphere == 'W' ? -magnitude : magnitude;
+  }
+
+  // A number with its E or W field after it: west is negative.
+  std::optional<double> EastWest(size_t index) {
+    const auto value = Number(index);
+    const auto side = Letter(index + 1, "EW");
+    if (!value || !side) return std::nullopt;
+    return *side == 'W' ? -*value : *value;
+  }
+
+ private:
+  static bool AllDigits(std::string_view text) {
+    for (const char c : text) {
+      if (!IsDigit(c)) return false;
+    }
+    return true;
+  }
+
+  template <typename T>
+  std::optional<T> Refused() {
+    ++malformed_;
+    return std::nullopt;
+  }
+
+  std::optional<CalendarDate> CheckedDate(CalendarDate date) {
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > kDays[date.month - 1]) {
+      return Refused<CalendarDate>();
+    }
+    const bool leap = (date.year % 4 == 0 && date.year % 100 != 0) || date.year % 400 == 0;
+    if (date.month == 2 && date.day == 29 && !leap) return Refused<CalendarDate>();
+    return date;
+  }
+
+  static std::optional<double> StrictNumber(std::string_view field, Sign sign) {
+    size_t at = 0;
+    if (sign == Sign::kAllowed && (field[0] == '-' || field[0] == '+')) at = 1;
+    size_t digits = 0;
+    size_t points = 0;
+    for (size_t i = at; i < field.size(); ++i) {
+      if (IsDigit(field[i])) {
+        ++digits;
+      } else if (field[i] == '.') {
+        ++points;
+      } else {
+        return std::nullopt;
+      }
+    }
+    if (digits == 0 || points > 1) return std::nullopt;
+    const size_t from = field[0] == '+' ? 1 : 0;
+    double value = 0;
+    const auto [end, error] =
+        std::from_chars(field.data() + from, field.data() + field.size(), value);
+    if (error != std::errc() || end != field.data() + field.size()) return std::nullopt;
+    return value;
+  }
+
+  static std::optional<UtcTime> StrictTime(std::string_view field) {
+    if (field.size() < 6 || !AllDigits(field.substr(0, 6))) return std::nullopt;
+    const auto pair = [field](size_t at) { return (field[at] - '0') * 10 + (field[at + 1] - '0'); };
+    const int hour = pair(0);
+    const int minute = pair(2);
+    const int second = pair(4);
+    if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+    int64_t fraction = 0;
+    if (field.size() > 6) {
+      const std::string_view digits = field.substr(7);
+      if (field[6] != '.' || !AllDigits(digits)) return std::nullopt;
+      int64_t scale = kMicrosecondsPerSecond;
+      for (const char c : digits) {
+        scale /= 10;
+        fraction += (c - '0') * scale;
+      }
+    }
+    return UtcTime{((hour * 60 + minute) * 60 + second) * kMicrosecondsPerSecond + fraction};
+  }
+
+  const SentenceFields& fields_;
+  int malformed_ = 0;
+  bool time_refused_ = false;
+};
+
+using Sign = FieldReader::Sign;
+constexpr auto kLatitude = FieldReader::Axis::kLatitude;
+constexpr auto kLongitude = FieldReader::Axis::kLongitude;
+
+SentenceValue ReadGga(FieldReader& f, const SentenceFields&) {
+  return GgaSentence{.time = f.Time(1),
+                     .latitude = f.Coordinate(2, kLatitude),
+                     .longitude = f.Coordinate(4, kLongitude),
+                     .quality = f.Integer(6, 0, 8),
+                     .satellites = f.Integer(7, 0, 99),
+                     .hdop = f.Number(8),
+                     .altitude = f.Number(9, Sign::kAllowed),
+                     .geoid_separation = f.Number(11, Sign::kAllowed)};
+}
+
+SentenceValue ReadRmc(FieldReader& f, const SentenceFields&) {
+  return RmcSentence{.time = f.Time(1),
+                     .status = f.Letter(2, "AV"),
+                     .latitude = f.Coordinate(3, kLatitude),
+                     .longitude = f.Coordinate(5, kLongitude),
+                     .speed_knots = f.Number(7),
+                     .course = f.Number(8),
+                     .date = f.ShortDate(9),
+                     .magnetic_variation = f.EastWest(10),
+                     .mode = f.Letter(12, "ADEFMNPRS")};
+}
+
+SentenceValue ReadGll(FieldReader& f, const SentenceFields&) {
+  return GllSentence{.latitude = f.Coordinate(1, kLatitude),
+                     .longitude = f.Coordinate(3, kLongitude),
+                     .time = f.Time(5),
+                     .status = f.Letter(6, "AV"),
+                     .mode = f.Letter(7, "ADEFMNPRS")};
+}
+
+SentenceValue ReadGns(FieldReader& f, const SentenceFields& fields) {
+  GnsSentence gns{.time = f.Time(1),
+                  .latitude = f.Coordinate(2, kLatitude),
+                  .longitude = f.Coordinate(4, kLongitude),
+                  .satellites = f.Integer(7, 0, 99),
+                  .hdop = f.Number(8),
+                  .altitude = f.Number(9, Sign::kAllowed),
+                  .geoid_separation = f.Number(10, Sign::kAllowed)};
+  if (f.Has(6)) {
+    const std::string_view modes = fields[6];
+    bool letters = modes.size() <= gns.modes.size();
+    for (const char c : modes)
+      letters = letters && std::string_view("ADEFMNPRS").find(c) != std::string_view::npos;
+    if (letters) {
+      modes.copy(gns.modes.data(), modes.size());
+    } else {
+      f.Letter(6, "");  // counted as malformed
+    }
+  }
+  return gns;
+}
+
+SentenceValue ReadVtg(FieldReader& f, const SentenceFields& fields) {
+  // NMEA 2.3 marks each value with a letter (T, M, N, K); older receivers send the values alone.
+  if (fields.Has(2) && fields[2] != "T" && !fields[2].empty()) {
+    return VtgSentence{.course = f.Number(1),
+                       .magnetic_course = f.Number(2),
+                       .speed_knots = f.Number(3),
+                       .speed_kmh = f.Number(4),
+                       .mode = std::nullopt};
+  }
+  return VtgSentence{.course = f.Number(1),
+                     .magnetic_course = f.Number(3),
+                     .speed_knots = f.Number(5),
+                     .speed_kmh = f.Number(7),
+                     .mode = f.Letter(9, "ADEFMNPRS")};
+}
+
+SentenceValue ReadGsa(FieldReader& f, const SentenceFields&) {
+  GsaSentence gsa{.selection = f.Letter(1, "MA"), .fix_type = f.Integer(2, 1, 3)};
+  for (size_t index = 3; index < 15; ++index) {
+    if (const auto prn = f.Integer(index, 1, 999))
+      gsa.prns[gsa.prn_count++] = static_cast<int16_t>(*prn);
+  }
+  gsa.pdop = f.Number(15);
+  gsa.hdop = f.Number(16);
+  gsa.vdop = f.Number(17);
+  gsa.system_id = f.Integer(18, 0, 15);
+  return gsa;
+}
+
+SentenceValue ReadGsv(FieldReader& f, const SentenceFields& fields) {
+  GsvSentence gsv{
+      .total = f.Integer(1, 1, 9), .number = f.Integer(2, 1, 9), .in_view = f.Integer(3, 0, 99)};
+  size_t index = 4;
+  for (; index + 3 < fields.size() && gsv.satellite_count < gsv.satellites.size(); index += 4) {
+    const auto prn = f.Integer(index, 1, 999);
+    SatelliteSignal signal{.prn = prn.value_or(0),
+                           .elevation = f.Number(index + 1, Sign::kAllowed),
+                           .azimuth = f.Number(index + 2),
+                           .snr = f.Number(index + 3)};
+    if (signal.elevation && (*signal.elevation < -90 || *signal.elevation > 90))
+      signal.elevation.reset();
+    if (signal.azimuth && *signal.azimuth >= 360) signal.azimuth.reset();
+    if (prn) gsv.satellites[gsv.satellite_count++] = signal;
+  }
+  // NMEA 4.10 ends the sentence with the signal's id.
+  if (index + 1 == fields.size()) gsv.signal_id = f.Integer(index, 0, 15);
+  return gsv;
+}
+
+SentenceValue ReadZda(FieldReader& f, const SentenceFields&) {
+  return ZdaSentence{.time = f.Time(1), .date = f.LongDate(2, 3, 4)};
+}
+
+SentenceValue ReadGst(FieldReader& f, const SentenceFields&) {
+  return GstSentence{.time = f.Time(1),
+                     .rms = f.Number(2),
+                     .latitude_sigma = f.Number(6),
+                     .longitude_sigma = f.Number(7),
+                     .altitude_sigma = f.Number(8)};
+}
+
+// The sentence between "$" and "*" (or its line end).
+std::string_view BodyOf(std::string_view sentence) {
+  while (!sentence.empty() && (sentence.back() == '\r' || sentence.back() == '\n')) {
+    sentence.remove_suffix(1);
+  }
+  sentence.remove_prefix(1);
+  return sentence.substr(0, sentence.rfind('*'));
+}
+
+}  // namespace
+
+std::optional<TypedSentence> DecodeTypedSentence(std::string_view sentence) {
+  if (sentence.size() < 6 || sentence[0] != '$' || !IsTalker(sentence[1], sentence[2])) {
+    return std::nullopt;
+  }
+  const std::string_view body = BodyOf(sentence);
+  if (body.size() > 5 && body[5] != ',') return std::nullopt;
+  using Reader = SentenceValue (*)(FieldReader&, const SentenceFields&);
+  static constexpr std::pair<std::string_view, Reader> kReaders[] = {
+      {"GGA", ReadGga}, {"RMC", ReadRmc}, {"GLL", ReadGll}, {"GNS", ReadGns}, {"VTG", ReadVtg},
+      {"GSA", ReadGsa}, {"GSV", ReadGsv}, {"ZDA", ReadZda}, {"GST", ReadGst},
+  };
+  const std::string_view type = body.substr(2, 3);
+  const auto* reader = std::find_if(std::begin(kReaders), std::end(kReaders),
+                                    [type](const auto& row) { return row.first == type; });
+  if (reader == std::end(kReaders)) return std::nullopt;
+  const SentenceFields fields(body);
+  FieldReader f(fields);
+  TypedSentence typed{.talker = {body[0], body[1]}, .value = reader->second(f, fields)};
+  typed.malformed_fields = f.Malformed();
+  typed.time_refused = f.TimeRefused();
+  return typed;
+}
+
+std::optional<UtcTime> TimeOf(const SentenceValue& value) {
+  return std::visit(
+      [](const auto& sentence) -> std::optional<UtcTime> {
+        if constexpr (requires { sentence.time; }) {
+          return sentence.time;
+        } else {
+          return std::nullopt;
+        }
+      },
+      value);
+}
+
+}  // namespace quorvane
