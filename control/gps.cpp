@@ -31,13 +31,13 @@ GPS::GPS(asio::io_context& io, Platform& platform)
     : io_(io), platform_(platform), ser_(io), sck_(io) {
   ser_.OnComm([this](std::string_view received) {
     if (ser_.CommEvent() != SerialComm::comEvReceive || !is_running_) return;
-    TakeBlock(serial_lines_, decoder_, std::string(received), Relay::kOn);
+    TakeBlock(serial_lines_, decoder_, epochs_, std::string(received), Relay::kOn);
   });
   sck_.DataArrival([this](std::string_view datagram) {
     // The socket of a rebroadcast takes nothing in: whoever sees the datagrams learns its port,
     // and what comes back there must not become the fix.
     if (!udp_source_) return;
-    TakeBlock(network_lines_, decoder_, std::string(datagram), Relay::kOff);
+    TakeBlock(network_lines_, decoder_, epochs_, std::string(datagram), Relay::kOff);
   });
   recorder_.OnFailure([this](std::string failure) { RaiseError(std::move(failure)); });
 }
@@ -66,8 +66,8 @@ void GPS::Unadvise(int cookie) {
   std::erase_if(sinks_, [cookie](const auto& entry) { return entry.first == cookie; });
 }
 
-template <typename Member, typename Argument>
-void GPS::Raise(Member handler, Argument& argument) {
+template <typename Member, typename... Arguments>
+void GPS::Raise(Member handler, Arguments&... arguments) {
   // A handler may advise or unadvise sinks, itself included, while the event is raised: the
   // snapshot keeps every sink alive through its call, and one unadvised by an earlier handler
   // is not called.
@@ -78,7 +78,7 @@ void GPS::Raise(Member handler, Argument& argument) {
     });
     if (!still_advised) continue;
     const auto& function = (*advised.second).*handler;
-    if (function) function(argument);
+    if (function) function(arguments...);
   }
 }
 
@@ -96,7 +96,8 @@ void GPS::PortSettings(const std::string& value) {
 }
 
 TrackPoint TrackPointOf(const FixRecord& fix) {
-  return {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported};
+  return {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported,
+          {}};
 }
 
 std::string ControlVersion() {
@@ -192,13 +193,13 @@ void GPS::ForgetStreams() {
 
 void GPS::TakeSourceBlock(std::string_view block, std::string_view stream) {
   if (stream.empty()) {
-    TakeBlock(source_lines_, decoder_, std::string(block), Relay::kOn);
+    TakeBlock(source_lines_, decoder_, epochs_, std::string(block), Relay::kOn);
     return;
   }
   // Several senders' text is not sent on as one: whoever received it would splice them.
   StreamTable::Stream& found = streams_.Find(stream, decoder_);
   current_stream_ = &found.name;
-  TakeBlock(found.lines, found.decoder, std::string(block), Relay::kOff);
+  TakeBlock(found.lines, found.decoder, found.epochs, std::string(block), Relay::kOff);
 }
 
 void GPS::OpenSource(const std::string& Address) {
@@ -300,6 +301,9 @@ void GPS::StopGPS() {
   if (!is_running_) return;
   ser_.PortOpen(false);
   if (source_) source_->Close();
+  // The cycle under way when the receiver stops is the last one: it is reported now.
+  epochs_.Finish();
+  streams_.FinishEpochs();
   is_running_ = false;
   udp_source_ = false;
   sck_.Close();
@@ -386,10 +390,11 @@ void GPS::Resize(ControlSite& site) {
   }
 }
 
-void GPS::TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, std::string block, Relay relay) {
+void GPS::TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, EpochBuilder& epochs,
+                    std::string block, Relay relay) {
   ++taking_block_;
   current_ = &decoder;
-  lines.Feed(block, [&](std::string_view sentence) { TakeSentence(decoder, sentence); });
+  lines.Feed(block, [&](std::string_view sentence) { TakeSentence(decoder, epochs, sentence); });
   recorder_.EndOfBlock();
   Raise(&GpsEventSink::Stream, block);
   // The block goes out as the host's Stream handler left it.
@@ -397,11 +402,25 @@ void GPS::TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, std::string bloc
   --taking_block_;
 }
 
-void GPS::TakeSentence(NmeaDecoder& decoder, std::string_view sentence) {
+void GPS::TakeSentence(NmeaDecoder& decoder, EpochBuilder& epochs, std::string_view sentence) {
   heard_.Count(sentence);
   Decoded decoded = decoder.ParseNMEA(sentence);
-  if (decoded.type == SentenceType::kGga) recorder_.Take(TrackPointOf(Fix()));
+  // The epochs take every talker's sentences; a checksum refused is refused for them too.
+  if (!decoded.refused) epochs.Take(sentence);
+  if (decoded.type == SentenceType::kGga) {
+    TrackPoint point = TrackPointOf(Fix());
+    point.time = epochs.LastSentenceIsoTime();
+    recorder_.Take(point);
+  }
   if (decoded.changes != 0) Raise(&GpsEventSink::FixUpdated, decoded.changes);
+}
+
+void GPS::RaiseEpoch(const quorvane::Fix& fix, const std::string& stream) {
+  Raise(&GpsEventSink::Epoch, fix, stream);
+}
+
+uint64_t GPS::MalformedFields() const {
+  return epochs_.MalformedFields() + streams_.MalformedFields();
 }
 
 }  // namespace quorvane

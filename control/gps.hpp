@@ -18,6 +18,7 @@
 #include "../kml/track_recorder.hpp"
 #include "../maps/map_pages.hpp"
 #include "../mqtt/mqtt_settings.hpp"
+#include "../nmea/epoch_builder.hpp"
 #include "../nmea/fix_properties.hpp"
 #include "../nmea/nmea_decoder.hpp"
 #include "../nmea/sentence_census.hpp"
@@ -46,6 +47,10 @@ struct GpsEventSink {
   // The C++ host's own too: a network source lost its server and tries again ("reconnecting to
   // tcp://... in 2 s"), once for every try.
   std::function<void(const std::string& what)> Reconnecting = nullptr;
+  // One reporting cycle of the receiver as one typed fix, raised once the cycle's last sentence
+  // is decoded (before its block's Stream), and for the cycle under way when the source stops.
+  // `stream` names the fleet's vehicle (an MQTT topic), or is empty for a single receiver.
+  std::function<void(const Fix& fix, const std::string& stream)> Epoch = nullptr;
 };
 
 // The container the control sits in, measured in twips.
@@ -210,6 +215,8 @@ class GPS {
   void Resize(ControlSite& site);
 
   const FixRecord& Fix() const { return current_->Fix(); }
+  // Malformed fields (junk where a number, time or letter belongs) since the control was made.
+  uint64_t MalformedFields() const;
 
  private:
   // Whether a source's blocks go on to the network: text that came from the network never does.
@@ -219,15 +226,17 @@ class GPS {
   void ShowMap(MapService service) const;
   // The way of every received block: that source's sentences decoded, recorded and raised, then
   // the block raised, then sent on.
-  void TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, std::string block, Relay relay);
+  void TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, EpochBuilder& epochs,
+                 std::string block, Relay relay);
   void TakeSourceBlock(std::string_view block, std::string_view stream);
   // The properties read the control's own fix again, and the streams of a source are gone.
   void ForgetStreams();
-  void TakeSentence(NmeaDecoder& decoder, std::string_view sentence);
+  void TakeSentence(NmeaDecoder& decoder, EpochBuilder& epochs, std::string_view sentence);
+  void RaiseEpoch(const quorvane::Fix& fix, const std::string& stream);
   void RaiseError(std::string description);
   void RaiseSerialPort(int16_t number);
-  template <typename Member, typename Argument>
-  void Raise(Member handler, Argument& argument);
+  template <typename Member, typename... Arguments>
+  void Raise(Member handler, Arguments&... arguments);
 
   void OpenAddress(const SourceAddress& address, const std::string& text);
   void OpenNetworkSource(const SourceAddress& address, const std::string& text);
@@ -249,7 +258,9 @@ class GPS {
   // Kept after StopGPS closes it: it may be the one whose block is being taken.
   std::shared_ptr<BlockSource> source_;
   NmeaDecoder decoder_{[this] { return platform_.Now(); }};
-  StreamTable streams_{[this] { return platform_.Now(); }};
+  EpochBuilder epochs_{[this](const quorvane::Fix& fix) { RaiseEpoch(fix, {}); }};
+  StreamTable streams_{[this] { return platform_.Now(); },
+                       [this](const quorvane::Fix& fix, const std::string& stream) { RaiseEpoch(fix, stream); }};
   // The decoder whose fix the properties read: the control's own, or the last stream's.
   NmeaDecoder* current_ = &decoder_;
   const std::string* current_stream_ = nullptr;

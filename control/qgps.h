@@ -68,6 +68,10 @@ typedef struct qgps_variant {
 #define QGPS_EVENT_ERROR 1      /* args[0]: Description, string */
 #define QGPS_EVENT_SERIALPORT 2 /* args[0]: Number, i2 */
 #define QGPS_EVENT_STREAM 3     /* args[0]: data, string; a changed string is what goes on */
+/* args[0]: one reporting cycle of the receiver, the JSON text of gpsd's POLL object:
+   {"class":"POLL","time":...,"active":1,"tpv":[{TPV}],"sky":[{SKY}]}; the TPV's "device" names
+   a fleet's vehicle. Raised once the cycle's last sentence is decoded, before its Stream. */
+#define QGPS_EVENT_EPOCH 4
 
 qgps_control* qgps_create(void);
 void qgps_destroy(qgps_control* control);

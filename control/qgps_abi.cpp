@@ -14,6 +14,7 @@
 
 #include "control/dispatch.hpp"
 #include "control/qgps.h"
+#include "nmea/gpsd_json.hpp"
 #include "platform/port_table.hpp"
 
 struct qgps_control {
@@ -308,6 +309,11 @@ int qgps_advise(qgps_control* control, qgps_event_fn callback, void* ctx) {
                if (RaiseToC(control, callback, ctx, QGPS_EVENT_STREAM, argument)) {
                  data = std::move(argument.str);
                }
+             },
+         .Epoch =
+             [=](const quorvane::Fix& fix, const std::string& stream) {
+               DispatchValue argument = DispatchValue::Of(PollJson(fix, stream));
+               RaiseToC(control, callback, ctx, QGPS_EVENT_EPOCH, argument);
              }});
   } catch (...) {
     return QGPS_E_INVALID_ARGUMENT;

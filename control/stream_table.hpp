@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "../nmea/epoch_builder.hpp"
 #include "../nmea/nmea_decoder.hpp"
 #include "line_assembler.hpp"
 
@@ -22,15 +23,20 @@ class StreamTable {
   // A stream's unfinished sentence: a standard one is at most 82 characters.
   static constexpr size_t kPendingLimit = 1024;
 
+  // Each stream's epochs go to `on_epoch` with the stream's name.
+  using EpochHandler = std::function<void(const Fix&, const std::string& stream)>;
+
   struct Stream {
     Stream(std::string stream_name, std::function<ClockReading()> clock)
         : name(std::move(stream_name)), lines(kPendingLimit), decoder(std::move(clock)) {}
     std::string name;
     LineAssembler lines;
     NmeaDecoder decoder;
+    EpochBuilder epochs;
   };
 
-  explicit StreamTable(std::function<ClockReading()> clock) : clock_(std::move(clock)) {}
+  StreamTable(std::function<ClockReading()> clock, EpochHandler on_epoch)
+      : clock_(std::move(clock)), on_epoch_(std::move(on_epoch)) {}
 
   // The stream of that name, made (with the settings of `model`) when it is new; it becomes
   // the most recently heard. Call it before each block of a stream, never inside one.
@@ -42,16 +48,22 @@ class StreamTable {
 
   // Every stream's decoder, to change a setting of all.
   void ForEachDecoder(const std::function<void(NmeaDecoder&)>& change);
+  // Every stream ended: the cycle each has under way is handed on.
+  void FinishEpochs();
   // Sentences refused for their checksum, forgotten streams' included.
   double ChecksumErrors() const;
+  // Malformed fields, forgotten streams' included.
+  uint64_t MalformedFields() const;
 
  private:
   std::function<ClockReading()> clock_;
+  EpochHandler on_epoch_;
   std::list<Stream> streams_;  // the most recently heard first
   std::list<Stream> retired_;  // cleared away, kept to the next Find
   // Keyed by views of the streams' own names.
   std::unordered_map<std::string_view, std::list<Stream>::iterator> index_;
   double forgotten_checksum_errors_ = 0;
+  uint64_t forgotten_malformed_fields_ = 0;
 };
 
 }  // namespace quorvane

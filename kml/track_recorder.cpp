@@ -62,7 +62,9 @@ void TrackRecorder::Take(const TrackPoint& point) {
   char name[64];
   std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
                 now.hour, now.minute, now.second);
-  Writer().CreatePlaceMark(point.latitude, point.longitude, *point.altitude, name, "");
+  // The writer adds the zone's "Z" itself.
+  const std::string when = point.time.empty() ? "" : point.time.substr(0, point.time.size() - 1);
+  Writer().CreatePlaceMark(point.latitude, point.longitude, *point.altitude, name, "", when);
   unflushed_ = true;
 }
 

@@ -22,6 +22,7 @@ struct TrackPoint {
   double longitude = 0;  // decimal degrees
   std::optional<double> altitude;
   bool has_position = false;  // the receiver reported one
+  std::string time;           // "2026-12-08T12:00:00.000Z", or empty before a date is known
 };
 
 class TrackRecorder {

@@ -10,6 +10,7 @@ MqttPublisher::MqttPublisher(asio::io_context& io, MqttBroker broker, std::strin
       nmea_topic_(prefix + "/nmea"),
       fix_topic_(prefix + "/fix"),
       status_topic_(prefix + "/status"),
+      sky_topic_(prefix + "/sky"),
       queue_limit_(std::max<size_t>(queue_limit, 1)) {
   client_.on_connected = [this] { OnConnected(); };
   client_.on_published = [this](int message_id) { OnPublished(message_id); };
@@ -59,8 +60,14 @@ void MqttPublisher::PublishFix(std::string json) {
   SendWaitingFixes();
 }
 
+void MqttPublisher::PublishSky(std::string json) {
+  sky_ = std::move(json);
+  if (client_.Connected()) client_.Publish(sky_topic_, sky_, 1, true);
+}
+
 void MqttPublisher::OnConnected() {
   client_.Publish(status_topic_, "online", 1, true);
+  if (!sky_.empty()) client_.Publish(sky_topic_, sky_, 1, true);
   SendWaitingFixes();
 }
 

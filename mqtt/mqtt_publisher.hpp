@@ -1,7 +1,8 @@
 #pragma once
 // Publishes one receiver to a broker under a topic prefix:
 //   PREFIX/nmea    every received block, as received (QoS 0: a live feed, nothing kept)
-//   PREFIX/fix     every fix as a JSON object (QoS 1, retained: a new subscriber sees the last)
+//   PREFIX/fix     every epoch's TPV object (QoS 1, retained: a new subscriber sees the last)
+//   PREFIX/sky     the satellites' SKY object when it changes (QoS 1, retained; the latest only)
 //   PREFIX/status  "online" (retained) once connected; "offline" as the last will, and when
 //                  the publisher closes
 // Fixes wait in a bounded queue while the broker is away and go out in order once it is back;
@@ -42,6 +43,8 @@ class MqttPublisher {
 
   void PublishBlock(std::string_view block);
   void PublishFix(std::string json);
+  // Only the latest SKY matters: one that the broker was away for is replaced by the next.
+  void PublishSky(std::string json);
 
   bool Connected() const { return client_.Connected(); }
   // Fixes not yet acknowledged by the broker, and those dropped from a full queue.
@@ -69,6 +72,8 @@ class MqttPublisher {
   std::string nmea_topic_;
   std::string fix_topic_;
   std::string status_topic_;
+  std::string sky_topic_;
+  std::string sky_;  // the latest, sent once connected
   size_t queue_limit_;
   std::deque<QueuedFix> queue_;  // the oldest first; the first `in_flight_` are handed over
   size_t in_flight_ = 0;

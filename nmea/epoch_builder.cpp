@@ -97,6 +97,7 @@ bool HasPosition(const std::optional<Sentence>& sentence) {
 }  // namespace
 
 void EpochBuilder::Take(std::string_view sentence) {
+  sentence_time_.reset();
   const auto typed = DecodeTypedSentence(sentence);
   if (!typed) return;
   malformed_fields_ += static_cast<uint64_t>(typed->malformed_fields);
@@ -109,6 +110,7 @@ void EpochBuilder::Take(std::string_view sentence) {
   }
 
   if (const auto time = TimeOf(typed->value)) {
+    sentence_time_ = time;
     if (!cycle_.time && reported_time_ == time && !cycle_.Reportable()) {
       // A sentence of the cycle just reported came after the one taken for its last: that one
       // does not end this receiver's cycles after all, and this sentence comes too late.
@@ -132,6 +134,10 @@ void EpochBuilder::Take(std::string_view sentence) {
 
 void EpochBuilder::Finish() {
   if (cycle_.Reportable()) EndCycle(End::kStreamEnd);
+}
+
+std::string EpochBuilder::LastSentenceIsoTime() const {
+  return IsoTimeText(date_, sentence_time_);
 }
 
 void EpochBuilder::RollDate(UtcTime time) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +39,9 @@ class EpochBuilder {
 
   // The date of the cycle under way: the last one a RMC or ZDA said, carried across midnight.
   const std::optional<CalendarDate>& Date() const { return date_; }
+  // The time the last sentence taken carried, with the date of its cycle (when both are known):
+  // what a GGA's track point is stamped with.
+  std::string LastSentenceIsoTime() const;
   // The last epoch handed on.
   const Fix& Last() const { return fix_; }
   uint64_t Epochs() const { return epochs_; }
@@ -97,6 +101,7 @@ class EpochBuilder {
   std::optional<CalendarDate> date_;
   std::optional<UtcTime> previous_time_;  // of the last cycle with a time
   std::optional<UtcTime> reported_time_;  // of the last epoch handed on
+  std::optional<UtcTime> sentence_time_;  // of the last sentence taken
   std::optional<Tag> ender_;              // the sentence that ends this receiver's cycles
   std::optional<Tag> ender_candidate_;
   std::vector<SkyGroup> sky_;

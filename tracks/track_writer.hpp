@@ -14,15 +14,19 @@
 
 namespace quorvane {
 
-// One GGA position as a track file takes it.
+// One fix as a track file takes it.
 struct TrackFix {
   double latitude = 0;
   double longitude = 0;
-  std::optional<double> altitude;
-  std::string time;  // ISO 8601 UTC, "2026-12-08T12:00:00Z"; empty before a date is known
-  std::optional<int> satellites;
-  std::optional<double> hdop;
-  std::string fix;  // "2d", "3d" or "dgps"
+  std::optional<double> altitude{};
+  std::string time{};  // ISO 8601 UTC, "2026-12-08T12:00:00.000Z"; empty before a date is known
+  std::optional<int> satellites{};
+  std::optional<double> hdop{};
+  std::optional<double> vdop{};
+  std::optional<double> pdop{};
+  std::optional<double> speed{};   // m/s
+  std::optional<double> course{};  // degrees true
+  std::string fix{};               // "2d", "3d" or "dgps"
 };
 
 class TrackWriter {

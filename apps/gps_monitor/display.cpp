@@ -6,7 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "base/text_rules.hpp"
+#include "nmea/gpsd_json.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -15,6 +19,60 @@ std::string ProgressBar(double share, int width) {
   const int filled = static_cast<int>(share * width + 0.5);
   return "[" + std::string(static_cast<size_t>(filled), '#') +
          std::string(static_cast<size_t>(width - filled), '.') + "]";
+}
+
+std::string Fixed(double value, int decimals) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string ModeText(const Fix& fix) {
+  static const char* const kStatus[] = {"",        "",          " differential", " RTK fixed",
+                                        " RTK float", " estimated", "",            "",
+                                        " simulated"};
+  const auto status = static_cast<size_t>(fix.status);
+  return std::string(fix.mode == FixMode::k3D ? "3D" : "2D") +
+         (status < std::size(kStatus) ? kStatus[status] : "");
+}
+
+const char* ConstellationName(Constellation constellation) {
+  static const char* const kNames[] = {"GPS", "SBAS", "Galileo", "BeiDou",
+                                       "IMES", "QZSS", "GLONASS", "NavIC"};
+  return kNames[static_cast<size_t>(constellation)];
+}
+
+std::string OrDash(int value) {
+  return value < 0 ? "-" : std::to_string(value);
+}
+
+size_t TerminalRows() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0) return 24;
+  return size.ws_row;
+}
+
+std::vector<std::string> SatelliteTable(const Fix& fix, size_t rows) {
+  std::vector<std::string> lines;
+  if (fix.in_view.empty() || rows < 2) return lines;
+  lines.emplace_back("    PRN  system    elev  azim   SNR  used");
+  for (const SatelliteInView& satellite : fix.in_view) {
+    if (lines.size() + 1 == rows && fix.in_view.size() + 1 > rows) {
+      lines.push_back("    ... " + std::to_string(fix.in_view.size() + 2 - rows) + " more");
+      break;
+    }
+    char row[96];
+    const auto number = [](const std::optional<double>& value) {
+      return value ? static_cast<int>(std::lround(*value)) : -1;
+    };
+    std::snprintf(row, sizeof row, "    %3d  %-8s  %4s  %4s  %4s  %s", satellite.id.prn,
+                  ConstellationName(satellite.id.constellation),
+                  OrDash(number(satellite.elevation)).c_str(),
+                  OrDash(number(satellite.azimuth)).c_str(), OrDash(number(satellite.snr)).c_str(),
+                  satellite.used ? "yes" : "");
+    lines.emplace_back(row);
+  }
+  return lines;
 }
 
 std::string Clock(double seconds) {
@@ -81,38 +139,85 @@ std::string FixJson(const GPS& gps) {
   return json + points;
 }
 
-void Display::Fix(const GPS& gps) {
+std::string EpochLine(const Fix& fix) {
+  std::string line = TimeOfDayText(fix.time);
+  line += line.empty() ? "--:--:-- UTC  " : " UTC  ";
+  if (!fix.HasFix()) return line + "no fix";
+  line += Fixed(*fix.latitude, 6) + ", " + Fixed(*fix.longitude, 6) + "  " + ModeText(fix);
+  if (fix.speed) line += "  " + Fixed(*fix.speed * 3.6, 1) + " km/h";
+  if (fix.course) line += "  " + Fixed(*fix.course, 1) + " deg";
+  if (fix.altitude_msl) line += "  alt " + Fixed(*fix.altitude_msl, 1) + " m";
+  if (fix.satellites_used) line += "  sats " + std::to_string(*fix.satellites_used);
+  return line;
+}
+
+void Display::Properties(const GPS& gps) {
+  if (mode_ == Mode::kProperties) out_ << FixJson(gps) << '\n';
+}
+
+void Display::Epoch(const Fix& fix, const std::string& stream) {
+  if (fix.HasFix()) last_fix_time_ = fix.time;
   if (mode_ == Mode::kJson) {
-    out_ << FixJson(gps) << '\n';
+    // One piece of text, one write: a fast replay prints a line for each of its epochs.
+    std::string lines = TpvJson(fix, stream) + '\n';
+    // A fleet's vehicles each have a sky of their own: theirs goes with every epoch.
+    if (!stream.empty() || !SameSky(fix, last_sky_)) {
+      lines += SkyJson(fix, stream) + '\n';
+      if (stream.empty()) last_sky_ = fix;
+    }
+    out_.write(lines.data(), static_cast<std::streamsize>(lines.size()));
   } else if (mode_ == Mode::kPlain) {
-    // One piece of text, one write: a fast replay prints a line for each of its fixes.
-    const std::string where = gps.Fix().position_reported
-                                  ? gps.Latitude() + ", " + gps.Longitude() + "  " + gps.Speed() +
-                                        " km/h  alt " + gps.Altitude() + ' ' + gps.AltitudeUnit() +
-                                        "  quality " + gps.GPSQuality()
-                                  : std::string("no fix");
-    const std::string line = Printable(gps.GPS_Time() + " UTC  " + where + "  sats " +
-                                       gps.Satellites() + "  odometer " + gps.Odometer() + " m") +
-                             '\n';
+    const std::string line =
+        Printable((stream.empty() ? "" : stream + "  ") + EpochLine(fix)) + '\n';
     out_.write(line.data(), static_cast<std::streamsize>(line.size()));
+  } else if (mode_ == Mode::kDashboard) {
+    last_ = fix;
+    last_stream_ = stream;
   }
 }
 
+std::vector<std::string> Display::FixLines() const {
+  const Fix& fix = last_;
+  std::vector<std::string> lines;
+  if (!last_stream_.empty()) lines.push_back("  Vehicle       " + last_stream_);
+  const std::string date =
+      fix.date ? IsoTimeText(fix.date, UtcTime{}).substr(0, 10) + " " : std::string("date unknown, ");
+  if (fix.HasFix()) {
+    lines.push_back("  Position      " + Fixed(*fix.latitude, 7) + ", " + Fixed(*fix.longitude, 7) +
+                    "   " + ModeText(fix));
+  } else if (last_fix_time_ && fix.time) {
+    // Measured on the receiver's clock, so a replay says how long its receiver went without.
+    int64_t lost = (fix.time->microseconds - last_fix_time_->microseconds) / 1'000'000;
+    if (lost < 0) lost += 24 * 3600;
+    lines.push_back("  Position      no fix (since " + TimeOfDayText(last_fix_time_) + ", " +
+                    std::to_string(lost) + " s)");
+  } else {
+    lines.push_back(std::string("  Position      no fix") + (fix.time ? "" : " yet"));
+  }
+  if (fix.time) lines.push_back("  Time          " + date + TimeOfDayText(fix.time) + " UTC");
+  std::string motion;
+  if (fix.speed) motion += Fixed(*fix.speed * 3.6, 1) + " km/h   ";
+  if (fix.course) motion += "course " + Fixed(*fix.course, 1) + " deg   ";
+  if (fix.altitude_msl) motion += "altitude " + Fixed(*fix.altitude_msl, 1) + " m";
+  if (!motion.empty()) lines.push_back("  Moving        " + motion);
+  std::string precision;
+  if (fix.satellites_used) precision += "used " + std::to_string(*fix.satellites_used) + "   ";
+  if (fix.hdop) precision += "HDOP " + Fixed(*fix.hdop, 1) + "   ";
+  if (fix.vdop) precision += "VDOP " + Fixed(*fix.vdop, 1) + "   ";
+  if (fix.pdop) precision += "PDOP " + Fixed(*fix.pdop, 1) + "   ";
+  if (fix.latitude_error && fix.longitude_error) {
+    precision += "error " + Fixed(std::hypot(*fix.latitude_error, *fix.longitude_error), 1) + " m";
+  }
+  if (!precision.empty()) lines.push_back("  Satellites    " + precision);
+  return lines;
+}
+
+
 void Display::Frame(const GPS& gps, const Status& status) {
   if (mode_ != Mode::kDashboard) return;
-  std::vector<std::string> lines{
-      "gps-monitor " + gps.Version() + "   " + status.source,
-      "",
-      "  Position      " + gps.Latitude() + ", " + gps.Longitude(),
-      "  Time          " + gps.GPS_Time() + " UTC   " + gps.LocalTime() + " local",
-      "  Speed         " + gps.Speed() + " km/h   " + gps.SpeedMph() + " mph   " +
-          gps.SpeedKnots() + " kn",
-      "  Altitude      " + gps.Altitude() + " " + gps.AltitudeUnit() + "   " + gps.Altitude_Feet() +
-          " ft",
-      "  Fix quality   " + gps.GPSQuality() + "   satellites " + gps.Satellites() + "   HDOP " +
-          gps.HDOP() + "   VDOP " + gps.VDOP(),
-      "  Satellite     elevation " + gps.Elevation() + "   azimuth " + gps.Azimute() + "   SNR " +
-          gps.SNR(),
+  std::vector<std::string> lines{"gps-monitor " + gps.Version() + "   " + status.source, ""};
+  for (auto& line : FixLines()) lines.push_back(std::move(line));
+  lines.insert(lines.end(), {
       "  Odometer      " + gps.Odometer() + " m",
       "  Recording     " +
           (status.recording_file.empty()
@@ -122,7 +227,7 @@ void Display::Frame(const GPS& gps, const Status& status) {
                           ? "   " + std::to_string(static_cast<long>(gps.RecordedPoints())) +
                                 " points"
                           : std::string())),
-  };
+  });
   if (!status.hearing.empty()) lines.push_back("  Hearing       " + status.hearing);
   if (!status.serving.empty()) lines.push_back("  Serving NMEA  " + status.serving);
   if (!status.publishing.empty()) lines.push_back("  Publishing    " + status.publishing);
@@ -138,6 +243,12 @@ void Display::Frame(const GPS& gps, const Status& status) {
     std::snprintf(share, sizeof share, " %3.0f%%", *status.replay_share * 100);
     lines.push_back("  Replay        " + ProgressBar(*status.replay_share, 30) + share +
                     (status.seconds_left ? "   " + Clock(*status.seconds_left) + " left" : ""));
+  }
+  // The satellites take the rows the terminal has left.
+  for (auto& line : SatelliteTable(last_, TerminalRows() > lines.size() + 1
+                                              ? TerminalRows() - lines.size() - 1
+                                              : 0)) {
+    lines.push_back(std::move(line));
   }
   // Home, then every line cleared to its end: the frame overwrites the last one in place.
   out_ << (drawn_ ? "\x1b[H" : "\x1b[H\x1b[2J");

@@ -1,6 +1,6 @@
 #pragma once
-// What gps-monitor shows: a dashboard redrawn in place on a terminal, one plain line per fix
-// elsewhere, or one JSON object per fix for pipes.
+// What gps-monitor shows: a dashboard redrawn in place on a terminal, one plain line per epoch
+// elsewhere, or gpsd's JSON objects for pipes (or, on request, the control's properties per GGA).
 
 #include <optional>
 #include <ostream>
@@ -31,15 +31,21 @@ std::string Printable(std::string text);
 // Every fix property of the control as one JSON object on one line.
 std::string FixJson(const GPS& gps);
 
+// One plain line for an epoch: "12:00:00 UTC  48.1173, 11.516667  3D  41.4 km/h  84.4 deg ..."
+// or "12:00:00 UTC  no fix".
+std::string EpochLine(const Fix& fix);
+
 class Display {
  public:
-  enum class Mode { kDashboard, kPlain, kJson };
+  enum class Mode { kDashboard, kPlain, kJson, kProperties };
 
   Display(Mode mode, std::ostream& out) : mode_(mode), out_(out) {}
 
   Mode GetMode() const { return mode_; }
-  // A GGA sentence was decoded.
-  void Fix(const GPS& gps);
+  // A GGA sentence was decoded (the properties' mode).
+  void Properties(const GPS& gps);
+  // A reporting cycle ended; `stream` names a fleet's vehicle.
+  void Epoch(const Fix& fix, const std::string& stream);
   // Redraws the dashboard (dashboard mode only).
   void Frame(const GPS& gps, const Status& status);
   // Hands the lines written so far on: once per received block, so that a fix never waits for
@@ -49,9 +55,15 @@ class Display {
   void Close();
 
  private:
+  std::vector<std::string> FixLines() const;
+
   Mode mode_;
   std::ostream& out_;
   bool drawn_ = false;
+  Fix last_;  // the last epoch, for the dashboard
+  std::string last_stream_;
+  std::optional<UtcTime> last_fix_time_;  // of the last epoch with a fix
+  Fix last_sky_;                          // the last epoch whose SKY was written
 };
 
 }  // namespace quorvane::monitor

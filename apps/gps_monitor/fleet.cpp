@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/text_rules.hpp"
+
 namespace quorvane::monitor {
 namespace {
 
@@ -71,7 +73,7 @@ Fleet::Vehicle* Fleet::Find(const std::string& topic, std::string& said) {
   if (vehicles_.size() >= kMaxVehicles) {
     return refuse("already " + std::to_string(kMaxVehicles) + " vehicles");
   }
-  Vehicle vehicle{VehicleNameOf(filter_, topic), {}, {}, nullptr, nullptr, {}};
+  Vehicle vehicle{VehicleNameOf(filter_, topic), {}, {}, {}, {}, nullptr, nullptr, {}};
   if (!record_dir_.empty()) {
     if (const std::string fault = FileNameFault(vehicle.name); !fault.empty()) {
       return refuse("its vehicle cannot name a file in " + record_dir_ + " (" + fault + ")");
@@ -103,19 +105,20 @@ std::string Fleet::StartTrack(Vehicle& vehicle) {
   return vehicle.failure;
 }
 
-std::string Fleet::Take(const GPS& gps) {
+std::string Fleet::Take(const Fix& fix, const std::string& stream) {
   std::string said;
-  Vehicle* vehicle = Find(gps.StreamName(), said);
+  Vehicle* vehicle = Find(stream, said);
   last_ = vehicle;
   if (vehicle == nullptr) return said;
-  const FixRecord& fix = gps.Fix();
   // Kept as numbers: made into text only for the vehicles the dashboard shows.
   vehicle->heard = std::chrono::steady_clock::now();
-  vehicle->last_fix.position_reported = fix.position_reported;
-  vehicle->last_fix.latitude = fix.latitude;
-  vehicle->last_fix.longitude = fix.longitude;
-  vehicle->last_fix.speed_kmh = fix.speed_kmh;
-  if (vehicle->kml) vehicle->kml->Take(TrackPointOf(fix));
+  vehicle->latitude = fix.latitude;
+  vehicle->longitude = fix.longitude;
+  vehicle->speed = fix.speed;
+  if (vehicle->kml) {
+    vehicle->kml->Take({fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude_msl,
+                        fix.HasFix(), IsoTimeText(fix)});
+  }
   if (vehicle->track) vehicle->track->Take(fix);
   return said;
 }
@@ -159,10 +162,12 @@ std::vector<std::string> Fleet::Lines(size_t most) const {
     const double age = std::chrono::duration<double>(now - heard[i]->heard).count();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "  %.0f s ago", age);
-    const FixRecord& fix = heard[i]->last_fix;
-    const std::string speed = fix.speed_kmh ? "  " + SpeedText(fix) + " km/h" : "";
-    const std::string where =
-        fix.position_reported ? LatitudeText(fix) + ", " + LongitudeText(fix) + speed : "no fix";
+    const Vehicle& vehicle = *heard[i];
+    char speed[32] = "";
+    if (vehicle.speed) std::snprintf(speed, sizeof speed, "  %.1f km/h", *vehicle.speed * 3.6);
+    const std::string where = vehicle.latitude ? NumberToText(*vehicle.latitude) + ", " +
+                                                     NumberToText(*vehicle.longitude) + speed
+                                               : "no fix";
     lines.push_back(heard[i]->name + "  " + where + seconds);
   }
   return lines;

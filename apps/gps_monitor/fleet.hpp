@@ -13,7 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "apps/gps_monitor/track_files.hpp"
+#include "tracks/track_files.hpp"
 #include "control/gps.hpp"
 #include "kml/track_recorder.hpp"
 
@@ -35,9 +35,9 @@ class Fleet {
   Fleet(std::string filter, std::string record_dir, std::string format, Platform& platform);
   ~Fleet();
 
-  // A fix of the stream the control decoded last; what should be said once (a topic that
-  // names no file, a file that cannot be written), or an empty text.
-  std::string Take(const GPS& gps);
+  // An epoch of the vehicle of topic `stream`; what should be said once (a topic that names no
+  // file, a file that cannot be written), or an empty text.
+  std::string Take(const Fix& fix, const std::string& stream);
   // The vehicle whose block it was is done: its file is handed to the disk.
   std::string EndOfBlock();
   // Every track finished; the first failure, or an empty text.
@@ -50,7 +50,9 @@ class Fleet {
  private:
   struct Vehicle {
     std::string name;
-    FixRecord last_fix;  // its position and speed only
+    std::optional<double> latitude;  // of its last epoch; none without a fix
+    std::optional<double> longitude;
+    std::optional<double> speed;  // m/s
     std::chrono::steady_clock::time_point heard;
     std::unique_ptr<TrackRecorder> kml;
     std::unique_ptr<TrackFiles> track;

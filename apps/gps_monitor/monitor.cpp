@@ -13,6 +13,7 @@
 #include "apps/gps_monitor/hearing.hpp"
 #include "base/text_rules.hpp"
 #include "mqtt/mqtt_address.hpp"
+#include "nmea/gpsd_json.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
 
@@ -47,6 +48,7 @@ constexpr auto kPublishDrainTime = std::chrono::seconds(5);
 
 Display::Mode ModeFor(const Options& options) {
   if (options.json) return Display::Mode::kJson;
+  if (options.json_properties) return Display::Mode::kProperties;
   return ::isatty(STDOUT_FILENO) ? Display::Mode::kDashboard : Display::Mode::kPlain;
 }
 
@@ -270,7 +272,9 @@ int Monitor::Run() {
                      if (display_.GetMode() != Display::Mode::kDashboard) {
                        std::cerr << "gps-monitor: " << what << std::endl;
                      }
-                   }});
+                   },
+               .Epoch = [this](const Fix& fix,
+                               const std::string& stream) { OnEpoch(fix, stream); }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
   if (!ServeNmea() || !StartPublishing()) {
     Stop(1);
@@ -327,19 +331,34 @@ void Monitor::CheckOutput() {
 }
 
 void Monitor::OnFixUpdated(FixChanges changes) {
-  // Every GGA writes the position: one line, or one JSON object, per GGA.
+  // Every GGA writes the position: one object of the properties per GGA.
   if (!(changes & kPositionChanged)) return;
-  if (gps_.Fix().position_reported) {
-    ++fixes_;
-    last_fix_time_ = gps_.GPS_Time();
-    if (first_fix_time_.empty()) first_fix_time_ = last_fix_time_;
-  }
-  track_files_.Take(gps_.Fix());
-  if (fleet_) SayFleet(fleet_->Take(gps_));
-  display_.Fix(gps_);
-  if (publisher_) publisher_->PublishFix(FixJson(gps_));
+  display_.Properties(gps_);
   CheckOutput();
   if (!had_fix_ && !gps_.LastGPGGA().empty()) OnFirstFix();
+}
+
+void Monitor::OnEpoch(const Fix& fix, const std::string& stream) {
+  if (fix.HasFix()) {
+    heard_fix_ = true;
+    ++fixes_;
+    last_fix_time_ = TimeOfDayText(fix.time);
+    if (first_fix_time_.empty()) first_fix_time_ = last_fix_time_;
+  }
+  if (fleet_) {
+    SayFleet(fleet_->Take(fix, stream));
+  } else {
+    track_files_.Take(fix);
+  }
+  display_.Epoch(fix, stream);
+  if (publisher_) {
+    publisher_->PublishFix(TpvJson(fix, stream));
+    if (!SameSky(fix, last_sky_)) {
+      publisher_->PublishSky(SkyJson(fix, stream));
+      last_sky_ = fix;
+    }
+  }
+  CheckOutput();
 }
 
 void Monitor::OnFirstFix() {
@@ -443,7 +462,7 @@ void Monitor::MeasureTheSecond() {
   second_started_ = now;
   // While text arrives and no fix comes, say once a second what arrives.
   hearing_.clear();
-  if (had_fix_ || !heard_something) return;
+  if (heard_fix_ || !heard_something) return;
   hearing_ = HearingReport({gps_.Heard(), sentences_per_second_, bytes_received_,
                             gps_.ChecksumErrors(), options_.gp_only});
   if (display_.GetMode() != Display::Mode::kDashboard) {
@@ -490,6 +509,8 @@ void Monitor::Stop(int exit_code) {
   if (stopping_) return;
   stopping_ = true;
   if (exit_code_ == 0) exit_code_ = exit_code;
+  // The receiver's last cycle reaches every output before they are finished.
+  gps_.StopGPS();
   if (gps_.isRecording()) gps_.StopKMLRecord();
   ReportTrackFailure(track_files_.Finish());
   if (fleet_) SayFleet(fleet_->Finish());
@@ -501,7 +522,6 @@ void Monitor::Stop(int exit_code) {
   display_.Frame(gps_, CurrentStatus());
   display_.Close();
   if (log_replay_ || pty_replay_ || file_source_) PrintSummary();
-  gps_.StopGPS();
   std::error_code ignored;
   signals_.cancel(ignored);
   ticker_.cancel();

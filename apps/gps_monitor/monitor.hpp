@@ -16,11 +16,11 @@
 #include "apps/gps_monitor/fleet.hpp"
 #include "apps/gps_monitor/options.hpp"
 #include "apps/gps_monitor/pty_replay.hpp"
-#include "apps/gps_monitor/track_files.hpp"
 #include "control/gps.hpp"
 #include "mqtt/mqtt_publisher.hpp"
 #include "platform/log_replay.hpp"
 #include "platform/nmea_server.hpp"
+#include "tracks/track_files.hpp"
 
 namespace quorvane::monitor {
 
@@ -50,6 +50,7 @@ class Monitor {
   void StartSerial();
   void SetUpBroadcast();
   void OnFixUpdated(FixChanges changes);
+  void OnEpoch(const Fix& fix, const std::string& stream);
   void OnFirstFix();
   bool ConfirmClockSetting();
   void Tick();
@@ -80,7 +81,8 @@ class Monitor {
   std::string source_;
   bool serial_source_ = false;
   bool file_source_ = false;  // a log given by --source file:...
-  bool had_fix_ = false;
+  bool had_fix_ = false;    // a GGA with a position: the map, the clock, the placemark
+  bool heard_fix_ = false;  // an epoch with a fix
   bool stopping_ = false;
   bool running_ = false;
   bool recording_kml_ = false;
@@ -94,6 +96,7 @@ class Monitor {
   uint64_t fixes_ = 0;
   std::string first_fix_time_;
   std::string last_fix_time_;
+  Fix last_sky_;  // the epoch whose SKY was published last
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point second_started_ = started_;
 };

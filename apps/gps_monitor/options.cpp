@@ -114,7 +114,8 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       ->needs(record_dir);
   app.add_option("--publish", options.publish,
                  "publish to an MQTT broker: mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX (or "
-                 "mqtts://); blocks to PREFIX/nmea, fixes to PREFIX/fix, PREFIX/status. A user "
+                 "mqtts://); blocks to PREFIX/nmea, each epoch's TPV to PREFIX/fix, its SKY to "
+                 "PREFIX/sky, PREFIX/status. A user "
                  "without a password takes it from QGPS_MQTT_PASSWORD");
   app.add_option("--mqtt-cafile", options.mqtt_cafile,
                  "the certificate authority of an mqtts:// broker (default: the system's)");
@@ -135,7 +136,13 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
                  "send this text to the receiver after opening (\\r\\n allowed)");
   app.add_flag("--list-ports", options.list_ports, "list the serial ports and exit");
   app.set_version_flag("--version", "gps-monitor " + ControlVersion());
-  app.add_flag("--json", options.json, "one JSON object per GGA sentence with every fix property");
+  app.add_flag("--json", options.json,
+               "gpsd's JSON: a TPV object per epoch (one reporting cycle), a SKY object when the "
+               "satellites or dilutions change");
+  app.add_flag("--json-properties", options.json_properties,
+               "one JSON object per GGA sentence with every property of the control (the output "
+               "of --json before epochs)")
+      ->excludes("--json");
   app.add_flag("--gp-only", options.gp_only,
                "decode GPS sentences ($GP) only, not those of every GNSS talker ($GN, $GL, ...)");
   app.add_flag("--no-checksum", options.no_checksum,

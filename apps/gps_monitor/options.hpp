@@ -36,7 +36,8 @@ struct Options {
   bool yes = false;
   std::string send;
   bool list_ports = false;
-  bool json = false;
+  bool json = false;             // gpsd's TPV and SKY objects
+  bool json_properties = false;  // the control's properties, per GGA
   bool gp_only = false;      // decode "$GP" sentences only, as the control does by default
   bool no_checksum = false;  // decode sentences whatever their checksum says
 

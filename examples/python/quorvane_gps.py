@@ -8,11 +8,12 @@
 """
 
 import ctypes
+import json
 import os
 
 VT_EMPTY, VT_I2, VT_R8, VT_STRING, VT_BOOL = 0, 2, 5, 8, 11
 METHOD, PROPERTYGET, PROPERTYPUT = 1, 2, 4
-EVENT_ERROR, EVENT_SERIALPORT, EVENT_STREAM = 1, 2, 3
+EVENT_ERROR, EVENT_SERIALPORT, EVENT_STREAM, EVENT_EPOCH = 1, 2, 3, 4
 
 
 class Variant(ctypes.Structure):
@@ -169,10 +170,13 @@ class Control:
 
     def advise(self, handler):
         """handler(dispid, args) for every event; args is a list, and a Stream handler may
-        return a replacement for its data."""
+        return a replacement for its data. An Epoch's one argument is a dict: gpsd's POLL
+        object, with the cycle's TPV in ["tpv"][0] and its SKY in ["sky"][0]."""
 
         def trampoline(_ctx, dispid, args, nargs):
             values = [from_variant(args[i]) for i in range(nargs)]
+            if dispid == EVENT_EPOCH:
+                values = [json.loads(value) for value in values]
             replacement = handler(dispid, values)
             if dispid == EVENT_STREAM and replacement is not None:
                 keep = ctypes.create_string_buffer(replacement.encode())

@@ -8,8 +8,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python"))
-from quorvane_gps import (EVENT_ERROR, EVENT_STREAM, PROPERTYPUT, Control,  # noqa: E402
-                          DispatchError, load)
+from quorvane_gps import (EVENT_EPOCH, EVENT_ERROR, EVENT_STREAM, PROPERTYPUT,  # noqa: E402
+                          Control, DispatchError, load)
 
 LIB = load()
 GGA = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
@@ -108,6 +108,33 @@ class ByName(unittest.TestCase):
             self.assertEqual(listener.recv(100), b"replaced\r\n")
         finally:
             listener.close()
+            os.close(master)
+            os.close(slave)
+
+    def test_each_reporting_cycle_comes_as_one_dict(self):
+        master, slave = pty.openpty()
+        try:
+            epochs = []
+            self.gps.advise(lambda dispid, args: epochs.append(args[0])
+                            if dispid == EVENT_EPOCH else None)
+            self.assertEqual(self.gps.assign_port(161, os.ttyname(slave)), 0)
+            self.gps.Port = 161
+            self.gps.Start()
+            # The cycle of 12:35:19 ends when a sentence of another time comes.
+            os.write(master, (GGA + "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,"
+                              "230394,003.1,W*6A\r\n" + GGA.replace("123519", "123520")).encode())
+            for _ in range(100):
+                if epochs:
+                    break
+                self.gps.pump(10)
+            tpv = epochs[0]["tpv"][0]
+            self.assertEqual(tpv["time"], "1994-03-23T12:35:19.000Z")
+            self.assertEqual((tpv["mode"], tpv["lat"], tpv["altMSL"]), (3, 48.1173, 545.4))
+            self.assertAlmostEqual(tpv["speed"], 22.4 * 1852 / 3600, places=3)
+            self.assertEqual(epochs[0]["sky"][0]["uSat"], 8)
+            self.gps.StopGPS()  # the cycle under way is the last
+            self.assertEqual(epochs[1]["tpv"][0]["time"], "1994-03-23T12:35:20.000Z")
+        finally:
             os.close(master)
             os.close(slave)
 

@@ -1,0 +1,73 @@
+#include "tracks/track_files.hpp"
+
+#include "geo/great_circle.hpp"
+
+namespace quorvane {
+namespace {
+
+std::string FirstFailure(std::string first, std::string next) {
+  return first.empty() ? next : first;
+}
+
+// GPX's kinds of fix.
+std::string FixKind(const Fix& fix) {
+  switch (fix.status) {
+    case FixStatus::kDifferential:
+    case FixStatus::kRtkFixed:
+    case FixStatus::kRtkFloat:
+      return "dgps";
+    default:
+      return fix.mode == FixMode::k3D ? "3d" : "2d";
+  }
+}
+
+}  // namespace
+
+TrackFix TrackFixOf(const Fix& fix) {
+  return {.latitude = fix.latitude.value_or(0),
+          .longitude = fix.longitude.value_or(0),
+          .altitude = fix.altitude_msl,
+          .time = IsoTimeText(fix),
+          .satellites = fix.satellites_used,
+          .hdop = fix.hdop,
+          .vdop = fix.vdop,
+          .pdop = fix.pdop,
+          .speed = fix.speed,
+          .course = fix.course,
+          .fix = FixKind(fix)};
+}
+
+std::string TrackFiles::Open(const std::vector<std::string>& paths, const std::string& name) {
+  for (const auto& path : paths) {
+    auto writer = TrackWriterFor(path);
+    if (!writer) continue;  // the control's own KML
+    if (std::string failure = writer->Open(path, name); !failure.empty()) return failure;
+    writers_.push_back(std::move(writer));
+  }
+  return {};
+}
+
+void TrackFiles::Take(const Fix& fix) {
+  if (!fix.HasFix()) {
+    for (auto& writer : writers_) writer->Gap();
+    return;
+  }
+  if (!OnTheGlobe(*fix.latitude, *fix.longitude)) return;
+  const TrackFix track_fix = TrackFixOf(fix);
+  for (auto& writer : writers_) writer->Point(track_fix);
+}
+
+std::string TrackFiles::EndOfBlock() {
+  std::string failure;
+  for (auto& writer : writers_) failure = FirstFailure(failure, writer->Flush());
+  return failure;
+}
+
+std::string TrackFiles::Finish() {
+  std::string failure;
+  for (auto& writer : writers_) failure = FirstFailure(failure, writer->Finish());
+  writers_.clear();
+  return failure;
+}
+
+}  // namespace quorvane
