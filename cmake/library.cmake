@@ -31,7 +31,8 @@ foreach(header
     control/face.hpp control/gps.hpp control/line_assembler.hpp control/stream_table.hpp
     kml/path_buffer.hpp kml/quorvane_kml.hpp kml/track_recorder.hpp
     maps/map_pages.hpp mqtt/mqtt_settings.hpp
-    nmea/fix_properties.hpp nmea/fix_record.hpp nmea/nmea_decoder.hpp nmea/sentence_census.hpp
+    nmea/epoch_builder.hpp nmea/fix.hpp nmea/fix_properties.hpp nmea/fix_record.hpp
+    nmea/gpsd_json.hpp nmea/nmea_decoder.hpp nmea/sentence_census.hpp nmea/sentences.hpp
     nmea/sentence_fields.hpp
     platform/block_source.hpp platform/line_settings.hpp platform/log_replay.hpp
     platform/platform.hpp platform/serial_comm.hpp platform/socket_comm.hpp

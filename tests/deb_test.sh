@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 deb=$(ls "$work"/package/quorvane-gps_*.deb)
 dpkg-deb -x "$deb" "$work/root"
 "$work/root/usr/bin/gps-monitor" --version | grep -q "^gps-monitor 5\."
-fixes=$("$work/root/usr/bin/gps-monitor" --speed max --json 2>/dev/null | wc -l)
+fixes=$("$work/root/usr/bin/gps-monitor" --speed max --json 2>/dev/null | grep -c '"class":"TPV"')
 [[ $fixes == 600 ]] || { echo "the packaged gps-monitor printed $fixes fixes, not 600"; exit 1; }
 for file in usr/include/quorvane-gps/qgps.h usr/include/quorvane-gps/gps.hpp \
     usr/lib/pkgconfig/quorvane-gps.pc usr/lib/cmake/quorvane-gps/quorvane-gpsConfig.cmake \

@@ -71,6 +71,15 @@ class GpsMonitorTest : public ::testing::Test {
     return lines;
   }
 
+  // The TPV objects of gpsd's JSON, one per epoch.
+  static std::vector<std::string> Tpvs(const std::string& text) {
+    std::vector<std::string> tpvs;
+    for (auto& line : Lines(text)) {
+      if (line.starts_with("{\"class\":\"TPV\"")) tpvs.push_back(std::move(line));
+    }
+    return tpvs;
+  }
+
   // A field of a JSON object as its text: a string without its quotes, a number or null as
   // written.
   static std::string JsonField(const std::string& json, const std::string& name) {
@@ -95,8 +104,8 @@ TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrackInTheLoopOrThro
     if (via_pty) arguments.push_back("--replay-via-pty");
     const Outcome run = Run(arguments);
     ASSERT_EQ(run.exit_code, 0) << run.err;
-    const auto lines = Lines(run.out);
-    ASSERT_EQ(lines.size(), 600u);  // one object per GGA sentence
+    const auto lines = Tpvs(run.out);
+    ASSERT_EQ(lines.size(), 600u);  // one TPV per reporting cycle
 
     // The bundled drive is the simulator's: ten minutes, a tunnel at minute 5, 1.5 m noise.
     simulator::DriveOptions options;
@@ -104,22 +113,23 @@ TEST_F(GpsMonitorTest, ReplaysTheBundledDriveIntoJsonAndAKmlTrackInTheLoopOrThro
     options.fix_loss_s = std::pair{300.0, 330.0};
     simulator::NmeaSimulator drive(options);
     const simulator::Waypoint last = drive.TruePosition(599);
-    EXPECT_NEAR(std::stod(JsonField(lines.back(), "Latitude")), last.latitude, 1e-4);
-    EXPECT_NEAR(std::stod(JsonField(lines.back(), "Longitude")), last.longitude, 1e-4);
-    EXPECT_EQ(JsonField(lines.back(), "GPS_Time"), "12:09:59");
-    EXPECT_EQ(JsonField(lines[310], "GPSQuality"), "0");  // in the tunnel
-    EXPECT_EQ(JsonField(lines[310], "LastGPGGA"), "null");
-    // Numbers are JSON numbers, an empty value null, texts strings.
-    EXPECT_NE(lines[1].find("\"Satellites\":8,"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[0].find("\"Speed\":null,"), std::string::npos) << lines[0];  // no RMC yet
-    EXPECT_NE(lines[1].find("\"AltitudeUnit\":\"M\","), std::string::npos) << lines[1];
-    EXPECT_NE(lines.back().find("\"RecordedPoints\":600"), std::string::npos);
+    EXPECT_NEAR(std::stod(JsonField(lines.back(), "lat")), last.latitude, 1e-4);
+    EXPECT_NEAR(std::stod(JsonField(lines.back(), "lon")), last.longitude, 1e-4);
+    EXPECT_EQ(JsonField(lines.back(), "time"), "2026-12-07T12:09:59.000Z");
+    // In the tunnel: no fix, and no position at all (never 0, 0).
+    EXPECT_EQ(JsonField(lines[310], "mode"), "1");
+    EXPECT_EQ(lines[310].find("\"lat\""), std::string::npos) << lines[310];
+    // The first cycle has its RMC's speed and date already.
+    EXPECT_EQ(JsonField(lines[0], "time"), "2026-12-07T12:00:00.000Z");
+    EXPECT_NE(JsonField(lines[0], "speed"), "");
 
     EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);
     const std::string csv = folder_.File("points.csv");
     ASSERT_EQ(std::system(("gpsbabel -i kml -f " + kml + " -o unicsv -F " + csv).c_str()), 0);
     EXPECT_EQ(Lines(ReadFile(csv)).size(), 1u + 570u);  // the header and every GGA with a position
     EXPECT_FALSE(std::filesystem::exists(kml + ".points.tmp"));
+    // Placemarks carry the receiver's time, not the run's (the first GGA comes before any date).
+    EXPECT_NE(ReadFile(kml).find("<when>2026-12-07T12:00:01.000Z</when>"), std::string::npos);
   }
 }
 
@@ -136,8 +146,11 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
   ASSERT_EQ(std::system(("gpsbabel -t -i gpx -f " + gpx + " -o unicsv -F " + csv).c_str()), 0);
   const auto points = Lines(ReadFile(csv));
   ASSERT_EQ(points.size(), 1u + 570u);
-  EXPECT_EQ(points[1], "1,48.137423,11.575462,520.0,\"3d\",,8,,\r");  // before any date: no time
-  EXPECT_EQ(points[2], "2,48.137540,11.575337,520.1,\"3d\",0.90,8,2026/12/07,12:00:01\r");
+  // Every point has its time, the first too: its cycle's RMC gives the date.
+  EXPECT_EQ(points[1],
+            "1,48.137423,11.575462,520.0,\"3d\",0.90,1.60,1.80,8,2026/12/07,12:00:00\r");
+  EXPECT_EQ(points[2],
+            "2,48.137540,11.575337,520.1,\"3d\",0.90,1.60,1.80,8,2026/12/07,12:00:01\r");
   const std::string gpx_text = ReadFile(gpx);
   EXPECT_NE(gpx_text.find("<name>Tom &amp; Jerry</name>"), std::string::npos);
   EXPECT_EQ(Lines(gpx_text).size() - 570, 10u);  // header, name, two segments, end
@@ -152,8 +165,8 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
       json.starts_with("{\"type\":\"FeatureCollection\",\"features\":[{\"type\":\"Feature\","
                        "\"geometry\":{\"type\":\"MultiLineString\",\"coordinates\":[[["
                        "11.5754616666667,48.1374233333333,520],"));
-  EXPECT_NE(json.find("\"properties\":{\"name\":\"Tom & Jerry\",\"times\":[[null,"
-                      "\"2026-12-07T12:00:01.00Z\","),
+  EXPECT_NE(json.find("\"properties\":{\"name\":\"Tom & Jerry\",\"times\":[["
+                      "\"2026-12-07T12:00:00.000Z\",\"2026-12-07T12:00:01.000Z\","),
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(geojson + ".times.tmp"));
 }
@@ -179,7 +192,7 @@ TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
   const Outcome run =
       Run({"--source", std::string("file:") + SAMPLE_DRIVE + "?speed=max", "--json"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
-  EXPECT_EQ(Lines(run.out).size(), 600u);
+  EXPECT_EQ(Tpvs(run.out).size(), 600u);
   const Outcome bad = Run({"--source", "ftp://example:21"});
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_EQ(bad.err,
@@ -219,8 +232,8 @@ TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {
   const auto lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 2u) << run.out;
   EXPECT_EQ(run.out.find_first_of("\x1b\x07"), std::string::npos);
-  EXPECT_NE(lines[0].find("alt 545.4 ?]0;owned??[2J"), std::string::npos) << lines[0];
-  EXPECT_EQ(lines[1], "12:00:01 UTC  no fix  sats 03  odometer 0 m");
+  EXPECT_EQ(lines[0], "12:00:00 UTC  48.117300, 11.516667  3D  alt 545.4 m  sats 8");
+  EXPECT_EQ(lines[1], "12:00:01 UTC  no fix");
 
   // Not a log at all: said at once, not read without end.
   const Outcome endless = Run({"--replay", "/dev/zero"});
@@ -231,10 +244,12 @@ TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {
 TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {
   const std::string drive = ShortDrive(30);
   const uint16_t port = testing::UdpPeer::FreePort();
-  const pid_t listener = Spawn({"--listen", std::to_string(port), "--json"}, "listener");
+  const pid_t listener =
+      Spawn({"--listen", std::to_string(port), "--json-properties"}, "listener");
   // Ready once it holds the port.
   for (int i = 0; i < 200 && testing::UdpPeerBindable(port); ++i) std::this_thread::sleep_for(10ms);
-  const Outcome sender = Wait(Spawn({"--replay", drive, "--speed", "max", "--json", "--broadcast",
+  const Outcome sender = Wait(Spawn({"--replay", drive, "--speed", "max", "--json-properties",
+                                     "--broadcast",
                                      "127.0.0.1:" + std::to_string(port)},
                                     "sender"),
                               "sender");
@@ -253,7 +268,8 @@ TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {
 
 TEST_F(GpsMonitorTest, PrintsTheMapAddressOfTheFirstFix) {
   const Outcome run = Run(
-      {"--replay", ShortDrive(3), "--speed", "max", "--json", "--map", "google", "--print-url"});
+      {"--replay", ShortDrive(3), "--speed", "max", "--json-properties", "--map", "google",
+       "--print-url"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const auto lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 4u);  // the first fix's object, the address, two more objects
@@ -386,13 +402,14 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
       Run({"--speed", "max", "--json", "--publish", broker.Address("fleet/car7")});
   ASSERT_EQ(publisher.exit_code, 0) << publisher.err;
   const auto received = [&] {
-    return Count(ReadFile(folder_.File("consumer.out")), "\"Stream\":\"fleet/car7/nmea\"");
+    return Count(ReadFile(folder_.File("consumer.out")),
+                 "{\"class\":\"TPV\",\"device\":\"fleet/car7/nmea\"");
   };
   for (int tries = 0; tries < 200 && received() < 600; ++tries) std::this_thread::sleep_for(50ms);
   ::kill(consumer, SIGTERM);
   const Outcome consumed = Wait(consumer, "consumer");
   EXPECT_EQ(consumed.exit_code, 0) << consumed.err;
-  EXPECT_EQ(received(), 600u);  // one object per GGA, as the publisher printed them
+  EXPECT_EQ(received(), 600u);  // one TPV per epoch, as the publisher printed them
   EXPECT_EQ(Count(consumed.err, "fleet/../nmea"), 1u) << consumed.err;
 
   // One track, in the folder, and nothing else anywhere.
@@ -410,7 +427,8 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
   // The last fix stays with the broker for whoever subscribes next; the status says the
   // publisher left.
   const std::string subscribe = "mosquitto_sub -h 127.0.0.1 -p " + port + " -C 1 -W 3 -t ";
-  EXPECT_EQ(OutputOf(subscribe + "fleet/car7/fix"), Lines(publisher.out).back() + "\n");
+  EXPECT_EQ(OutputOf(subscribe + "fleet/car7/fix"), Tpvs(publisher.out).back() + "\n");
+  EXPECT_TRUE(OutputOf(subscribe + "fleet/car7/sky").starts_with("{\"class\":\"SKY\""));
   EXPECT_EQ(OutputOf(subscribe + "fleet/car7/status"), "offline\n");
 }
 
@@ -424,7 +442,7 @@ TEST_F(GpsMonitorTest, FixesTheBrokerNeverHadAreCountedAndFailTheRun) {
       << run.err;
   EXPECT_NE(run.err.find("10 fixes not published to mqtt://127.0.0.1:"), std::string::npos)
       << run.err;
-  EXPECT_EQ(Lines(run.out).size(), 600u);  // the receiver's own output is whole
+  EXPECT_EQ(Tpvs(run.out).size(), 600u);  // the receiver's own output is whole
 }
 
 }  // namespace
