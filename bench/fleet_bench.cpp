@@ -50,18 +50,28 @@ long long MillisecondsOfDay(Clock::time_point when) {
   return since_epoch % 86'400'000;
 }
 
-// The fix's sentences with the GGA's time replaced by `of_day` (milliseconds).
+// The fix's sentences with the time of each that has one (GGA, RMC) replaced by `of_day`
+// (milliseconds), so that the cycle's epoch carries the moment it was sent.
 std::string Stamped(const std::string& sentences, long long of_day) {
-  const size_t end = sentences.find("\r\n");
-  const std::string gga = sentences.substr(0, end);
-  const size_t time_start = gga.find(',') + 1;
-  const size_t time_end = gga.find(',', time_start);
   char time[16];
   std::snprintf(time, sizeof time, "%02lld%02lld%02lld.%03lld", of_day / 3'600'000,
                 of_day / 60'000 % 60, of_day / 1000 % 60, of_day % 1000);
-  const std::string body =
-      gga.substr(1, time_start - 1) + time + gga.substr(time_end, gga.find('*') - time_end);
-  return quorvane::simulator::WithChecksum(body) + sentences.substr(end + 2);
+  std::string stamped;
+  for (size_t start = 0, end; (end = sentences.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    const std::string sentence = sentences.substr(start, end - start);
+    const std::string type = sentence.substr(3, 3);
+    if (type != "GGA" && type != "RMC") {
+      stamped += sentence + "\r\n";
+      continue;
+    }
+    const size_t time_start = sentence.find(',') + 1;
+    const size_t time_end = sentence.find(',', time_start);
+    const std::string body = sentence.substr(1, time_start - 1) + time +
+                             sentence.substr(time_end, sentence.find('*') - time_end);
+    stamped += quorvane::simulator::WithChecksum(body);
+  }
+  return stamped;
 }
 
 // CPU seconds a process has used (user and system), from /proc.
@@ -151,15 +161,17 @@ class Consumer {
     ::close(fd);
   }
   void Take(const std::string& json, long long now) {
-    const std::string gga = Field(json, "LastGPGGA");
-    if (gga.size() < 17) return;
-    const long long sent = std::stoll(gga.substr(7, 2)) * 3'600'000 +
-                           std::stoll(gga.substr(9, 2)) * 60'000 +
-                           std::stoll(gga.substr(11, 2)) * 1000 + std::stoll(gga.substr(14, 3));
+    // A TPV's time, "2026-12-08T12:34:56.789Z", is when its sentences were sent.
+    if (!json.starts_with("{\"class\":\"TPV\"")) return;
+    const std::string time = Field(json, "time");
+    if (time.size() < 23) return;
+    const long long sent = std::stoll(time.substr(11, 2)) * 3'600'000 +
+                           std::stoll(time.substr(14, 2)) * 60'000 +
+                           std::stoll(time.substr(17, 2)) * 1000 + std::stoll(time.substr(20, 3));
     const long long latency = (now - sent + 86'400'000) % 86'400'000;
     std::lock_guard lock(mutex_);
     latencies_.push_back(static_cast<double>(latency));
-    ++by_stream_[Field(json, "Stream")];
+    ++by_stream_[Field(json, "device")];
     ++fixes_;
   }
 

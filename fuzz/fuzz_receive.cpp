@@ -1,5 +1,6 @@
 // Any bytes, cut into blocks as a serial port or the network would deliver them, through the
-// line assembler and ParseNMEA, with every fix property read after each block.
+// line assembler, ParseNMEA and the epochs, with every fix property read after each block and
+// every epoch written as JSON.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -10,6 +11,8 @@
 #include "control/line_assembler.hpp"
 #include "fuzz/fuzz_platform.hpp"
 #include "nmea/fix_properties.hpp"
+#include "nmea/epoch_builder.hpp"
+#include "nmea/gpsd_json.hpp"
 #include "nmea/nmea_decoder.hpp"
 
 namespace {
@@ -45,12 +48,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   decoder.AllTalkers(input.ConsumeBool());
   decoder.VerifyChecksum(input.ConsumeBool());
   quorvane::LineAssembler assembler(input.ConsumeIntegralInRange<size_t>(16, 4096));
+  // Each epoch as its outputs take it: a fix without a mode of one has no position.
+  quorvane::EpochBuilder epochs([](const quorvane::Fix& fix) {
+    Check(fix.HasFix() == fix.latitude.has_value());
+    Check(fix.in_view.size() <= quorvane::EpochBuilder::kMaxSkyGroups * 36);
+    Check(quorvane::TpvJson(fix, "").ends_with('}') && quorvane::SkyJson(fix, "").ends_with('}'));
+  });
   while (input.remaining_bytes() > 0) {
     const std::string block = input.ConsumeRandomLengthString(2048);
     clock.now.second = (clock.now.second + input.ConsumeIntegralInRange<int>(0, 1)) % 60;
-    assembler.Feed(block, [&](std::string_view sentence) { decoder.ParseNMEA(sentence); });
+    assembler.Feed(block, [&](std::string_view sentence) {
+      if (!decoder.ParseNMEA(sentence).refused) epochs.Take(sentence);
+    });
     Check(assembler.PendingText().size() <= std::max<size_t>(4096, block.size()));
     ReadEveryProperty(decoder.Fix());
   }
+  epochs.Finish();
   return 0;
 }
