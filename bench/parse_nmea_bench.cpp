@@ -3,9 +3,12 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "base/text_rules.hpp"
+#include "nmea/epoch_builder.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "platform/platform.hpp"
 
@@ -49,6 +52,39 @@ void BM_ParseNmeaGga(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 BENCHMARK(BM_ParseNmeaGga);
+
+// The 1 Hz mix of one minute (each second a time of its own) through the epoch builder: the
+// typed decoding of every sentence and one Fix a second. Argument 1: ParseNMEA as well, the
+// control's whole work per sentence.
+void BM_EpochsMix(benchmark::State& state) {
+  std::vector<std::string> minute;
+  for (int second = 0; second < 60; ++second) {
+    char time[8];
+    std::snprintf(time, sizeof time, "1235%02d", second);
+    for (std::string sentence : kOneSecond) {
+      if (sentence.compare(3, 3, "GGA") == 0 || sentence.compare(3, 3, "RMC") == 0) {
+        sentence.replace(7, 6, time);
+      }
+      minute.push_back(sentence);
+    }
+  }
+  quorvane::NmeaDecoder decoder([] { return quorvane::TheSystemPlatform().Now(); });
+  decoder.AllTalkers(true);
+  decoder.VerifyChecksum(false);
+  uint64_t epochs = 0;
+  quorvane::EpochBuilder builder([&epochs](const quorvane::Fix&) { ++epochs; });
+  const bool with_properties = state.range(0) == 1;
+  for (auto _ : state) {
+    for (const std::string& sentence : minute) {
+      if (with_properties) decoder.ParseNMEA(sentence);
+      builder.Take(sentence);
+    }
+  }
+  benchmark::DoNotOptimize(epochs);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * minute.size()));
+  state.counters["epochs"] = static_cast<double>(epochs);
+}
+BENCHMARK(BM_EpochsMix)->Arg(0)->Arg(1);
 
 void BM_NumberToText(benchmark::State& state) {
   double value = 11.516666666666667;

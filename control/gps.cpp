@@ -96,8 +96,8 @@ void GPS::PortSettings(const std::string& value) {
 }
 
 TrackPoint TrackPointOf(const FixRecord& fix) {
-  return {fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported,
-          {}};
+  return {
+      fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported, {}};
 }
 
 std::string ControlVersion() {

@@ -259,8 +259,9 @@ class GPS {
   std::shared_ptr<BlockSource> source_;
   NmeaDecoder decoder_{[this] { return platform_.Now(); }};
   EpochBuilder epochs_{[this](const quorvane::Fix& fix) { RaiseEpoch(fix, {}); }};
-  StreamTable streams_{[this] { return platform_.Now(); },
-                       [this](const quorvane::Fix& fix, const std::string& stream) { RaiseEpoch(fix, stream); }};
+  StreamTable streams_{
+      [this] { return platform_.Now(); },
+      [this](const quorvane::Fix& fix, const std::string& stream) { RaiseEpoch(fix, stream); }};
   // The decoder whose fix the properties read: the control's own, or the last stream's.
   NmeaDecoder* current_ = &decoder_;
   const std::string* current_stream_ = nullptr;

@@ -10,8 +10,8 @@
 #include "base/text_rules.hpp"
 #include "control/line_assembler.hpp"
 #include "fuzz/fuzz_platform.hpp"
-#include "nmea/fix_properties.hpp"
 #include "nmea/epoch_builder.hpp"
+#include "nmea/fix_properties.hpp"
 #include "nmea/gpsd_json.hpp"
 #include "nmea/nmea_decoder.hpp"
 

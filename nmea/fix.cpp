@@ -102,14 +102,15 @@ std::string TimeOfDayText(const std::optional<UtcTime>& time) {
   return text;
 }
 
-std::string IsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time) {
+std::string IsoTimeText(const std::optional<CalendarDate>& date,
+                        const std::optional<UtcTime>& time) {
   if (!date || !time) return {};
   const int64_t seconds = time->microseconds / 1'000'000;
   const int milliseconds = static_cast<int>(time->microseconds / 1000 % 1000);
   char text[40];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", date->year, date->month,
-                date->day, static_cast<int>(seconds / 3600),
-                static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+                date->day, static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+                static_cast<int>(seconds % 60));
   std::string iso = text;
   std::snprintf(text, sizeof text, ".%03dZ", milliseconds);
   return iso + text;

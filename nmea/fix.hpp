@@ -89,7 +89,8 @@ struct Fix {
 
 // "2026-12-08T12:00:00.500Z", to the millisecond as gpsd writes it, or empty when the date or
 // the time is unknown.
-std::string IsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time);
+std::string IsoTimeText(const std::optional<CalendarDate>& date,
+                        const std::optional<UtcTime>& time);
 inline std::string IsoTimeText(const Fix& fix) {
   return IsoTimeText(fix.date, fix.time);
 }

@@ -64,7 +64,9 @@ std::optional<CalendarDate> DateOf(std::string_view ddmmyy) {
   for (const char c : ddmmyy) {
     if (c < '0' || c > '9') return std::nullopt;
   }
-  const auto pair = [ddmmyy](size_t at) { return (ddmmyy[at] - '0') * 10 + (ddmmyy[at + 1] - '0'); };
+  const auto pair = [ddmmyy](size_t at) {
+    return (ddmmyy[at] - '0') * 10 + (ddmmyy[at + 1] - '0');
+  };
   const CalendarDate date{pair(4) < 80 ? 2000 + pair(4) : 1900 + pair(4), pair(2), pair(0)};
   if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31) return std::nullopt;
   return date;

@@ -13,8 +13,7 @@ namespace quorvane {
 namespace {
 
 constexpr char kGga[] = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
-constexpr char kRmc[] =
-    "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+constexpr char kRmc[] = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
 
 std::vector<Fix> Epochs(const std::vector<std::string>& sentences, bool finish = true) {
   std::vector<Fix> epochs;
@@ -36,8 +35,7 @@ TEST(TypedSentenceTest, FieldsAreReadStrictlyAndWhatFailsIsAbsentAndCounted) {
     int malformed;
   } cases[] = {
       {kGga, true, 0},
-      {"$GPGGA,|19322|1.00,|2037.|72792,N,08704.08478,W,1,04,1.7,-30.40,M,-13.9,M,,*7D", false,
-       2},
+      {"$GPGGA,|19322|1.00,|2037.|72792,N,08704.08478,W,1,04,1.7,-30.40,M,-13.9,M,,*7D", false, 2},
       {"$GPGGA,123519,4807.038,N,01131.000,X,1,08,0.9,545.4,M,46.9,M,,", false, 1},
       {"$GPGGA,123519,48O7.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,", false, 1},
       {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,5e3,M,46.9,M,,", true, 1},
@@ -93,7 +91,8 @@ TEST(EpochBuilderTest, ACycleIsEveryOneOfItsSentencesAndEndsWhenItsLastIsLearned
   const std::vector<std::string> cycle1 = {kGga, kRmc, gsa};
   std::vector<std::string> log;
   for (const char* time : {"123519", "123520", "123521", "123522"}) {
-    for (const auto& sentence : cycle1) log.push_back(sentence[4] == 'S' ? sentence : At(sentence, time));
+    for (const auto& sentence : cycle1)
+      log.push_back(sentence[4] == 'S' ? sentence : At(sentence, time));
   }
   // Without the end of the stream, the first three are known: the third ends at its GSA.
   const auto epochs = Epochs(log, false);

@@ -144,5 +144,28 @@ TEST_F(GpsFixTest, ClockSettersTakeTheTimeTextsOfTheFix) {
                 {true, 0, 0, 0}, {true, 12, 34, 56}, {false, 14, 34, 56}, {true, 12, 34, 0}}));
 }
 
+TEST_F(GpsFixTest, EachCycleIsRaisedOnceBeforeItsBlocksStreamAndTheLastWhenTheSourceStops) {
+  StartOnPty();
+  gps_.VerifyChecksum(true);
+  std::vector<std::string> events;
+  gps_.Advise({.Stream = [&](std::string&) { events.push_back("stream"); },
+               .Epoch =
+                   [&](const quorvane::Fix& fix, const std::string& stream) {
+                     events.push_back(TimeOfDayText(fix.time) + (fix.HasFix() ? " fix" : " none") +
+                                      stream);
+                   }});
+  // A GN talker builds epochs though the properties take $GP only; a wrong checksum is refused
+  // by both.
+  Receive(
+      "$GNRMC,120000,A,4807.038,N,01131.000,E,0.0,0.0,230394,,*0D\r\n"
+      "$GNRMC,120001,A,4807.038,N,01131.000,E,0.0,0.0,230394,,*00\r\n"
+      "$GNRMC,120002,V,,,,,,,230394,,*21\r\n");
+  EXPECT_EQ(events, (std::vector<std::string>{"12:00:00 fix", "stream"}));
+  EXPECT_EQ(gps_.Latitude(), "");
+  EXPECT_EQ(gps_.ChecksumErrors(), 1);
+  gps_.StopGPS();
+  EXPECT_EQ(events.back(), "12:00:02 none");
+}
+
 }  // namespace
 }  // namespace quorvane

@@ -28,16 +28,15 @@ std::string Fixed(double value, int decimals) {
 }
 
 std::string ModeText(const Fix& fix) {
-  static const char* const kStatus[] = {"",        "",          " differential", " RTK fixed",
-                                        " RTK float", " estimated", "",            "",
-                                        " simulated"};
+  static const char* const kStatus[] = {
+      "", "", " differential", " RTK fixed", " RTK float", " estimated", "", "", " simulated"};
   const auto status = static_cast<size_t>(fix.status);
   return std::string(fix.mode == FixMode::k3D ? "3D" : "2D") +
          (status < std::size(kStatus) ? kStatus[status] : "");
 }
 
 const char* ConstellationName(Constellation constellation) {
-  static const char* const kNames[] = {"GPS", "SBAS", "Galileo", "BeiDou",
+  static const char* const kNames[] = {"GPS",  "SBAS", "Galileo", "BeiDou",
                                        "IMES", "QZSS", "GLONASS", "NavIC"};
   return kNames[static_cast<size_t>(constellation)];
 }
@@ -180,8 +179,8 @@ std::vector<std::string> Display::FixLines() const {
   const Fix& fix = last_;
   std::vector<std::string> lines;
   if (!last_stream_.empty()) lines.push_back("  Vehicle       " + last_stream_);
-  const std::string date =
-      fix.date ? IsoTimeText(fix.date, UtcTime{}).substr(0, 10) + " " : std::string("date unknown, ");
+  const std::string date = fix.date ? IsoTimeText(fix.date, UtcTime{}).substr(0, 10) + " "
+                                    : std::string("date unknown, ");
   if (fix.HasFix()) {
     lines.push_back("  Position      " + Fixed(*fix.latitude, 7) + ", " + Fixed(*fix.longitude, 7) +
                     "   " + ModeText(fix));
@@ -212,22 +211,23 @@ std::vector<std::string> Display::FixLines() const {
   return lines;
 }
 
-
 void Display::Frame(const GPS& gps, const Status& status) {
   if (mode_ != Mode::kDashboard) return;
   std::vector<std::string> lines{"gps-monitor " + gps.Version() + "   " + status.source, ""};
   for (auto& line : FixLines()) lines.push_back(std::move(line));
-  lines.insert(lines.end(), {
-      "  Odometer      " + gps.Odometer() + " m",
-      "  Recording     " +
-          (status.recording_file.empty()
-               ? std::string("off")
-               : status.recording_file +
-                     (gps.isRecording()
-                          ? "   " + std::to_string(static_cast<long>(gps.RecordedPoints())) +
-                                " points"
-                          : std::string())),
-  });
+  lines.insert(
+      lines.end(),
+      {
+          "  Odometer      " + gps.Odometer() + " m",
+          "  Recording     " +
+              (status.recording_file.empty()
+                   ? std::string("off")
+                   : status.recording_file +
+                         (gps.isRecording()
+                              ? "   " + std::to_string(static_cast<long>(gps.RecordedPoints())) +
+                                    " points"
+                              : std::string())),
+      });
   if (!status.hearing.empty()) lines.push_back("  Hearing       " + status.hearing);
   if (!status.serving.empty()) lines.push_back("  Serving NMEA  " + status.serving);
   if (!status.publishing.empty()) lines.push_back("  Publishing    " + status.publishing);
@@ -245,9 +245,8 @@ void Display::Frame(const GPS& gps, const Status& status) {
                     (status.seconds_left ? "   " + Clock(*status.seconds_left) + " left" : ""));
   }
   // The satellites take the rows the terminal has left.
-  for (auto& line : SatelliteTable(last_, TerminalRows() > lines.size() + 1
-                                              ? TerminalRows() - lines.size() - 1
-                                              : 0)) {
+  for (auto& line : SatelliteTable(
+           last_, TerminalRows() > lines.size() + 1 ? TerminalRows() - lines.size() - 1 : 0)) {
     lines.push_back(std::move(line));
   }
   // Home, then every line cleared to its end: the frame overwrites the last one in place.

@@ -13,9 +13,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "tracks/track_files.hpp"
 #include "control/gps.hpp"
 #include "kml/track_recorder.hpp"
+#include "tracks/track_files.hpp"
 
 namespace quorvane::monitor {
 

@@ -244,37 +244,37 @@ int Monitor::Run() {
   if (options_.list_ports) return ListPorts();
   gps_.AllTalkers(!options_.gp_only);
   gps_.VerifyChecksum(!options_.no_checksum);
-  gps_.Advise({.Error =
-                   [this](std::string& description) {
-                     std::cerr << "gps-monitor: " << description << "\n";
-                     exit_code_ = 1;
-                     // Once running, an error that ended the recording ends the run; a network
-                     // source that lost its server tries again by itself.
-                     const bool recording_lost = recording_kml_ && !gps_.isRecording();
-                     if (running_ && recording_lost) asio::post(io_, [this] { Stop(1); });
-                   },
-               .Stream =
-                   [this](std::string& data) {
-                     bytes_received_ += data.size();
-                     if (nmea_server_) nmea_server_->Send(data);
-                     if (publisher_) publisher_->PublishBlock(data);
-                     if (fleet_) SayFleet(fleet_->EndOfBlock());
-                     display_.Flush();
-                     CheckOutput();
-                     ReportTrackFailure(track_files_.EndOfBlock());
-                     // Taking the end of a pseudo-terminal replay stops the monitor.
-                     if (pty_replay_) pty_replay_->Taken(data.size());
-                   },
-               .FixUpdated = [this](FixChanges changes) { OnFixUpdated(changes); },
-               .Reconnecting =
-                   [this](const std::string& what) {
-                     reconnecting_ = what;
-                     if (display_.GetMode() != Display::Mode::kDashboard) {
-                       std::cerr << "gps-monitor: " << what << std::endl;
-                     }
-                   },
-               .Epoch = [this](const Fix& fix,
-                               const std::string& stream) { OnEpoch(fix, stream); }});
+  gps_.Advise(
+      {.Error =
+           [this](std::string& description) {
+             std::cerr << "gps-monitor: " << description << "\n";
+             exit_code_ = 1;
+             // Once running, an error that ended the recording ends the run; a network
+             // source that lost its server tries again by itself.
+             const bool recording_lost = recording_kml_ && !gps_.isRecording();
+             if (running_ && recording_lost) asio::post(io_, [this] { Stop(1); });
+           },
+       .Stream =
+           [this](std::string& data) {
+             bytes_received_ += data.size();
+             if (nmea_server_) nmea_server_->Send(data);
+             if (publisher_) publisher_->PublishBlock(data);
+             if (fleet_) SayFleet(fleet_->EndOfBlock());
+             display_.Flush();
+             CheckOutput();
+             ReportTrackFailure(track_files_.EndOfBlock());
+             // Taking the end of a pseudo-terminal replay stops the monitor.
+             if (pty_replay_) pty_replay_->Taken(data.size());
+           },
+       .FixUpdated = [this](FixChanges changes) { OnFixUpdated(changes); },
+       .Reconnecting =
+           [this](const std::string& what) {
+             reconnecting_ = what;
+             if (display_.GetMode() != Display::Mode::kDashboard) {
+               std::cerr << "gps-monitor: " << what << std::endl;
+             }
+           },
+       .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
   if (!ServeNmea() || !StartPublishing()) {
     Stop(1);

@@ -81,8 +81,8 @@ class Monitor {
   std::string source_;
   bool serial_source_ = false;
   bool file_source_ = false;  // a log given by --source file:...
-  bool had_fix_ = false;    // a GGA with a position: the map, the clock, the placemark
-  bool heard_fix_ = false;  // an epoch with a fix
+  bool had_fix_ = false;      // a GGA with a position: the map, the clock, the placemark
+  bool heard_fix_ = false;    // an epoch with a fix
   bool stopping_ = false;
   bool running_ = false;
   bool recording_kml_ = false;

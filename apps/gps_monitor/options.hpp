@@ -38,8 +38,8 @@ struct Options {
   bool list_ports = false;
   bool json = false;             // gpsd's TPV and SKY objects
   bool json_properties = false;  // the control's properties, per GGA
-  bool gp_only = false;      // decode "$GP" sentences only, as the control does by default
-  bool no_checksum = false;  // decode sentences whatever their checksum says
+  bool gp_only = false;          // decode "$GP" sentences only, as the control does by default
+  bool no_checksum = false;      // decode sentences whatever their checksum says
 
   // MQTT: where to publish (mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX), the TLS files of
   // mqtts:// (for --publish and an mqtts:// --source), and the fixes kept while the broker is
