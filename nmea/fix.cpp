@@ -1,5 +1,6 @@
 #include "nmea/fix.hpp"
 
+#include <array>
 #include <cstdio>
 
 namespace quorvane {
@@ -54,10 +55,21 @@ std::optional<SatelliteId> ByRange(int prn) {
   return std::nullopt;
 }
 
-// A system's own number, whichever of its ranges the receiver used; `base` is gpsd's offset.
-int SvidIn(int prn, int base, int within) {
-  return prn > base && prn <= base + within ? prn - base : prn;
-}
+// How a system's satellites are numbered: `count` of them, gpsd's PRN its number plus `prn_base`;
+// receivers number them from 1, or from one of `offsets`.
+struct Numbering {
+  Constellation system;
+  int count;
+  int prn_base;
+  std::array<int, 3> offsets;
+};
+constexpr Numbering kNumberings[] = {
+    {Constellation::kGlonass, 32, 64, {0, 64, 64}},
+    {Constellation::kGalileo, 36, 300, {0, 300, 300}},
+    {Constellation::kBeidou, 63, 400, {0, 200, 400}},
+    {Constellation::kQzss, 10, 192, {0, 192, 192}},
+    {Constellation::kNavic, 14, 800, {0, 0, 0}},
+};
 
 }  // namespace
 
@@ -65,32 +77,18 @@ std::optional<SatelliteId> SatelliteOf(std::array<char, 2> talker, int nmea_prn,
                                        std::optional<int> system_id) {
   const auto system =
       system_id ? ConstellationOfSystemId(*system_id) : ConstellationOfTalker(talker);
-  if (!system || *system == Constellation::kGps) return ByRange(nmea_prn);
-  int svid = 0;
-  switch (*system) {
-    case Constellation::kGlonass:
-      svid = SvidIn(nmea_prn, 64, 32);
-      return svid >= 1 && svid <= 32 ? std::optional(Numbered(*system, svid, svid + 64))
-                                     : std::nullopt;
-    case Constellation::kGalileo:
-      svid = SvidIn(nmea_prn, 300, 36);
-      return svid >= 1 && svid <= 36 ? std::optional(Numbered(*system, svid, svid + 300))
-                                     : std::nullopt;
-    case Constellation::kBeidou:
-      svid = SvidIn(SvidIn(nmea_prn, 400, 63), 200, 63);
-      return svid >= 1 && svid <= 63 ? std::optional(Numbered(*system, svid, svid + 400))
-                                     : std::nullopt;
-    case Constellation::kQzss:
-      svid = SvidIn(nmea_prn, 192, 10);
-      return svid >= 1 && svid <= 10 ? std::optional(Numbered(*system, svid, svid + 192))
-                                     : std::nullopt;
-    case Constellation::kNavic:
-      return nmea_prn >= 1 && nmea_prn <= 14
-                 ? std::optional(Numbered(*system, nmea_prn, nmea_prn + 800))
-                 : std::nullopt;
-    default:
-      return ByRange(nmea_prn);
+  for (const Numbering& numbering : kNumberings) {
+    if (system != numbering.system) continue;
+    for (const int offset : numbering.offsets) {
+      const int svid = nmea_prn - offset;
+      if (svid >= 1 && svid <= numbering.count) {
+        return Numbered(numbering.system, svid, svid + numbering.prn_base);
+      }
+    }
+    return std::nullopt;
   }
+  // GPS, and receivers that name no system: each system has a range of its own.
+  return ByRange(nmea_prn);
 }
 
 std::string TimeOfDayText(const std::optional<UtcTime>& time) {

@@ -200,7 +200,9 @@ std::vector<std::string> Display::FixLines() const {
   if (fix.altitude_msl) motion += "altitude " + Fixed(*fix.altitude_msl, 1) + " m";
   if (!motion.empty()) lines.push_back("  Moving        " + motion);
   std::string precision;
-  if (fix.satellites_used) precision += "used " + std::to_string(*fix.satellites_used) + "   ";
+  if (fix.satellites_used) precision += "used " + std::to_string(*fix.satellites_used);
+  if (!fix.in_view.empty()) precision += " of " + std::to_string(fix.in_view.size()) + " in view";
+  if (!precision.empty()) precision += "   ";
   if (fix.hdop) precision += "HDOP " + Fixed(*fix.hdop, 1) + "   ";
   if (fix.vdop) precision += "VDOP " + Fixed(*fix.vdop, 1) + "   ";
   if (fix.pdop) precision += "PDOP " + Fixed(*fix.pdop, 1) + "   ";
