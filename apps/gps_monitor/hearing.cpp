@@ -56,7 +56,11 @@ std::string SummaryLine(const ReplaySummary& summary) {
   if (summary.fixes > 0) {
     line += " from " + summary.first_fix_time + " to " + summary.last_fix_time + " UTC";
   }
-  return line + ", " + Count(summary.checksum_errors) + " checksum errors";
+  line += ", " + Count(summary.checksum_errors) + " checksum errors";
+  if (summary.malformed_fields > 0) {
+    line += ", " + Count(static_cast<double>(summary.malformed_fields)) + " malformed fields";
+  }
+  return line;
 }
 
 }  // namespace quorvane::monitor

@@ -28,9 +28,11 @@ struct ReplaySummary {
   double checksum_errors = 0;
   std::string first_fix_time;  // hh:mm:ss UTC of the first and last fix
   std::string last_fix_time;
+  uint64_t malformed_fields = 0;
 };
 
 // "replay of LOG: 3600 sentences, 600 fixes from 12:00:00 to 12:09:59 UTC, 0 checksum errors"
+// (and ", 3 malformed fields" when a field held junk)
 std::string SummaryLine(const ReplaySummary& summary);
 
 }  // namespace quorvane::monitor

@@ -476,7 +476,7 @@ void Monitor::PrintSummary() {
                             : options_.replay.empty() ? SampleDrivePath()
                                                       : options_.replay,
                             gps_.Heard().Sentences(), fixes_, gps_.ChecksumErrors(),
-                            first_fix_time_, last_fix_time_})
+                            first_fix_time_, last_fix_time_, gps_.MalformedFields()})
             << std::endl;
 }
 
