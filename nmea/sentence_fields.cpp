@@ -1,18 +1,42 @@
 #include "nmea/sentence_fields.hpp"
 
+#include <bit>
+#include <cstring>
+
 namespace quorvane {
 
-SentenceFields::SentenceFields(std::string_view sentence) {
-  // A byte loop: fields are a few characters long, too short for a search call per field to pay.
-  const char* text = sentence.data();
-  size_t start = 0;
-  for (size_t at = 0; at < sentence.size(); ++at) {
-    if (text[at] != ',') continue;
-    fields_[count_++] = std::string_view(text + start, at - start);
-    if (count_ == kCapacity) return;
+SentenceFields::SentenceFields(std::string_view sentence) : text_(sentence.data()) {
+  // (A sentence is at most the line assembler's 64 KiB, so its offsets fit 32 bits.)
+  const auto size = static_cast<uint32_t>(sentence.size());
+  uint32_t start = 0;
+  const auto cut = [&](uint32_t at) {
+    starts_[count_] = start;
+    ends_[count_] = at;
     start = at + 1;
+    return ++count_ == kCapacity;
+  };
+  // Eight characters at a time: the commas among them are the bytes of `word ^ ",,,,,,,,"` that
+  // are zero, found all at once and taken in order.
+  constexpr uint64_t kCommas = 0x2c2c2c2c2c2c2c2cULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  uint32_t at = 0;
+  for (; std::endian::native == std::endian::little && at + 8 <= size; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, text_ + at, sizeof word);
+    const uint64_t x = word ^ kCommas;
+    // Exact for every byte: (b & 0x7f) + 0x7f sets the high bit unless b is 0 or 0x80.
+    uint64_t zero = ~(((x & ~kHigh) + ~kHigh) | x | ~kHigh);
+    while (zero != 0) {
+      if (cut(at + static_cast<uint32_t>(std::countr_zero(zero)) / 8)) return;
+      zero &= zero - 1;
+    }
   }
-  fields_[count_++] = std::string_view(text + start, sentence.size() - start);
+  for (; at < size; ++at) {
+    if (text_[at] == ',' && cut(at)) return;
+  }
+  starts_[count_] = start;
+  ends_[count_] = size;
+  ++count_;
 }
 
 }  // namespace quorvane

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace quorvane {
@@ -18,10 +19,18 @@ class SentenceFields {
 
   size_t size() const { return count_; }
   bool Has(size_t index) const { return index < count_; }
-  std::string_view operator[](size_t index) const { return fields_[index]; }
+  // A field the sentence lacks is empty.
+  std::string_view operator[](size_t index) const {
+    if (index >= count_) return {};
+    return {text_ + starts_[index], ends_[index] - starts_[index]};
+  }
 
  private:
-  std::array<std::string_view, kCapacity> fields_{};
+  // Where each field begins and ends in the text. Left uninitialised past `count_`: a sentence
+  // is split for every decoder, and clearing the room first cost as much as the split.
+  const char* text_;
+  std::array<uint32_t, kCapacity> starts_;
+  std::array<uint32_t, kCapacity> ends_;
   size_t count_ = 0;
 };
 
