@@ -311,7 +311,8 @@ int main(int argc, char** argv) {
       "%zu vehicles at 1 Hz for %d s, QoS 1, one mosquitto and one gps-monitor (--record-dir, "
       "KML), publisher, broker and consumer sharing this machine's cores. The latency is read "
       "from each cycle's own time (GGA and RMC stamped to the millisecond when published) against "
-      "the clock when gps-monitor's TPV object for it is read from its pipe: decoding, the placemark and "
+      "the clock when gps-monitor's TPV object for it is read from its pipe: decoding, the "
+      "placemark and "
       "the JSON line are in it. The capacity burst then hands %zu messages over as fast as the "
       "publishing client takes them; the consumer's CPU per fix is its own ceiling on one "
       "core.\n\n",

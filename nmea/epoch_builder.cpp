@@ -104,9 +104,13 @@ void EpochBuilder::Take(std::string_view sentence) {
   if (typed->time_refused) return;
   const std::array<char, 2> talker = typed->talker;
   const std::string_view type = sentence.substr(3, 3);
-  Tag tag{talker[0], talker[1], type[0], type[1], type[2], ' '};
+  Tag tag = 0;
+  for (const char c : {talker[0], talker[1], type[0], type[1], type[2]}) {
+    tag = tag << 8 | static_cast<unsigned char>(c);
+  }
+  tag <<= 1;
   if (const auto* gsv = std::get_if<GsvSentence>(&typed->value)) {
-    if (gsv->number && gsv->number == gsv->total) tag[5] = '$';
+    if (gsv->number && gsv->number == gsv->total) tag |= 1;
   }
 
   if (const auto time = TimeOf(typed->value)) {
@@ -197,7 +201,8 @@ void EpochBuilder::FoldGsv(std::array<char, 2> talker, const GsvSentence& gsv) {
   if (!gsv.number || !gsv.total) return;
   const int signal = gsv.signal_id.value_or(0);
   auto group = std::find_if(sky_.begin(), sky_.end(), [&](const SkyGroup& candidate) {
-    return candidate.talker == talker && candidate.signal == signal;
+    return candidate.talker[0] == talker[0] && candidate.talker[1] == talker[1] &&
+           candidate.signal == signal;
   });
   if (group == sky_.end()) {
     if (sky_.size() == kMaxSkyGroups) {

@@ -50,8 +50,8 @@ class EpochBuilder {
 
  private:
   // A sentence kind as the cycle end is learned: talker and type ("GPRMC"), and for GSV whether
-  // it is the last of its group.
-  using Tag = std::array<char, 6>;
+  // it is the last of its group, packed in one number.
+  using Tag = uint64_t;
 
   struct TalkedGsa {
     std::array<char, 2> talker;
@@ -71,7 +71,7 @@ class EpochBuilder {
     size_t gsa_count = 0;
     std::array<Tag, 32> tags{};  // the kinds seen, in order (the first 32)
     size_t tag_count = 0;
-    Tag last_tag{};
+    Tag last_tag = 0;
     int last_tag_seen = 0;  // how often the last kind came in this cycle
 
     // It says something an epoch can report: a time or a position sentence.

@@ -8,14 +8,24 @@ namespace {
 
 // The system a talker's sentences describe; nothing for a combined talker ("GN") or an unknown.
 std::optional<Constellation> ConstellationOfTalker(std::array<char, 2> talker) {
-  const std::string_view name(talker.data(), talker.size());
-  if (name == "GP") return Constellation::kGps;
-  if (name == "GL") return Constellation::kGlonass;
-  if (name == "GA") return Constellation::kGalileo;
-  if (name == "GB" || name == "BD") return Constellation::kBeidou;
-  if (name == "GQ" || name == "QZ") return Constellation::kQzss;
-  if (name == "GI") return Constellation::kNavic;
-  return std::nullopt;
+  switch (talker[0] << 8 | talker[1]) {
+    case 'G' << 8 | 'P':
+      return Constellation::kGps;
+    case 'G' << 8 | 'L':
+      return Constellation::kGlonass;
+    case 'G' << 8 | 'A':
+      return Constellation::kGalileo;
+    case 'G' << 8 | 'B':
+    case 'B' << 8 | 'D':
+      return Constellation::kBeidou;
+    case 'G' << 8 | 'Q':
+    case 'Q' << 8 | 'Z':
+      return Constellation::kQzss;
+    case 'G' << 8 | 'I':
+      return Constellation::kNavic;
+    default:
+      return std::nullopt;
+  }
 }
 
 std::optional<Constellation> ConstellationOfSystemId(int system_id) {

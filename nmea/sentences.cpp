@@ -180,7 +180,7 @@ class FieldReader {
     if (digits == 0) return std::nullopt;
     double value = 0;
     if (digits <= 15) {
-      static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3,  1e4,  1e5,  1e6,  1e7,
+      static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
       value = static_cast<double>(mantissa) / kPowers[std::max(decimals, 0)];
     } else {

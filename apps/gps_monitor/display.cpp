@@ -1,5 +1,6 @@
 #include "apps/gps_monitor/display.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <tuple>
@@ -23,8 +24,9 @@ std::string ProgressBar(double share, int width) {
 
 std::string Fixed(double value, int decimals) {
   char text[48];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
+  const auto written =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  return std::string(text, written.ec == std::errc() ? written.ptr : text);
 }
 
 std::string ModeText(const Fix& fix) {
