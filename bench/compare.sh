@@ -61,7 +61,8 @@ mkdir -p docs
   echo "pseudo-terminal) and records every fix to KML, flushed once per block it reads, with the"
   echo "path's points spooled to a file beside the track. Each figure is the median of $runs runs, the"
   echo "tools taking turns. Logs longer than $peers_up_to h run gps-monitor alone, to show that its"
-  echo "memory stays flat."
+  echo "memory stays flat. The \`--json\` row replays the same log printing gpsd's TPV and SKY objects to a"
+  echo "file; its last column is its time over \`--record\`'s (below 1: cheaper)."
   echo
   echo "| log | sentences | tool | wall s | sentences/s | peak MiB | gps-monitor is faster by |"
   echo "|---|---:|---|---:|---:|---:|---:|"
@@ -73,12 +74,13 @@ for h in "${hours[@]}"; do
   sentences=$(grep -c '^\$' "$log")
   declare -A wall=() memory=()
   tools=(monitor)
-  ((h <= peers_up_to)) && tools+=(gpsbabel gpsdecode)
+  ((h <= peers_up_to)) && tools+=(monitor_json gpsbabel gpsdecode)
   for tool in "${tools[@]}"; do : >"$work/$tool.wall"; : >"$work/$tool.mem"; done
   for ((run = 0; run < runs; run++)); do
     for tool in "${tools[@]}"; do
       case $tool in
         monitor) result=$(measure build/release/apps/gps-monitor --replay "$log" --speed max --record "$work/out.kml") ;;
+        monitor_json) result=$(measure sh -c "build/release/apps/gps-monitor --replay '$log' --speed max --json >'$work/out.json'") ;;
         gpsbabel) result=$(measure gpsbabel -i nmea -f "$log" -o kml -F "$work/out.kml") ;;
         gpsdecode) result=$(measure sh -c "gpsdecode < '$log'") ;;
       esac
@@ -93,6 +95,7 @@ for h in "${hours[@]}"; do
   for tool in "${tools[@]}"; do
     name=$tool
     [[ $tool == monitor ]] && name="gps-monitor --record"
+    [[ $tool == monitor_json ]] && name="gps-monitor --json"
     [[ $tool == gpsbabel ]] && name="gpsbabel -o kml"
     ratio="-"
     [[ $tool != monitor ]] && ratio=$(awk -v a="${wall[$tool]}" -v b="${wall[monitor]}" 'BEGIN {printf "%.1fx", a / b}')
@@ -106,7 +109,9 @@ done
   echo "## Inside the control"
   echo
   echo "Google Benchmark, release build (\`build/release/bench/qgps_bench\`): the line assembler,"
-  echo "\`ParseNMEA\` on a 1 Hz mix and on GGA alone (on the machine's real clock), number-to-text,"
+  echo "\`ParseNMEA\` on a 1 Hz mix and on GGA alone (on the machine's real clock), the epochs of the"
+  echo "1 Hz mix (\`BM_EpochsMix/0\`: typed decoding and one Fix a second; \`/1\` with \`ParseNMEA\` too,"
+  echo "the control's whole work per sentence), number-to-text,"
   echo "datagrams taken by a \`Connect\`-ed control, the relay from one control's"
   echo "pseudo-terminal to another control's \`Stream\` over loopback UDP, sentences taken by a TCP source"
   echo "(\`OpenSource(\"tcp://...\")\`, targets ≥ 200,000/s), and the time from \`NmeaServer::Send\` to the"
