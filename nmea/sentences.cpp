@@ -368,8 +368,11 @@ std::optional<TypedSentence> DecodeTypedSentence(std::string_view sentence) {
       {"GST", Into<GstSentence, ReadGst>},
   };
   const std::string_view type = body.substr(2, 3);
-  const auto* reader = std::find_if(std::begin(kReaders), std::end(kReaders),
-                                    [type](const auto& row) { return row.first == type; });
+  // Three letters compared one by one: a call to compare them costs more than the work.
+  const auto* reader =
+      std::find_if(std::begin(kReaders), std::end(kReaders), [type](const auto& row) {
+        return row.first[0] == type[0] && row.first[1] == type[1] && row.first[2] == type[2];
+      });
   if (reader == std::end(kReaders)) return std::nullopt;
   const SentenceFields fields(body);
   FieldReader f(fields);
