@@ -1,5 +1,6 @@
 #include "nmea/gpsd_json.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -143,9 +144,28 @@ std::string PollJson(const Fix& fix, std::string_view device) {
   return std::move(poll).Close();
 }
 
-bool SameSky(const Fix& a, const Fix& b) {
-  return a.hdop == b.hdop && a.vdop == b.vdop && a.pdop == b.pdop &&
-         a.satellites_used == b.satellites_used && a.in_view == b.in_view;
+uint64_t SkyDigest(const Fix& fix) {
+  // FNV-1a over the values, each absent one as a value of its own.
+  uint64_t digest = 14695981039346656037ULL;
+  const auto mix = [&digest](uint64_t value) {
+    for (int byte = 0; byte < 8; ++byte, value >>= 8) {
+      digest = (digest ^ (value & 0xff)) * 1099511628211ULL;
+    }
+  };
+  const auto mix_optional = [&mix](const std::optional<double>& value) {
+    mix(value ? std::bit_cast<uint64_t>(*value) : 0x7ff8dead00000000ULL);
+  };
+  mix_optional(fix.hdop);
+  mix_optional(fix.vdop);
+  mix_optional(fix.pdop);
+  mix(static_cast<uint64_t>(fix.satellites_used.value_or(-1)));
+  for (const SatelliteInView& satellite : fix.in_view) {
+    mix(static_cast<uint64_t>(satellite.id.prn) << 1 | (satellite.used ? 1 : 0));
+    mix_optional(satellite.elevation);
+    mix_optional(satellite.azimuth);
+    mix_optional(satellite.snr);
+  }
+  return digest;
 }
 
 }  // namespace quorvane

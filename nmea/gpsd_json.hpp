@@ -4,6 +4,7 @@
 // and SKY (satellites and dilutions of precision). Names and units are that protocol's; a value
 // the epoch lacks is left out, never written as 0. Each object is one line without its line end.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,7 +19,8 @@ std::string SkyJson(const Fix& fix, std::string_view device);
 // "sky":[SKY]}.
 std::string PollJson(const Fix& fix, std::string_view device);
 
-// The satellites and dilutions of two epochs are the same: a SKY would repeat the last one.
-bool SameSky(const Fix& a, const Fix& b);
+// A digest of what an epoch's SKY says (satellites and dilutions): two epochs with the same
+// digest would write the same SKY, so the second need not be sent.
+uint64_t SkyDigest(const Fix& fix);
 
 }  // namespace quorvane

@@ -161,10 +161,13 @@ void Display::Epoch(const Fix& fix, const std::string& stream) {
   if (mode_ == Mode::kJson) {
     // One piece of text, one write: a fast replay prints a line for each of its epochs.
     std::string lines = TpvJson(fix, stream) + '\n';
-    // A fleet's vehicles each have a sky of their own: theirs goes with every epoch.
-    if (!stream.empty() || !SameSky(fix, last_sky_)) {
+    // As many streams as the control keeps; past that they start again.
+    if (skies_.size() > StreamTable::kMaxStreams) skies_.clear();
+    const uint64_t sky = SkyDigest(fix);
+    auto [written, is_new] = skies_.try_emplace(stream, sky);
+    if (is_new || written->second != sky) {
       lines += SkyJson(fix, stream) + '\n';
-      if (stream.empty()) last_sky_ = fix;
+      written->second = sky;
     }
     out_.write(lines.data(), static_cast<std::streamsize>(lines.size()));
   } else if (mode_ == Mode::kPlain) {

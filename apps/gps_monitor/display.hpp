@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "control/gps.hpp"
@@ -63,7 +64,8 @@ class Display {
   Fix last_;  // the last epoch, for the dashboard
   std::string last_stream_;
   std::optional<UtcTime> last_fix_time_;  // of the last epoch with a fix
-  Fix last_sky_;                          // the last epoch whose SKY was written
+  // The digest of the SKY written last, for each stream (a fleet's vehicles each have theirs).
+  std::unordered_map<std::string, uint64_t> skies_;
 };
 
 }  // namespace quorvane::monitor

@@ -353,9 +353,9 @@ void Monitor::OnEpoch(const Fix& fix, const std::string& stream) {
   display_.Epoch(fix, stream);
   if (publisher_) {
     publisher_->PublishFix(TpvJson(fix, stream));
-    if (!SameSky(fix, last_sky_)) {
+    if (const uint64_t sky = SkyDigest(fix); sky != published_sky_) {
       publisher_->PublishSky(SkyJson(fix, stream));
-      last_sky_ = fix;
+      published_sky_ = sky;
     }
   }
   CheckOutput();

@@ -96,7 +96,7 @@ class Monitor {
   uint64_t fixes_ = 0;
   std::string first_fix_time_;
   std::string last_fix_time_;
-  Fix last_sky_;  // the epoch whose SKY was published last
+  uint64_t published_sky_ = 0;  // the digest of the SKY published last
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point second_started_ = started_;
 };
