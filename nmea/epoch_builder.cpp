@@ -98,8 +98,8 @@ bool HasPosition(const std::optional<Sentence>& sentence) {
 
 void EpochBuilder::Take(std::string_view sentence) {
   sentence_time_.reset();
-  const auto typed = DecodeTypedSentence(sentence);
-  if (!typed) return;
+  if (!DecodeTypedSentence(sentence, scratch_)) return;
+  const TypedSentence* typed = &scratch_;
   malformed_fields_ += static_cast<uint64_t>(typed->malformed_fields);
   if (typed->time_refused) return;
   const std::array<char, 2> talker = typed->talker;

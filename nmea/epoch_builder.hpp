@@ -96,6 +96,7 @@ class EpochBuilder {
   void RollDate(UtcTime time);
 
   EpochHandler on_epoch_;
+  TypedSentence scratch_;  // the sentence being taken, kept to save making one each time
   Cycle cycle_;
   Fix fix_;
   std::optional<CalendarDate> date_;

@@ -48,7 +48,7 @@ std::optional<Constellation> ConstellationOfSystemId(int system_id) {
 }
 
 SatelliteId Numbered(Constellation constellation, int svid, int prn) {
-  return {constellation, svid, prn};
+  return {constellation, static_cast<int16_t>(svid), static_cast<int16_t>(prn)};
 }
 
 // The numbering that receivers without a system id share: each system has a range of its own.

@@ -39,8 +39,9 @@ enum class Constellation : uint8_t {
 // ("PRN") that tells all satellites apart.
 struct SatelliteId {
   Constellation constellation = Constellation::kGps;
-  int svid = 0;
-  int prn = 0;
+  // Small, so that a SatelliteId, optional or not, travels in one register.
+  int16_t svid = 0;
+  int16_t prn = 0;
 
   bool operator==(const SatelliteId&) const = default;
 };

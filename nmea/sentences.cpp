@@ -105,11 +105,8 @@ class FieldReader {
       ++malformed_;
       return std::nullopt;
     }
-    const std::string_view field = fields_[index];
-    const size_t point = field.find('.');
-    const std::string_view whole = field.substr(0, point);
-    const auto value = StrictNumber(field, Sign::kNever);
-    if (!value || whole.size() < 3 || !hemisphere) {
+    const auto value = StrictNumber(fields_[index], Sign::kNever);
+    if (!value || !hemisphere) {
       if (hemisphere || !Has(index + 1)) ++malformed_;  // a wrong letter is counted already
       return std::nullopt;
     }
@@ -353,12 +350,12 @@ std::string_view BodyOf(std::string_view sentence) {
 
 }  // namespace
 
-std::optional<TypedSentence> DecodeTypedSentence(std::string_view sentence) {
+bool DecodeTypedSentence(std::string_view sentence, TypedSentence& typed) {
   if (sentence.size() < 6 || sentence[0] != '$' || !IsTalker(sentence[1], sentence[2])) {
-    return std::nullopt;
+    return false;
   }
   const std::string_view body = BodyOf(sentence);
-  if (body.size() > 5 && body[5] != ',') return std::nullopt;
+  if (body.size() > 5 && body[5] != ',') return false;
   using Reader = void (*)(FieldReader&, const SentenceFields&, SentenceValue&);
   static constexpr std::pair<std::string_view, Reader> kReaders[] = {
       {"GGA", Into<GgaSentence, ReadGga>}, {"RMC", Into<RmcSentence, ReadRmc>},
@@ -373,15 +370,19 @@ std::optional<TypedSentence> DecodeTypedSentence(std::string_view sentence) {
       std::find_if(std::begin(kReaders), std::end(kReaders), [type](const auto& row) {
         return row.first[0] == type[0] && row.first[1] == type[1] && row.first[2] == type[2];
       });
-  if (reader == std::end(kReaders)) return std::nullopt;
+  if (reader == std::end(kReaders)) return false;
   const SentenceFields fields(body);
   FieldReader f(fields);
-  // Made in place: a value is a few hundred bytes, and every sentence makes one.
+  typed.talker = {body[0], body[1]};
+  reader->second(f, fields, typed.value);
+  typed.malformed_fields = f.Malformed();
+  typed.time_refused = f.TimeRefused();
+  return true;
+}
+
+std::optional<TypedSentence> DecodeTypedSentence(std::string_view sentence) {
   std::optional<TypedSentence> typed(std::in_place);
-  typed->talker = {body[0], body[1]};
-  reader->second(f, fields, typed->value);
-  typed->malformed_fields = f.Malformed();
-  typed->time_refused = f.TimeRefused();
+  if (!DecodeTypedSentence(sentence, *typed)) typed.reset();
   return typed;
 }
 

@@ -130,6 +130,9 @@ struct TypedSentence {
 // The sentence, "$" up to its line end (CR LF, LF, CR CR LF, or none), decoded when it is one of
 // the types above from any talker; nullopt for any other text. The checksum is not judged here.
 std::optional<TypedSentence> DecodeTypedSentence(std::string_view sentence);
+// The same into `typed` (only its value's own type is made anew): false, and `typed` as it may
+// have been left, for any other text. For a reader of many sentences.
+bool DecodeTypedSentence(std::string_view sentence, TypedSentence& typed);
 
 // The sentence's time when its type carries one (GGA, RMC, GLL, GNS, ZDA, GST).
 std::optional<UtcTime> TimeOf(const SentenceValue& value);
