@@ -409,7 +409,7 @@ void GPS::TakeSentence(NmeaDecoder& decoder, EpochBuilder& epochs, std::string_v
   if (!decoded.refused) epochs.Take(sentence);
   if (decoded.type == SentenceType::kGga) {
     TrackPoint point = TrackPointOf(Fix());
-    point.time = epochs.LastSentenceIsoTime();
+    if (recorder_.isRecording()) point.time = epochs.LastSentenceIsoTime();
     recorder_.Take(point);
   }
   if (decoded.changes != 0) Raise(&GpsEventSink::FixUpdated, decoded.changes);

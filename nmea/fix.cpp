@@ -1,7 +1,6 @@
 #include "nmea/fix.hpp"
 
 #include <array>
-#include <cstdio>
 
 namespace quorvane {
 namespace {
@@ -101,27 +100,42 @@ std::optional<SatelliteId> SatelliteOf(std::array<char, 2> talker, int nmea_prn,
   return ByRange(nmea_prn);
 }
 
+namespace {
+
+// `value` in `width` digits, leading zeros included, at `at`; a value too wide keeps its last.
+void PutDigits(std::string& text, size_t at, int value, int width) {
+  for (int place = width - 1; place >= 0; --place, value /= 10) {
+    text[at + static_cast<size_t>(place)] = static_cast<char>('0' + value % 10);
+  }
+}
+
+// "hh:mm:ss" of `time` at `at` (every epoch and every track point makes one: no printf).
+void PutTimeOfDay(std::string& text, size_t at, UtcTime time) {
+  const int seconds = static_cast<int>(time.microseconds / 1'000'000);
+  PutDigits(text, at, seconds / 3600, 2);
+  PutDigits(text, at + 3, seconds / 60 % 60, 2);
+  PutDigits(text, at + 6, seconds % 60, 2);
+}
+
+}  // namespace
+
 std::string TimeOfDayText(const std::optional<UtcTime>& time) {
   if (!time) return {};
-  const int64_t seconds = time->microseconds / 1'000'000;
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(seconds / 3600),
-                static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+  std::string text = "00:00:00";
+  PutTimeOfDay(text, 0, *time);
   return text;
 }
 
 std::string IsoTimeText(const std::optional<CalendarDate>& date,
                         const std::optional<UtcTime>& time) {
-  if (!date || !time) return {};
-  const int64_t seconds = time->microseconds / 1'000'000;
-  const int milliseconds = static_cast<int>(time->microseconds / 1000 % 1000);
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", date->year, date->month,
-                date->day, static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-                static_cast<int>(seconds % 60));
-  std::string iso = text;
-  std::snprintf(text, sizeof text, ".%03dZ", milliseconds);
-  return iso + text;
+  if (!date || !time || date->year < 0 || date->year > 9999) return {};
+  std::string iso = "0000-00-00T00:00:00.000Z";
+  PutDigits(iso, 0, date->year, 4);
+  PutDigits(iso, 5, date->month, 2);
+  PutDigits(iso, 8, date->day, 2);
+  PutTimeOfDay(iso, 11, *time);
+  PutDigits(iso, 20, static_cast<int>(time->microseconds / 1000 % 1000), 3);
+  return iso;
 }
 
 }  // namespace quorvane
