@@ -147,10 +147,8 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
   const auto points = Lines(ReadFile(csv));
   ASSERT_EQ(points.size(), 1u + 570u);
   // Every point has its time, the first too: its cycle's RMC gives the date.
-  EXPECT_EQ(points[1],
-            "1,48.137423,11.575462,520.0,\"3d\",0.90,1.60,1.80,8,2026/12/07,12:00:00\r");
-  EXPECT_EQ(points[2],
-            "2,48.137540,11.575337,520.1,\"3d\",0.90,1.60,1.80,8,2026/12/07,12:00:01\r");
+  EXPECT_EQ(points[1], "1,48.137423,11.575462,520.0,\"3d\",0.90,1.60,1.80,8,2026/12/07,12:00:00\r");
+  EXPECT_EQ(points[2], "2,48.137540,11.575337,520.1,\"3d\",0.90,1.60,1.80,8,2026/12/07,12:00:01\r");
   const std::string gpx_text = ReadFile(gpx);
   EXPECT_NE(gpx_text.find("<name>Tom &amp; Jerry</name>"), std::string::npos);
   EXPECT_EQ(Lines(gpx_text).size() - 570, 10u);  // header, name, two segments, end
@@ -206,7 +204,7 @@ TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
   asio::io_context io;
   asio::ip::tcp::socket client(io);
   std::error_code error = asio::error::connection_refused;
-  for (int i = 0; i < 200 && error; ++i) {
+  for (int i = 0; i < 1000 && error; ++i) {  // up to 10 s: a loaded machine starts it slowly
     std::this_thread::sleep_for(10ms);
     client.close();
     client.connect({asio::ip::make_address("127.0.0.1"), port}, error);
@@ -244,13 +242,11 @@ TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {
 TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {
   const std::string drive = ShortDrive(30);
   const uint16_t port = testing::UdpPeer::FreePort();
-  const pid_t listener =
-      Spawn({"--listen", std::to_string(port), "--json-properties"}, "listener");
+  const pid_t listener = Spawn({"--listen", std::to_string(port), "--json-properties"}, "listener");
   // Ready once it holds the port.
   for (int i = 0; i < 200 && testing::UdpPeerBindable(port); ++i) std::this_thread::sleep_for(10ms);
   const Outcome sender = Wait(Spawn({"--replay", drive, "--speed", "max", "--json-properties",
-                                     "--broadcast",
-                                     "127.0.0.1:" + std::to_string(port)},
+                                     "--broadcast", "127.0.0.1:" + std::to_string(port)},
                                     "sender"),
                               "sender");
   ASSERT_EQ(sender.exit_code, 0) << sender.err;
@@ -267,9 +263,8 @@ TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {
 }
 
 TEST_F(GpsMonitorTest, PrintsTheMapAddressOfTheFirstFix) {
-  const Outcome run = Run(
-      {"--replay", ShortDrive(3), "--speed", "max", "--json-properties", "--map", "google",
-       "--print-url"});
+  const Outcome run = Run({"--replay", ShortDrive(3), "--speed", "max", "--json-properties",
+                           "--map", "google", "--print-url"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const auto lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 4u);  // the first fix's object, the address, two more objects
