@@ -144,6 +144,10 @@ std::string PollJson(const Fix& fix, std::string_view device) {
   return std::move(poll).Close();
 }
 
+bool HasSky(const Fix& fix) {
+  return fix.hdop || fix.vdop || fix.pdop || fix.satellites_used || !fix.in_view.empty();
+}
+
 uint64_t SkyDigest(const Fix& fix) {
   // FNV-1a over the values, each absent one as a value of its own.
   uint64_t digest = 14695981039346656037ULL;

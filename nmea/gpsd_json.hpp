@@ -19,6 +19,10 @@ std::string SkyJson(const Fix& fix, std::string_view device);
 // "sky":[SKY]}.
 std::string PollJson(const Fix& fix, std::string_view device);
 
+// The epoch says something of the sky (dilutions, satellites used or in view): a receiver that
+// says nothing of it (a sounder's GLL) has no SKY to write.
+bool HasSky(const Fix& fix);
+
 // A digest of what an epoch's SKY says (satellites and dilutions): two epochs with the same
 // digest would write the same SKY, so the second need not be sent.
 uint64_t SkyDigest(const Fix& fix);

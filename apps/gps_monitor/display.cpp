@@ -165,7 +165,7 @@ void Display::Epoch(const Fix& fix, const std::string& stream) {
     if (skies_.size() > StreamTable::kMaxStreams) skies_.clear();
     const uint64_t sky = SkyDigest(fix);
     auto [written, is_new] = skies_.try_emplace(stream, sky);
-    if (is_new || written->second != sky) {
+    if (HasSky(fix) && (is_new || written->second != sky)) {
       lines += SkyJson(fix, stream) + '\n';
       written->second = sky;
     }

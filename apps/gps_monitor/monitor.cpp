@@ -353,7 +353,7 @@ void Monitor::OnEpoch(const Fix& fix, const std::string& stream) {
   display_.Epoch(fix, stream);
   if (publisher_) {
     publisher_->PublishFix(TpvJson(fix, stream));
-    if (const uint64_t sky = SkyDigest(fix); sky != published_sky_) {
+    if (const uint64_t sky = SkyDigest(fix); HasSky(fix) && sky != published_sky_) {
       publisher_->PublishSky(SkyJson(fix, stream));
       published_sky_ = sky;
     }
