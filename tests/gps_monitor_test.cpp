@@ -301,18 +301,22 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
   }
 }
 
-TEST_F(GpsMonitorTest, SigtermOrAHangUpWhileRecordingLeavesACompleteTrack) {
-  for (const int signal : {SIGTERM, SIGHUP}) {
+TEST_F(GpsMonitorTest, EverySignalThatWouldEndItWhileRecordingLeavesCompleteTracks) {
+  for (const int signal : {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) {
     SCOPED_TRACE(signal);
     const std::string kml = folder_.File("stopped.kml");
+    const std::string gpx = folder_.File("stopped.gpx");
+    const std::string geojson = folder_.File("stopped.geojson");
     const std::string placemark = folder_.File("last.kml");
-    const pid_t monitor = Spawn(
-        {"--replay", SAMPLE_DRIVE, "--speed", "20", "--record", kml, "--placemark", placemark});
+    const pid_t monitor = Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--record", kml,
+                                 "--record", gpx, "--record", geojson, "--placemark", placemark});
     std::this_thread::sleep_for(1500ms);
     ::kill(monitor, signal);
     const Outcome run = Wait(monitor);
     EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + placemark).c_str()), 0);
+    EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + gpx + " " + placemark).c_str()), 0);
+    EXPECT_TRUE(ReadFile(geojson).ends_with("]}}]}\n")) << ReadFile(geojson);
+    EXPECT_FALSE(std::filesystem::exists(geojson + ".times.tmp"));
     const std::string track = ReadFile(kml);
     EXPECT_NE(track.find("<Point>"), std::string::npos);
     EXPECT_TRUE(

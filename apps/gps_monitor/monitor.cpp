@@ -297,6 +297,10 @@ int Monitor::Run() {
     return exit_code_;
   }
   if (!options_.send.empty()) gps_.SendCommand(options_.send);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
+                           SIGXFSZ, SIGVTALRM, SIGPROF}) {
+    signals_.add(signal);
+  }
   signals_.async_wait([this](const std::error_code& error, int) {
     if (!error) Stop(0);
   });
@@ -396,8 +400,9 @@ void Monitor::OnFirstFix() {
 
 bool Monitor::ConfirmClockSetting() {
   if (options_.yes) return true;
-  const std::string time =
-      options_.set_clock == "utc" ? gps_.GPS_Time() + " UTC" : gps_.LocalTime() + " local time";
+  // The time is the receiver's text: it reaches the terminal only through the printable filter.
+  const std::string time = Printable(
+      options_.set_clock == "utc" ? gps_.GPS_Time() + " UTC" : gps_.LocalTime() + " local time");
   std::cerr << "Set the computer's clock to " << time << "? [y/N] " << std::flush;
   std::string answer;
   std::getline(std::cin, answer);

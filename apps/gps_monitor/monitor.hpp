@@ -75,8 +75,9 @@ class Monitor {
   std::unique_ptr<Fleet> fleet_;
   asio::steady_timer publish_wait_{io_};
   std::chrono::steady_clock::time_point publish_deadline_;
-  // A hang-up ends a run as an interrupt does: the track finished, the placemark written.
-  asio::signal_set signals_{io_, SIGINT, SIGTERM, SIGHUP};
+  // Every signal that would end the process and can be caught ends a run as an interrupt does:
+  // the tracks finished, the placemark written.
+  asio::signal_set signals_{io_};
   asio::steady_timer ticker_{io_};
   std::string source_;
   bool serial_source_ = false;
