@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include <asio/post.hpp>
 
@@ -96,12 +97,18 @@ void LogReplay::ReadMore() {
 bool LogReplay::NextLine(std::string_view& line) {
   for (;;) {
     const std::string_view rest = std::string_view(raw_).substr(raw_start_);
-    const size_t line_feed = rest.find('\n');
-    size_t taken = line_feed == std::string_view::npos ? 0 : line_feed + 1;
-    line = rest.substr(0, line_feed);
+    // A line ends at LF, CR LF or a CR alone (a log that ends its lines so replays too).
+    const size_t end = rest.find_first_of("\r\n");
+    size_t taken = end == std::string_view::npos ? 0 : end + 1;
+    if (taken && rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n') ++taken;
+    line = rest.substr(0, end);
     if (!taken && rest.size() >= kLongestLine) {
-      line = rest.substr(0, kLongestLine);
-      taken = kLongestLine;
+      // A line longer than any block is no receiver's: it is dropped whole, never cut into a
+      // shorter one that would end where no receiver ended it.
+      consumed_ += rest.size();
+      raw_start_ += rest.size();
+      dropping_long_line_ = true;
+      continue;
     }
     if (!taken) {
       if (!end_of_file_) {
@@ -113,7 +120,8 @@ bool LogReplay::NextLine(std::string_view& line) {
     }
     raw_start_ += taken;
     consumed_ += taken;
-    if (line.ends_with('\r')) line.remove_suffix(1);
+    // The end of a line dropped before, or a whole one too long.
+    if (std::exchange(dropping_long_line_, false) || line.size() > kLongestLine) continue;
     return true;
   }
 }

@@ -4,8 +4,8 @@
 // at the receiver's own times divided by the speed; as fast as it goes, as much as one UDP
 // datagram carries (65,507 bytes), since a block may be rebroadcast whole.
 // Either way one block per turn of the loop, so timers and signals still run between blocks.
-// Every line goes on ending in CR LF, as a receiver sends it, whatever the log's line ends;
-// empty lines and comment lines ("#" first) are left out.
+// Every line goes on ending in CR LF, as a receiver sends it, whatever the log's line ends (LF,
+// CR LF, CR); empty lines, comment lines ("#" first) and lines longer than a block are left out.
 
 #include <chrono>
 #include <cstdint>
@@ -62,6 +62,7 @@ class LogReplay final : public BlockSource {
   std::string raw_;       // read from the file, not yet cut into lines
   size_t raw_start_ = 0;  // where the next line begins in raw_
   bool end_of_file_ = false;
+  bool dropping_long_line_ = false;  // the rest of a line too long to hand on is left out
   // A line read ahead: the start of the next fix, or one the block had no room for.
   std::string held_;
   std::string block_;

@@ -87,6 +87,22 @@ TEST_F(LogReplayTest, AsFastAsItGoesItHandsOnLargeBlocksOneATurnOfTheLoop) {
   EXPECT_GT(blocks_.size(), 3u);
 }
 
+TEST_F(LogReplayTest, EveryLineEndIsOneAndALineLongerThanABlockIsLeftOutWhole) {
+  // CR alone ends a line too; a line too long to hand on is not cut into a shorter sentence
+  // ending where its receiver never ended it (its end would decode as another longitude).
+  const std::string gga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47";
+  const std::string too_long = "$GPGGA,123519,4807.038,N,0113" + std::string(70000, '0');
+  const std::string far_too_long = too_long + std::string(200000, '0');  // read in many pieces
+  LogReplay replay(
+      io_, WriteLog(gga + "\r" + too_long + "\n" + gga + "\r\r\n" + far_too_long + "\r\n" + gga),
+      LogReplay::kAsFastAsItGoes);
+  replay.Begin([&](std::string_view block, std::string_view) { blocks_.emplace_back(block); });
+  io_.run();
+  std::string all;
+  for (const auto& block : blocks_) all += block;
+  EXPECT_EQ(all, gga + "\r\n" + gga + "\r\n" + gga + "\r\n");
+}
+
 TEST_F(LogReplayTest, OnlyARegularFileThatCanBeReadIsALog) {
   ::mkfifo(folder_.File("fifo").c_str(), 0600);
   for (const std::string& path :
