@@ -23,6 +23,7 @@ NmeaServer::NmeaServer(asio::io_context& io, const asio::ip::tcp::endpoint& wher
 
 NmeaServer::~NmeaServer() {
   std::error_code ignored;
+  accept_wait_.cancel();
   acceptor_.close(ignored);
   for (const auto& client : clients_) client->socket.close(ignored);
 }
@@ -32,7 +33,12 @@ void NmeaServer::AcceptNext() {
   acceptor_.async_accept(client->socket, [this, client, alive = std::weak_ptr<char>(alive_)](
                                              const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
-    if (!error && clients_.size() < kMostClients) {
+    if (error) {
+      AcceptLater(error);
+      return;
+    }
+    failure_said_ = false;
+    if (clients_.size() < kMostClients) {
       // The kernel keeps little for a client, so that a slow one shows in its own queue.
       std::error_code ignored;
       client->socket.set_option(asio::socket_base::send_buffer_size(64 * 1024), ignored);
@@ -44,6 +50,20 @@ void NmeaServer::AcceptNext() {
       client->socket.close(ignored);
     }
     AcceptNext();
+  });
+}
+
+void NmeaServer::AcceptLater(const std::error_code& error) {
+  // A tenth of a second: the loop stays free, and a client is taken soon after descriptors are.
+  constexpr auto kWait = std::chrono::milliseconds(100);
+  ++accept_failures_;
+  if (!failure_said_ && on_accept_failure_) {
+    on_accept_failure_("cannot accept a client: " + error.message() + "; trying again");
+  }
+  failure_said_ = true;
+  accept_wait_.expires_after(kWait);
+  accept_wait_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& wait) {
+    if (!alive.expired() && !wait) AcceptNext();
   });
 }
 

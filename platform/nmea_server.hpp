@@ -5,7 +5,9 @@
 // are never slowed; what a client sends is read and ignored (there is no command channel).
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 namespace quorvane {
 
@@ -30,6 +33,13 @@ class NmeaServer {
 
   void Send(std::string_view block);
   size_t Clients() const { return clients_.size(); }
+  // Told once when clients cannot be accepted (descriptors used up, ...), with the reason; it is
+  // told again only after a client was accepted since. Accepting waits a while after each failure
+  // rather than trying again at once (which would spin a core for as long as it lasts).
+  void OnAcceptFailure(std::function<void(const std::string&)> handler) {
+    on_accept_failure_ = std::move(handler);
+  }
+  uint64_t AcceptFailures() const { return accept_failures_; }
   uint16_t Port() const { return acceptor_.local_endpoint().port(); }
 
  private:
@@ -39,8 +49,14 @@ class NmeaServer {
   void IgnoreInput(const std::shared_ptr<Client>& client);
   void Drop(const std::shared_ptr<Client>& client);
 
+  void AcceptLater(const std::error_code& error);
+
   asio::io_context& io_;
   asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer accept_wait_{io_};
+  std::function<void(const std::string&)> on_accept_failure_;
+  uint64_t accept_failures_ = 0;
+  bool failure_said_ = false;
   std::list<std::shared_ptr<Client>> clients_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

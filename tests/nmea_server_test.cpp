@@ -4,6 +4,10 @@
 
 #include "platform/nmea_server.hpp"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <asio/connect.hpp>
@@ -85,6 +89,29 @@ TEST_F(NmeaServerTest, AFloodOfConnectionsStaysBounded) {
   EXPECT_EQ(server_.Clients(), NmeaServer::kMostClients);
   flood.clear();  // all of them leave
   EXPECT_TRUE(testing::RunUntil(io_, [&] { return server_.Clients() == 0; }));
+}
+
+TEST_F(NmeaServerTest, WithNoDescriptorLeftItWaitsBetweenAcceptsSaysWhyOnceAndTakesTheClientLater) {
+  std::vector<std::string> said;
+  server_.OnAcceptFailure([&](const std::string& what) { said.push_back(what); });
+  // No descriptor left for the process: the lowest free one is past the limit.
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const int lowest_free = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowest_free, 0);
+  ::close(lowest_free);
+  rlimit none = limit;
+  none.rlim_cur = static_cast<rlim_t>(lowest_free);
+  auto client = Connect();  // its socket is made first; the server's side cannot be
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+  testing::RunFor(io_, 1s);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+  // Not tried again at once (that spun a core for as long as it lasted), and said once.
+  EXPECT_GE(server_.AcceptFailures(), 1u);
+  EXPECT_LE(server_.AcceptFailures(), 20u);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0], "cannot accept a client: Too many open files; trying again");
+  EXPECT_TRUE(testing::RunUntil(io_, [&] { return server_.Clients() == 1; }));
 }
 
 }  // namespace

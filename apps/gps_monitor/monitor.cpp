@@ -143,6 +143,9 @@ bool Monitor::ServeNmea() {
               << error.code().message() << "\n";
     return false;
   }
+  nmea_server_->OnAcceptFailure([](const std::string& what) {
+    std::cerr << "gps-monitor: serving NMEA: " << what << std::endl;
+  });
   return true;
 }
 
