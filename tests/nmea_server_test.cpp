@@ -92,6 +92,9 @@ TEST_F(NmeaServerTest, AFloodOfConnectionsStaysBounded) {
 }
 
 TEST_F(NmeaServerTest, WithNoDescriptorLeftItWaitsBetweenAcceptsSaysWhyOnceAndTakesTheClientLater) {
+#ifdef QGPS_SANITIZED
+  GTEST_SKIP() << "with no descriptor left the sanitizers' runtime reports what it cannot check";
+#endif
   std::vector<std::string> said;
   server_.OnAcceptFailure([&](const std::string& what) { said.push_back(what); });
   // No descriptor left for the process: the lowest free one is past the limit.
