@@ -37,14 +37,9 @@ class EpochBuilder {
   // The stream ended: the cycle under way is handed on if it says anything.
   void Finish();
 
-  // The date of the cycle under way: the last one a RMC or ZDA said, carried across midnight.
-  const std::optional<CalendarDate>& Date() const { return date_; }
   // The time the last sentence taken carried, with the date of its cycle (when both are known):
   // what a GGA's track point is stamped with.
   std::string LastSentenceIsoTime() const;
-  // The last epoch handed on.
-  const Fix& Last() const { return fix_; }
-  uint64_t Epochs() const { return epochs_; }
   // Fields that held something other than what they hold, since the builder was made.
   uint64_t MalformedFields() const { return malformed_fields_; }
 

@@ -43,7 +43,6 @@ struct FixRecord {
   std::optional<double> altitude{};       // AltitudeText when it is exactly one number
   std::optional<double> speed_kmh{};      // from the last RMC
   std::optional<TimeOfDay> local_time{};  // hour and minute moved by the UTC offset
-  std::optional<CalendarDate> date{};     // UTC, from the last RMC with a date
   double OdometerTotal = 0;               // metres, two decimals
 
   // As received.

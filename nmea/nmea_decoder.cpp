@@ -57,21 +57,6 @@ std::optional<std::string_view> BeforeAsterisk(std::string_view field) {
   return field.substr(0, asterisk);
 }
 
-// The date of an RMC's ddmmyy field; a two-digit year from 80 is of the 1900s (receivers of
-// this protocol date from then), below it of the 2000s.
-std::optional<CalendarDate> DateOf(std::string_view ddmmyy) {
-  if (ddmmyy.size() != 6) return std::nullopt;
-  for (const char c : ddmmyy) {
-    if (c < '0' || c > '9') return std::nullopt;
-  }
-  const auto pair = [ddmmyy](size_t at) {
-    return (ddmmyy[at] - '0') * 10 + (ddmmyy[at + 1] - '0');
-  };
-  const CalendarDate date{pair(4) < 80 ? 2000 + pair(4) : 1900 + pair(4), pair(2), pair(0)};
-  if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31) return std::nullopt;
-  return date;
-}
-
 // Both hemisphere fields present and non-empty: the receiver reported a position.
 bool ReportsPosition(const SentenceFields& fields) {
   return fields.Has(gga::kEastWest) && !fields[gga::kNorthSouth].empty() &&
@@ -197,7 +182,7 @@ FixChanges NmeaDecoder::DecodeRmc(const SentenceFields& fields, std::string_view
   // Knots to km/h: a knot is exactly 1.852 km/h.
   fix_.speed_kmh = ReadLeadingNumber(fields[rmc::kSpeedKnots]) * 1852 / 1000;
   if (!fields.Has(rmc::kDate)) return kSpeedChanged;
-  if (const auto date = DateOf(fields[rmc::kDate])) fix_.date = date;
+  // The date itself is the epochs' (no property shows it); the RMC still says it carried one.
   return kSpeedChanged | kTimeChanged;
 }
 
