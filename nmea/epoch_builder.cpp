@@ -131,6 +131,7 @@ void EpochBuilder::Take(std::string_view sentence) {
       cycle_.time = time;
     }
   }
+  if (!cycle_.arrived) cycle_.arrived = std::chrono::system_clock::now();
   Fold(*typed);
   Note(tag);
   if (ender_ && tag == *ender_ && cycle_.Reportable()) EndCycle(End::kLastSentence);
@@ -261,6 +262,7 @@ void EpochBuilder::Assemble() {
 
   fix.time = c.time;
   fix.date = c.time ? date_ : std::nullopt;
+  fix.received = c.arrived;
 
   Validity validity;
   if (c.gga && c.gga->quality) SayQuality(*c.gga->quality, validity);

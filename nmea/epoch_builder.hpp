@@ -10,6 +10,7 @@
 // GSA), the sky at most kMaxSkyGroups groups of satellites.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -55,6 +56,7 @@ class EpochBuilder {
 
   struct Cycle {
     std::optional<UtcTime> time;
+    std::optional<std::chrono::system_clock::time_point> arrived;  // its first sentence
     std::optional<GgaSentence> gga;
     std::optional<RmcSentence> rmc;
     std::optional<GllSentence> gll;

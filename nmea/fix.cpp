@@ -138,4 +138,13 @@ std::string IsoTimeText(const std::optional<CalendarDate>& date,
   return iso;
 }
 
+std::optional<std::chrono::system_clock::time_point> UtcTimePoint(const Fix& fix) {
+  if (!fix.date || !fix.time) return std::nullopt;
+  const std::chrono::year_month_day day{std::chrono::year(fix.date->year),
+                                        std::chrono::month(static_cast<unsigned>(fix.date->month)),
+                                        std::chrono::day(static_cast<unsigned>(fix.date->day))};
+  if (!day.ok()) return std::nullopt;
+  return std::chrono::sys_days(day) + std::chrono::microseconds(fix.time->microseconds);
+}
+
 }  // namespace quorvane

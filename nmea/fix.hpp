@@ -2,6 +2,7 @@
 // One reporting cycle of a receiver as numbers: everything the cycle's sentences said, merged.
 // A value the cycle did not carry is absent, never 0; a cycle without a fix has no position.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -85,8 +86,15 @@ struct Fix {
   std::optional<double> longitude_error;
   std::optional<double> altitude_error;
 
+  // When the cycle's first sentence arrived, by the computer's clock: what a time server
+  // compares the receiver's time with.
+  std::optional<std::chrono::system_clock::time_point> received;
+
   bool HasFix() const { return mode == FixMode::k2D || mode == FixMode::k3D; }
 };
+
+// The moment the epoch names (its date and time, UTC), when it has both.
+std::optional<std::chrono::system_clock::time_point> UtcTimePoint(const Fix& fix);
 
 // "2026-12-08T12:00:00.500Z", to the millisecond as gpsd writes it, or empty when the date or
 // the time is unknown.

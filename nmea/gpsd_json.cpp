@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <vector>
 
 #include "base/text_rules.hpp"
 
@@ -82,10 +83,13 @@ std::string SatelliteJson(const SatelliteInView& satellite) {
   return json;
 }
 
-// (Appended, not "[" + text: GCC 12 warns falsely on that.)
-std::string OneElementArray(const std::string& element) {
+// "[a,b,...]" (appended, not "[" + text: GCC 12 warns falsely on that).
+std::string JsonArray(const std::vector<std::string>& elements) {
   std::string array(1, '[');
-  array.append(element);
+  for (const std::string& element : elements) {
+    if (array.size() > 1) array += ',';
+    array.append(element);
+  }
   array += ']';
   return array;
 }
@@ -136,11 +140,22 @@ std::string SkyJson(const Fix& fix, std::string_view device) {
 }
 
 std::string PollJson(const Fix& fix, std::string_view device) {
+  const DeviceEpoch epoch{&fix, device};
+  return PollJson(std::span(&epoch, 1), IsoTimeText(fix));
+}
+
+std::string PollJson(std::span<const DeviceEpoch> epochs, std::string_view time) {
+  std::vector<std::string> tpvs;
+  std::vector<std::string> skies;
+  for (const auto& [fix, device] : epochs) {
+    tpvs.push_back(TpvJson(*fix, device));
+    skies.push_back(SkyJson(*fix, device));
+  }
   JsonObject poll("POLL");
-  poll.Text("time", IsoTimeText(fix));
-  poll.Integer("active", 1);
-  poll.Raw("tpv", OneElementArray(TpvJson(fix, device)));
-  poll.Raw("sky", OneElementArray(SkyJson(fix, device)));
+  poll.Text("time", time);
+  poll.Integer("active", static_cast<long>(epochs.size()));
+  poll.Raw("tpv", JsonArray(tpvs));
+  poll.Raw("sky", JsonArray(skies));
   return std::move(poll).Close();
 }
 

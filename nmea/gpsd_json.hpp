@@ -5,6 +5,7 @@
 // the epoch lacks is left out, never written as 0. Each object is one line without its line end.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ std::string SkyJson(const Fix& fix, std::string_view device);
 // The epoch whole, as gpsd answers a poll: {"class":"POLL","time":...,"active":1,"tpv":[TPV],
 // "sky":[SKY]}.
 std::string PollJson(const Fix& fix, std::string_view device);
+// The last epochs of several devices as one poll, stamped `time`.
+struct DeviceEpoch {
+  const Fix* fix;
+  std::string_view device;
+};
+std::string PollJson(std::span<const DeviceEpoch> epochs, std::string_view time);
 
 // The epoch says something of the sky (dilutions, satellites used or in view): a receiver that
 // says nothing of it (a sounder's GLL) has no SKY to write.

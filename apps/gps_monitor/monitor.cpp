@@ -149,6 +149,45 @@ bool Monitor::ServeNmea() {
   return true;
 }
 
+std::string Monitor::ReceiverName() const {
+  // A fleet's vehicles are named by their topics.
+  if (options_.source.starts_with("mqtt")) return {};
+  if (!options_.source.empty()) return options_.source;
+  if (options_.listen) return "udp://:" + std::to_string(*options_.listen);
+  if (options_.port) return DevicePathOfPort(*options_.port).value_or("serial port");
+  if (!options_.device.empty()) return options_.device;
+  return options_.replay.empty() ? SampleDrivePath() : options_.replay;
+}
+
+bool Monitor::ServeGpsd() {
+  if (!options_.serve_gpsd) return true;
+  const auto& [host, port] = *options_.serve_gpsd;
+  try {
+    gpsd_server_ = std::make_unique<GpsdServer>(
+        io_, asio::ip::tcp::endpoint(asio::ip::make_address(host), port), ReceiverName());
+  } catch (const std::system_error& error) {
+    std::cerr << "gps-monitor: cannot serve gpsd's protocol on " << host << ":" << port << ": "
+              << error.code().message() << "\n";
+    return false;
+  }
+  gpsd_server_->OnAcceptFailure([](const std::string& what) {
+    std::cerr << "gps-monitor: serving gpsd's protocol: " << what << std::endl;
+  });
+  return true;
+}
+
+bool Monitor::OpenTimeSegment() {
+  if (!options_.chrony_shm) return true;
+  try {
+    time_segment_ = std::make_unique<NtpShm>(
+        *options_.chrony_shm, std::chrono::duration<double>(options_.time_offset));
+  } catch (const std::runtime_error& error) {
+    std::cerr << "gps-monitor: " << error.what() << "\n";
+    return false;
+  }
+  return true;
+}
+
 MqttTlsFiles Monitor::TlsFiles() const {
   return {options_.mqtt_cafile, options_.mqtt_cert, options_.mqtt_key};
 }
@@ -261,6 +300,7 @@ int Monitor::Run() {
            [this](std::string& data) {
              bytes_received_ += data.size();
              if (nmea_server_) nmea_server_->Send(data);
+             if (gpsd_server_) gpsd_server_->TakeBlock(data, gps_.StreamName());
              if (publisher_) publisher_->PublishBlock(data);
              if (fleet_) SayFleet(fleet_->EndOfBlock());
              display_.Flush();
@@ -279,7 +319,7 @@ int Monitor::Run() {
            },
        .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
-  if (!ServeNmea() || !StartPublishing()) {
+  if (!ServeNmea() || !ServeGpsd() || !OpenTimeSegment() || !StartPublishing()) {
     Stop(1);
     return exit_code_;
   }
@@ -358,6 +398,8 @@ void Monitor::OnEpoch(const Fix& fix, const std::string& stream) {
     track_files_.Take(fix);
   }
   display_.Epoch(fix, stream);
+  if (gpsd_server_) gpsd_server_->TakeEpoch(fix, stream);
+  if (time_segment_) time_segment_->Write(fix);
   if (publisher_) {
     publisher_->PublishFix(TpvJson(fix, stream));
     if (const uint64_t sky = SkyDigest(fix); HasSky(fix) && sky != published_sky_) {
@@ -421,10 +463,12 @@ Status Monitor::CurrentStatus() const {
   }
   const bool waiting_for_server = !reconnecting_.empty() && !gps_.Engine();
   std::string serving;
-  if (nmea_server_) {
-    serving = std::to_string(nmea_server_->Clients()) + " clients on " +
-              options_.serve_nmea->first + ":" + std::to_string(options_.serve_nmea->second);
-  }
+  const auto say_served = [&serving](size_t clients, const auto& address, const char* what) {
+    serving += (serving.empty() ? "" : ", ") + std::to_string(clients) + " " + what +
+               " clients on " + address.first + ":" + std::to_string(address.second);
+  };
+  if (nmea_server_) say_served(nmea_server_->Clients(), *options_.serve_nmea, "NMEA");
+  if (gpsd_server_) say_served(gpsd_server_->Clients(), *options_.serve_gpsd, "gpsd");
   Status status;
   status.source = source_;
   status.recording_file = recording;

@@ -20,6 +20,8 @@
 #include "mqtt/mqtt_publisher.hpp"
 #include "platform/log_replay.hpp"
 #include "platform/nmea_server.hpp"
+#include "servers/gpsd_server.hpp"
+#include "servers/ntp_shm.hpp"
 #include "tracks/track_files.hpp"
 
 namespace quorvane::monitor {
@@ -38,6 +40,9 @@ class Monitor {
   bool OpenSource();
   bool OpenReplay();
   bool ServeNmea();
+  bool ServeGpsd();
+  bool OpenTimeSegment();
+  std::string ReceiverName() const;
   bool StartPublishing();
   bool ReadsALog() const;
   void WaitForBroker();
@@ -70,6 +75,8 @@ class Monitor {
   Display display_;
   TrackFiles track_files_;
   std::unique_ptr<NmeaServer> nmea_server_;
+  std::unique_ptr<GpsdServer> gpsd_server_;
+  std::unique_ptr<NtpShm> time_segment_;
   std::unique_ptr<MqttPublisher> publisher_;
   std::string publish_name_;  // the address without its password
   std::unique_ptr<Fleet> fleet_;

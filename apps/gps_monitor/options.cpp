@@ -31,6 +31,11 @@ std::optional<std::pair<std::string, uint16_t>> ParseHostPort(const std::string&
   }
 }
 
+// "[HOST:]PORT" of a server: 127.0.0.1 unless a host is given.
+std::optional<std::pair<std::string, uint16_t>> ParseServedAddress(const std::string& text) {
+  return ParseHostPort(text.find(':') == std::string::npos ? "127.0.0.1:" + text : text);
+}
+
 }  // namespace
 
 std::string UnescapeCommand(const std::string& text) {
@@ -70,6 +75,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   std::string speed;
   std::string broadcast;
   std::string serve;
+  std::string serve_gpsd;
   std::string map;
 
   auto* sources = app.add_option_group("Source", "where the NMEA text comes from (one of them)");
@@ -100,6 +106,19 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   app.add_option("--serve-nmea", serve,
                  "serve the received text to TCP clients on [HOST:]PORT (10110 is NMEA's port; "
                  "the host is 127.0.0.1 unless given, 0.0.0.0 for the network)");
+  auto* gpsd = app.add_option("--serve-gpsd", serve_gpsd,
+                              "serve gpsd's JSON protocol (cgps, gpspipe, the gps Python module, "
+                              "gpsd://) on [HOST:]PORT; 127.0.0.1:2947 when no address is given")
+                   ->expected(0, 1);
+  auto* shm = app.add_option(
+                     "--chrony-shm", options.chrony_shm,
+                     "give each epoch's time to chrony's \"refclock SHM N\" (or ntpd's type 28) "
+                     "through the NTP shared memory segment N; with a PPS line, use that instead")
+                  ->check(CLI::Range(0, 255));
+  app.add_option("--time-offset", options.time_offset,
+                 "seconds the receiver's sentences arrive after the time they name (0)")
+      ->needs(shm)
+      ->check(CLI::Range(-10.0, 10.0));
   auto* record = app.add_option(
       "--record", options.record,
       "record the track to this file: .kml, .gpx or .geojson (may be given once for each)");
@@ -177,10 +196,16 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     }
   }
   if (!serve.empty()) {
-    options.serve_nmea =
-        ParseHostPort(serve.find(':') == std::string::npos ? "127.0.0.1:" + serve : serve);
+    options.serve_nmea = ParseServedAddress(serve);
     if (!options.serve_nmea) {
       std::cerr << "gps-monitor: --serve-nmea wants [HOST:]PORT, not \"" << serve << "\"\n";
+      return 2;
+    }
+  }
+  if (gpsd->count() > 0) {
+    options.serve_gpsd = ParseServedAddress(serve_gpsd.empty() ? "2947" : serve_gpsd);
+    if (!options.serve_gpsd) {
+      std::cerr << "gps-monitor: --serve-gpsd wants [HOST:]PORT, not \"" << serve_gpsd << "\"\n";
       return 2;
     }
   }

@@ -21,6 +21,11 @@ struct Options {
   std::string source;  // an address: serial:, udp://, tcp://, gpsd://, file:, mqtt://
   // Where to serve the received text over TCP ("--serve-nmea [HOST:]PORT").
   std::optional<std::pair<std::string, uint16_t>> serve_nmea;
+  // Where to serve gpsd's JSON protocol ("--serve-gpsd [[HOST:]PORT]").
+  std::optional<std::pair<std::string, uint16_t>> serve_gpsd;
+  // The NTP shared-memory segment to give each epoch's time to, and the receiver's delay.
+  std::optional<int> chrony_shm;
+  double time_offset = 0;
   // Replay speed, 0 as fast as it goes; when not given, 1 for a log and 10 for the bundled drive.
   std::optional<double> speed;
   bool replay_via_pty = false;  // through a pseudo-terminal and the serial port, not in the loop

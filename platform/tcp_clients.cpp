@@ -1,35 +1,36 @@
-#include "platform/nmea_server.hpp"
+#include "platform/tcp_clients.hpp"
 
-#include <algorithm>
 #include <array>
 
 #include <asio/write.hpp>
 
 namespace quorvane {
 
-struct NmeaServer::Client {
-  explicit Client(asio::io_context& io) : socket(io) {}
+struct TcpClients::Client {
+  Client(asio::io_context& io, ClientId client_id) : socket(io), id(client_id) {}
   asio::ip::tcp::socket socket;
-  std::deque<std::shared_ptr<const std::string>> waiting;
+  ClientId id;
+  std::deque<Text> waiting;
   size_t waiting_bytes = 0;
   bool writing = false;
-  std::array<char, 512> ignored{};
+  std::array<char, kPieceSize> piece{};
 };
 
-NmeaServer::NmeaServer(asio::io_context& io, const asio::ip::tcp::endpoint& where)
-    : io_(io), acceptor_(io, where) {
+TcpClients::TcpClients(asio::io_context& io, const asio::ip::tcp::endpoint& where,
+                       size_t most_waiting, TcpClientHandlers handlers)
+    : io_(io), acceptor_(io, where), most_waiting_(most_waiting), handlers_(std::move(handlers)) {
   AcceptNext();
 }
 
-NmeaServer::~NmeaServer() {
+TcpClients::~TcpClients() {
   std::error_code ignored;
   accept_wait_.cancel();
   acceptor_.close(ignored);
-  for (const auto& client : clients_) client->socket.close(ignored);
+  for (const auto& [id, client] : clients_) client->socket.close(ignored);
 }
 
-void NmeaServer::AcceptNext() {
-  auto client = std::make_shared<Client>(io_);
+void TcpClients::AcceptNext() {
+  auto client = std::make_shared<Client>(io_, next_id_);
   acceptor_.async_accept(client->socket, [this, client, alive = std::weak_ptr<char>(alive_)](
                                              const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
@@ -38,22 +39,23 @@ void NmeaServer::AcceptNext() {
       return;
     }
     failure_said_ = false;
+    std::error_code ignored;
     if (clients_.size() < kMostClients) {
       // The kernel keeps little for a client, so that a slow one shows in its own queue.
-      std::error_code ignored;
       client->socket.set_option(asio::socket_base::send_buffer_size(64 * 1024), ignored);
       client->socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-      clients_.push_back(client);
-      IgnoreInput(client);
+      clients_.emplace(client->id, client);
+      ++next_id_;
+      if (handlers_.connected) handlers_.connected(client->id);
+      if (client->socket.is_open()) ReadNext(client);
     } else {
-      std::error_code ignored;
       client->socket.close(ignored);
     }
     AcceptNext();
   });
 }
 
-void NmeaServer::AcceptLater(const std::error_code& error) {
+void TcpClients::AcceptLater(const std::error_code& error) {
   // A tenth of a second: the loop stays free, and a client is taken soon after descriptors are.
   constexpr auto kWait = std::chrono::milliseconds(100);
   ++accept_failures_;
@@ -67,23 +69,31 @@ void NmeaServer::AcceptLater(const std::error_code& error) {
   });
 }
 
-void NmeaServer::Send(std::string_view block) {
-  if (clients_.empty() || block.empty()) return;
-  const auto text = std::make_shared<const std::string>(block);
-  // A copy of the list: dropping a client changes it.
-  const auto clients = clients_;
-  for (const auto& client : clients) {
-    if (client->waiting_bytes + text->size() > kMostWaiting) {
-      Drop(client);
-      continue;
-    }
-    client->waiting.push_back(text);
-    client->waiting_bytes += text->size();
-    if (!client->writing) WriteNext(client);
+void TcpClients::SendToAll(const Text& text) {
+  if (text->empty()) return;
+  // Cutting a client takes it out of the map: the iterator moves on first.
+  for (auto at = clients_.begin(); at != clients_.end();) {
+    const auto client = (at++)->second;
+    Queue(client, text);
   }
 }
 
-void NmeaServer::WriteNext(const std::shared_ptr<Client>& client) {
+void TcpClients::SendTo(ClientId id, const Text& text) {
+  const auto found = clients_.find(id);
+  if (found != clients_.end() && !text->empty()) Queue(found->second, text);
+}
+
+void TcpClients::Queue(const std::shared_ptr<Client>& client, const Text& text) {
+  if (client->waiting_bytes + text->size() > most_waiting_) {
+    Drop(client);
+    return;
+  }
+  client->waiting.push_back(text);
+  client->waiting_bytes += text->size();
+  if (!client->writing) WriteNext(client);
+}
+
+void TcpClients::WriteNext(const std::shared_ptr<Client>& client) {
   if (client->waiting.empty()) {
     client->writing = false;
     return;
@@ -104,25 +114,28 @@ void NmeaServer::WriteNext(const std::shared_ptr<Client>& client) {
                     });
 }
 
-void NmeaServer::IgnoreInput(const std::shared_ptr<Client>& client) {
+void TcpClients::ReadNext(const std::shared_ptr<Client>& client) {
   client->socket.async_read_some(
-      asio::buffer(client->ignored),
-      [this, client, alive = std::weak_ptr<char>(alive_)](const std::error_code& error, size_t) {
+      asio::buffer(client->piece), [this, client, alive = std::weak_ptr<char>(alive_)](
+                                       const std::error_code& error, size_t size) {
         if (alive.expired() || !client->socket.is_open()) return;
         if (error) {
           Drop(client);
           return;
         }
-        IgnoreInput(client);
+        if (handlers_.received) {
+          handlers_.received(client->id, std::string_view(client->piece.data(), size));
+        }
+        if (client->socket.is_open()) ReadNext(client);
       });
 }
 
-void NmeaServer::Drop(const std::shared_ptr<Client>& client) {
+void TcpClients::Drop(const std::shared_ptr<Client>& client) {
   std::error_code ignored;
   client->socket.close(ignored);
   client->waiting.clear();
   client->waiting_bytes = 0;
-  clients_.remove(client);
+  if (clients_.erase(client->id) > 0 && handlers_.closed) handlers_.closed(client->id);
 }
 
 }  // namespace quorvane

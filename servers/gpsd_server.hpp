@@ -1,0 +1,101 @@
+#pragma once
+// gpsd's JSON protocol over TCP (2947 is gpsd's port), so that the clients Linux already has
+// (cgps, gpspipe, the gps Python module, navigation programs, gpsd itself reading another gpsd)
+// read the epochs without a gpsd in front. A client is greeted with VERSION and may ask
+// ?VERSION; ?DEVICES; ?WATCH={...}; and ?POLL;. While it watches with "json" it gets every
+// epoch's TPV and SKY, with "nmea" (or "raw") the sentences as received. Each stream is a
+// device: the one receiver, or each vehicle of a fleet; "device" in ?WATCH picks one.
+//
+// Bounded whatever clients do: at most 512 of them, each cut once 1 MiB waits for it, commands
+// read 4 KiB at a time and at most kLongestCommand long; a command that cannot be done gets an
+// ERROR object and the connection stays.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "control/line_assembler.hpp"
+#include "nmea/fix.hpp"
+#include "platform/tcp_clients.hpp"
+
+namespace quorvane {
+
+class GpsdServer {
+ public:
+  static constexpr size_t kMostWaiting = 1024 * 1024;
+  static constexpr size_t kLongestCommand = 1024;
+  // Past this many the device heard longest ago is forgotten (a fleet's table keeps as many).
+  static constexpr size_t kMostDevices = 16384;
+  // DEVICES and POLL name the devices heard most recently, at most this many.
+  static constexpr size_t kMostListed = 256;
+
+  // What a client asked to be sent.
+  struct Watch {
+    bool enable = false;
+    bool json = false;
+    bool nmea = false;
+    int raw = 0;
+    std::string device;  // empty: every device
+  };
+
+
+  // Listens on `where`; throws std::system_error when it cannot. `receiver`: the device name of
+  // the stream without a name (the one receiver), empty when every stream is named (a fleet).
+  GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where, std::string receiver);
+
+  // Text of a stream as it arrived ("" is the one receiver).
+  void TakeBlock(std::string_view block, const std::string& stream);
+  // An epoch of a stream.
+  void TakeEpoch(const Fix& fix, const std::string& stream);
+
+  size_t Clients() const { return clients_.Size(); }
+  uint16_t Port() const { return clients_.Port(); }
+  void OnAcceptFailure(std::function<void(const std::string&)> handler) {
+    clients_.OnAcceptFailure(std::move(handler));
+  }
+
+ private:
+  using ClientId = TcpClients::ClientId;
+
+  struct Client {
+    Watch watch;
+    std::string command;  // the command being received
+    bool skipping = false;  // the rest of a command too long to take
+  };
+
+  struct Device {
+    explicit Device(std::string device_path);
+    std::string path;
+    std::string activated;  // when first heard, ISO 8601
+    LineAssembler lines;
+    std::optional<Fix> last;
+  };
+
+  Device& DeviceOf(const std::string& stream);
+  void Receive(ClientId id, std::string_view piece);
+  void Answer(ClientId id, std::string_view command);
+  void ChangeWatch(ClientId id, std::string_view argument);
+  // Sends `text` to every client whose watch `wants` it, for `device`.
+  void SendToWatchers(const std::string& device, const std::string& text,
+                      bool (*wants)(const Watch&));
+  void Reply(ClientId id, std::string text);
+
+  std::string VersionObject() const;
+  std::string DevicesObject() const;
+  std::string PollObject() const;
+
+  std::string receiver_;
+  std::list<Device> devices_;  // the most recently heard first
+  std::unordered_map<std::string, std::list<Device>::iterator> device_index_;
+  std::unordered_map<ClientId, Client> client_states_;
+  TcpClients clients_;
+};
+
+}  // namespace quorvane
