@@ -5,11 +5,11 @@
 # prepared machine is left as it is; apt says one line per step.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev)
+packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev nlohmann-json3-dev)
 if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-             gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd mosquitto mosquitto-clients
-             openssl nlohmann-json3-dev)
+             gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd gpsd-clients python3-gps
+             mosquitto mosquitto-clients openssl chrony tmux)
 fi
 missing=()
 for package in "${packages[@]}"; do
@@ -22,5 +22,15 @@ if ((${#missing[@]})); then
   echo "apt-get update"
   apt-get update -qq >/dev/null
   echo "apt-get install (${#missing[@]} packages and what they need)"
+  # The daemons are started by the tests on their own ports, never as the machine's services:
+  # chrony's would discipline this machine's clock.
+  no_services=/usr/sbin/policy-rc.d
+  made_policy=false
+  if [[ ! -e $no_services ]]; then
+    printf '#!/bin/sh\nexit 101\n' >"$no_services"
+    chmod 755 "$no_services"
+    made_policy=true
+  fi
   apt-get install -y -qq "${missing[@]}" >/dev/null
+  if $made_policy; then rm -f "$no_services"; fi
 fi
