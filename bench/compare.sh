@@ -115,7 +115,10 @@ done
   echo "datagrams taken by a \`Connect\`-ed control, the relay from one control's"
   echo "pseudo-terminal to another control's \`Stream\` over loopback UDP, sentences taken by a TCP source"
   echo "(\`OpenSource(\"tcp://...\")\`, targets ≥ 200,000/s), and the time from \`NmeaServer::Send\` to the"
-  echo "last of 100 clients reading the block (\`/1\`: a 101st client that never reads; target p99 ≤ 5 ms)."
+  echo "last of 100 clients reading the block (\`/1\`: a 101st client that never reads; target p99 ≤ 5 ms),"
+  echo "and from \`GpsdServer::TakeEpoch\` to the last of 100 clients of gpsd's protocol watching JSON"
+  echo "reading the epoch's TPV and SKY (\`/1\`: a 101st watcher that never reads, cut once 1 MiB waits"
+  echo "for it: \`clients_left\`; epochs back to back; target p99 ≤ 5 ms at 10 Hz)."
   echo
   echo '```'
   build/release/bench/qgps_bench --benchmark_min_time=0.2 2>/dev/null | grep -E '^(BM_|-|Benchmark)'

@@ -1,7 +1,8 @@
 // The network sources and the NMEA server on loopback: how many sentences a TCP source hands to
 // the control per second (taken, assembled and decoded), and how long a block takes from
 // NmeaServer::Send to the last of 100 clients reading it, with and without one client that never
-// reads.
+// reads; and how long an epoch takes from GpsdServer::TakeEpoch to the last of 100 clients of
+// gpsd's protocol watching JSON, likewise.
 
 #include <benchmark/benchmark.h>
 
@@ -11,11 +12,15 @@
 #include <vector>
 
 #include <asio/read.hpp>
+#include <asio/read_until.hpp>
+#include <asio/streambuf.hpp>
 #include <asio/write.hpp>
 
 #include "bench/one_second.hpp"
 #include "control/gps.hpp"
+#include "nmea/gpsd_json.hpp"
 #include "platform/nmea_server.hpp"
+#include "servers/gpsd_server.hpp"
 
 namespace {
 
@@ -46,6 +51,12 @@ void BM_TcpSourceSentences(benchmark::State& state) {
 }
 BENCHMARK(BM_TcpSourceSentences)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+void ReportLatencies(benchmark::State& state, std::vector<double>& latencies) {
+  std::sort(latencies.begin(), latencies.end());
+  state.counters["median_us"] = latencies[latencies.size() / 2];
+  state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
+}
+
 // Argument: 1 adds a client that never reads to the 100 that do.
 void BM_ServeLatency(benchmark::State& state) {
   asio::io_context io;
@@ -71,10 +82,70 @@ void BM_ServeLatency(benchmark::State& state) {
     while (done < kReaders) io.run_one();
     latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
   }
-  std::sort(latencies.begin(), latencies.end());
-  state.counters["median_us"] = latencies[latencies.size() / 2];
-  state.counters["p99_us"] = latencies[latencies.size() * 99 / 100];
+  ReportLatencies(state, latencies);
 }
 BENCHMARK(BM_ServeLatency)->Arg(0)->Arg(1)->Iterations(2000)->UseRealTime();
+
+// An epoch as a receiver with twelve satellites in view reports it.
+quorvane::Fix BusyEpoch() {
+  quorvane::Fix fix;
+  fix.mode = quorvane::FixMode::k3D;
+  fix.status = quorvane::FixStatus::kAutonomous;
+  fix.date = quorvane::CalendarDate{2026, 12, 8};
+  fix.time = quorvane::UtcTime{43'200'000'000};
+  fix.latitude = 48.1173;
+  fix.longitude = 11.5167;
+  fix.altitude_msl = 545.4;
+  fix.speed = 13.9;
+  fix.course = 315;
+  fix.hdop = 0.9;
+  fix.satellites_used = 8;
+  for (int16_t prn = 1; prn <= 12; ++prn) {
+    fix.in_view.push_back({{quorvane::Constellation::kGps, prn, prn}, 45.0, 30.0 * prn, 40.0,
+                           prn <= 8});
+  }
+  return fix;
+}
+
+// Argument: 1 adds a client that watches and never reads to the 100 that do. Epochs go out back
+// to back, far faster than a 10 Hz receiver's.
+void BM_GpsdServeLatency(benchmark::State& state) {
+  asio::io_context io;
+  quorvane::GpsdServer server(io, {asio::ip::make_address("127.0.0.1"), 0}, "/dev/ttyUSB0");
+  constexpr size_t kReaders = 100;
+  const size_t connections = kReaders + static_cast<size_t>(state.range(0));
+  std::vector<asio::ip::tcp::socket> clients;
+  std::vector<asio::streambuf> greetings(connections);
+  size_t greeted = 0;
+  for (size_t i = 0; i < connections; ++i) {
+    auto& client = clients.emplace_back(io);
+    client.connect({asio::ip::make_address("127.0.0.1"), server.Port()});
+    asio::write(client, asio::buffer(std::string("?WATCH={\"enable\":true,\"json\":true};")));
+    asio::async_read_until(client, greetings[i], "\"pps\":false}\r\n",
+                           [&greeted](const std::error_code&, size_t) { ++greeted; });
+  }
+  io.restart();
+  while (greeted < connections) io.run_one_for(std::chrono::milliseconds(100));
+  const quorvane::Fix fix = BusyEpoch();
+  const size_t report_size =
+      quorvane::TpvJson(fix, "/dev/ttyUSB0").size() + quorvane::SkyJson(fix, "/dev/ttyUSB0").size() + 4;
+  std::vector<std::vector<char>> buffers(kReaders, std::vector<char>(report_size));
+  std::vector<double> latencies;
+  for (auto _ : state) {
+    size_t done = 0;
+    for (size_t i = 0; i < kReaders; ++i) {
+      asio::async_read(clients[i], asio::buffer(buffers[i]),
+                       [&done](const std::error_code&, size_t) { ++done; });
+    }
+    const auto taken = Clock::now();
+    server.TakeEpoch(fix, "");
+    io.restart();
+    while (done < kReaders) io.run_one();
+    latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - taken).count());
+  }
+  ReportLatencies(state, latencies);
+  state.counters["clients_left"] = static_cast<double>(server.Clients());
+}
+BENCHMARK(BM_GpsdServeLatency)->Arg(0)->Arg(1)->Iterations(3000)->UseRealTime();
 
 }  // namespace

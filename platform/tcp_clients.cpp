@@ -80,7 +80,9 @@ void TcpClients::SendToAll(const Text& text) {
 
 void TcpClients::SendTo(ClientId id, const Text& text) {
   const auto found = clients_.find(id);
-  if (found != clients_.end() && !text->empty()) Queue(found->second, text);
+  if (found == clients_.end() || text->empty()) return;
+  const auto client = found->second;  // the map's own is gone if the client is cut
+  Queue(client, text);
 }
 
 void TcpClients::Queue(const std::shared_ptr<Client>& client, const Text& text) {
@@ -130,7 +132,8 @@ void TcpClients::ReadNext(const std::shared_ptr<Client>& client) {
       });
 }
 
-void TcpClients::Drop(const std::shared_ptr<Client>& client) {
+void TcpClients::Drop(std::shared_ptr<Client> client) {
+  // By value: the reference a caller holds may be the map's own, which erasing destroys.
   std::error_code ignored;
   client->socket.close(ignored);
   client->waiting.clear();

@@ -63,7 +63,7 @@ class TcpClients {
   void Queue(const std::shared_ptr<Client>& client, const Text& text);
   void WriteNext(const std::shared_ptr<Client>& client);
   void ReadNext(const std::shared_ptr<Client>& client);
-  void Drop(const std::shared_ptr<Client>& client);
+  void Drop(std::shared_ptr<Client> client);
 
   asio::io_context& io_;
   asio::ip::tcp::acceptor acceptor_;

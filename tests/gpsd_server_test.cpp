@@ -6,6 +6,7 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -251,17 +252,33 @@ TEST(NtpShmTest, AnEpochIsWrittenAsTheTimeDaemonsReadItAndAForeignSegmentIsLeftA
   segment.reset();
   ::shmctl(id, IPC_RMID, nullptr);
 
-  // A segment of another size there: an error, and it is left as it was.
-  const int foreign = ::shmget(key, 64, IPC_CREAT | 0600);
+  // A segment of another size there, or (seen by root) another user's: an error, and nothing
+  // written into it.
+  const auto refused = [unit](const std::string& why) {
+    try {
+      NtpShm taken(unit, 0s);
+      ADD_FAILURE() << "a segment " << why << " was taken";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find("segment " + std::to_string(unit)),
+                std::string::npos)
+          << error.what();
+    }
+  };
+  const int small = ::shmget(key, 64, IPC_CREAT | 0600);
+  ASSERT_GE(small, 0);
+  refused("of 64 bytes");
+  ::shmctl(small, IPC_RMID, nullptr);
+  if (::geteuid() != 0) return;
+  const int foreign = ::shmget(key, 96, IPC_CREAT | 0666);
   ASSERT_GE(foreign, 0);
-  try {
-    NtpShm refused(unit, 0s);
-    ADD_FAILURE() << "a segment of 64 bytes was taken";
-  } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find("segment " + std::to_string(unit)),
-              std::string::npos)
-        << error.what();
-  }
+  shmid_ds status{};
+  ::shmctl(foreign, IPC_STAT, &status);
+  status.shm_perm.uid = 65534;  // nobody's
+  ASSERT_EQ(::shmctl(foreign, IPC_SET, &status), 0);
+  refused("of nobody's");
+  const auto* untouched = static_cast<const int*>(::shmat(foreign, nullptr, SHM_RDONLY));
+  EXPECT_EQ(untouched[12], 0);  // never made valid
+  ::shmdt(untouched);
   ::shmctl(foreign, IPC_RMID, nullptr);
 }
 

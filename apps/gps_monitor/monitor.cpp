@@ -44,6 +44,26 @@ void AllowEveryOpenFile() {
   ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+// A server listening on `address`, or none when it cannot (said on standard error).
+template <typename Server, typename... More>
+std::unique_ptr<Server> Listen(asio::io_context& io, const std::pair<std::string, uint16_t>& address,
+                               const std::string& what, More&&... more) {
+  const auto& [host, port] = address;
+  std::unique_ptr<Server> server;
+  try {
+    server = std::make_unique<Server>(io, asio::ip::tcp::endpoint(asio::ip::make_address(host), port),
+                                      std::forward<More>(more)...);
+  } catch (const std::system_error& error) {
+    std::cerr << "gps-monitor: cannot serve " << what << " on " << host << ":" << port << ": "
+              << error.code().message() << "\n";
+    return nullptr;
+  }
+  server->OnAcceptFailure([what](const std::string& failure) {
+    std::cerr << "gps-monitor: serving " << what << ": " << failure << std::endl;
+  });
+  return server;
+}
+
 constexpr auto kPublishDrainTime = std::chrono::seconds(5);
 
 Display::Mode ModeFor(const Options& options) {
@@ -132,23 +152,6 @@ bool Monitor::OpenSource() {
   return exit_code_ == 0;
 }
 
-bool Monitor::ServeNmea() {
-  if (!options_.serve_nmea) return true;
-  const auto& [host, port] = *options_.serve_nmea;
-  try {
-    nmea_server_ = std::make_unique<NmeaServer>(
-        io_, asio::ip::tcp::endpoint(asio::ip::make_address(host), port));
-  } catch (const std::system_error& error) {
-    std::cerr << "gps-monitor: cannot serve NMEA on " << host << ":" << port << ": "
-              << error.code().message() << "\n";
-    return false;
-  }
-  nmea_server_->OnAcceptFailure([](const std::string& what) {
-    std::cerr << "gps-monitor: serving NMEA: " << what << std::endl;
-  });
-  return true;
-}
-
 std::string Monitor::ReceiverName() const {
   // A fleet's vehicles are named by their topics.
   if (options_.source.starts_with("mqtt")) return {};
@@ -159,20 +162,15 @@ std::string Monitor::ReceiverName() const {
   return options_.replay.empty() ? SampleDrivePath() : options_.replay;
 }
 
-bool Monitor::ServeGpsd() {
-  if (!options_.serve_gpsd) return true;
-  const auto& [host, port] = *options_.serve_gpsd;
-  try {
-    gpsd_server_ = std::make_unique<GpsdServer>(
-        io_, asio::ip::tcp::endpoint(asio::ip::make_address(host), port), ReceiverName());
-  } catch (const std::system_error& error) {
-    std::cerr << "gps-monitor: cannot serve gpsd's protocol on " << host << ":" << port << ": "
-              << error.code().message() << "\n";
-    return false;
+bool Monitor::StartServers() {
+  if (options_.serve_nmea) {
+    nmea_server_ = Listen<NmeaServer>(io_, *options_.serve_nmea, "NMEA");
+    if (!nmea_server_) return false;
   }
-  gpsd_server_->OnAcceptFailure([](const std::string& what) {
-    std::cerr << "gps-monitor: serving gpsd's protocol: " << what << std::endl;
-  });
+  if (options_.serve_gpsd) {
+    gpsd_server_ = Listen<GpsdServer>(io_, *options_.serve_gpsd, "gpsd's protocol", ReceiverName());
+    if (!gpsd_server_) return false;
+  }
   return true;
 }
 
@@ -319,7 +317,7 @@ int Monitor::Run() {
            },
        .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); }});
   // The source first: a run that cannot read anything leaves an earlier track as it was.
-  if (!ServeNmea() || !ServeGpsd() || !OpenTimeSegment() || !StartPublishing()) {
+  if (!StartServers() || !OpenTimeSegment() || !StartPublishing()) {
     Stop(1);
     return exit_code_;
   }

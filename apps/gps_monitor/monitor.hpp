@@ -39,8 +39,7 @@ class Monitor {
   int ListPorts();
   bool OpenSource();
   bool OpenReplay();
-  bool ServeNmea();
-  bool ServeGpsd();
+  bool StartServers();
   bool OpenTimeSegment();
   std::string ReceiverName() const;
   bool StartPublishing();
