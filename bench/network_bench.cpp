@@ -115,6 +115,7 @@ void BM_GpsdServeLatency(benchmark::State& state) {
   constexpr size_t kReaders = 100;
   const size_t connections = kReaders + static_cast<size_t>(state.range(0));
   std::vector<asio::ip::tcp::socket> clients;
+  clients.reserve(connections);  // a socket with a read under way must not move
   std::vector<asio::streambuf> greetings(connections);
   size_t greeted = 0;
   for (size_t i = 0; i < connections; ++i) {
