@@ -120,17 +120,7 @@ GpsdServer::GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& wher
 
 GpsdServer::Device& GpsdServer::DeviceOf(const std::string& stream) {
   const std::string& path = stream.empty() ? receiver_ : stream;
-  if (const auto found = device_index_.find(path); found != device_index_.end()) {
-    devices_.splice(devices_.begin(), devices_, found->second);
-    return devices_.front();
-  }
-  if (devices_.size() == kMostDevices) {
-    device_index_.erase(devices_.back().path);
-    devices_.pop_back();
-  }
-  devices_.emplace_front(path);
-  device_index_.emplace(path, devices_.begin());
-  return devices_.front();
+  return devices_.Use(path, [&path] { return Device(path); });
 }
 
 void GpsdServer::TakeBlock(std::string_view block, const std::string& stream) {
@@ -251,7 +241,7 @@ std::string GpsdServer::VersionObject() const {
 
 std::string GpsdServer::DevicesObject() const {
   ordered list = ordered::array();
-  for (const Device& device : devices_) {
+  for (const auto& [path, device] : devices_) {
     if (list.size() == kMostListed) break;
     list.push_back({{"class", "DEVICE"},
                     {"path", device.path},
@@ -265,7 +255,7 @@ std::string GpsdServer::DevicesObject() const {
 
 std::string GpsdServer::PollObject() const {
   std::vector<DeviceEpoch> epochs;
-  for (const Device& device : devices_) {
+  for (const auto& [path, device] : devices_) {
     if (epochs.size() == kMostListed) break;
     if (device.last) epochs.push_back({&*device.last, device.path});
   }

@@ -14,13 +14,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "base/recent_table.hpp"
 #include "control/line_assembler.hpp"
 #include "nmea/fix.hpp"
 #include "platform/tcp_clients.hpp"
@@ -92,8 +92,7 @@ class GpsdServer {
   std::string PollObject() const;
 
   std::string receiver_;
-  std::list<Device> devices_;  // the most recently heard first
-  std::unordered_map<std::string, std::list<Device>::iterator> device_index_;
+  RecentTable<Device> devices_{kMostDevices};
   std::unordered_map<ClientId, Client> client_states_;
   TcpClients clients_;
 };

@@ -57,10 +57,15 @@ std::unique_ptr<Server> Listen(asio::io_context& io, const std::pair<std::string
     std::cerr << "gps-monitor: cannot serve " << what << " on " << host << ":" << port << ": "
               << error.code().message() << "\n";
     return nullptr;
+  } catch (const std::runtime_error& error) {
+    std::cerr << "gps-monitor: cannot serve " << what << ": " << error.what() << "\n";
+    return nullptr;
   }
-  server->OnAcceptFailure([what](const std::string& failure) {
-    std::cerr << "gps-monitor: serving " << what << ": " << failure << std::endl;
-  });
+  if constexpr (requires { server->OnAcceptFailure(nullptr); }) {
+    server->OnAcceptFailure([what](const std::string& failure) {
+      std::cerr << "gps-monitor: serving " << what << ": " << failure << std::endl;
+    });
+  }
   return server;
 }
 
@@ -170,6 +175,13 @@ bool Monitor::StartServers() {
   if (options_.serve_gpsd) {
     gpsd_server_ = Listen<GpsdServer>(io_, *options_.serve_gpsd, "gpsd's protocol", ReceiverName());
     if (!gpsd_server_) return false;
+  }
+  if (options_.web) {
+    web_map_ = Listen<WebMap>(io_, *options_.web, "the map",
+                              WebMapSettings{.receiver = ReceiverName(),
+                                             .tiles = options_.tiles,
+                                             .attribution = options_.tiles_attribution});
+    if (!web_map_) return false;
   }
   return true;
 }
@@ -397,6 +409,7 @@ void Monitor::OnEpoch(const Fix& fix, const std::string& stream) {
   }
   display_.Epoch(fix, stream);
   if (gpsd_server_) gpsd_server_->TakeEpoch(fix, stream);
+  if (web_map_) web_map_->TakeEpoch(fix, stream);
   if (time_segment_) time_segment_->Write(fix);
   if (publisher_) {
     publisher_->PublishFix(TpvJson(fix, stream));
@@ -467,6 +480,7 @@ Status Monitor::CurrentStatus() const {
   };
   if (nmea_server_) say_served(nmea_server_->Clients(), *options_.serve_nmea, "NMEA");
   if (gpsd_server_) say_served(gpsd_server_->Clients(), *options_.serve_gpsd, "gpsd");
+  if (web_map_) say_served(web_map_->Pages(), *options_.web, "map");
   Status status;
   status.source = source_;
   status.recording_file = recording;

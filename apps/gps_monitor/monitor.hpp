@@ -22,6 +22,7 @@
 #include "platform/nmea_server.hpp"
 #include "servers/gpsd_server.hpp"
 #include "servers/ntp_shm.hpp"
+#include "servers/web_map.hpp"
 #include "tracks/track_files.hpp"
 
 namespace quorvane::monitor {
@@ -76,6 +77,7 @@ class Monitor {
   std::unique_ptr<NmeaServer> nmea_server_;
   std::unique_ptr<GpsdServer> gpsd_server_;
   std::unique_ptr<NtpShm> time_segment_;
+  std::unique_ptr<WebMap> web_map_;
   std::unique_ptr<MqttPublisher> publisher_;
   std::string publish_name_;  // the address without its password
   std::unique_ptr<Fleet> fleet_;

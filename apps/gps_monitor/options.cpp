@@ -76,6 +76,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   std::string broadcast;
   std::string serve;
   std::string serve_gpsd;
+  std::string web;
   std::string map;
 
   auto* sources = app.add_option_group("Source", "where the NMEA text comes from (one of them)");
@@ -110,6 +111,18 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
                               "serve gpsd's JSON protocol (cgps, gpspipe, the gps Python module, "
                               "gpsd://) on [HOST:]PORT; 127.0.0.1:2947 when no address is given")
                    ->expected(0, 1);
+  auto* web_option =
+      app.add_option("--web", web,
+                     "serve a live map to browsers on [HOST:]PORT (127.0.0.1:8080 when no address "
+                     "is given; on another address every position it shows is open to that network)")
+          ->expected(0, 1);
+  app.add_option("--tiles", options.tiles,
+                 "the map's tiles, a URL template with {z}/{x}/{y}, or none (OpenStreetMap's by "
+                 "default; without tiles or a network the track and markers show on a plain map)")
+      ->needs(web_option);
+  app.add_option("--tiles-attribution", options.tiles_attribution,
+                 "the credit the tiles' provider asks for (OpenStreetMap's by default)")
+      ->needs(web_option);
   auto* shm = app.add_option(
                      "--chrony-shm", options.chrony_shm,
                      "give each epoch's time to chrony's \"refclock SHM N\" (or ntpd's type 28) "
@@ -209,6 +222,14 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       return 2;
     }
   }
+  if (web_option->count() > 0) {
+    options.web = ParseServedAddress(web.empty() ? "8080" : web);
+    if (!options.web) {
+      std::cerr << "gps-monitor: --web wants [HOST:]PORT, not \"" << web << "\"\n";
+      return 2;
+    }
+  }
+  if (options.tiles == "none") options.tiles.clear();
   if (!options.settings.empty() && !ParseLineSettings(options.settings)) {
     std::cerr << "gps-monitor: --settings wants baud,parity,data bits,stop bits such as "
                  "4800,n,8,1, not \""

@@ -23,6 +23,10 @@ struct Options {
   std::optional<std::pair<std::string, uint16_t>> serve_nmea;
   // Where to serve gpsd's JSON protocol ("--serve-gpsd [[HOST:]PORT]").
   std::optional<std::pair<std::string, uint16_t>> serve_gpsd;
+  // Where to serve the live map ("--web [[HOST:]PORT]"), and its tiles ("" for none).
+  std::optional<std::pair<std::string, uint16_t>> web;
+  std::string tiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+  std::string tiles_attribution = "&copy; OpenStreetMap contributors";
   // The NTP shared-memory segment to give each epoch's time to, and the receiver's delay.
   std::optional<int> chrony_shm;
   double time_offset = 0;

@@ -1,0 +1,153 @@
+#include "servers/web_map.hpp"
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "base/text_rules.hpp"
+#include "nmea/gpsd_json.hpp"
+#include "servers/web_assets.hpp"
+
+namespace quorvane {
+namespace {
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (!file.good() && !file.eof()) throw std::runtime_error("cannot read " + path);
+  if (text.empty()) {
+    throw std::runtime_error("cannot read " + path + " (Debian's libjs-leaflet has it)");
+  }
+  return text;
+}
+
+std::map<std::string, WebFile> PageFiles(const WebMapSettings& settings) {
+  const std::string html = "text/html; charset=utf-8";
+  const std::string script = "text/javascript; charset=utf-8";
+  const std::string style = "text/css; charset=utf-8";
+  return {{"/", {html, std::string(kWebIndexHtml)}},
+          {"/index.html", {html, std::string(kWebIndexHtml)}},
+          {"/map.js", {script, std::string(kWebMapJs)}},
+          {"/map.css", {style, std::string(kWebMapCss)}},
+          {"/leaflet/leaflet.js", {script, ReadWhole(settings.leaflet_folder + "/leaflet.js")}},
+          {"/leaflet/leaflet.css", {style, ReadWhole(settings.leaflet_folder + "/leaflet.css")}}};
+}
+
+std::shared_ptr<const std::string> Shared(std::string text) {
+  return std::make_shared<const std::string>(std::move(text));
+}
+
+void AppendNumber(std::string& text, double value, int decimals) {
+  char digits[32];
+  const auto result =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
+  text.append(digits, result.ptr);
+}
+
+}  // namespace
+
+WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where,
+               WebMapSettings settings)
+    : settings_(std::move(settings)) {
+  transport_ = std::make_unique<WebTransport>(
+      io, where, PageFiles(settings_),
+      WebPageHandlers{
+          .opened = [this](uint64_t page) { Open(page); },
+          .received = [this](uint64_t page, const std::string& message) { Follow(page, message); },
+          .closed = [this](uint64_t page) { followed_.erase(page); }});
+}
+
+void WebMap::TakeEpoch(const Fix& fix, const std::string& stream) {
+  const std::string& device = stream.empty() ? settings_.receiver : stream;
+  Vehicle& vehicle = vehicles_.Use(device, [] { return Vehicle{}; });
+  vehicle.tpv = Shared(TpvJson(fix, device));
+  vehicle.heard = std::chrono::steady_clock::now();
+  const bool sky = HasSky(fix);
+  if (sky) vehicle.sky = Shared(SkyJson(fix, device));
+  Extend(vehicle, fix);
+  // A page cut for its queue leaves the table: the pages are taken first.
+  std::vector<std::pair<uint64_t, bool>> pages;
+  for (const auto& [page, followed] : followed_) pages.emplace_back(page, followed == device);
+  for (const auto& [page, follows] : pages) {
+    transport_->Send(page, vehicle.tpv);
+    if (follows && sky) transport_->Send(page, vehicle.sky);
+  }
+}
+
+void WebMap::Extend(Vehicle& vehicle, const Fix& fix) const {
+  const size_t most = settings_.receiver.empty() ? kVehicleTrack : kReceiverTrack;
+  if (fix.HasFix() && fix.latitude && fix.longitude) {
+    vehicle.track.push_back(
+        Point{static_cast<float>(*fix.latitude), static_cast<float>(*fix.longitude)});
+  } else if (!vehicle.track.empty() && vehicle.track.back()) {
+    vehicle.track.push_back(std::nullopt);  // the track breaks where the fix was lost
+  }
+  while (vehicle.track.size() > most) vehicle.track.pop_front();
+}
+
+void WebMap::Open(uint64_t page) {
+  followed_[page] = settings_.receiver;
+  const nlohmann::ordered_json hello{{"class", "HELLO"},
+                                     {"receiver", settings_.receiver},
+                                     {"tiles", settings_.tiles},
+                                     {"attribution", settings_.attribution}};
+  transport_->Send(page,
+                   Shared(hello.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
+  const auto now = std::chrono::steady_clock::now();
+  size_t sent = 0;
+  for (const auto& [device, vehicle] : vehicles_) {
+    if (sent++ == kMostSent) break;
+    std::string last = R"({"class":"LAST","age":)";
+    AppendNumber(last, std::chrono::duration<double>(now - vehicle.heard).count(), 1);
+    last += R"(,"tpv":)";
+    last += *vehicle.tpv;
+    last += '}';
+    transport_->Send(page, Shared(std::move(last)));
+  }
+  if (!settings_.receiver.empty()) SendFollowed(page, settings_.receiver);
+}
+
+void WebMap::Follow(uint64_t page, const std::string& message) {
+  // A fleet's page asks to follow one vehicle: {"follow":"fleet/car7/nmea"}.
+  if (!settings_.receiver.empty()) return;
+  const auto request = nlohmann::json::parse(message, nullptr, false);
+  if (!request.is_object() || !request.contains("follow") || !request["follow"].is_string()) {
+    return;
+  }
+  const std::string device = request["follow"].get<std::string>();
+  followed_[page] = device;
+  SendFollowed(page, device);
+}
+
+void WebMap::SendFollowed(uint64_t page, const std::string& device) {
+  const Vehicle* vehicle = vehicles_.Find(device);
+  if (vehicle == nullptr) return;
+  transport_->Send(page, Shared(TrackObject(device, *vehicle)));
+  if (vehicle->sky) transport_->Send(page, vehicle->sky);
+}
+
+std::string WebMap::TrackObject(const std::string& device, const Vehicle& vehicle) const {
+  std::string track = R"({"class":"TRACK","device":)" + JsonQuoted(device) + R"(,"points":[)";
+  bool first = true;
+  for (const auto& point : vehicle.track) {
+    if (!first) track += ',';
+    first = false;
+    if (!point) {
+      track += "null";
+      continue;
+    }
+    track += '[';
+    AppendNumber(track, point->latitude, 7);
+    track += ',';
+    AppendNumber(track, point->longitude, 7);
+    track += ']';
+  }
+  track += "]}";
+  return track;
+}
+
+}  // namespace quorvane
