@@ -65,7 +65,10 @@ void WebMap::TakeEpoch(const Fix& fix, const std::string& stream) {
   const std::string& device = stream.empty() ? settings_.receiver : stream;
   Vehicle& vehicle = vehicles_.Use(device, [] { return Vehicle{}; });
   vehicle.tpv = Shared(TpvJson(fix, device));
-  vehicle.heard = std::chrono::steady_clock::now();
+  if (fix.HasFix()) {
+    vehicle.last_fix = IsoTimeText(fix);
+    vehicle.fix_heard = std::chrono::steady_clock::now();
+  }
   const bool sky = HasSky(fix);
   if (sky) vehicle.sky = Shared(SkyJson(fix, device));
   Extend(vehicle, fix);
@@ -97,18 +100,30 @@ void WebMap::Open(uint64_t page) {
                                      {"attribution", settings_.attribution}};
   transport_->Send(page,
                    Shared(hello.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
-  const auto now = std::chrono::steady_clock::now();
   size_t sent = 0;
   for (const auto& [device, vehicle] : vehicles_) {
     if (sent++ == kMostSent) break;
-    std::string last = R"({"class":"LAST","age":)";
-    AppendNumber(last, std::chrono::duration<double>(now - vehicle.heard).count(), 1);
-    last += R"(,"tpv":)";
-    last += *vehicle.tpv;
-    last += '}';
-    transport_->Send(page, Shared(std::move(last)));
+    transport_->Send(page, Shared(LastObject(vehicle)));
   }
   if (!settings_.receiver.empty()) SendFollowed(page, settings_.receiver);
+}
+
+// A vehicle's last epoch for a page that just opened, with the time of its last fix and how long
+// ago that came: {"class":"LAST","age":12.5,"last_fix":"...","tpv":{...}}.
+std::string WebMap::LastObject(const Vehicle& vehicle) {
+  std::string last = R"({"class":"LAST")";
+  if (vehicle.fix_heard) {
+    last += R"(,"age":)";
+    AppendNumber(last,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - *vehicle.fix_heard)
+                     .count(),
+                 1);
+    last += R"(,"last_fix":)" + JsonQuoted(vehicle.last_fix);
+  }
+  last += R"(,"tpv":)";
+  last += *vehicle.tpv;
+  last += '}';
+  return last;
 }
 
 void WebMap::Follow(uint64_t page, const std::string& message) {

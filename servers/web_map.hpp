@@ -26,11 +26,11 @@ namespace quorvane {
 
 struct WebMapSettings {
   // The device name of the stream without a name (the one receiver); empty for a fleet.
-  std::string receiver;
+  std::string receiver{};
   // Map tiles: a URL template ("https://tile.openstreetmap.org/{z}/{x}/{y}.png"), empty for
   // none (the track and markers on a plain background).
-  std::string tiles;
-  std::string attribution;
+  std::string tiles{};
+  std::string attribution{};
   // Where Leaflet's leaflet.js and leaflet.css are.
   std::string leaflet_folder = "/usr/share/javascript/leaflet";
 };
@@ -60,7 +60,8 @@ class WebMap {
   struct Vehicle {
     Text tpv;
     Text sky;
-    std::chrono::steady_clock::time_point heard;
+    std::string last_fix;  // the time of its last epoch with a fix
+    std::optional<std::chrono::steady_clock::time_point> fix_heard;  // when that came
     std::deque<std::optional<Point>> track;  // nothing where the fix was lost
   };
 
@@ -69,6 +70,7 @@ class WebMap {
   void SendFollowed(uint64_t page, const std::string& device);
   std::string TrackObject(const std::string& device, const Vehicle& vehicle) const;
   void Extend(Vehicle& vehicle, const Fix& fix) const;
+  static std::string LastObject(const Vehicle& vehicle);
 
   WebMapSettings settings_;
   RecentTable<Vehicle> vehicles_{kMostVehicles};

@@ -79,13 +79,16 @@ void WebTransport::Impl::TakeConnection(Handle handle) {
   connections.erase(std::remove_if(connections.begin(), connections.end(),
                                    [](const Handle& known) { return known.expired(); }),
                     connections.end());
+  std::error_code ignored;
+  const Server::connection_ptr connection = server.get_con_from_hdl(handle, ignored);
   if (connections.size() < kMostConnections) {
     connections.push_back(handle);
+    // The kernel keeps little for a page, so that a slow one shows in its own queue.
+    connection->get_raw_socket().set_option(asio::socket_base::send_buffer_size(64 * 1024),
+                                            ignored);
     return;
   }
-  std::error_code ignored;
-  server.get_con_from_hdl(handle, ignored)
-      ->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
+  connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
 }
 
 void WebTransport::Impl::Answer(Handle handle) {
@@ -115,11 +118,15 @@ void WebTransport::Impl::Answer(Handle handle) {
 bool WebTransport::Impl::Admit(Handle handle) {
   std::error_code error;
   const Server::connection_ptr connection = server.get_con_from_hdl(handle, error);
-  if (error || connection->get_resource() != kLivePath) return false;
+  if (error) return false;
   // A browser says which page opened the socket: only this server's own.
   const std::string& origin = connection->get_origin();
   const std::string& host = connection->get_request_header("Host");
-  return origin.empty() || origin == "http://" + host;
+  if (connection->get_resource() == kLivePath && (origin.empty() || origin == "http://" + host)) {
+    return true;
+  }
+  connection->set_status(websocketpp::http::status_code::forbidden);
+  return false;
 }
 
 void WebTransport::Impl::Open(Handle handle) {

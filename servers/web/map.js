@@ -40,7 +40,7 @@ function take(message) {
   switch (message.class) {
     case "HELLO": return hello(message);
     case "TPV": return position(message, Date.now());
-    case "LAST": return position(message.tpv, Date.now() - message.age * 1000);
+    case "LAST": return position(message.tpv, Date.now() - (message.age ?? 0) * 1000, message.last_fix);
     case "SKY": return message.device === state.followed && drawSky(message);
     case "TRACK": return message.device === state.followed && setTrack(message.points);
   }
@@ -82,16 +82,25 @@ function hasFix(tpv) {
   return tpv.mode >= 2 && typeof tpv.lat === "number" && typeof tpv.lon === "number";
 }
 
-// `heardAt`: when gps-monitor had the epoch, by this browser's clock.
-function position(tpv, heardAt) {
+// `heardAt`: when gps-monitor had the vehicle's last fix, by this browser's clock; `lastFix`:
+// that fix's time, for a state sent when the page opened.
+function position(tpv, heardAt, lastFix) {
   const device = tpv.device || "";
   const known = vehicle(device);
   known.tpv = tpv;
+  if (lastFix && !hasFix(tpv)) {
+    known.lastFix = lastFix;
+    known.heardAt = heardAt;
+  }
   if (hasFix(tpv)) {
     known.lastFix = tpv.time || known.lastFix;
     known.heardAt = heardAt;
     known.marker.setLatLng([tpv.lat, tpv.lon]);
     if (!map.hasLayer(known.marker)) known.marker.addTo(map);
+    if (known.row) {
+      known.row.dataset.lat = tpv.lat;
+      known.row.dataset.lon = tpv.lon;
+    }
   }
   if (known.row) known.row.cells[1].textContent = known.lastFix ? known.lastFix.substring(11, 19) : "no fix";
   if (device === state.followed) showFollowed(tpv, known);
@@ -100,6 +109,7 @@ function position(tpv, heardAt) {
 function showFollowed(tpv, known) {
   const field = (name, text) => { document.querySelector(`[data-field="${name}"]`).textContent = text; };
   field("time", tpv.time || "–");
+  body.dataset.time = tpv.time || "";
   field("mode", kModes[tpv.mode] || "unknown");
   field("speed", typeof tpv.speed === "number" ? `${(tpv.speed * 3.6).toFixed(1)} km/h` : "–");
   field("course", typeof tpv.track === "number" ? `${tpv.track.toFixed(1)}°` : "–");

@@ -1,0 +1,194 @@
+// The live map as a person sees it: gps-monitor --web on a replay and on a fleet, the page loaded
+// by headless Chromium (which reaches nothing but 127.0.0.1), its state read from the DOM it ends
+// with: the marker, the track, the lost fix, the vehicles.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <thread>
+
+#include "apps/nmea_simulator.hpp"
+#include "support/files.hpp"
+#include "support/mosquitto_broker.hpp"
+#include "support/programs.hpp"
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ReadFile;
+
+// The page at `url` after its scripts ran for a while, as Chromium's DOM; empty without one.
+std::string LoadedPage(const std::string& url, const std::string& scratch) {
+  const pid_t pid = testing::SpawnProgram(
+      {"timeout", "60", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
+       "--no-first-run", "--disable-background-networking", "--disable-component-update",
+       "--disable-sync", "--disable-extensions",
+       // Every name fails to resolve: whatever the page or the browser wanted elsewhere.
+       "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+       "--virtual-time-budget=2000", "--dump-dom", url},
+      scratch, "/dev/null");
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return ReadFile(scratch);
+}
+
+// The attributes of the page's first element of `tag` (body, or a row by its device).
+std::map<std::string, std::string> Attributes(const std::string& element) {
+  std::map<std::string, std::string> attributes;
+  static const std::regex kAttribute(R"re(([a-z-]+)="([^"]*)")re");
+  for (std::sregex_iterator at(element.begin(), element.end(), kAttribute), end; at != end; ++at) {
+    attributes[(*at)[1]] = (*at)[2];
+  }
+  return attributes;
+}
+
+std::string FirstTag(const std::string& page, const std::string& opening) {
+  const size_t start = page.find(opening);
+  return start == std::string::npos ? "" : page.substr(start, page.find('>', start) - start);
+}
+
+bool AwaitAccepting(uint16_t port) {
+  for (int tries = 0; tries < 100; ++tries) {
+    if (testing::Accepting(port)) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return false;
+}
+
+class WebMapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::RunProgram({"chromium", "--version"})) {
+      GTEST_SKIP() << "chromium is not installed (scripts/setup.sh --tests)";
+    }
+  }
+  std::string WriteDrive(const std::string& name, simulator::DriveOptions options) {
+    simulator::NmeaSimulator drive(options);
+    const std::string path = folder_.File(name);
+    std::ofstream log(path, std::ios::binary);
+    for (size_t fix = 0; fix < drive.FixCount(); ++fix) log << drive.Sentences(fix);
+    return path;
+  }
+  pid_t Monitor(std::vector<std::string> arguments, const std::string& name) {
+    arguments.insert(arguments.begin(), GPS_MONITOR);
+    return testing::SpawnProgram(arguments, folder_.File(name + ".out"),
+                                 folder_.File(name + ".err"));
+  }
+  static void Stop(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+  }
+
+  testing::ScratchFolder folder_;
+};
+
+TEST_F(WebMapTest, TheReceiversMarkerTrackAndLostFixAreWhatTheDriveImplies) {
+  // 40 s at twice real time, without a fix from second 12 to 24.
+  simulator::DriveOptions options;
+  options.duration_s = 40;
+  options.fix_loss_s = std::pair{12.0, 24.0};
+  const std::string log = WriteDrive("drive.nmea", options);
+  simulator::NmeaSimulator truth(options);
+  const uint16_t port = testing::FreeTcpPort();
+  const pid_t monitor = Monitor({"--replay", log, "--speed", "2", "--web",
+                                 "127.0.0.1:" + std::to_string(port), "--tiles", "none"},
+                                "monitor");
+  ASSERT_TRUE(AwaitAccepting(port)) << ReadFile(folder_.File("monitor.err"));
+
+  // Pages opened one after another through the drive: each is sent the track so far at once.
+  bool saw_fix = false;
+  bool saw_outage = false;
+  bool saw_return = false;
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+  for (int load = 0; load < 20 && !saw_return; ++load) {
+    const std::string page = LoadedPage(url, folder_.File("page.html"));
+    auto body = Attributes(FirstTag(page, "<body"));
+    ASSERT_EQ(body["data-state"], "connected") << page.substr(0, 2000);
+    if (body["data-time"].empty()) continue;
+    // Seconds since 12:00:00, the drive's start.
+    const int second = std::stoi(body["data-time"].substr(17, 2)) +
+                       60 * std::stoi(body["data-time"].substr(14, 2));
+    size_t fixes_so_far = 0;
+    for (size_t fix = 0; fix <= static_cast<size_t>(second); ++fix) {
+      fixes_so_far += truth.HasFix(fix) ? 1 : 0;
+    }
+    SCOPED_TRACE("page at " + body["data-time"]);
+    EXPECT_EQ(body["data-track-points"], std::to_string(fixes_so_far));
+    if (truth.HasFix(static_cast<size_t>(second))) {
+      EXPECT_EQ(body["data-fix"], "fix");
+      const simulator::Waypoint at = truth.TruePosition(static_cast<size_t>(second));
+      EXPECT_NEAR(std::stod(body["data-marker-lat"]), at.latitude, 1e-4);
+      EXPECT_NEAR(std::stod(body["data-marker-lon"]), at.longitude, 1e-4);
+      saw_fix = true;
+      saw_return = saw_outage;
+    } else {
+      EXPECT_EQ(body["data-fix"], "no fix");
+      EXPECT_NE(page.find("no fix since 12:00:11"), std::string::npos);
+      saw_outage = true;
+    }
+  }
+  Stop(monitor);
+  EXPECT_TRUE(saw_fix);
+  EXPECT_TRUE(saw_outage);
+  EXPECT_TRUE(saw_return);
+}
+
+TEST_F(WebMapTest, AFleetsThreeVehiclesAreListedWhereTheirLogsEnd) {
+  testing::MosquittoBroker broker(folder_.File(""));
+  ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
+  const uint16_t port = testing::FreeTcpPort();
+  const pid_t consumer = Monitor({"--source", broker.Address("fleet/+/nmea"), "--web",
+                                  "127.0.0.1:" + std::to_string(port), "--tiles", "none"},
+                                 "consumer");
+  ASSERT_TRUE(AwaitAccepting(port)) << ReadFile(folder_.File("consumer.err"));
+
+  std::map<std::string, simulator::Waypoint> ends;
+  for (const int car : {1, 2, 3}) {
+    simulator::DriveOptions options;
+    options.duration_s = 30;
+    options.speed_kmh = 20.0 * car;  // each ends elsewhere on the loop
+    const std::string log = WriteDrive("car" + std::to_string(car) + ".nmea", options);
+    ends["fleet/car" + std::to_string(car) + "/nmea"] =
+        simulator::NmeaSimulator(options).TruePosition(29);
+    // The publisher waits for the broker before it replays, so the whole drive goes out.
+    const pid_t publisher = Monitor({"--replay", log, "--speed", "max", "--publish",
+                                     broker.Address("fleet/car" + std::to_string(car))},
+                                    "publisher");
+    int status = 0;
+    ::waitpid(publisher, &status, 0);
+    ASSERT_EQ(status, 0) << ReadFile(folder_.File("publisher.err"));
+  }
+
+  std::string page;
+  size_t rows = 0;
+  for (int load = 0; load < 10 && rows < 3; ++load) {
+    page = LoadedPage("http://127.0.0.1:" + std::to_string(port) + "/", folder_.File("page.html"));
+    rows = 0;
+    for (size_t at = page.find("<tr data-device="); at != std::string::npos;
+         at = page.find("<tr data-device=", at + 1)) {
+      ++rows;
+    }
+  }
+  Stop(consumer);
+  ASSERT_EQ(rows, 3u) << page.substr(0, 3000);
+  for (const auto& [device, end] : ends) {
+    SCOPED_TRACE(device);
+    auto row = Attributes(FirstTag(page, "<tr data-device=\"" + device + "\""));
+    ASSERT_FALSE(row["data-lat"].empty()) << page.substr(0, 3000);
+    EXPECT_NEAR(std::stod(row["data-lat"]), end.latitude, 1e-4);
+    EXPECT_NEAR(std::stod(row["data-lon"]), end.longitude, 1e-4);
+  }
+  EXPECT_EQ(FirstTag(page, "<section id=\"fleet\"").find("hidden"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorvane
