@@ -39,6 +39,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# gps-monitor --web serves Leaflet from where Debian's package keeps it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-leaflet")
 # The library's shlibs entry and the ldconfig trigger are the package's own control files
 # (CPack's generated ones call ldconfig from maintainer scripts, which Debian no longer does).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -9,6 +9,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build_dir" && cpack -G DEB -B "$work/package" >/dev/null)
 deb=$(ls "$work"/package/quorvane-gps_*.deb)
 dpkg-deb -x "$deb" "$work/root"
+dpkg-deb -f "$deb" Depends | grep -q libjs-leaflet || { echo "the package does not depend on libjs-leaflet"; exit 1; }
 "$work/root/usr/bin/gps-monitor" --version | grep -q "^gps-monitor 5\."
 fixes=$("$work/root/usr/bin/gps-monitor" --speed max --json 2>/dev/null | grep -c '"class":"TPV"')
 [[ $fixes == 600 ]] || { echo "the packaged gps-monitor printed $fixes fixes, not 600"; exit 1; }
