@@ -109,10 +109,13 @@ std::string Field(const std::string& json, const std::string& name) {
 // The consumer's JSON objects as they come: each fix's stream and latency.
 class Consumer {
  public:
-  Consumer(const std::string& program, const std::string& source, const std::string& dir) {
+  Consumer(const std::string& program, const std::string& source, const std::string& dir,
+           uint16_t web_port) {
     int pipe_ends[2];
     if (::pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
-    std::vector<std::string> arguments{program, "--source", source, "--record-dir", dir, "--json"};
+    std::vector<std::string> arguments{program, "--source", source, "--record-dir", dir, "--json",
+                                       "--web", "127.0.0.1:" + std::to_string(web_port),
+                                       "--tiles", "none"};
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -218,6 +221,25 @@ class Fleet {
 
 }  // namespace
 
+// bench/page_probe.py on the fleet's map page for `seconds`, its line of JSON to `output`; 0
+// when it cannot start.
+pid_t SpawnPageProbe(const std::string& url, int seconds, const std::string& output) {
+  std::vector<std::string> arguments{"/usr/bin/python3", QGPS_BENCH_DIR "/page_probe.py", url,
+                                     std::to_string(seconds)};
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = 0;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::cerr << "usage: fleet_bench GPS_MONITOR [VEHICLES] [SECONDS] [CAPACITY_FIXES]\n";
@@ -238,7 +260,9 @@ int main(int argc, char** argv) {
     std::cerr << "fleet_bench: cannot start mosquitto\n";
     return 1;
   }
-  Consumer consumer(program, broker.Address("fleet/+/nmea"), (folder / "tracks").string());
+  const uint16_t web_port = quorvane::testing::FreeTcpPort();
+  Consumer consumer(program, broker.Address("fleet/+/nmea"), (folder / "tracks").string(),
+                    web_port);
   asio::io_context io;
   quorvane::MqttBroker settings;
   settings.host = "127.0.0.1";
@@ -268,7 +292,10 @@ int main(int argc, char** argv) {
   latencies.clear();
   by_stream.clear();
 
-  // Sustained: each vehicle at its own moment of every second.
+  // Sustained: each vehicle at its own moment of every second, while a browser shows the map.
+  const std::string probe_output = (folder / "page.json").string();
+  const pid_t probe = SpawnPageProbe("http://127.0.0.1:" + std::to_string(web_port) + "/",
+                                     std::max(seconds - 3, 5), probe_output);
   const double publisher_cpu_start = CpuSeconds(::getpid());
   const double consumer_cpu_start = CpuSeconds(consumer.Pid());
   const double broker_cpu_start = CpuSeconds(broker.Pid());
@@ -305,6 +332,9 @@ int main(int argc, char** argv) {
     if (by_stream[fleet.Topic(v)] < static_cast<size_t>(seconds)) ++short_streams;
   }
   const size_t received = latencies.size();
+  if (probe != 0) ::waitpid(probe, nullptr, 0);
+  std::string page;
+  std::getline(std::ifstream(probe_output), page);
 
   std::printf("## Fleet through one broker (bench/fleet_bench)\n\n");
   std::printf(
@@ -313,7 +343,9 @@ int main(int argc, char** argv) {
       "from each cycle's own time (GGA and RMC stamped to the millisecond when published) against "
       "the clock when gps-monitor's TPV object for it is read from its pipe: decoding, the "
       "placemark and "
-      "the JSON line are in it. The capacity burst then hands %zu messages over as fast as the "
+      "the JSON line are in it. The consumer also serves its live map (--web) to one headless "
+      "Chromium, which lists every vehicle; its frames and the age of each vehicle's last fix on "
+      "the page are measured at the end. The capacity burst then hands %zu messages over as fast as the "
       "publishing client takes them; the consumer's CPU per fix is its own ceiling on one "
       "core.\n\n",
       vehicles, seconds, capacity_fixes);
@@ -327,6 +359,8 @@ int main(int argc, char** argv) {
   std::printf("| broker CPU | %.1f %% |\n", 100 * broker_cpu / wall);
   std::printf("| publisher CPU (%zu simulated receivers) | %.1f %% |\n", vehicles,
               100 * publisher_cpu / wall);
+  std::printf("| map page in headless Chromium (bench/page_probe.py) | %s |\n",
+              page.empty() ? "not measured (no chromium or python3-websocket)" : page.c_str());
 
   // Capacity: as fast as the publisher can hand them over.
   std::vector<double> ignored;

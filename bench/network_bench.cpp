@@ -2,12 +2,15 @@
 // the control per second (taken, assembled and decoded), and how long a block takes from
 // NmeaServer::Send to the last of 100 clients reading it, with and without one client that never
 // reads; and how long an epoch takes from GpsdServer::TakeEpoch to the last of 100 clients of
-// gpsd's protocol watching JSON, likewise.
+// gpsd's protocol watching JSON, likewise; and from WebMap::TakeEpoch to the last of 50 map pages
+// (WebSocket clients) with a fleet of 1,000 vehicles.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,7 @@
 #include "nmea/gpsd_json.hpp"
 #include "platform/nmea_server.hpp"
 #include "servers/gpsd_server.hpp"
+#include "servers/web_map.hpp"
 
 namespace {
 
@@ -148,5 +152,69 @@ void BM_GpsdServeLatency(benchmark::State& state) {
   state.counters["clients_left"] = static_cast<double>(server.Clients());
 }
 BENCHMARK(BM_GpsdServeLatency)->Arg(0)->Arg(1)->Iterations(3000)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// The epoch of one of a fleet's vehicles; the map page gets its TPV.
+quorvane::Fix VehicleEpoch(int second) {
+  quorvane::Fix fix = BusyEpoch();
+  fix.time = quorvane::UtcTime{second * 1'000'000LL};
+  fix.in_view.clear();
+  return fix;
+}
+
+// 50 pages of a fleet's map; each iteration one vehicle's epoch (1,000 vehicles in turn), timed
+// until the last page has its TPV. Leaflet's files are this process's own stand-ins.
+void BM_WebMapPushLatency(benchmark::State& state) {
+  const std::string leaflet = "/tmp/qgps-bench-leaflet";
+  std::filesystem::create_directories(leaflet);
+  std::ofstream(leaflet + "/leaflet.js") << "window.L = {};";
+  std::ofstream(leaflet + "/leaflet.css") << "*{}";
+  asio::io_context io;
+  quorvane::WebMap map(io, {asio::ip::make_address("127.0.0.1"), 0},
+                       quorvane::WebMapSettings{.leaflet_folder = leaflet});
+  constexpr size_t kPages = 50;
+  constexpr int kVehicles = 1000;
+  std::vector<asio::ip::tcp::socket> pages;
+  pages.reserve(kPages);  // a socket with a read under way must not move
+  std::vector<asio::streambuf> greetings(kPages);
+  size_t greeted = 0;
+  const std::string upgrade = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                              "Sec-WebSocket-Version: 13\r\n\r\n";
+  for (size_t i = 0; i < kPages; ++i) {
+    auto& page = pages.emplace_back(io);
+    page.connect({asio::ip::make_address("127.0.0.1"), map.Port()});
+    asio::write(page, asio::buffer(upgrade));
+    asio::async_read_until(page, greetings[i], "\"attribution\":\"\"}",
+                           [&greeted](const std::error_code&, size_t) { ++greeted; });
+  }
+  io.restart();
+  while (greeted < kPages) io.run_one_for(std::chrono::milliseconds(100));
+  std::vector<std::vector<char>> frames(kPages);
+  std::vector<double> latencies;
+  int epoch = 0;
+  for (auto _ : state) {
+    const std::string device = "fleet/car" + std::to_string(epoch % kVehicles) + "/nmea";
+    const quorvane::Fix fix = VehicleEpoch(epoch++ / kVehicles);
+    const size_t payload = quorvane::TpvJson(fix, device).size();
+    size_t done = 0;
+    for (size_t i = 0; i < kPages; ++i) {
+      frames[i].resize(payload + (payload < 126 ? 2 : 4));
+      asio::async_read(pages[i], asio::buffer(frames[i]),
+                       [&done](const std::error_code&, size_t) { ++done; });
+    }
+    const auto taken = Clock::now();
+    map.TakeEpoch(fix, device);
+    io.restart();
+    while (done < kPages) io.run_one();
+    latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - taken).count());
+  }
+  ReportLatencies(state, latencies);
+  state.counters["pages_left"] = static_cast<double>(map.Pages());
+}
+BENCHMARK(BM_WebMapPushLatency)->Iterations(5000)->UseRealTime();
 
 }  // namespace

@@ -69,12 +69,18 @@ void WebMap::TakeEpoch(const Fix& fix, const std::string& stream) {
     vehicle.last_fix = IsoTimeText(fix);
     vehicle.fix_heard = std::chrono::steady_clock::now();
   }
-  const bool sky = HasSky(fix);
-  if (sky) vehicle.sky = Shared(SkyJson(fix, device));
   Extend(vehicle, fix);
   // A page cut for its queue leaves the table: the pages are taken first.
   std::vector<std::pair<uint64_t, bool>> pages;
-  for (const auto& [page, followed] : followed_) pages.emplace_back(page, followed == device);
+  bool followed = false;
+  for (const auto& [page, follows] : followed_) {
+    pages.emplace_back(page, follows == device);
+    followed = followed || follows == device;
+  }
+  // A fleet's sky is written only for the vehicles pages follow (a page that starts following
+  // one has its sky with the next epoch); the one receiver's is kept for every page to come.
+  const bool sky = HasSky(fix) && (followed || !settings_.receiver.empty());
+  vehicle.sky = sky ? Shared(SkyJson(fix, device)) : nullptr;
   for (const auto& [page, follows] : pages) {
     transport_->Send(page, vehicle.tpv);
     if (follows && sky) transport_->Send(page, vehicle.sky);

@@ -36,6 +36,19 @@ std::optional<std::pair<std::string, uint16_t>> ParseServedAddress(const std::st
   return ParseHostPort(text.find(':') == std::string::npos ? "127.0.0.1:" + text : text);
 }
 
+// A server's "[[HOST:]PORT]" option, on `port` of 127.0.0.1 when only the flag was given; false
+// after saying what is wrong with it.
+bool TakeServedAddress(const CLI::Option& option, const std::string& text, const std::string& port,
+                       std::optional<std::pair<std::string, uint16_t>>& address) {
+  if (option.count() == 0) return true;
+  address = ParseServedAddress(text.empty() ? port : text);
+  if (!address) {
+    std::cerr << "gps-monitor: " << option.get_name() << " wants [HOST:]PORT, not \"" << text
+              << "\"\n";
+  }
+  return address.has_value();
+}
+
 }  // namespace
 
 std::string UnescapeCommand(const std::string& text) {
@@ -215,19 +228,9 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       return 2;
     }
   }
-  if (gpsd->count() > 0) {
-    options.serve_gpsd = ParseServedAddress(serve_gpsd.empty() ? "2947" : serve_gpsd);
-    if (!options.serve_gpsd) {
-      std::cerr << "gps-monitor: --serve-gpsd wants [HOST:]PORT, not \"" << serve_gpsd << "\"\n";
-      return 2;
-    }
-  }
-  if (web_option->count() > 0) {
-    options.web = ParseServedAddress(web.empty() ? "8080" : web);
-    if (!options.web) {
-      std::cerr << "gps-monitor: --web wants [HOST:]PORT, not \"" << web << "\"\n";
-      return 2;
-    }
+  if (!TakeServedAddress(*gpsd, serve_gpsd, "2947", options.serve_gpsd) ||
+      !TakeServedAddress(*web_option, web, "8080", options.web)) {
+    return 2;
   }
   if (options.tiles == "none") options.tiles.clear();
   if (!options.settings.empty() && !ParseLineSettings(options.settings)) {

@@ -33,7 +33,16 @@ function connect() {
     body.dataset.state = "disconnected";
     setTimeout(connect, 2000);
   };
-  socket.onmessage = (event) => take(JSON.parse(event.data));
+  socket.onmessage = (event) => {
+    // A fleet sends many messages a frame: they are taken together, once per frame drawn.
+    waiting.push(event.data);
+    if (waiting.length === 1) requestAnimationFrame(takeWaiting);
+  };
+}
+
+const waiting = [];
+function takeWaiting() {
+  for (const text of waiting.splice(0)) take(JSON.parse(text));
 }
 
 function take(message) {
@@ -100,6 +109,7 @@ function position(tpv, heardAt, lastFix) {
     if (known.row) {
       known.row.dataset.lat = tpv.lat;
       known.row.dataset.lon = tpv.lon;
+      known.row.dataset.time = known.lastFix;
     }
   }
   if (known.row) known.row.cells[1].textContent = known.lastFix ? known.lastFix.substring(11, 19) : "no fix";
