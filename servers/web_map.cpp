@@ -1,6 +1,7 @@
 #include "servers/web_map.hpp"
 
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -90,8 +91,8 @@ void WebMap::TakeEpoch(const Fix& fix, const std::string& stream) {
 void WebMap::Extend(Vehicle& vehicle, const Fix& fix) const {
   const size_t most = settings_.receiver.empty() ? kVehicleTrack : kReceiverTrack;
   if (fix.HasFix() && fix.latitude && fix.longitude) {
-    vehicle.track.push_back(
-        Point{static_cast<float>(*fix.latitude), static_cast<float>(*fix.longitude)});
+    vehicle.track.push_back(Point{static_cast<int32_t>(std::lround(*fix.latitude * 1e7)),
+                                  static_cast<int32_t>(std::lround(*fix.longitude * 1e7))});
   } else if (!vehicle.track.empty() && vehicle.track.back()) {
     vehicle.track.push_back(std::nullopt);  // the track breaks where the fix was lost
   }
@@ -162,9 +163,9 @@ std::string WebMap::TrackObject(const std::string& device, const Vehicle& vehicl
       continue;
     }
     track += '[';
-    AppendNumber(track, point->latitude, 7);
+    AppendNumber(track, point->latitude / 1e7, 7);
     track += ',';
-    AppendNumber(track, point->longitude, 7);
+    AppendNumber(track, point->longitude / 1e7, 7);
     track += ']';
   }
   track += "]}";

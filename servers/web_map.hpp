@@ -53,9 +53,10 @@ class WebMap {
 
  private:
   using Text = std::shared_ptr<const std::string>;
+  // Degrees in units of 1e-7 (a centimetre), as receivers' binary protocols carry them.
   struct Point {
-    float latitude;
-    float longitude;
+    int32_t latitude;
+    int32_t longitude;
   };
   struct Vehicle {
     Text tpv;

@@ -7,6 +7,8 @@
 #include "servers/web_transport.hpp"
 
 #include <system_error>
+
+#include <asio/post.hpp>
 #include <vector>
 
 #include <websocketpp/config/asio_no_tls.hpp>
@@ -24,7 +26,7 @@ constexpr char kLivePath[] = "/live";
 }  // namespace
 
 struct WebTransport::Impl {
-  Impl(asio::io_context& io, const asio::ip::tcp::endpoint& where,
+  Impl(asio::io_context& io_context, const asio::ip::tcp::endpoint& where,
        std::map<std::string, WebFile> web_files, WebPageHandlers page_handlers);
 
   void TakeConnection(Handle handle);
@@ -34,7 +36,9 @@ struct WebTransport::Impl {
   void Close(Handle handle);
   void Cut(Handle handle);
 
+  asio::io_context& io;
   Server server;
+  bool closing = false;  // the transport is gone: what websocketpp still hands on is dropped
   std::map<std::string, WebFile> files;
   WebPageHandlers handlers;
   std::map<uint64_t, Handle> pages;
@@ -44,24 +48,29 @@ struct WebTransport::Impl {
   uint16_t port = 0;
 };
 
-WebTransport::Impl::Impl(asio::io_context& io, const asio::ip::tcp::endpoint& where,
+WebTransport::Impl::Impl(asio::io_context& io_context, const asio::ip::tcp::endpoint& where,
                          std::map<std::string, WebFile> web_files, WebPageHandlers page_handlers)
-    : files(std::move(web_files)), handlers(std::move(page_handlers)) {
+    : io(io_context), files(std::move(web_files)), handlers(std::move(page_handlers)) {
   server.clear_access_channels(websocketpp::log::alevel::all);
   server.clear_error_channels(websocketpp::log::elevel::all);
-  server.init_asio(&io);
+  server.init_asio(&io_context);
   server.set_reuse_addr(true);
   server.set_open_handshake_timeout(kHandshakeMilliseconds);
   server.set_close_handshake_timeout(kHandshakeMilliseconds);
   server.set_max_message_size(kLongestMessage);
   server.set_max_http_body_size(0);  // the page is only read: no request has a body
   server.set_tcp_post_init_handler([this](Handle handle) { TakeConnection(handle); });
-  server.set_http_handler([this](Handle handle) { Answer(handle); });
-  server.set_validate_handler([this](Handle handle) { return Admit(handle); });
-  server.set_open_handler([this](Handle handle) { Open(handle); });
+  server.set_http_handler([this](Handle handle) {
+    if (!closing) Answer(handle);
+  });
+  server.set_validate_handler([this](Handle handle) { return !closing && Admit(handle); });
+  server.set_open_handler([this](Handle handle) {
+    if (!closing) Open(handle);
+  });
   server.set_close_handler([this](Handle handle) { Close(handle); });
   server.set_fail_handler([this](Handle handle) { Close(handle); });
   server.set_message_handler([this](Handle handle, Server::message_ptr message) {
+    if (closing) return;
     const auto found = page_of.find(handle);
     if (found != page_of.end() && handlers.received) {
       handlers.received(found->second, message->get_payload());
@@ -154,18 +163,21 @@ void WebTransport::Impl::Cut(Handle handle) {
 
 WebTransport::WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where,
                            std::map<std::string, WebFile> files, WebPageHandlers handlers)
-    : impl_(std::make_unique<Impl>(io, where, std::move(files), std::move(handlers))) {}
+    : impl_(std::make_shared<Impl>(io, where, std::move(files), std::move(handlers))) {}
 
 WebTransport::~WebTransport() {
   std::error_code ignored;
-  impl_->server.stop_listening(ignored);
-  // Handlers that come after this must find nothing to do.
+  impl_->closing = true;
   impl_->handlers = {};
+  impl_->server.stop_listening(ignored);
   for (const Handle& handle : impl_->connections) {
     if (const auto connection = impl_->server.get_con_from_hdl(handle, ignored); !ignored) {
       connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
     }
   }
+  // What the closing queued (the aborted accept, the connections' ends) runs before these two
+  // turns of the loop are over; the server lives until then.
+  asio::post(impl_->io, [keep = impl_] { asio::post(keep->io, [keep] {}); });
 }
 
 void WebTransport::Send(uint64_t page, const std::shared_ptr<const std::string>& text) {

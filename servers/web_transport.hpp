@@ -55,7 +55,8 @@ class WebTransport {
 
  private:
   struct Impl;
-  std::unique_ptr<Impl> impl_;
+  // Shared: websocketpp's own handlers, queued when it closes, still name it.
+  std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace quorvane

@@ -166,6 +166,61 @@ TEST_F(WebMapServerTest, ConnectionsAreBoundedAndAPageThatNeverReadsIsCutAlone) 
   EXPECT_NE(Read(reader, "T23:59:59").find("T23:59:59"), std::string::npos);
 }
 
+// What a page sends: a text frame, masked as a browser masks it.
+std::string ClientFrame(const std::string& text) {
+  const std::array<unsigned char, 4> mask{0x12, 0x34, 0x56, 0x78};
+  std::string frame{static_cast<char>(0x81), static_cast<char>(0x80 | text.size())};
+  frame.append(mask.begin(), mask.end());
+  for (size_t i = 0; i < text.size(); ++i) frame += static_cast<char>(text[i] ^ mask[i % 4]);
+  return frame;
+}
+
+class WebMapFleetServerTest : public WebMapServerTest {
+ protected:
+  WebMapFleetServerTest() {
+    map_ = std::make_unique<WebMap>(
+        io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
+        WebMapSettings{.leaflet_folder = folder_.File(".")});
+  }
+};
+
+TEST_F(WebMapFleetServerTest, AFollowedVehicleComesWithItsTrackAndOnlyItsSky) {
+  Fix fix;
+  fix.date = CalendarDate{2026, 12, 8};
+  fix.in_view.push_back({{Constellation::kGps, 7, 7}, 45.0, 90.0, 40.0, true});
+  const auto epoch = [&](const std::string& car, int second, bool with_fix) {
+    fix.time = UtcTime{second * 1'000'000LL};
+    fix.mode = with_fix ? FixMode::k3D : FixMode::kNoFix;
+    fix.latitude = with_fix ? std::optional(48.0 + second / 1000.0) : std::nullopt;
+    fix.longitude = with_fix ? std::optional(11.5) : std::nullopt;
+    map_->TakeEpoch(fix, car);
+  };
+  int second = 0;
+  for (const bool with_fix : {true, true, false, true}) {
+    epoch("fleet/car1", second, true);
+    epoch("fleet/car2", second++, with_fix);
+  }
+  auto page = Connect();
+  ASSERT_TRUE(Upgrade(page, Own()).starts_with("HTTP/1.1 101"));
+  // Opened mid-run: both vehicles' last fixes at once, no sky, no track.
+  const std::string opened = Read(page, "fleet/car1");
+  EXPECT_NE(opened.find(R"("class":"LAST")"), std::string::npos);
+  EXPECT_EQ(opened.find("TRACK"), std::string::npos);
+
+  asio::write(page, asio::buffer(ClientFrame(R"({"follow":"fleet/car2/nmea"})")));
+  asio::write(page, asio::buffer(ClientFrame(R"({"follow":"fleet/car2"})")));
+  const std::string track = Read(page, "]]}");
+  EXPECT_NE(track.find(R"({"class":"TRACK","device":"fleet/car2","points":[[48.0000000,11.5000000],)"
+                       R"([48.0010000,11.5000000],null,[48.0030000,11.5000000]]})"),
+            std::string::npos)
+      << track;
+  epoch("fleet/car1", 10, true);
+  epoch("fleet/car2", 10, true);
+  const std::string after = Read(page, R"("class":"SKY","device":"fleet/car2")");
+  EXPECT_NE(after.find(R"("class":"SKY","device":"fleet/car2")"), std::string::npos);
+  EXPECT_EQ(after.find(R"("class":"SKY","device":"fleet/car1")"), std::string::npos);
+}
+
 TEST(WebMapSetUpTest, WithoutLeafletItSaysWhereItLooked) {
   asio::io_context io;
   try {

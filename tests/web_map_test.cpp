@@ -12,7 +12,6 @@
 #include <cmath>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <thread>
 
 #include "apps/nmea_simulator.hpp"
@@ -41,12 +40,16 @@ std::string LoadedPage(const std::string& url, const std::string& scratch) {
   return ReadFile(scratch);
 }
 
-// The attributes of the page's first element of `tag` (body, or a row by its device).
+// The attributes of an element's opening tag: name="value" pairs.
 std::map<std::string, std::string> Attributes(const std::string& element) {
   std::map<std::string, std::string> attributes;
-  static const std::regex kAttribute(R"re(([a-z-]+)="([^"]*)")re");
-  for (std::sregex_iterator at(element.begin(), element.end(), kAttribute), end; at != end; ++at) {
-    attributes[(*at)[1]] = (*at)[2];
+  for (size_t equals = element.find("=\""); equals != std::string::npos;
+       equals = element.find("=\"", equals + 1)) {
+    const size_t name = element.rfind(' ', equals) + 1;
+    const size_t end = element.find('"', equals + 2);
+    if (end == std::string::npos) break;
+    attributes[element.substr(name, equals - name)] = element.substr(equals + 2, end - equals - 2);
+    equals = end;
   }
   return attributes;
 }
