@@ -237,7 +237,8 @@ void GPS::OpenAddress(const SourceAddress& address, const std::string& text) {
       OpenNetworkSource(address, text);
       return;
     case SourceAddress::Scheme::kMqtt:
-      if (FindHost(address, MqttAddressText(address))) OpenMqttSource(address);
+      // The client looks each broker up on a thread of its own, and says one it cannot find.
+      OpenMqttSource(address);
       return;
   }
 }
@@ -265,7 +266,10 @@ void GPS::OpenMqttSource(const SourceAddress& address) {
   const std::string name = MqttAddressText(address);
   std::shared_ptr<MqttSource> source;
   try {
-    source = std::make_shared<MqttSource>(io_, MqttBrokerOf(address, mqtt_tls_), address.path);
+    std::vector<std::string> filters{address.path};
+    filters.insert(filters.end(), address.more_filters.begin(), address.more_filters.end());
+    source = std::make_shared<MqttSource>(io_, MqttBrokerOf(address, mqtt_tls_, mqtt_id_),
+                                          std::move(filters));
   } catch (const std::runtime_error& error) {
     RaiseError(error.what());
     return;

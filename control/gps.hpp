@@ -110,6 +110,11 @@ class GPS {
   void VerifyChecksum(bool value);
   // The files of an mqtts:// source opened after this (the system's authorities without them).
   void MqttTls(MqttTlsFiles files) { mqtt_tls_ = std::move(files); }
+  // The client id of MQTT sources opened from now on: with one, the broker keeps the session
+  // (what the subscriptions match while the source is away) across connections and restarts.
+  void MqttId(std::string id) { mqtt_id_ = std::move(id); }
+  // Where the open source reads from now, when it may move (the broker of a cluster in use).
+  std::string SourcePeer() const { return source_ ? source_->Peer() : std::string(); }
 
   // Status.
   std::string Version() const { return ControlVersion(); }
@@ -266,6 +271,7 @@ class GPS {
   NmeaDecoder* current_ = &decoder_;
   const std::string* current_stream_ = nullptr;
   MqttTlsFiles mqtt_tls_;
+  std::string mqtt_id_;
   SentenceCensus heard_;
   TrackRecorder recorder_{platform_};
   bool is_running_ = false;

@@ -15,6 +15,7 @@ inline constexpr const char* kMqttPasswordVariable = "QGPS_MQTT_PASSWORD";
 // The address as it may be shown: without the password.
 std::string MqttAddressText(const SourceAddress& address);
 
-MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_files);
+MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_files,
+                        const std::string& client_id = {});
 
 }  // namespace quorvane

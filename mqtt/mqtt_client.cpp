@@ -48,9 +48,11 @@ MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<La
     : io_(io),
       broker_(std::move(broker)),
       will_(std::move(will)),
+      brokers_(1, HostPort{broker_.host, broker_.port}),
       socket_(io),
       keep_alive_(io),
       retry_(io) {
+  brokers_.insert(brokers_.end(), broker_.alternates.begin(), broker_.alternates.end());
   InitialiseLibrary();
   // Made once here so that settings the library refuses are said at once.
   MakeLibraryClient();
@@ -58,7 +60,9 @@ MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<La
 
 void MqttClient::MakeLibraryClient() {
   DestroyLibraryClient();
-  client_ = mosquitto_new(/*id=*/nullptr, /*clean_session=*/true, this);
+  const bool named = !broker_.client_id.empty();
+  client_ = mosquitto_new(named ? broker_.client_id.c_str() : nullptr, /*clean_session=*/!named,
+                          this);
   if (client_ == nullptr) {
     throw std::runtime_error("Cannot make an MQTT client: " + ResultText(MOSQ_ERR_ERRNO));
   }
@@ -75,8 +79,7 @@ void MqttClient::MakeLibraryClient() {
   auto refuse = [&](const std::string& what, int result) {
     const std::string why = ResultText(result);  // before anything else may change errno
     DestroyLibraryClient();
-    throw std::runtime_error("MQTT broker " + HostAndPortText(broker_.host, broker_.port) + ": " +
-                             what + ": " + why);
+    throw std::runtime_error("MQTT broker " + CurrentBroker() + ": " + what + ": " + why);
   };
   if (!broker_.user.empty()) {
     const int result =
@@ -193,9 +196,10 @@ void MqttClient::Connect() {
   // The broker's name is looked up and connected to on a thread of this try's own: a lookup
   // that takes seconds (no network, a slow resolver) never holds the loop, which is the
   // receiver's too. The loop leaves the new library client alone until the thread is done.
-  connector_ = std::thread([this, client = client_, alive = std::weak_ptr<char>(alive_)] {
+  connector_ = std::thread([this, client = client_, host = Current().host, port = Current().port,
+                            alive = std::weak_ptr<char>(alive_)] {
     const int result =
-        mosquitto_connect_async(client, broker_.host.c_str(), broker_.port, kKeepAliveSeconds);
+        mosquitto_connect_async(client, host.c_str(), port, kKeepAliveSeconds);
     const int error_number = errno;
     asio::post(io_, [this, alive, result, error_number] {
       if (!alive.expired()) ConnectTried(result, error_number);
@@ -220,7 +224,7 @@ std::string MqttClient::FailureText(int result) const {
   const bool handshake_failure = result == MOSQ_ERR_PROTOCOL || result == MOSQ_ERR_TLS ||
                                  (result == MOSQ_ERR_ERRNO && errno == EPROTO);
   if (handshake_failure && broker_.tls && !connected_) return "the TLS handshake failed";
-  if (result == MOSQ_ERR_EAI) return "cannot find host \"" + broker_.host + "\"";
+  if (result == MOSQ_ERR_EAI) return "cannot find host \"" + Current().host + "\"";
   return ResultText(result);
 }
 
@@ -303,15 +307,40 @@ void MqttClient::KeepAlive() {
   });
 }
 
+const HostPort& MqttClient::Current() const {
+  return brokers_[broker_index_];
+}
+
+std::string MqttClient::CurrentBroker() const {
+  return HostAndPortText(Current().host, Current().port);
+}
+
 void MqttClient::Lose(const std::string& what) {
+  // A named client's connection that the broker closes at once is taken over by another client
+  // of that name: the waits go on growing, so that the two do not take turns without end.
+  constexpr auto kSettled = std::chrono::seconds(10);
+  const bool short_lived = connected_ && !broker_.client_id.empty() &&
+                           std::chrono::steady_clock::now() - connected_at_ < kSettled;
+  if (connected_ && !short_lived) retry_.Connected();
   connected_ = false;
   lost_reason_.clear();
   // What OpenSSL said is what a TLS failure means ("certificate verify failed").
-  const std::string reason = library_error_.empty() ? what : what + " (" + library_error_ + ")";
+  std::string reason = library_error_.empty() ? what : what + " (" + library_error_ + ")";
   library_error_.clear();
-  const auto next = retry_.Schedule([this, alive = std::weak_ptr<char>(alive_)] {
+  if (short_lived) {
+    reason += " soon after it was made: is another client using the id \"" + broker_.client_id +
+              "\"?";
+  }
+  const size_t brokers = brokers_.size();
+  if (brokers > 1) reason += " (" + CurrentBroker() + ")";
+  // The next broker of the list at once; a round of them all failed, the usual wait.
+  broker_index_ = (broker_index_ + 1) % brokers;
+  const bool round_over = ++failed_this_round_ >= brokers;
+  if (round_over) failed_this_round_ = 0;
+  auto retry = [this, alive = std::weak_ptr<char>(alive_)] {
     if (!alive.expired() && !closed_) Connect();
-  });
+  };
+  const auto next = round_over ? retry_.Schedule(std::move(retry)) : retry_.Now(std::move(retry));
   if (on_lost) on_lost(reason, next.seconds, next.first_of_loss);
 }
 
@@ -335,7 +364,10 @@ void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
     return;
   }
   client.connected_ = true;
-  client.retry_.Connected();
+  client.connected_at_ = std::chrono::steady_clock::now();
+  client.failed_this_round_ = 0;
+  // A named client's waits are shortened only by a connection that lasts (Lose).
+  if (client.broker_.client_id.empty()) client.retry_.Connected();
   const Calling calling(client);
   client.unacknowledged_subscriptions_ = client.subscriptions_.size();
   for (const auto& [filter, qos] : client.subscriptions_) {

@@ -16,6 +16,7 @@
 // receive maximum as a flow control for what is in flight.
 
 #include <cstdint>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -52,8 +53,10 @@ class MqttClient {
   MqttClient(const MqttClient&) = delete;
   MqttClient& operator=(const MqttClient&) = delete;
 
-  // Connects, and keeps connecting after every loss: after 0.5 s, then 1, 2, ... up to 30 s
-  // between tries, until Close. A broker that refuses the client (a wrong password, a client it
+  // Connects, and keeps connecting after every loss: to the next broker of the list at once,
+  // and once every broker failed in turn after 0.5 s, then 1, 2, ... up to 30 s, until Close.
+  // With a client id, a connection the broker closes within seconds (another client with the
+  // same id takes its place) does not shorten the waits: two such clients do not storm. A broker that refuses the client (a wrong password, a client it
   // does not allow) is not tried again: OnRefused says why.
   void Start();
   // Leaves the broker cleanly (so the last will is not sent) and stops trying; nothing is
@@ -64,6 +67,8 @@ class MqttClient {
   // Connected, and every subscription acknowledged by the broker on this connection.
   bool Subscribed() const { return connected_ && unacknowledged_subscriptions_ == 0; }
   bool Refused() const { return refused_; }
+  // "HOST:PORT" of the broker in use, or being tried.
+  std::string CurrentBroker() const;
 
   // Subscribed on every connection from now on.
   void Subscribe(const std::string& filter, int qos);
@@ -117,11 +122,13 @@ class MqttClient {
   void StopWatching();
   void KeepAlive();
   void Lose(const std::string& what);
+  const HostPort& Current() const;
   void Refuse(const std::string& reason);
 
   asio::io_context& io_;
   MqttBroker broker_;
   std::optional<LastWill> will_;
+  std::vector<HostPort> brokers_;  // the first, then the alternates
   mosquitto* client_ = nullptr;
   std::thread connector_;  // the try being made
   asio::posix::stream_descriptor socket_;
@@ -129,6 +136,9 @@ class MqttClient {
   bool waiting_to_write_ = false;
   asio::steady_timer keep_alive_;
   RetrySchedule retry_;
+  size_t broker_index_ = 0;       // in brokers_
+  size_t failed_this_round_ = 0;  // brokers tried in turn without a connection
+  std::chrono::steady_clock::time_point connected_at_;
   std::vector<std::pair<std::string, int>> subscriptions_;
   bool closed_ = true;
   bool connected_ = false;

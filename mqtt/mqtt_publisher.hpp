@@ -47,6 +47,8 @@ class MqttPublisher {
   void PublishSky(std::string json);
 
   bool Connected() const { return client_.Connected(); }
+  // "HOST:PORT" of the broker in use (of a cluster's list).
+  std::string CurrentBroker() const { return client_.CurrentBroker(); }
   // Fixes not yet acknowledged by the broker, and those dropped from a full queue.
   size_t Unacknowledged() const { return queue_.size(); }
   uint64_t DroppedFixes() const { return dropped_fixes_; }

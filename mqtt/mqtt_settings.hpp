@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "../platform/source_address.hpp"
 
 namespace quorvane {
 
@@ -16,6 +19,11 @@ struct MqttTlsFiles {
 struct MqttBroker {
   std::string host;
   uint16_t port = 0;
+  // A cluster's further brokers, tried in turn when the one in use is lost or cannot be reached.
+  std::vector<HostPort> alternates;
+  // Empty: a new session on every connection. Named: the broker keeps this client's session
+  // (its subscriptions, and what they match while it is away) across its connections.
+  std::string client_id;
   std::string user;  // empty: no login
   std::string password;
   bool tls = false;

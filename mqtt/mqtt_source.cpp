@@ -2,8 +2,9 @@
 
 namespace quorvane {
 
-MqttSource::MqttSource(asio::io_context& io, MqttBroker broker, std::string topic_filter)
-    : client_(io, std::move(broker)), topic_filter_(std::move(topic_filter)) {}
+MqttSource::MqttSource(asio::io_context& io, MqttBroker broker,
+                       std::vector<std::string> topic_filters)
+    : client_(io, std::move(broker)), topic_filters_(std::move(topic_filters)) {}
 
 void MqttSource::Begin(BlockHandler on_block) {
   client_.on_message = [on_block = std::move(on_block)](std::string_view topic,
@@ -17,7 +18,7 @@ void MqttSource::Begin(BlockHandler on_block) {
     if (on_refused) on_refused(reason);
   };
   // QoS 1: what the broker holds for the subscription is not dropped on its way here.
-  client_.Subscribe(topic_filter_, 1);
+  for (const std::string& filter : topic_filters_) client_.Subscribe(filter, 1);
   client_.Start();
 }
 

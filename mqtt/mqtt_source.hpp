@@ -1,11 +1,12 @@
 #pragma once
-// NMEA text from an MQTT broker: every message on the topics a filter matches ("fleet/+/nmea")
+// NMEA text from an MQTT broker: every message on the topics its filters match ("fleet/+/nmea")
 // is one block, handed on with its topic as the stream it belongs to. The connection is kept
 // as MqttClient keeps it: retried after losses, given up when the broker refuses the login.
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <asio/io_context.hpp>
 
@@ -17,13 +18,14 @@ namespace quorvane {
 class MqttSource final : public BlockSource {
  public:
   // Throws std::runtime_error when the broker settings cannot be taken.
-  MqttSource(asio::io_context& io, MqttBroker broker, std::string topic_filter);
+  MqttSource(asio::io_context& io, MqttBroker broker, std::vector<std::string> topic_filters);
 
   void Begin(BlockHandler on_block) override;
   void Close() override;
   // Connected, and the broker has taken the subscription: what is published from now on comes.
   bool IsOpen() const override { return client_.Subscribed(); }
   bool GaveUp() const override { return client_.Refused(); }
+  std::string Peer() const override { return client_.CurrentBroker(); }
 
   // As MqttClient's.
   std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)> on_lost;
@@ -31,7 +33,7 @@ class MqttSource final : public BlockSource {
 
  private:
   MqttClient client_;
-  std::string topic_filter_;
+  std::vector<std::string> topic_filters_;
 };
 
 }  // namespace quorvane

@@ -3,6 +3,7 @@
 // forward as it arrives, on the io_context's thread, to the receive path the control gives it.
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace quorvane {
@@ -24,6 +25,9 @@ class BlockSource {
   // Will never open again by itself (a broker that refused the login), where IsOpen may be a
   // connection still being retried.
   virtual bool GaveUp() const { return false; }
+  // Where the text comes from now when the source may move between servers (the broker of a
+  // cluster in use); empty otherwise.
+  virtual std::string Peer() const { return {}; }
 };
 
 }  // namespace quorvane

@@ -27,11 +27,15 @@ class RetrySchedule {
   };
   // Runs `retry` after the next wait (unless Cancel comes first).
   Try Schedule(std::function<void()> retry);
+  // Runs `retry` on the next turn of the loop, the wait left as it is (another server to try).
+  Try Now(std::function<void()> retry);
   // A connection was made: the next loss starts again from the shortest wait.
   void Connected();
   void Cancel() { timer_.cancel(); }
 
  private:
+  void Wait(const Try& next, std::function<void()> retry);
+
   asio::steady_timer timer_;
   double wait_ = kFirstRetrySeconds;
   bool loss_reported_ = false;

@@ -1,5 +1,6 @@
 #include "platform/source_address.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 #include "platform/line_settings.hpp"
@@ -106,12 +107,44 @@ std::variant<SourceAddress, Invalid> MqttAddress(std::string_view scheme, std::s
     address.password = *password;
     authority = authority.substr(at + 1);
   }
-  auto parsed = HostAndPort(authority, address, true, address.tls ? kMqttTlsPort : kMqttPort);
-  if (std::holds_alternative<Invalid>(parsed)) return parsed;
-  if (path_is_filter && !IsTopicFilter(address.path)) {
-    return Invalid{
-        "the topic filter must not be empty, and + and # must be whole levels (# the last)"};
+  // A cluster's brokers, separated by commas: each once, in the order given.
+  const uint16_t default_port = address.tls ? kMqttTlsPort : kMqttPort;
+  std::vector<HostPort> brokers;
+  for (size_t start = 0; start <= authority.size();) {
+    const size_t comma = std::min(authority.find(',', start), authority.size());
+    auto one = HostAndPort(authority.substr(start, comma - start), address, true, default_port);
+    if (const auto* invalid = std::get_if<Invalid>(&one)) return *invalid;
+    const auto& broker = std::get<SourceAddress>(one);
+    const HostPort host_port{broker.host, broker.port};
+    if (std::find(brokers.begin(), brokers.end(), host_port) == brokers.end()) {
+      brokers.push_back(host_port);
+    }
+    if (brokers.size() > kMostBrokers) {
+      return Invalid{"more than " + std::to_string(kMostBrokers) + " brokers"};
+    }
+    start = comma + 1;
   }
+  address.host = brokers.front().host;
+  address.port = brokers.front().port;
+  address.alternates.assign(brokers.begin() + 1, brokers.end());
+  // A source's filters, separated by commas (a topic level holding a comma cannot be named).
+  if (path_is_filter) {
+    std::vector<std::string> filters;
+    for (size_t start = 0; start <= address.path.size();) {
+      const size_t comma = std::min(address.path.find(',', start), address.path.size());
+      filters.push_back(address.path.substr(start, comma - start));
+      start = comma + 1;
+    }
+    for (const std::string& filter : filters) {
+      if (!IsTopicFilter(filter)) {
+        return Invalid{
+            "a topic filter must not be empty, and + and # must be whole levels (# the last)"};
+      }
+    }
+    address.path = filters.front();
+    address.more_filters.assign(filters.begin() + 1, filters.end());
+  }
+  std::variant<SourceAddress, Invalid> parsed = address;
   if (!path_is_filter &&
       (address.path.empty() || address.path.find_first_of("+#") != std::string::npos)) {
     return Invalid{"the topic prefix must not be empty nor hold + or #"};

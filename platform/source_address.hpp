@@ -5,15 +5,26 @@
 //   tcp://HOST:PORT                                            NMEA text from a TCP server
 //   gpsd://HOST[:PORT]                                         a gpsd daemon (port 2947)
 //   file:PATH[?speed=N|max]                                    a recorded log
-//   mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-FILTER          messages from an MQTT broker
+//   mqtt://[USER[:PASSWORD]@]HOST[:PORT][,HOST[:PORT]...]/TOPIC-FILTER[,TOPIC-FILTER...]
+//                                                              messages from an MQTT broker, or
+//                                                              from the first of a cluster's
+//                                                              that answers
 //   mqtts://...                                                the same over TLS
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace quorvane {
+
+struct HostPort {
+  std::string host;
+  uint16_t port = 0;
+
+  bool operator==(const HostPort&) const = default;
+};
 
 struct SourceAddress {
   enum class Scheme { kSerial, kUdp, kTcp, kGpsd, kFile, kMqtt };
@@ -29,7 +40,14 @@ struct SourceAddress {
   std::string user;
   std::string password;
   bool tls = false;
+  // mqtt: the brokers after the first (host, port) of a list, tried in turn when the one in
+  // use is lost; and a source's further topic filters, after the one in `path`.
+  std::vector<HostPort> alternates;
+  std::vector<std::string> more_filters;
 };
+
+// At most this many brokers in one address.
+inline constexpr size_t kMostBrokers = 100;
 
 // gpsd's own port, and MQTT's without and with TLS.
 inline constexpr uint16_t kGpsdPort = 2947;

@@ -30,10 +30,11 @@ std::string VehicleNameOf(const std::string& filter, const std::string& topic) {
   if (filter_levels.size() > 2 && filter_levels[0] == "$share") {
     filter_levels.erase(filter_levels.begin(), filter_levels.begin() + 2);
   }
-  const auto plus = std::find(filter_levels.begin(), filter_levels.end(), "+");
+  // The last "+" is the vehicle's: "fleet/+/+/nmea" takes every shard of fleet/SHARD/VEHICLE.
+  const auto plus = std::find(filter_levels.rbegin(), filter_levels.rend(), "+");
   const auto topic_levels = Levels(topic);
-  const auto index = static_cast<size_t>(plus - filter_levels.begin());
-  if (plus != filter_levels.end() && index < topic_levels.size()) {
+  const auto index = static_cast<size_t>(filter_levels.rend() - plus - 1);
+  if (plus != filter_levels.rend() && index < topic_levels.size()) {
     return std::string(topic_levels[index]);
   }
   std::string name = topic;

@@ -1,8 +1,9 @@
 #pragma once
 // gps-monitor reading a fleet from an MQTT topic filter: each vehicle's last fix for the
 // dashboard and, with --record-dir, one track file per vehicle in that folder. A vehicle is
-// named by the topic level the filter's first "+" matched ("fleet/+/nmea" and
-// "fleet/car7/nmea" make "car7"), or by its whole topic with "_" for "/" when the filter has
+// named by the topic level the filter's last "+" matched ("fleet/+/nmea" and
+// "fleet/car7/nmea" make "car7"; "fleet/+/+/nmea", every shard of fleet/SHARD/VEHICLE, the
+// vehicle), or by its whole topic with "_" for "/" when the filter has
 // no "+" ("fleet/#": "fleet_car7_nmea").
 
 #include <chrono>

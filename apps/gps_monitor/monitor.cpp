@@ -126,7 +126,9 @@ bool Monitor::OpenSource() {
     file_source_ = parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kFile;
     if (parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kMqtt) {
       source_ = MqttAddressText(*parsed);
+      source_brokers_ = 1 + parsed->alternates.size();
       gps_.MqttTls(TlsFiles());
+      gps_.MqttId(options_.mqtt_id);
       if (!options_.record_dir.empty()) {
         std::error_code error;
         if (!std::filesystem::is_directory(options_.record_dir, error)) {
@@ -207,8 +209,13 @@ bool Monitor::StartPublishing() {
   const auto address = std::get<SourceAddress>(ParsePublishAddress(options_.publish));
   publish_name_ = MqttAddressText(address);
   try {
-    publisher_ = std::make_unique<MqttPublisher>(io_, MqttBrokerOf(address, TlsFiles()),
+    // One process's two clients must not share a name: the broker would drop one for the other.
+    const bool source_too = options_.source.starts_with("mqtt");
+    const std::string id =
+        options_.mqtt_id.empty() || !source_too ? options_.mqtt_id : options_.mqtt_id + "-publisher";
+    publisher_ = std::make_unique<MqttPublisher>(io_, MqttBrokerOf(address, TlsFiles(), id),
                                                  address.path, options_.mqtt_queue);
+    publish_brokers_ = 1 + address.alternates.size();
   } catch (const std::runtime_error& error) {
     std::cerr << "gps-monitor: cannot publish: " << error.what() << "\n";
     return false;
@@ -483,13 +490,17 @@ Status Monitor::CurrentStatus() const {
   if (web_map_) say_served(web_map_->Pages(), *options_.web, "map");
   Status status;
   status.source = source_;
+  // A cluster's broker in use.
+  if (source_brokers_ > 1) status.source += " (on " + gps_.SourcePeer() + ")";
   status.recording_file = recording;
   status.sentences_per_second = sentences_per_second_;
   status.hearing = waiting_for_server ? reconnecting_ : hearing_;
   status.serving = serving;
   if (publisher_) {
     status.publishing =
-        publish_name_ + (publisher_->Connected() ? ": connected" : ": waiting") + ", " +
+        publish_name_ +
+        (publish_brokers_ > 1 ? " (on " + publisher_->CurrentBroker() + ")" : std::string()) +
+        (publisher_->Connected() ? ": connected" : ": waiting") + ", " +
         std::to_string(publisher_->PublishedFixes()) + " fixes taken, " +
         std::to_string(publisher_->Unacknowledged()) + " queued, " +
         std::to_string(publisher_->DroppedFixes()) + " dropped" +

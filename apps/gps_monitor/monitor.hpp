@@ -80,6 +80,8 @@ class Monitor {
   std::unique_ptr<WebMap> web_map_;
   std::unique_ptr<MqttPublisher> publisher_;
   std::string publish_name_;  // the address without its password
+  size_t source_brokers_ = 1;   // brokers in the MQTT source's list
+  size_t publish_brokers_ = 1;  // and in --publish's
   std::unique_ptr<Fleet> fleet_;
   asio::steady_timer publish_wait_{io_};
   std::chrono::steady_clock::time_point publish_deadline_;

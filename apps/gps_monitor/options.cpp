@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "control/gps.hpp"
+#include "platform/source_address.hpp"
 #include "platform/line_settings.hpp"
 #include "tracks/track_writer.hpp"
 
@@ -47,6 +48,34 @@ bool TakeServedAddress(const CLI::Option& option, const std::string& text, const
               << "\"\n";
   }
   return address.has_value();
+}
+
+// Several MQTT sources of one broker (or cluster) are one source of all their filters; false
+// after saying why they cannot be.
+bool JoinSources(const std::vector<std::string>& list, std::string& source) {
+  if (list.empty()) return true;
+  source = list.front();
+  const auto first = ParseSourceAddress(list.front());
+  for (size_t i = 1; i < list.size(); ++i) {
+    const auto other = ParseSourceAddress(list[i]);
+    const auto* a = std::get_if<SourceAddress>(&first);
+    const auto* b = std::get_if<SourceAddress>(&other);
+    const bool joinable = a != nullptr && b != nullptr &&
+                          a->scheme == SourceAddress::Scheme::kMqtt &&
+                          b->scheme == SourceAddress::Scheme::kMqtt && a->tls == b->tls &&
+                          a->host == b->host && a->port == b->port &&
+                          a->alternates == b->alternates && a->user == b->user &&
+                          a->password == b->password;
+    if (!joinable) {
+      std::cerr << "gps-monitor: --source is given once, or more than once only for MQTT "
+                   "filters of the same broker\n";
+      return false;
+    }
+    // The filters follow the first "/" after the broker part.
+    const std::string& text = list[i];
+    source += ',' + text.substr(text.find('/', text.find("://") + 3) + 1);
+  }
+  return true;
 }
 
 }  // namespace
@@ -104,11 +133,13 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       ->check(CLI::Range(1, 65535));
   sources->add_option("--replay", options.replay, "NMEA log to replay, paced by its fix times")
       ->check(CLI::ExistingFile);
+  std::vector<std::string> source_list;
   sources->add_option(
-      "--source", options.source,
+      "--source", source_list,
       "an address: serial:/dev/ttyUSB0?4800,n,8,1, udp://:5000, tcp://HOST:PORT, "
-      "gpsd://HOST[:PORT], file:LOG?speed=10, mqtt://[USER@]HOST[:PORT]/TOPIC-FILTER "
-      "(or mqtts://)");
+      "gpsd://HOST[:PORT], file:LOG?speed=10, mqtt://[USER@]HOST[:PORT][,HOST[:PORT]...]/"
+      "TOPIC-FILTER[,TOPIC-FILTER...] (or mqtts://: a cluster's brokers in turn); MQTT sources of "
+      "one broker may be given more than once (a consumer's shards)");
   sources->require_option(0, 1);
   app.add_option("--speed", speed,
                  "replay speed: a factor such as 10, or max (default 1; 10 for the bundled drive)");
@@ -166,6 +197,10 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
                  "the certificate authority of an mqtts:// broker (default: the system's)");
   app.add_option("--mqtt-cert", options.mqtt_cert, "a client certificate for mqtts://");
   app.add_option("--mqtt-key", options.mqtt_key, "the client certificate's key");
+  app.add_option("--mqtt-id", options.mqtt_id,
+                 "name the MQTT client: the broker keeps its session while it is away, so a "
+                 "consumer started again gets what was published meanwhile (a publisher's client "
+                 "is ID-publisher when the source is MQTT too)");
   app.add_option("--mqtt-queue", options.mqtt_queue,
                  "fixes kept for the broker while it is away; the oldest go beyond (10000)")
       ->check(CLI::Range(1, 10000000));
@@ -202,6 +237,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     return 2;
   }
 
+  if (!JoinSources(source_list, options.source)) return 2;
   if (speed == "max") {
     options.speed = 0;
   } else if (!speed.empty()) {

@@ -57,6 +57,8 @@ struct Options {
   std::string mqtt_cafile;
   std::string mqtt_cert;
   std::string mqtt_key;
+  // Names the MQTT client, whose session the broker then keeps across restarts.
+  std::string mqtt_id;
   size_t mqtt_queue = 10000;
   // One track per topic of an MQTT source, in this folder, as .kml, .gpx or .geojson.
   std::string record_dir;
