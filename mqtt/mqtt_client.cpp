@@ -185,6 +185,7 @@ std::optional<int> MqttClient::Publish(const std::string& topic, std::string_vie
 
 void MqttClient::Connect() {
   lost_reason_.clear();
+  connect_started_ = std::chrono::steady_clock::now();
   // A client of its own for every connection: what the last one had not delivered is the
   // publisher's to send again, in its order, and not also the library's.
   try {
@@ -301,8 +302,17 @@ void MqttClient::KeepAlive() {
   keep_alive_.expires_after(1s);
   keep_alive_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& error) {
     if (alive.expired() || error || closed_) return;
-    // Pings the broker when the keep-alive is due, and finds a broker that stopped answering.
-    if (watched_ >= 0) Settle(mosquitto_loop_misc(client_));
+    // A broker that takes the connection and never answers it (a node that hangs) is left for
+    // the next.
+    constexpr auto kLongestHandshake = std::chrono::seconds(10);
+    if (watched_ >= 0 && !connected_ &&
+        std::chrono::steady_clock::now() - connect_started_ > kLongestHandshake) {
+      StopWatching();
+      Lose("no answer within 10 s");
+    } else if (watched_ >= 0) {
+      // Pings the broker when the keep-alive is due, and finds a broker that stopped answering.
+      Settle(mosquitto_loop_misc(client_));
+    }
     KeepAlive();
   });
 }

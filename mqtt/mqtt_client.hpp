@@ -139,6 +139,7 @@ class MqttClient {
   size_t broker_index_ = 0;       // in brokers_
   size_t failed_this_round_ = 0;  // brokers tried in turn without a connection
   std::chrono::steady_clock::time_point connected_at_;
+  std::chrono::steady_clock::time_point connect_started_;
   std::vector<std::pair<std::string, int>> subscriptions_;
   bool closed_ = true;
   bool connected_ = false;

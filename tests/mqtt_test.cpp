@@ -241,6 +241,52 @@ TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound)
   EXPECT_TRUE(testing::RunUntil(io_, [&] { return status == "offline"; }));
 }
 
+TEST(MqttAddress, AClustersBrokersAndAConsumersFiltersAreLists) {
+  const auto parsed = ParseSourceAddress(
+      "mqtt://ops@node1,node2:1884,[::1]:1885,node1/fleet/0/+/nmea,fleet/1/+/nmea");
+  ASSERT_TRUE(std::holds_alternative<SourceAddress>(parsed)) << std::get<std::string>(parsed);
+  const auto& address = std::get<SourceAddress>(parsed);
+  EXPECT_EQ(address.host, "node1");
+  // The same broker twice is tried once.
+  EXPECT_EQ(address.alternates,
+            (std::vector<HostPort>{{"node2", 1884}, {"::1", 1885}}));
+  EXPECT_EQ(address.path, "fleet/0/+/nmea");
+  EXPECT_EQ(address.more_filters, std::vector<std::string>{"fleet/1/+/nmea"});
+  EXPECT_EQ(MqttAddressText(address),
+            "mqtt://ops@node1:1883,node2:1884,[::1]:1885/fleet/0/+/nmea,fleet/1/+/nmea");
+  std::string hundred_and_one = "mqtt://";
+  for (int i = 0; i <= 100; ++i) hundred_and_one.append("h").append(std::to_string(i)).append(",");
+  hundred_and_one.back() = '/';
+  EXPECT_NE(std::get<std::string>(ParseSourceAddress(hundred_and_one + "f")).find("more than 100"),
+            std::string::npos);
+  EXPECT_TRUE(std::holds_alternative<std::string>(ParseSourceAddress("mqtt://a,,b/f")));
+  EXPECT_TRUE(std::holds_alternative<std::string>(ParseSourceAddress("mqtt://a/f,,g")));
+}
+
+TEST_F(MqttTest, ABrokerListSaysEachBrokerThatFailsAndGoesOnToTheOneThatAnswers) {
+  testing::MosquittoBroker broker(folder_.File(""));
+  ASSERT_TRUE(broker.Start());
+  const uint16_t refusing = testing::FreeTcpPort();
+  // Takes the connection and never answers it.
+  asio::ip::tcp::acceptor silent(io_, {asio::ip::make_address("127.0.0.1"), 0});
+  asio::ip::tcp::socket held(io_);
+  silent.async_accept(held, [](const std::error_code&) {});
+  const std::string list = "no..such..host,127.0.0.1:" + std::to_string(refusing) +
+                           ",127.0.0.1:" + std::to_string(silent.local_endpoint().port()) +
+                           ",127.0.0.1:" + std::to_string(broker.Port());
+  const auto started = std::chrono::steady_clock::now();
+  gps_.OpenSource("mqtt://" + list + "/fleet/+/nmea");
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return gps_.Engine(); }, 20s));
+  // Each failed once and was said; the next was tried at once (the silent one after its 10 s).
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 14s);
+  ASSERT_EQ(retries_.size(), 3u);
+  for (const std::string& retry : retries_) EXPECT_TRUE(retry.ends_with(" in 0 s")) << retry;
+  ASSERT_EQ(errors_.size(), 1u);  // the loss, said once
+  EXPECT_NE(errors_[0].find("cannot find host \"no..such..host\""), std::string::npos)
+      << errors_[0];
+  EXPECT_EQ(gps_.SourcePeer(), "127.0.0.1:" + std::to_string(broker.Port()));
+}
+
 TEST_F(MqttTest, AWrongPasswordIsSaidOnceAndNotTriedAgain) {
   const std::string passwords = folder_.File("passwords");
   ASSERT_TRUE(testing::RunProgram({"mosquitto_passwd", "-b", "-c", passwords, "ops", "right"}));

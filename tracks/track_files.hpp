@@ -28,6 +28,7 @@ class TrackFiles {
 
  private:
   std::vector<std::unique_ptr<TrackWriter>> writers_;
+  std::string last_time_;  // of the last point written
 };
 
 }  // namespace quorvane

@@ -1,0 +1,92 @@
+#pragma once
+// Three nats-server nodes on loopback: routes between them, JetStream (which their MQTT needs,
+// each with a store folder of its own) and an MQTT listener each, all on free ports. Stopped
+// with the test; a node may be killed on the way.
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "support/mosquitto_broker.hpp"
+#include "support/programs.hpp"
+
+namespace quorvane::testing {
+
+class NatsCluster {
+ public:
+  static constexpr size_t kNodes = 3;
+
+  explicit NatsCluster(const std::string& folder) {
+    for (auto& node : nodes_) {
+      node.client = FreeTcpPort();
+      node.route = FreeTcpPort();
+      node.mqtt = FreeTcpPort();
+    }
+    std::string routes;
+    for (const auto& node : nodes_) {
+      routes += (routes.empty() ? "" : ", ") + std::string("nats-route://127.0.0.1:") +
+                std::to_string(node.route);
+    }
+    for (size_t i = 0; i < kNodes; ++i) {
+      Node& node = nodes_[i];
+      node.config = folder + "/node" + std::to_string(i + 1) + ".conf";
+      std::ofstream config(node.config);
+      config << "server_name: node" << i + 1 << "\nlisten: 127.0.0.1:" << node.client
+             << "\njetstream { store_dir: \"" << folder << "/store" << i + 1 << "\" }\n"
+             << "cluster { name: qgps, listen: 127.0.0.1:" << node.route << ", routes: ["
+             << routes << "] }\nmqtt { listen: 127.0.0.1:" << node.mqtt << " }\n";
+    }
+  }
+  ~NatsCluster() {
+    for (size_t i = 0; i < kNodes; ++i) Kill(i, SIGTERM);
+  }
+  NatsCluster(const NatsCluster&) = delete;
+  NatsCluster& operator=(const NatsCluster&) = delete;
+
+  // Every node started and taking MQTT clients, and the cluster's JetStream leader elected
+  // (a little after the listeners open).
+  bool Start() {
+    for (auto& node : nodes_) {
+      node.pid = SpawnProgram({DaemonPath("nats-server"), "-c", node.config}, "/dev/null",
+                              "/dev/null");
+      if (node.pid == 0) return false;
+    }
+    for (const auto& node : nodes_) {
+      bool up = false;
+      for (int tries = 0; tries < 100 && !up; ++tries) {
+        up = Accepting(node.mqtt);
+        if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      if (!up) return false;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    return true;
+  }
+  void Kill(size_t node, int signal = SIGKILL) {
+    if (nodes_[node].pid == 0) return;
+    ::kill(nodes_[node].pid, signal);
+    ::waitpid(nodes_[node].pid, nullptr, 0);
+    nodes_[node].pid = 0;
+  }
+  // "127.0.0.1:PORT" of a node's MQTT listener.
+  std::string Mqtt(size_t node) const {
+    return "127.0.0.1:" + std::to_string(nodes_[node].mqtt);
+  }
+
+ private:
+  struct Node {
+    uint16_t client = 0;
+    uint16_t route = 0;
+    uint16_t mqtt = 0;
+    std::string config;
+    pid_t pid = 0;
+  };
+  std::array<Node, kNodes> nodes_;
+};
+
+}  // namespace quorvane::testing
