@@ -25,6 +25,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,7 +36,9 @@
 
 #include "apps/nmea_simulator.hpp"
 #include "mqtt/mqtt_client.hpp"
+#include "mqtt/mqtt_address.hpp"
 #include "support/mosquitto_broker.hpp"
+#include "support/nats_cluster.hpp"
 
 extern char** environ;
 
@@ -110,12 +113,11 @@ std::string Field(const std::string& json, const std::string& name) {
 class Consumer {
  public:
   Consumer(const std::string& program, const std::string& source, const std::string& dir,
-           uint16_t web_port) {
+           const std::vector<std::string>& more) {
     int pipe_ends[2];
     if (::pipe(pipe_ends) != 0) throw std::runtime_error("pipe");
-    std::vector<std::string> arguments{program, "--source", source, "--record-dir", dir, "--json",
-                                       "--web", "127.0.0.1:" + std::to_string(web_port),
-                                       "--tiles", "none"};
+    std::vector<std::string> arguments{program, "--source", source, "--record-dir", dir, "--json"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
     std::vector<char*> argv;
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -240,7 +242,163 @@ pid_t SpawnPageProbe(const std::string& url, int seconds, const std::string& out
   return pid;
 }
 
+// A client publishing vehicles' fixes at QoS 1 through a list of brokers; what the broker has
+// not acknowledged when the connection is lost is published again on the next one.
+class ClusterPublisher {
+ public:
+  ClusterPublisher(asio::io_context& io, const std::string& brokers) : client_(io, BrokerOf(brokers)) {
+    client_.on_published = [this](int id) {
+      if (pending_.erase(id) > 0 && !resumed_) resumed_ = Clock::now();
+    };
+    client_.on_lost = [this](const std::string&, double, bool) { ++losses_; };
+    client_.on_connected = [this] {
+      auto unacknowledged = std::move(pending_);
+      pending_.clear();
+      for (auto& [id, message] : unacknowledged) Publish(message.first, message.second);
+    };
+    client_.Start();
+  }
+  bool Connected() const { return client_.Connected(); }
+  void Publish(const std::string& topic, const std::string& payload) {
+    if (const auto id = client_.Publish(topic, payload, 1, false)) {
+      pending_.emplace(*id, std::pair{topic, payload});
+    } else {
+      waiting_.emplace_back(topic, payload);  // no connection: sent on the next
+    }
+  }
+  void SendWaiting() {
+    if (!client_.Connected()) return;
+    auto waiting = std::move(waiting_);
+    waiting_.clear();
+    for (auto& [topic, payload] : waiting) Publish(topic, payload);
+  }
+  // The first acknowledgement after this call.
+  void WatchResumption() { resumed_.reset(); }
+  std::optional<Clock::time_point> Resumed() const { return resumed_; }
+  std::string Broker() const { return client_.CurrentBroker(); }
+  size_t Losses() const { return losses_; }
+
+ private:
+  static quorvane::MqttBroker BrokerOf(const std::string& brokers) {
+    return quorvane::MqttBrokerOf(
+        std::get<quorvane::SourceAddress>(quorvane::ParsePublishAddress("mqtt://" + brokers + "/x")),
+        {});
+  }
+  quorvane::MqttClient client_;
+  std::map<int, std::pair<std::string, std::string>> pending_;
+  std::vector<std::pair<std::string, std::string>> waiting_;
+  std::optional<Clock::time_point> resumed_;
+  size_t losses_ = 0;
+};
+
+// The fleet through a 3-node nats-server cluster: two publishing clients on nodes 1 and 2 (each
+// with the other as its alternate), the consumer on node 3; node 1 killed half-way.
+int RunCluster(const std::string& program, size_t vehicles, int seconds) {
+  const auto folder = std::filesystem::temp_directory_path() / "qgps-cluster-bench";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "tracks");
+  quorvane::testing::NatsCluster cluster(folder.string());
+  if (!cluster.Start()) {
+    std::cerr << "fleet_bench: cannot start the nats-server cluster\n";
+    return 1;
+  }
+  Consumer consumer(program, "mqtt://" + cluster.Mqtt(2) + "," + cluster.Mqtt(1) + "/fleet/+/nmea",
+                    (folder / "tracks").string(), {"--mqtt-id", "qgps-bench-consumer"});
+  asio::io_context io;
+  ClusterPublisher first(io, cluster.Mqtt(0) + "," + cluster.Mqtt(1));
+  ClusterPublisher second(io, cluster.Mqtt(1) + "," + cluster.Mqtt(0));
+  for (auto until = std::chrono::steady_clock::now() + 10s;
+       !(first.Connected() && second.Connected()) && std::chrono::steady_clock::now() < until;) {
+    io.run_for(10ms);
+  }
+  Fleet fleet(vehicles);
+  // Until the consumer has every vehicle: its subscription has reached both nodes.
+  for (int tries = 0; tries < 200 && consumer.Fixes() < 3 * vehicles; ++tries) {
+    if (tries % 20 == 0) {
+      for (size_t v = 0; v < vehicles; ++v) {
+        (v % 2 ? second : first).Publish(fleet.Topic(v), fleet.NextMessage(v));
+      }
+    }
+    io.run_for(50ms);
+  }
+  std::vector<double> latencies;
+  std::unordered_map<std::string, size_t> by_stream;
+  consumer.Take(latencies, by_stream);
+  latencies.clear();
+  by_stream.clear();
+
+  const auto start = std::chrono::steady_clock::now();
+  size_t published = 0;
+  const size_t total = vehicles * static_cast<size_t>(seconds);
+  bool killed = false;
+  Clock::time_point killed_at;
+  while (published < total) {
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!killed && elapsed >= seconds / 2.0) {
+      killed_at = Clock::now();
+      first.WatchResumption();
+      cluster.Kill(0);
+      killed = true;
+    }
+    const auto due = std::min(total, static_cast<size_t>(elapsed * static_cast<double>(vehicles)));
+    for (; published < due; ++published) {
+      const size_t v = published % vehicles;
+      (v % 2 ? second : first).Publish(fleet.Topic(v), fleet.NextMessage(v));
+    }
+    first.SendWaiting();
+    second.SendWaiting();
+    io.run_for(1ms);
+  }
+  for (auto until = std::chrono::steady_clock::now() + 15s; std::chrono::steady_clock::now() < until;) {
+    io.run_for(50ms);
+    first.SendWaiting();
+    std::vector<double> more;
+    std::unordered_map<std::string, size_t> counts;
+    consumer.Take(more, counts);
+    latencies.insert(latencies.end(), more.begin(), more.end());
+    for (const auto& [stream, count] : counts) by_stream[stream] += count;
+    if (latencies.size() >= total) break;
+  }
+  const auto resumed = first.Resumed();
+  std::printf("## Fleet through a 3-node nats-server cluster (bench/fleet_bench --cluster)\n\n");
+  std::printf(
+      "%zu vehicles at 1 Hz for %d s, QoS 1, three nats-server nodes (JetStream, MQTT) on this "
+      "machine: half the vehicles publish through node 1 (node 2 its alternate), half through node "
+      "2, and one gps-monitor (--mqtt-id, node 3 then 2) consumes them all. Node 1 is killed "
+      "(SIGKILL) half-way; its publisher goes on through node 2 and publishes again what node 1 "
+      "had not acknowledged, so a fix may arrive twice (the consumer's track takes it once).\n\n",
+      vehicles, seconds);
+  std::printf("| measure | value |\n|---|---|\n");
+  std::printf("| fixes published / TPVs decoded | %zu / %zu |\n", total, latencies.size());
+  size_t short_streams = 0;
+  for (size_t v = 0; v < vehicles; ++v) {
+    if (by_stream[fleet.Topic(v)] < static_cast<size_t>(seconds)) ++short_streams;
+  }
+  std::printf("| vehicles short of their fixes | %zu |\n", short_streams);
+  std::printf("| publish → decoded p50 / p99 / max | %.0f / %.0f / %.0f ms |\n",
+              Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
+  if (resumed) {
+    std::printf("| node 1 killed → its publisher's next acknowledged fix (on %s) | %.0f ms |\n",
+                first.Broker().c_str(),
+                std::chrono::duration<double, std::milli>(*resumed - killed_at).count());
+  } else {
+    std::printf("| node 1 killed → its publisher's next acknowledged fix | never |\n");
+  }
+  std::printf("| connections the publishers lost or could not make | %zu |\n",
+              first.Losses() + second.Losses());
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[argc - 1]) == "--cluster") {
+    if (argc < 3) {
+      std::cerr << "usage: fleet_bench GPS_MONITOR [VEHICLES] [SECONDS] --cluster\n";
+      return 2;
+    }
+    return RunCluster(argv[1], argc > 3 ? std::stoul(argv[2]) : 1000,
+                      argc > 4 ? std::stoi(argv[3]) : 30);
+  }
   if (argc < 2) {
     std::cerr << "usage: fleet_bench GPS_MONITOR [VEHICLES] [SECONDS] [CAPACITY_FIXES]\n";
     return 2;
@@ -262,7 +420,7 @@ int main(int argc, char** argv) {
   }
   const uint16_t web_port = quorvane::testing::FreeTcpPort();
   Consumer consumer(program, broker.Address("fleet/+/nmea"), (folder / "tracks").string(),
-                    web_port);
+                    {"--web", "127.0.0.1:" + std::to_string(web_port), "--tiles", "none"});
   asio::io_context io;
   quorvane::MqttBroker settings;
   settings.host = "127.0.0.1";

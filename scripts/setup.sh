@@ -10,7 +10,8 @@ packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev nl
 if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
              gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd gpsd-clients python3-gps
-             mosquitto mosquitto-clients openssl chrony tmux chromium python3-websocket)
+             mosquitto mosquitto-clients openssl chrony tmux chromium python3-websocket
+             nats-server)
 fi
 missing=()
 for package in "${packages[@]}"; do
