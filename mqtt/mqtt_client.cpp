@@ -329,9 +329,12 @@ void MqttClient::Lose(const std::string& what) {
   // A named client's connection that the broker closes at once is taken over by another client
   // of that name: the waits go on growing, so that the two do not take turns without end.
   constexpr auto kSettled = std::chrono::seconds(10);
-  const bool short_lived = connected_ && !broker_.client_id.empty() &&
-                           std::chrono::steady_clock::now() - connected_at_ < kSettled;
-  if (connected_ && !short_lived) retry_.Connected();
+  // (The library's callback has already marked the connection gone: when it was made says.)
+  const bool had_connection = connected_at_.has_value();
+  const bool short_lived = had_connection && !broker_.client_id.empty() &&
+                           std::chrono::steady_clock::now() - *connected_at_ < kSettled;
+  if (had_connection && !short_lived) retry_.Connected();
+  connected_at_.reset();
   connected_ = false;
   lost_reason_.clear();
   // What OpenSSL said is what a TLS failure means ("certificate verify failed").

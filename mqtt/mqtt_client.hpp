@@ -138,7 +138,7 @@ class MqttClient {
   RetrySchedule retry_;
   size_t broker_index_ = 0;       // in brokers_
   size_t failed_this_round_ = 0;  // brokers tried in turn without a connection
-  std::chrono::steady_clock::time_point connected_at_;
+  std::optional<std::chrono::steady_clock::time_point> connected_at_;  // of the connection made
   std::chrono::steady_clock::time_point connect_started_;
   std::vector<std::pair<std::string, int>> subscriptions_;
   bool closed_ = true;

@@ -287,6 +287,30 @@ TEST_F(MqttTest, ABrokerListSaysEachBrokerThatFailsAndGoesOnToTheOneThatAnswers)
   EXPECT_EQ(gps_.SourcePeer(), "127.0.0.1:" + std::to_string(broker.Port()));
 }
 
+TEST_F(MqttTest, TwoClientsOfOneIdSayItAndDoNotTakeTurnsWithoutEnd) {
+  testing::MosquittoBroker broker(folder_.File(""));
+  ASSERT_TRUE(broker.Start());
+  MqttBroker settings;
+  settings.host = "127.0.0.1";
+  settings.port = broker.Port();
+  settings.client_id = "qgps-twice";
+  MqttClient first(io_, settings);
+  MqttClient second(io_, settings);
+  size_t connections = 0;
+  std::string said;
+  for (MqttClient* client : {&first, &second}) {
+    client->on_connected = [&] { ++connections; };
+    client->on_lost = [&](const std::string& reason, double, bool) { said = reason; };
+    client->Start();
+  }
+  testing::RunFor(io_, 6s);
+  // Each takes the other's place after waits that keep growing: a handful, not hundreds.
+  EXPECT_LE(connections, 12u);
+  EXPECT_NE(said.find("another client using the id \"qgps-twice\""), std::string::npos) << said;
+  first.Close();
+  second.Close();
+}
+
 TEST_F(MqttTest, AWrongPasswordIsSaidOnceAndNotTriedAgain) {
   const std::string passwords = folder_.File("passwords");
   ASSERT_TRUE(testing::RunProgram({"mosquitto_passwd", "-b", "-c", passwords, "ops", "right"}));
