@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
@@ -184,6 +185,20 @@ class MqttClusterTest : public ::testing::Test {
     }
     return times;
   }
+  // Waits (30 s at most: a cluster electing new leaders holds messages for seconds) until the
+  // consumers have printed `devices` devices with all their fixes.
+  void AwaitEveryFix(std::initializer_list<std::string> names, size_t devices) {
+    for (int tries = 0; tries < 300; ++tries) {
+      const auto times = TimesByDevice(names);
+      const bool all = times.size() >= devices &&
+                       std::all_of(times.begin(), times.end(), [](const auto& entry) {
+                         return std::set(entry.second.begin(), entry.second.end()).size() >=
+                                kFixes - 1;
+                       });
+      if (all) return;
+      std::this_thread::sleep_for(100ms);
+    }
+  }
   // Every fix of the vehicle once, in order (a first cycle with no date yet has no time).
   static void ExpectEveryFixOnceInOrder(const std::vector<std::string>& times,
                                         const std::string& device) {
@@ -220,7 +235,7 @@ TEST_F(MqttClusterTest, TwoConsumersShareTheShardsWhileThePublishersNodeDies) {
   ASSERT_TRUE(AwaitListening(Nodes(0, 2), 4, {"low", "high"}));
   Vehicles vehicles(io_, Nodes(0, 2), 4, 20);
   EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { cluster_.Kill(0); }}}));
-  std::this_thread::sleep_for(1s);
+  AwaitEveryFix({"low", "high"}, 4);
   Stop(low);
   Stop(high);
   const auto low_times = TimesByDevice({"low"});
@@ -246,7 +261,7 @@ TEST_F(MqttClusterTest, AConsumerWhoseNodeDiesGoesOnOnTheNextWithItsSession) {
   ASSERT_TRUE(AwaitListening(Nodes(0, 2), 2, {"consumer"}));
   Vehicles vehicles(io_, Nodes(0, 2), 2, 20);
   EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { cluster_.Kill(1); }}}));
-  std::this_thread::sleep_for(2s);
+  AwaitEveryFix({"consumer"}, 2);
   Stop(consumer);
   const auto times = TimesByDevice({"consumer"});
   ASSERT_EQ(times.size(), 2u) << ReadFile(folder_.File("consumer.err"));
@@ -272,7 +287,7 @@ TEST_F(MqttClusterTest, AConsumerStartedAgainWithItsIdGetsWhatCameWhileItWasAway
                                   consumer = Consumer("after", cluster_.Mqtt(2),
                                                       "fleet/+/+/nmea", named);
                                 }}}));
-  std::this_thread::sleep_for(3s);
+  AwaitEveryFix({"before", "after"}, 1);
   Stop(consumer);
   const auto times = TimesByDevice({"before", "after"});
   ASSERT_EQ(times.size(), 1u) << ReadFile(folder_.File("after.err"));
