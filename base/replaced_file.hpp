@@ -1,13 +1,17 @@
 #pragma once
 // A file that a new document replaces, written through a buffer of its own: only a regular file
-// (or nothing) at the path is replaced, so that a folder, a FIFO or a device named by mistake is
-// never touched; the first failure (open, write, flush) is kept with the path and the reason,
-// and after a failed write the file is closed and takes nothing more.
+// of one name (or nothing) at the path is replaced, and never through a symbolic link, so that a
+// folder, a FIFO, a device, a link planted by a peer or a hard link to another file is never
+// touched; while open, the file is locked (flock), so that a second recorder of the same file is
+// refused rather than interleaved. The first failure (open, write, flush) is kept with the path
+// and the reason, and after a failed write the file is closed and takes nothing more.
 
-#include <fstream>
+#include <ext/stdio_filebuf.h>
+
+#include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace quorvane {
 
@@ -16,11 +20,11 @@ class ReplacedFile {
   // Opens `path` for writing, emptied; false when it cannot ("Cannot record to PATH: not a
   // regular file", "Cannot open PATH: reason" is then the failure). A file still open is closed.
   bool Open(const std::string& path);
-  bool IsOpen() const { return file_.is_open(); }
+  bool IsOpen() const { return buffer_ != nullptr; }
   // The stream, for what writes through it (and seeks back in it).
-  std::ofstream& Stream() { return file_; }
+  std::ostream& Stream() { return stream_; }
   void Write(std::string_view text) {
-    file_.write(text.data(), static_cast<std::streamsize>(text.size()));
+    stream_.write(text.data(), static_cast<std::streamsize>(text.size()));
   }
   // Hands what is written to the file.
   void Flush();
@@ -31,11 +35,14 @@ class ReplacedFile {
 
  private:
   void CheckWritten();
+  void CloseDescriptor();
 
   // Small enough that a fleet of a thousand tracks keeps a thousand of them; a write a few
   // times a second costs a recording of one receiver nothing.
-  std::vector<char> buffer_ = std::vector<char>(16 * 1024);
-  std::ofstream file_;
+  static constexpr size_t kBufferSize = 16 * 1024;
+  // Over the descriptor opened (and locked) here; closing it closes the file.
+  std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> buffer_;
+  std::ostream stream_{nullptr};
   std::string path_;
   std::string failure_;
 };

@@ -34,7 +34,9 @@ void PathBuffer::SpoolTo(const std::filesystem::path& spool) {
       ::open(spool.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return;
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || ::ftruncate(fd, 0) != 0) {
+  // A spool that is another name of some file (a hard link) would empty that file.
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1 ||
+      ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return;
   }

@@ -294,6 +294,8 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
         {"--settings", "4800,x,8,1"},
         {"--map", "atlas"},
         {"--print-url"},
+        {"--record", "out/x.kml", "--placemark", "out/../out/x.kml"},
+        {"--record", "x.gpx", "--record", "./x.gpx"},
         {"--no-such-option"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[0];
@@ -397,6 +399,23 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
   }
   ASSERT_EQ(std::system(hostile.c_str()), 0);
 
+  // A vehicle whose file is a link planted in the folder is not recorded through it.
+  const std::string victim = folder_.File("victim.txt");
+  std::ofstream(victim) << "kept";
+  std::filesystem::create_symlink(victim, dir + "/lnk.kml");
+  const std::string linked =
+      "printf '$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\\r\\n' | "
+      "mosquitto_pub -h 127.0.0.1 -p " +
+      port + " -t 'fleet/lnk/nmea' -s";
+  for (int tries = 0; tries < 100 && said().find("lnk.kml") == std::string::npos; ++tries) {
+    ASSERT_EQ(std::system(linked.c_str()), 0);
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_NE(said().find("Cannot record to " + dir + "/lnk.kml: it is a symbolic link"),
+            std::string::npos)
+      << said();
+  std::filesystem::remove(dir + "/lnk.kml");
+
   // The publisher waits for the broker before it replays, so the whole drive goes out.
   const Outcome publisher =
       Run({"--speed", "max", "--json", "--publish", broker.Address("fleet/car7")});
@@ -411,6 +430,7 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
   EXPECT_EQ(consumed.exit_code, 0) << consumed.err;
   EXPECT_EQ(received(), 600u);  // one TPV per epoch, as the publisher printed them
   EXPECT_EQ(Count(consumed.err, "fleet/../nmea"), 1u) << consumed.err;
+  EXPECT_EQ(ReadFile(victim), "kept");
 
   // One track, in the folder, and nothing else anywhere.
   std::vector<std::string> tracks;

@@ -210,6 +210,42 @@ TEST_F(RecordingTest, ARecordingThatCannotBeWrittenSaysSoOnceStopsAndTouchesNoth
   }
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+  // Nor is a file reached through a symbolic link or another name of it (a hard link), which
+  // would be replaced by the track.
+  const std::string victim = folder_.File("victim.txt");
+  std::ofstream(victim) << "kept";
+  const std::string soft = folder_.File("soft.kml");
+  const std::string hard = folder_.File("hard.kml");
+  std::filesystem::create_symlink(victim, soft);
+  std::filesystem::create_hard_link(victim, hard);
+  for (const auto& [path, why] : {std::pair{soft, "it is a symbolic link"},
+                                  std::pair{hard, "it has other names (hard links) whose file "
+                                                  "it would replace"}}) {
+    errors_.clear();
+    gps_->StartKMLRecord(path);
+    EXPECT_FALSE(gps_->isRecording());
+    EXPECT_EQ(errors_, (Lines{"Cannot record to " + path + ": " + why}));
+  }
+  EXPECT_EQ(testing::ReadFile(victim), "kept");
+
+  // A second recorder of a file being recorded is refused; the first goes on undisturbed.
+  const std::string shared = folder_.File("shared.kml");
+  errors_.clear();
+  gps_->StartKMLRecord(shared);
+  ASSERT_TRUE(gps_->isRecording());
+  Receive(Gga("0100.000,N,00100.000,E", "1"));
+  GPS second(io_, platform_);
+  std::vector<std::string> second_errors;
+  second.Advise({.Error = [&](std::string& text) { second_errors.push_back(text); }});
+  second.StartKMLRecord(shared);
+  EXPECT_FALSE(second.isRecording());
+  EXPECT_EQ(second_errors,
+            (Lines{"Cannot record to " + shared + ": another recording is writing to it"}));
+  Receive(Gga("0100.000,N,00100.000,E", "2"));
+  gps_->StopKMLRecord();
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(std::system(("xmllint --noout " + shared).c_str()), 0);
 }
 
 TEST_F(RecordingTest, AFullDiskStopsTheRecordingWithOneError) {

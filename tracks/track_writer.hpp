@@ -52,7 +52,7 @@ class TrackWriter {
   Place NextPoint();
   bool HasPoints() const { return points_ > 0; }
 
-  std::ofstream& out() { return file_.Stream(); }
+  std::ostream& out() { return file_.Stream(); }
 
   std::string path_;
 

@@ -1,7 +1,9 @@
 #include "apps/gps_monitor/options.hpp"
 
+#include <filesystem>
 #include <iostream>
 #include <map>
+#include <set>
 
 #include <CLI/CLI.hpp>
 
@@ -287,6 +289,19 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     if (!kml && !TrackWriterFor(file)) {
       std::cerr << "gps-monitor: --record wants a .kml, .gpx or .geojson file, not \"" << file
                 << "\"\n";
+      return 2;
+    }
+  }
+  // Two outputs naming one file would write over each other.
+  std::vector<std::string> outputs = options.record;
+  if (!options.placemark.empty()) outputs.push_back(options.placemark);
+  std::set<std::filesystem::path> named;
+  for (const auto& file : outputs) {
+    std::error_code ignored;
+    if (!named.insert(std::filesystem::weakly_canonical(file, ignored)).second) {
+      std::cerr << "gps-monitor: " << file
+                << " is named twice (--record, --placemark): each output needs a file of its "
+                   "own\n";
       return 2;
     }
   }
