@@ -298,7 +298,9 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   std::set<std::filesystem::path> named;
   for (const auto& file : outputs) {
     std::error_code ignored;
-    if (!named.insert(std::filesystem::weakly_canonical(file, ignored)).second) {
+    const auto path = std::filesystem::weakly_canonical(
+        std::filesystem::absolute(file, ignored).lexically_normal(), ignored);
+    if (!named.insert(path).second) {
       std::cerr << "gps-monitor: " << file
                 << " is named twice (--record, --placemark): each output needs a file of its "
                    "own\n";
