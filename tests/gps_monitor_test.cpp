@@ -200,8 +200,9 @@ TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
 TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
   // A TCP port: one free for UDP may be a broker's of a test running beside this one.
   const uint16_t port = testing::FreeTcpPort();
+  // "localhost" is this machine's loopback, whatever a resolver would make of it.
   const pid_t monitor = Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--serve-nmea",
-                               "127.0.0.1:" + std::to_string(port)});
+                               "localhost:" + std::to_string(port)});
   asio::io_context io;
   asio::ip::tcp::socket client(io);
   std::error_code error = asio::error::connection_refused;
@@ -219,6 +220,13 @@ TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
   ::kill(monitor, SIGTERM);
   EXPECT_EQ(Wait(monitor).exit_code, 0);
   EXPECT_NE(text.find("$GPGGA,"), std::string::npos);
+
+  // Every network's clients: said, since anyone there gets the positions.
+  const Outcome open = Run({"--replay", ShortDrive(2), "--speed", "max", "--serve-nmea",
+                            "0.0.0.0:" + std::to_string(testing::FreeTcpPort())});
+  EXPECT_EQ(open.exit_code, 0) << open.err;
+  EXPECT_NE(open.err.find("to every network that reaches this machine"), std::string::npos)
+      << open.err;
 }
 
 TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {
@@ -296,6 +304,7 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
         {"--print-url"},
         {"--record", "out/x.kml", "--placemark", "out/../out/x.kml"},
         {"--record", "x.gpx", "--record", "./x.gpx"},
+        {"--serve-nmea", "gps.example:10110"},
         {"--no-such-option"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[0];

@@ -61,6 +61,10 @@ std::unique_ptr<Server> Listen(asio::io_context& io, const std::pair<std::string
     std::cerr << "gps-monitor: cannot serve " << what << ": " << error.what() << "\n";
     return nullptr;
   }
+  if (!asio::ip::make_address(host).is_loopback()) {
+    std::cerr << "gps-monitor: serving " << what << " on " << host << ":" << port
+              << " to every network that reaches this machine, without a password\n";
+  }
   if constexpr (requires { server->OnAcceptFailure(nullptr); }) {
     server->OnAcceptFailure([what](const std::string& failure) {
       std::cerr << "gps-monitor: serving " << what << ": " << failure << std::endl;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include <CLI/CLI.hpp>
+#include <asio/ip/address.hpp>
 
 #include "control/gps.hpp"
 #include "platform/source_address.hpp"
@@ -34,9 +35,20 @@ std::optional<std::pair<std::string, uint16_t>> ParseHostPort(const std::string&
   }
 }
 
-// "[HOST:]PORT" of a server: 127.0.0.1 unless a host is given.
+// "[HOST:]PORT" of a server, HOST an address of this machine: 127.0.0.1 unless a host is given,
+// "localhost" as 127.0.0.1, an IPv6 address in brackets ("[::1]:10110").
 std::optional<std::pair<std::string, uint16_t>> ParseServedAddress(const std::string& text) {
-  return ParseHostPort(text.find(':') == std::string::npos ? "127.0.0.1:" + text : text);
+  auto address = ParseHostPort(text.find(':') == std::string::npos ? "127.0.0.1:" + text : text);
+  if (!address) return std::nullopt;
+  std::string& host = address->first;
+  if (host == "localhost") host = "127.0.0.1";
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  std::error_code not_an_address;
+  asio::ip::make_address(host, not_an_address);
+  if (not_an_address) return std::nullopt;
+  return address;
 }
 
 // A server's "[[HOST:]PORT]" option, on `port` of 127.0.0.1 when only the flag was given; false
@@ -46,8 +58,10 @@ bool TakeServedAddress(const CLI::Option& option, const std::string& text, const
   if (option.count() == 0) return true;
   address = ParseServedAddress(text.empty() ? port : text);
   if (!address) {
-    std::cerr << "gps-monitor: " << option.get_name() << " wants [HOST:]PORT, not \"" << text
-              << "\"\n";
+    std::cerr << "gps-monitor: " << option.get_name()
+              << " wants [HOST:]PORT, HOST an address of this machine (127.0.0.1, [::1], "
+                 "localhost, or 0.0.0.0 for every network), not \""
+              << text << "\"\n";
   }
   return address.has_value();
 }
@@ -150,7 +164,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
 
   app.add_option("--settings", options.settings, "serial line settings, e.g. 9600,n,8,1");
   app.add_option("--broadcast", broadcast, "rebroadcast the serial text to HOST:PORT over UDP");
-  app.add_option("--serve-nmea", serve,
+  auto* serve_nmea = app.add_option("--serve-nmea", serve,
                  "serve the received text to TCP clients on [HOST:]PORT (10110 is NMEA's port; "
                  "the host is 127.0.0.1 unless given, 0.0.0.0 for the network)");
   auto* gpsd = app.add_option("--serve-gpsd", serve_gpsd,
@@ -259,14 +273,8 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       return 2;
     }
   }
-  if (!serve.empty()) {
-    options.serve_nmea = ParseServedAddress(serve);
-    if (!options.serve_nmea) {
-      std::cerr << "gps-monitor: --serve-nmea wants [HOST:]PORT, not \"" << serve << "\"\n";
-      return 2;
-    }
-  }
-  if (!TakeServedAddress(*gpsd, serve_gpsd, "2947", options.serve_gpsd) ||
+  if (!TakeServedAddress(*serve_nmea, serve, "10110", options.serve_nmea) ||
+      !TakeServedAddress(*gpsd, serve_gpsd, "2947", options.serve_gpsd) ||
       !TakeServedAddress(*web_option, web, "8080", options.web)) {
     return 2;
   }
