@@ -141,6 +141,14 @@ class Consumer {
   }
   pid_t Pid() const { return pid_; }
   size_t Fixes() const { return fixes_; }
+  // Adds the latencies and counts so far to those given, and starts new ones.
+  void AddTo(std::vector<double>& latencies, std::unordered_map<std::string, size_t>& by_stream) {
+    std::vector<double> more;
+    std::unordered_map<std::string, size_t> counts;
+    Take(more, counts);
+    latencies.insert(latencies.end(), more.begin(), more.end());
+    for (const auto& [stream, count] : counts) by_stream[stream] += count;
+  }
   // Takes the latencies and counts so far and starts new ones.
   void Take(std::vector<double>& latencies, std::unordered_map<std::string, size_t>& by_stream) {
     std::lock_guard lock(mutex_);
@@ -353,11 +361,7 @@ int RunCluster(const std::string& program, size_t vehicles, int seconds) {
   for (auto until = std::chrono::steady_clock::now() + 15s; std::chrono::steady_clock::now() < until;) {
     io.run_for(50ms);
     first.SendWaiting();
-    std::vector<double> more;
-    std::unordered_map<std::string, size_t> counts;
-    consumer.Take(more, counts);
-    latencies.insert(latencies.end(), more.begin(), more.end());
-    for (const auto& [stream, count] : counts) by_stream[stream] += count;
+    consumer.AddTo(latencies, by_stream);
     if (latencies.size() >= total) break;
   }
   const auto resumed = first.Resumed();
@@ -473,11 +477,7 @@ int main(int argc, char** argv) {
   const auto sustained_end = std::chrono::steady_clock::now();
   for (auto until = sustained_end + 10s; std::chrono::steady_clock::now() < until;) {
     io.run_for(50ms);
-    std::vector<double> more;
-    std::unordered_map<std::string, size_t> counts;
-    consumer.Take(more, counts);
-    latencies.insert(latencies.end(), more.begin(), more.end());
-    for (const auto& [stream, count] : counts) by_stream[stream] += count;
+    consumer.AddTo(latencies, by_stream);
     if (latencies.size() >= total) break;
   }
   const double wall =
