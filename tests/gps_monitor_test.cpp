@@ -191,6 +191,12 @@ TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
       Run({"--source", std::string("file:") + SAMPLE_DRIVE + "?speed=max", "--json"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(Tpvs(run.out).size(), 600u);
+  // --speed counts for a log named by an address too (20 s of drive, not in real time).
+  const auto started = std::chrono::steady_clock::now();
+  const Outcome fast = Run({"--source", "file:" + ShortDrive(20), "--speed", "max", "--json"});
+  EXPECT_EQ(fast.exit_code, 0) << fast.err;
+  EXPECT_EQ(Tpvs(fast.out).size(), 20u);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
   const Outcome bad = Run({"--source", "ftp://example:21"});
   EXPECT_EQ(bad.exit_code, 1);
   EXPECT_EQ(bad.err,
@@ -305,6 +311,7 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
         {"--record", "out/x.kml", "--placemark", "out/../out/x.kml"},
         {"--record", "x.gpx", "--record", "./x.gpx"},
         {"--serve-nmea", "gps.example:10110"},
+        {"--source", "file:x.nmea?speed=2", "--speed", "max"},
         {"--no-such-option"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[0];

@@ -158,7 +158,8 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       "one broker may be given more than once (a consumer's shards)");
   sources->require_option(0, 1);
   app.add_option("--speed", speed,
-                 "replay speed: a factor such as 10, or max (default 1; 10 for the bundled drive)");
+                 "replay speed of --replay or a file: source: a factor such as 10, or max (default 1; 10 "
+                 "for the bundled drive)");
   app.add_flag("--replay-via-pty", options.replay_via_pty,
                "replay through a pseudo-terminal and the serial port, as a receiver would send");
 
@@ -265,6 +266,14 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       std::cerr << "gps-monitor: --speed wants a positive factor or max, not \"" << speed << "\"\n";
       return 2;
     }
+  }
+  // A log named by an address replays at --speed as one named by --replay does.
+  if (!speed.empty() && options.source.starts_with("file:")) {
+    if (options.source.find('?') != std::string::npos) {
+      std::cerr << "gps-monitor: give the replay speed once: --speed or ?speed= in the address\n";
+      return 2;
+    }
+    options.source += "?speed=" + speed;
   }
   if (!broadcast.empty()) {
     options.broadcast = ParseHostPort(broadcast);
