@@ -1,7 +1,7 @@
 // Fleets on a real broker cluster: three nats-server nodes with their MQTT listeners. Vehicles
 // publish through a list of nodes and gps-monitor consumes through another; nodes are killed, a
 // consumer restarts, two consumers share the shards — and every fix ends in a track once, in
-// order.
+// order. What makes sense on one broker (shards, a restart) runs on a single mosquitto too.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -23,6 +23,7 @@
 #include "mqtt/mqtt_address.hpp"
 #include "mqtt/mqtt_client.hpp"
 #include "support/files.hpp"
+#include "support/mosquitto_broker.hpp"
 #include "support/nats_cluster.hpp"
 #include "support/programs.hpp"
 
@@ -113,14 +114,10 @@ class Vehicles {
   std::chrono::steady_clock::time_point started_;
 };
 
-class MqttClusterTest : public ::testing::Test {
+// The scenarios, on brokers that a test names by number ("node" 0, 1, 2).
+class FleetOnBrokersTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!testing::RunProgram({testing::DaemonPath("nats-server"), "--version"})) {
-      GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh --tests)";
-    }
-    ASSERT_TRUE(cluster_.Start());
-  }
+  virtual std::string Broker(size_t node) const = 0;
 
   // gps-monitor taking `filters` (a list) from `brokers` (a list), its TPVs to NAME.out.
   pid_t Consumer(const std::string& name, const std::string& brokers, const std::string& filters,
@@ -222,34 +219,92 @@ class MqttClusterTest : public ::testing::Test {
     if (at == std::string::npos) return "";
     return json.substr(at + key.size(), json.find('"', at + key.size()) - at - key.size());
   }
-  std::string Nodes(size_t a, size_t b) const { return cluster_.Mqtt(a) + "," + cluster_.Mqtt(b); }
+  std::string Nodes(size_t a, size_t b) const { return Broker(a) + "," + Broker(b); }
+
+  // Two consumers on half the shards each (one by two --source, one by a list), four vehicles
+  // publishing through node 0 (node 2 its alternate); `meanwhile` at 2 s.
+  void ShareTheShards(const std::function<void()>& meanwhile) {
+    const pid_t low =
+        Consumer("low", Nodes(1, 2), "fleet/0/+/nmea",
+                 {"--source", "mqtt://" + Nodes(1, 2) + "/fleet/1/+/nmea"});
+    const pid_t high = Consumer("high", Nodes(1, 2), "fleet/2/+/nmea,fleet/3/+/nmea");
+    ASSERT_TRUE(AwaitListening(Nodes(0, 2), 4, {"low", "high"}));
+    Vehicles vehicles(io_, Nodes(0, 2), 4, 20);
+    EXPECT_TRUE(Drive(vehicles, {{2.0, meanwhile}}));
+    AwaitEveryFix({"low", "high"}, 4);
+    Stop(low);
+    Stop(high);
+    const auto low_times = TimesByDevice({"low"});
+    const auto high_times = TimesByDevice({"high"});
+    EXPECT_EQ(low_times.size(), 2u) << ReadFile(folder_.File("low.err"));
+    EXPECT_EQ(high_times.size(), 2u) << ReadFile(folder_.File("high.err"));
+    for (const auto& [device, times] : low_times) {
+      EXPECT_TRUE(device == "fleet/0/car0/nmea" || device == "fleet/1/car1/nmea") << device;
+      ExpectEveryFixOnceInOrder(times, device);
+    }
+    for (const auto& [device, times] : high_times) {
+      EXPECT_TRUE(device == "fleet/2/car2/nmea" || device == "fleet/3/car3/nmea") << device;
+      ExpectEveryFixOnceInOrder(times, device);
+    }
+  }
+
+  // A consumer with an id stopped at 2 s and started again (on node 2) at 7 s of a 10 s drive.
+  void StartAgainWithTheId() {
+    const std::vector<std::string> named{"--mqtt-id", "qgps-restarting"};
+    pid_t consumer = Consumer("before", Broker(1), "fleet/+/+/nmea", named);
+    ASSERT_TRUE(AwaitListening(Broker(0), 1, {"before"}));
+    Vehicles vehicles(io_, Broker(0), 1, 10);  // 10 s of fixes
+    EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { Stop(consumer); }},
+                                 {7.0, [&] {
+                                    consumer =
+                                        Consumer("after", Broker(2), "fleet/+/+/nmea", named);
+                                  }}}));
+    AwaitEveryFix({"before", "after"}, 1);
+    Stop(consumer);
+    const auto times = TimesByDevice({"before", "after"});
+    ASSERT_EQ(times.size(), 1u) << ReadFile(folder_.File("after.err"));
+    // Every fix, some maybe twice: the first run's last cycle, reported when it stopped, may
+    // come again (the broker had not had its acknowledgement).
+    std::set<std::string> distinct(times.begin()->second.begin(), times.begin()->second.end());
+    EXPECT_GE(distinct.size(), kFixes - 1);
+  }
 
   testing::ScratchFolder folder_;
-  testing::NatsCluster cluster_{folder_.File(".")};
   asio::io_context io_;
 };
 
+class MqttClusterTest : public FleetOnBrokersTest {
+ protected:
+  void SetUp() override {
+    if (!testing::RunProgram({testing::DaemonPath("nats-server"), "--version"})) {
+      GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh --tests)";
+    }
+    ASSERT_TRUE(cluster_.Start());
+  }
+  std::string Broker(size_t node) const override { return cluster_.Mqtt(node); }
+
+  testing::NatsCluster cluster_{folder_.File(".")};
+};
+
+// One mosquitto is every "node": a list of it is the one broker.
+class MqttOneBrokerTest : public FleetOnBrokersTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(broker_.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
+  }
+  std::string Broker(size_t) const override {
+    return "127.0.0.1:" + std::to_string(broker_.Port());
+  }
+
+  testing::MosquittoBroker broker_{folder_.File("")};
+};
+
 TEST_F(MqttClusterTest, TwoConsumersShareTheShardsWhileThePublishersNodeDies) {
-  const pid_t low = Consumer("low", Nodes(1, 2), "fleet/0/+/nmea,fleet/1/+/nmea");
-  const pid_t high = Consumer("high", Nodes(1, 2), "fleet/2/+/nmea,fleet/3/+/nmea");
-  ASSERT_TRUE(AwaitListening(Nodes(0, 2), 4, {"low", "high"}));
-  Vehicles vehicles(io_, Nodes(0, 2), 4, 20);
-  EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { cluster_.Kill(0); }}}));
-  AwaitEveryFix({"low", "high"}, 4);
-  Stop(low);
-  Stop(high);
-  const auto low_times = TimesByDevice({"low"});
-  const auto high_times = TimesByDevice({"high"});
-  EXPECT_EQ(low_times.size(), 2u) << ReadFile(folder_.File("low.err"));
-  EXPECT_EQ(high_times.size(), 2u) << ReadFile(folder_.File("high.err"));
-  for (const auto& [device, times] : low_times) {
-    EXPECT_TRUE(device == "fleet/0/car0/nmea" || device == "fleet/1/car1/nmea") << device;
-    ExpectEveryFixOnceInOrder(times, device);
-  }
-  for (const auto& [device, times] : high_times) {
-    EXPECT_TRUE(device == "fleet/2/car2/nmea" || device == "fleet/3/car3/nmea") << device;
-    ExpectEveryFixOnceInOrder(times, device);
-  }
+  ShareTheShards([&] { cluster_.Kill(0); });
+}
+
+TEST_F(MqttOneBrokerTest, TwoConsumersShareTheShards) {
+  ShareTheShards([] {});
 }
 
 TEST_F(MqttClusterTest, AConsumerWhoseNodeDiesGoesOnOnTheNextWithItsSession) {
@@ -278,23 +333,11 @@ TEST_F(MqttClusterTest, AConsumerWhoseNodeDiesGoesOnOnTheNextWithItsSession) {
 }
 
 TEST_F(MqttClusterTest, AConsumerStartedAgainWithItsIdGetsWhatCameWhileItWasAway) {
-  const std::vector<std::string> named{"--mqtt-id", "qgps-restarting"};
-  pid_t consumer = Consumer("before", cluster_.Mqtt(1), "fleet/+/+/nmea", named);
-  ASSERT_TRUE(AwaitListening(cluster_.Mqtt(0), 1, {"before"}));
-  Vehicles vehicles(io_, cluster_.Mqtt(0), 1, 10);  // 10 s of fixes
-  EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { Stop(consumer); }},
-                               {7.0, [&] {
-                                  consumer = Consumer("after", cluster_.Mqtt(2),
-                                                      "fleet/+/+/nmea", named);
-                                }}}));
-  AwaitEveryFix({"before", "after"}, 1);
-  Stop(consumer);
-  const auto times = TimesByDevice({"before", "after"});
-  ASSERT_EQ(times.size(), 1u) << ReadFile(folder_.File("after.err"));
-  // Every fix but the ones the first run had under way when it stopped (its last cycle, which
-  // it reported on stopping, may come again: the broker had not had its acknowledgement).
-  std::set<std::string> distinct(times.begin()->second.begin(), times.begin()->second.end());
-  EXPECT_GE(distinct.size(), kFixes - 1);
+  StartAgainWithTheId();
+}
+
+TEST_F(MqttOneBrokerTest, AConsumerStartedAgainWithItsIdGetsWhatCameWhileItWasAway) {
+  StartAgainWithTheId();
 }
 
 }  // namespace
