@@ -317,6 +317,16 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(run.exit_code, 2) << arguments[0];
     EXPECT_TRUE(run.err.starts_with("gps-monitor: ")) << run.err;
   }
+  // A slip of the keyboard gets the option meant, and every usage error the way to the list.
+  const Outcome slip = Run({"--recrod", "x.kml"});
+  EXPECT_EQ(slip.err,
+            "gps-monitor: --recrod is not an option; did you mean --record? (gps-monitor --help "
+            "lists them)\n");
+  EXPECT_NE(Run({"--speed"}).err.find("gps-monitor --help lists the options"), std::string::npos);
+  // --help names what each option takes, not CLI11's bare types.
+  const Outcome help = Run({"--help"});
+  EXPECT_NE(help.out.find("--source ADDRESS"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find(" TEXT "), std::string::npos) << help.out;
 }
 
 TEST_F(GpsMonitorTest, EverySignalThatWouldEndItWhileRecordingLeavesCompleteTracks) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -92,6 +93,92 @@ bool JoinSources(const std::vector<std::string>& list, std::string& source) {
     source += ',' + text.substr(text.find('/', text.find("://") + 3) + 1);
   }
   return true;
+}
+
+// What --help shows after each option that takes a value, instead of CLI11's bare TEXT.
+void NamePlaceholders(CLI::App& app) {
+  static const std::map<std::string, std::string> kPlaceholders{
+      {"--port", "N"},
+      {"--device", "PATH"},
+      {"--listen", "PORT"},
+      {"--replay", "LOG"},
+      {"--source", "ADDRESS"},
+      {"--speed", "FACTOR|max"},
+      {"--settings", "BAUD,PARITY,BITS,STOP"},
+      {"--broadcast", "HOST:PORT"},
+      {"--serve-nmea", "[HOST:]PORT"},
+      {"--serve-gpsd", "[[HOST:]PORT]"},
+      {"--web", "[[HOST:]PORT]"},
+      {"--tiles", "URL|none"},
+      {"--tiles-attribution", "CREDIT"},
+      {"--chrony-shm", "N"},
+      {"--time-offset", "SECONDS"},
+      {"--record", "FILE"},
+      {"--description", "NAME"},
+      {"--record-dir", "DIR"},
+      {"--record-format", "kml|gpx|geojson"},
+      {"--publish", "ADDRESS"},
+      {"--mqtt-cafile", "FILE"},
+      {"--mqtt-cert", "FILE"},
+      {"--mqtt-key", "FILE"},
+      {"--mqtt-id", "ID"},
+      {"--mqtt-queue", "N"},
+      {"--placemark", "FILE"},
+      {"--map", "SERVICE"},
+      {"--set-clock", "utc|local"},
+      {"--send", "COMMAND"}};
+  std::vector<CLI::Option*> all = app.get_options();
+  for (CLI::App* group : app.get_subcommands({})) {
+    const auto more = group->get_options();
+    all.insert(all.end(), more.begin(), more.end());
+  }
+  for (CLI::Option* option : all) {
+    const auto found = kPlaceholders.find(option->get_name());
+    if (found != kPlaceholders.end()) option->option_text(found->second);
+  }
+}
+
+// Letters to change, add or drop to make one word the other.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// "--recrod is not an option; did you mean --record? (gps-monitor --help lists them)".
+std::string UnknownArgumentsText(CLI::App& app, const CLI::ExtrasError& error) {
+  const std::vector<std::string> extras = app.remaining();
+  const std::string first = extras.empty() ? std::string(error.what()) : extras.front();
+  if (!first.starts_with("-")) {
+    return "\"" + first + "\" is not expected here; gps-monitor --help lists the options";
+  }
+  std::vector<CLI::Option*> all = app.get_options();
+  for (CLI::App* group : app.get_subcommands({})) {
+    const auto more = group->get_options();
+    all.insert(all.end(), more.begin(), more.end());
+  }
+  std::string closest;
+  size_t best = 3;  // more than two letters off is no likely typing slip
+  for (const CLI::Option* option : all) {
+    for (const std::string& name : option->get_lnames()) {
+      const size_t distance = EditDistance(first.substr(first.find_first_not_of('-')), name);
+      if (distance < best) {
+        best = distance;
+        closest = "--" + name;
+      }
+    }
+  }
+  return first + " is not an option" + (closest.empty() ? "" : "; did you mean " + closest + "?") +
+         " (gps-monitor --help lists them)";
 }
 
 }  // namespace
@@ -196,12 +283,13 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   auto* record = app.add_option(
       "--record", options.record,
       "record the track to this file: .kml, .gpx or .geojson (may be given once for each)");
-  app.add_option("--description", options.description, "name of the recorded KML document")
+  app.add_option("--description", options.description,
+                 "name of the recorded track (the KML document's and the GPX track's)")
       ->needs(record);
   auto* record_dir = app.add_option(
       "--record-dir", options.record_dir,
       "with an MQTT source: one track per topic in this folder, named after the topic level "
-      "that the filter's + matched (DIR/car7.kml)");
+      "that the filter's last + matched (DIR/car7.kml)");
   app.add_option("--record-format", options.record_format, "the tracks of --record-dir")
       ->check(CLI::IsMember({"kml", "gpx", "geojson"}))
       ->needs(record_dir);
@@ -245,12 +333,16 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   app.add_flag("--no-checksum", options.no_checksum,
                "decode sentences whose checksum is wrong too");
 
+  NamePlaceholders(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& help_or_version) {
     return app.exit(help_or_version);
+  } catch (const CLI::ExtrasError& error) {
+    std::cerr << "gps-monitor: " << UnknownArgumentsText(app, error) << "\n";
+    return 2;
   } catch (const CLI::ParseError& error) {
-    std::cerr << "gps-monitor: " << error.what() << "\n";
+    std::cerr << "gps-monitor: " << error.what() << "; gps-monitor --help lists the options\n";
     return 2;
   }
 
