@@ -53,11 +53,10 @@ void TrackFiles::Take(const Fix& fix) {
     return;
   }
   if (!OnTheGlobe(*fix.latitude, *fix.longitude)) return;
-  // The same epoch again (a broker delivering a message twice after a failover) is one point.
-  const std::string time = IsoTimeText(fix);
-  if (!time.empty() && time == last_time_) return;
-  last_time_ = time;
   const TrackFix track_fix = TrackFixOf(fix);
+  // The same epoch again (a broker delivering a message twice after a failover) is one point.
+  if (!track_fix.time.empty() && track_fix.time == last_time_) return;
+  last_time_ = track_fix.time;
   for (auto& writer : writers_) writer->Point(track_fix);
 }
 
