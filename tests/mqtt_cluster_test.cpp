@@ -137,7 +137,10 @@ class FleetOnBrokersTest : public ::testing::Test {
   bool AwaitListening(const std::string& brokers, size_t shards,
                       std::initializer_list<std::string> consumers) {
     Vehicles probes(io_, brokers, Vehicles::Topics(shards, "probe"), 10);
-    for (int tries = 0; tries < 1000; ++tries) {
+    // 30 s at most: under the sanitizers, beside other tests, a cluster and its consumers start
+    // slowly.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline) {
       std::string heard;
       for (const std::string& name : consumers) heard += ReadFile(folder_.File(name + ".out"));
       size_t probes_heard = 0;
