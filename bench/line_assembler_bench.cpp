@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "control/line_assembler.hpp"
+#include "receiver/line_assembler.hpp"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "bench/one_second.hpp"
 #include "control/gps.hpp"
 #include "nmea/gpsd_json.hpp"
-#include "platform/nmea_server.hpp"
+#include "outputs/nmea_server.hpp"
 #include "servers/gpsd_server.hpp"
 #include "servers/web_map.hpp"
 

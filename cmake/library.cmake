@@ -3,7 +3,8 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_platform qgps_base)
+set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_platform qgps_base
+  qgps_receiver qgps_sources qgps_known_sources qgps_outputs)
 
 set(QGPS_PART_OBJECTS)
 foreach(part ${QGPS_PARTS})
@@ -23,20 +24,19 @@ set_target_properties(quorvane-gps PROPERTIES
 install(TARGETS quorvane-gps EXPORT quorvane-gpsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 # What a host includes: <quorvane-gps/qgps.h> (C) and <quorvane-gps/gps.hpp> (C++), and only the
-# headers gps.hpp needs beside it (they include each other by relative paths).
+# headers gps.hpp names beside it (the fix, the sink and source interfaces; they include each
+# other by relative paths). Everything else stays behind the control's private parts.
 install(FILES control/qgps.h cmake/public/gps.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps)
-foreach(header
-    base/clock_reading.hpp base/replaced_file.hpp base/time_of_day.hpp
-    control/face.hpp control/gps.hpp control/line_assembler.hpp control/stream_table.hpp
-    kml/path_buffer.hpp kml/quorvane_kml.hpp kml/track_recorder.hpp
-    maps/map_pages.hpp mqtt/mqtt_settings.hpp
-    nmea/epoch_builder.hpp nmea/fix.hpp nmea/fix_properties.hpp nmea/fix_record.hpp
-    nmea/gpsd_json.hpp nmea/nmea_decoder.hpp nmea/sentence_census.hpp nmea/sentences.hpp
-    nmea/sentence_fields.hpp
-    platform/block_source.hpp platform/line_settings.hpp platform/log_replay.hpp
-    platform/platform.hpp platform/serial_comm.hpp platform/socket_comm.hpp
-    platform/source_address.hpp)
+set(QGPS_PUBLIC_HEADERS
+  base/clock_reading.hpp base/time_of_day.hpp
+  control/face.hpp control/gps.hpp
+  nmea/fix.hpp nmea/fix_properties.hpp nmea/fix_record.hpp nmea/gpsd_json.hpp
+  nmea/sentence_census.hpp nmea/sentences.hpp
+  platform/platform.hpp
+  receiver/sinks.hpp
+  sources/block_source.hpp sources/source_settings.hpp)
+foreach(header ${QGPS_PUBLIC_HEADERS})
   get_filename_component(folder ${header} DIRECTORY)
   install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps/${folder})
 endforeach()

@@ -13,23 +13,15 @@
 #include <vector>
 
 #include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
 
-#include "../kml/track_recorder.hpp"
-#include "../maps/map_pages.hpp"
-#include "../mqtt/mqtt_settings.hpp"
-#include "../nmea/epoch_builder.hpp"
+#include "../nmea/fix.hpp"
 #include "../nmea/fix_properties.hpp"
-#include "../nmea/nmea_decoder.hpp"
 #include "../nmea/sentence_census.hpp"
-#include "../platform/block_source.hpp"
 #include "../platform/platform.hpp"
-#include "../platform/serial_comm.hpp"
-#include "../platform/socket_comm.hpp"
-#include "../platform/source_address.hpp"
+#include "../receiver/sinks.hpp"
+#include "../sources/block_source.hpp"
+#include "../sources/source_settings.hpp"
 #include "face.hpp"
-#include "line_assembler.hpp"
-#include "stream_table.hpp"
 
 namespace quorvane {
 
@@ -63,9 +55,6 @@ class ControlSite {
   virtual void Height(float twips) = 0;
 };
 
-// What a GGA left in the fix, as the track recorder takes it.
-TrackPoint TrackPointOf(const FixRecord& fix);
-
 // The component's version, "5.4.88".
 std::string ControlVersion();
 
@@ -80,41 +69,49 @@ class GPS {
   int Advise(GpsEventSink sink);
   void Unadvise(int cookie);
 
+  // Outputs: each epoch, or each block, handed on (after the events) in the order added. A
+  // sink added inside a block takes the blocks after it.
+  void AddSink(std::shared_ptr<EpochSink> sink);
+  void AddSink(std::shared_ptr<BlockSink> sink);
+  void RemoveSink(const EpochSink* sink);
+  void RemoveSink(const BlockSink* sink);
+
   // Settings.
-  int16_t Port() const { return port_; }
-  void Port(int16_t value) { port_ = value; }
-  std::string PortSettings() const { return ser_.Settings(); }
+  int16_t Port() const;
+  void Port(int16_t value);
+  std::string PortSettings() const;
+  // A text the serial port refuses is dropped; its previous settings stay.
   void PortSettings(const std::string& value);
-  int16_t TxPort() const { return tx_port_; }
-  void TxPort(int16_t value) { tx_port_ = value; }
-  int16_t RxPort() const { return rx_port_; }
-  void RxPort(int16_t value) { rx_port_ = value; }
+  int16_t TxPort() const;
+  void TxPort(int16_t value);
+  int16_t RxPort() const;
+  void RxPort(int16_t value);
   // Carried for hosts that set it; nothing in the control reads it.
-  int16_t ServerIP() const { return server_ip_; }
-  void ServerIP(int16_t value) { server_ip_ = value; }
-  bool Broadcast() const { return broadcast_ == -1; }
-  void Broadcast(bool value) { broadcast_ = value ? -1 : 0; }
+  int16_t ServerIP() const;
+  void ServerIP(int16_t value);
+  bool Broadcast() const { return BroadcastFlag() == -1; }
+  void Broadcast(bool value) { BroadcastFlag(value ? -1 : 0); }
   // Broadcast as the 16-bit boolean a dispatch host stores: any value reads back as stored,
   // and only true (-1) relays.
-  int16_t BroadcastFlag() const { return broadcast_; }
-  void BroadcastFlag(int16_t value) { broadcast_ = value; }
-  std::string BroadcastAddress() const { return broadcast_address_; }
-  void BroadcastAddress(const std::string& value) { broadcast_address_ = value; }
+  int16_t BroadcastFlag() const;
+  void BroadcastFlag(int16_t value);
+  std::string BroadcastAddress() const;
+  void BroadcastAddress(const std::string& value);
   // GGA, RMC, GSA and GSV of every talker ("$GN", "$GL", "$GA", "$BD", ...), not only "$GP",
   // each decoded as the GPS one is; NMEA 4.10's fields understood. Off by default.
-  bool AllTalkers() const { return decoder_.AllTalkers(); }
+  bool AllTalkers() const;
   void AllTalkers(bool value);
   // A sentence whose checksum is wrong is not decoded at all (Stream and the relay still carry
   // its block as received). Off by default.
-  bool VerifyChecksum() const { return decoder_.VerifyChecksum(); }
+  bool VerifyChecksum() const;
   void VerifyChecksum(bool value);
   // The files of an mqtts:// source opened after this (the system's authorities without them).
-  void MqttTls(MqttTlsFiles files) { mqtt_tls_ = std::move(files); }
+  void MqttTls(MqttTlsFiles files);
   // The client id of MQTT sources opened from now on: with one, the broker keeps the session
   // (what the subscriptions match while the source is away) across connections and restarts.
-  void MqttId(std::string id) { mqtt_id_ = std::move(id); }
+  void MqttId(std::string id);
   // Where the open source reads from now, when it may move (the broker of a cluster in use).
-  std::string SourcePeer() const { return source_ ? source_->Peer() : std::string(); }
+  std::string SourcePeer() const;
 
   // Status.
   std::string Version() const { return ControlVersion(); }
@@ -122,11 +119,13 @@ class GPS {
   // The receiver is being read: the serial port, or a source given to Open, is open.
   bool Engine() const;
   // The source given to Open will not open again by itself: an MQTT broker refused its login.
-  bool SourceGaveUp() const { return source_ && source_->GaveUp(); }
+  bool SourceGaveUp() const;
   // Sentences refused by VerifyChecksum since the control was made.
-  double ChecksumErrors() const { return decoder_.ChecksumErrors() + streams_.ChecksumErrors(); }
+  double ChecksumErrors() const;
   // Every sentence received since the control was made, counted by its tag.
-  const SentenceCensus& Heard() const { return heard_; }
+  const SentenceCensus& Heard() const;
+  // Malformed fields (junk where a number, time or letter belongs) since the control was made.
+  uint64_t MalformedFields() const;
 
   // The serial source.
   void Start();
@@ -138,17 +137,15 @@ class GPS {
   // it is missing or 0). Stops a running source first.
   void Connect(std::optional<int16_t> UDPPort = std::nullopt);
 
-  // Any other source (a log replay, ...): its blocks take the serial port's way, rebroadcast
-  // included. Stops a running source first; StopGPS closes it.
+  // Any other source, as the serial port's (rebroadcast included); StopGPS closes it.
   void Open(std::shared_ptr<BlockSource> source);
 
   // The source an address names, opened (a running one is stopped first): "serial:/dev/ttyUSB0"
   // (with "?4800,n,8,1"), a bare device path, "udp://[HOST]:PORT", "tcp://HOST:PORT",
   // "gpsd://HOST[:PORT]", "file:PATH" (with "?speed=N" or "?speed=max"),
-  // "mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-FILTER" or "mqtts://...". An address that is
-  // malformed, of an unknown scheme, without a port or of a host that cannot be found raises
-  // Error naming it, and nothing is opened. TCP, gpsd and MQTT sources reconnect by themselves;
-  // an MQTT broker that refuses the login raises Error once and is not tried again.
+  // "mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC-FILTER" or "mqtts://...". A malformed address
+  // raises Error naming it, and opens nothing. Network sources look their server up off the
+  // loop, before every try; a broker that refuses the login is said once and not tried again.
   void OpenSource(const std::string& Address);
 
   // The stream whose fix the properties read: the topic of the last message decoded from an
@@ -178,13 +175,14 @@ class GPS {
   std::string SNR() const { return Fix().SnrText; }
   std::string Odometer() const { return OdometerText(Fix()); }
   std::string LastGPGGA() const { return Fix().LastGgaText; }
+  const FixRecord& Fix() const;
 
   // Distance and odometer.
   double DistanceBetween2CoordinatesMeters(double lat1, double lon1, double lat2,
                                            double lon2) const;
   double DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2, double lon2) const;
   double DistanceBetween2CoordinatesMiles(double lat1, double lon1, double lat2, double lon2) const;
-  void ResetOdometer() { current_->Fix().OdometerTotal = 0; }
+  void ResetOdometer();
 
   // Time zone and clock. TimeZone reads the standard bias in hours, west of UTC positive
   // ("-5.5" for UTC+5:30); assigning it changes nothing but its argument, which comes back as
@@ -199,8 +197,8 @@ class GPS {
   // (path and footer) before a new one starts and when the control is destroyed.
   void StartKMLRecord(const std::string& Filename, const std::string& Description = "");
   void StopKMLRecord();
-  double RecordedPoints() const { return recorder_.RecordedPoints(); }
-  bool isRecording() const { return recorder_.isRecording(); }
+  double RecordedPoints() const;
+  bool isRecording() const;
 
   // Saves the current position as a one-placemark KML 2.0 file, replacing FilenameKML.
   // A file that cannot be written raises Error, naming it.
@@ -208,83 +206,20 @@ class GPS {
                                   const std::string& xName);
 
   // Web maps centred on the current position, opened in the default browser.
-  void ShowMapQuestWebPage() const { ShowMap(MapService::kMapQuest); }
-  void ShowNokiaMaps() const { ShowMap(MapService::kNokia); }
-  void ShowGoogleMaps() const { ShowMap(MapService::kGoogle); }
-  void ShowGoogleMapsSatellite() const { ShowMap(MapService::kGoogleSatellite); }
-  void ShowBingMaps() const { ShowMap(MapService::kBing); }
-  void ShowBingMapsSatellite() const { ShowMap(MapService::kBingSatellite); }
+  void ShowMapQuestWebPage() const;
+  void ShowNokiaMaps() const;
+  void ShowGoogleMaps() const;
+  void ShowGoogleMapsSatellite() const;
+  void ShowBingMaps() const;
+  void ShowBingMapsSatellite() const;
 
   // Appearance: a fixed 32 x 32 picture, and the control keeps itself at that size.
   static const Face& Picture() { return TheFace(); }
   void Resize(ControlSite& site);
 
-  const FixRecord& Fix() const { return current_->Fix(); }
-  // Malformed fields (junk where a number, time or letter belongs) since the control was made.
-  uint64_t MalformedFields() const;
-
  private:
-  // Whether a source's blocks go on to the network: text that came from the network never does.
-  enum class Relay { kOn, kOff };
-
-  void SetUpSender();
-  void ShowMap(MapService service) const;
-  // The way of every received block: that source's sentences decoded, recorded and raised, then
-  // the block raised, then sent on.
-  void TakeBlock(LineAssembler& lines, NmeaDecoder& decoder, EpochBuilder& epochs,
-                 std::string block, Relay relay);
-  void TakeSourceBlock(std::string_view block, std::string_view stream);
-  // The properties read the control's own fix again, and the streams of a source are gone.
-  void ForgetStreams();
-  void TakeSentence(NmeaDecoder& decoder, EpochBuilder& epochs, std::string_view sentence);
-  void RaiseEpoch(const quorvane::Fix& fix, const std::string& stream);
-  void RaiseError(std::string description);
-  void RaiseSerialPort(int16_t number);
-  template <typename Member, typename... Arguments>
-  void Raise(Member handler, Arguments&... arguments);
-
-  void OpenAddress(const SourceAddress& address, const std::string& text);
-  void OpenNetworkSource(const SourceAddress& address, const std::string& text);
-  void OpenMqttSource(const SourceAddress& address);
-  // The first address the host's name stands for, or nothing (and Error, naming `text`).
-  std::optional<asio::ip::tcp::endpoint> FindHost(const SourceAddress& address,
-                                                  const std::string& text);
-  void ReportLoss(const std::string& name, const std::string& reason, double seconds, bool first);
-
-  asio::io_context& io_;
-  Platform& platform_;
-  SerialComm ser_;
-  SocketComm sck_;
-  // Each source has pending text of its own: a datagram that arrives while a serial sentence is
-  // half read must not be spliced into it (the two would be lost together).
-  LineAssembler serial_lines_;
-  LineAssembler network_lines_;
-  LineAssembler source_lines_;
-  // Kept after StopGPS closes it: it may be the one whose block is being taken.
-  std::shared_ptr<BlockSource> source_;
-  NmeaDecoder decoder_{[this] { return platform_.Now(); }};
-  EpochBuilder epochs_{[this](const quorvane::Fix& fix) { RaiseEpoch(fix, {}); }};
-  StreamTable streams_{
-      [this] { return platform_.Now(); },
-      [this](const quorvane::Fix& fix, const std::string& stream) { RaiseEpoch(fix, stream); }};
-  // The decoder whose fix the properties read: the control's own, or the last stream's.
-  NmeaDecoder* current_ = &decoder_;
-  const std::string* current_stream_ = nullptr;
-  MqttTlsFiles mqtt_tls_;
-  std::string mqtt_id_;
-  SentenceCensus heard_;
-  TrackRecorder recorder_{platform_};
-  bool is_running_ = false;
-  int taking_block_ = 0;     // blocks being taken (a handler may open a source inside one)
-  bool udp_source_ = false;  // the socket receives (Connect), rather than rebroadcasts
-  int16_t port_ = 0;
-  int16_t tx_port_ = 0;
-  int16_t rx_port_ = 0;
-  int16_t server_ip_ = 0;
-  int16_t broadcast_ = 0;
-  std::string broadcast_address_;
-  std::vector<std::pair<int, std::shared_ptr<const GpsEventSink>>> sinks_;
-  int next_cookie_ = 1;
+  class Parts;
+  std::unique_ptr<Parts> parts_;
 };
 
 }  // namespace quorvane

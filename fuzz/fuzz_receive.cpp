@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "base/text_rules.hpp"
-#include "control/line_assembler.hpp"
+#include "receiver/line_assembler.hpp"
 #include "fuzz/fuzz_platform.hpp"
 #include "nmea/epoch_builder.hpp"
 #include "nmea/fix_properties.hpp"

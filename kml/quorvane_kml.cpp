@@ -22,11 +22,11 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 
 }  // namespace
 
-std::string CoordinateTriple(double x, double y, double Altitude) {
+std::string CoordinateTriple(double latitude, double longitude, double Altitude) {
   std::string triple;
-  AppendNumberText(y, triple);
+  AppendNumberText(longitude, triple);
   triple += ',';
-  AppendNumberText(x, triple);
+  AppendNumberText(latitude, triple);
   triple += ',';
   AppendNumberText(Altitude, triple);
   return triple;
@@ -153,17 +153,17 @@ void QuorvaneKML::CreatePathFromString(int16_t Size, const std::string& pColor,
   WriteCoordinatesOf(PathData.size(), [&PathData](const auto& write) { write(PathData); });
 }
 
-void QuorvaneKML::CreateCameraOverlay(const std::string& Filename, double x, double y, double,
-                                      const std::string& pName, const std::string& visibility,
-                                      const std::string& shape) {
-  const std::string longitude = NumberToText(y);
-  const std::string latitude = NumberToText(x);
+void QuorvaneKML::CreateCameraOverlay(const std::string& Filename, double latitude,
+                                      double longitude, double, const std::string& pName,
+                                      const std::string& visibility, const std::string& shape) {
+  const std::string longitude_text = NumberToText(longitude);
+  const std::string latitude_text = NumberToText(latitude);
   Line("  <PhotoOverlay>");
   Line("      <name>", pName, "</name>");
   Line("      <visibility>", visibility, "</visibility>");
   Line("      <Camera>");
-  Line("          <longitude>", longitude, "</longitude>");
-  Line("          <latitude>", latitude, "</latitude>");
+  Line("          <longitude>", longitude_text, "</longitude>");
+  Line("          <latitude>", latitude_text, "</latitude>");
   Line("          <altitude>10</altitude>");
   Line("          <heading>0</heading>");
   Line("          <tilt>90</tilt>");
@@ -178,7 +178,7 @@ void QuorvaneKML::CreateCameraOverlay(const std::string& Filename, double x, dou
   Line("          <near>10</near>");
   Line("      </ViewVolume>");
   Line("      <Point>");
-  Line("          <coordinates>", longitude, ",", latitude, ",10</coordinates>");
+  Line("          <coordinates>", longitude_text, ",", latitude_text, ",10</coordinates>");
   Line("      </Point>");
   Line("      <shape>", shape, "</shape>");
   Line("          <roll>0</roll>");
@@ -186,37 +186,37 @@ void QuorvaneKML::CreateCameraOverlay(const std::string& Filename, double x, dou
   file_.Flush();
 }
 
-void QuorvaneKML::CreateGroundOverlay(const std::string& Filename, double x, double y, double,
-                                      const std::string& pName, const std::string&,
-                                      const std::string&, const std::string&) {
-  // x is the latitude and y the longitude here as everywhere in the writer; the box is 0.0001
-  // degrees on each side, north-east of the point.
+void QuorvaneKML::CreateGroundOverlay(const std::string& Filename, double latitude,
+                                      double longitude, double, const std::string& pName,
+                                      const std::string&, const std::string&, const std::string&) {
+  // The box is 0.0001 degrees on each side, north-east of the point.
   Line("  <GroundOverlay>");
   Line("      <name>", pName, "</name>");
   Line("      <Icon><href>", Filename, "</href></Icon>");
   Line("      <LatLonBox>");
-  Line("          <north>", NumberToText(x + 0.0001), "</north>");
-  Line("          <south>", NumberToText(x), "</south>");
-  Line("          <east>", NumberToText(y + 0.0001), "</east>");
-  Line("          <west>", NumberToText(y), "</west>");
+  Line("          <north>", NumberToText(latitude + 0.0001), "</north>");
+  Line("          <south>", NumberToText(latitude), "</south>");
+  Line("          <east>", NumberToText(longitude + 0.0001), "</east>");
+  Line("          <west>", NumberToText(longitude), "</west>");
   Line("          <rotation>-0.1556640799496235</rotation>");
   Line("      </LatLonBox>");
   Line("  </GroundOverlay>");
   file_.Flush();
 }
 
-void QuorvaneKML::CreateStreetView(const std::string& Filename, double x, double y, double Altitude,
-                                   const std::string& pName, const std::string& HTMLDescription,
-                                   const std::string& shape, const std::string& Heading) {
+void QuorvaneKML::CreateStreetView(const std::string& Filename, double latitude, double longitude,
+                                   double Altitude, const std::string& pName,
+                                   const std::string& HTMLDescription, const std::string& shape,
+                                   const std::string& Heading) {
   const std::string id = "cam" + TimeNumber();
-  CreatePathPoint(x, y, Altitude);
+  CreatePathPoint(latitude, longitude, Altitude);
   Line("  <PhotoOverlay id=\"", id, "\" >");
   Line("      <name>", pName, "</name>");
   Line("      <description><![CDATA[", ReplaceAll(HTMLDescription, "%streetview_id", "#" + id),
        "]]></description>");
   Line("      <Camera>");
-  Line("          <longitude>", NumberToText(y), "</longitude>");
-  Line("          <latitude>", NumberToText(x), "</latitude>");
+  Line("          <longitude>", NumberToText(longitude), "</longitude>");
+  Line("          <latitude>", NumberToText(latitude), "</latitude>");
   Line("          <altitude>15</altitude>");
   Line("          <heading>", Heading, "</heading>");
   Line("          <tilt>90</tilt>");
@@ -232,7 +232,8 @@ void QuorvaneKML::CreateStreetView(const std::string& Filename, double x, double
   Line("          <near>20</near>");
   Line("      </ViewVolume>");
   Line("      <Point>");
-  Line("          <coordinates>", CoordinateTriple(x, y, Altitude), "</coordinates>");
+  Line("          <coordinates>", CoordinateTriple(latitude, longitude, Altitude),
+       "</coordinates>");
   Line("      </Point>");
   Line("      <shape>", shape, "</shape>");
   Line("          <roll>0</roll>");
@@ -240,15 +241,15 @@ void QuorvaneKML::CreateStreetView(const std::string& Filename, double x, double
   file_.Flush();
 }
 
-void QuorvaneKML::CreatePlaceMark(double x, double y, double Altitude, const std::string& pName,
-                                  const std::string& pDescription, const std::string& TimeStamp,
-                                  const std::string& ExtendedData) {
+void QuorvaneKML::CreatePlaceMark(double latitude, double longitude, double Altitude,
+                                  const std::string& pName, const std::string& pDescription,
+                                  const std::string& TimeStamp, const std::string& ExtendedData) {
   Line("  <Placemark>");
   Line("      <name>", pName, "</name>");
   if (!pDescription.empty()) Line("      <description>", pDescription, "</description>");
   Line("      ", ExtendedData);
   Line("      <Point>");
-  const std::string triple = CoordinateTriple(x, y, Altitude);
+  const std::string triple = CoordinateTriple(latitude, longitude, Altitude);
   Line("          <coordinates>", triple, "</coordinates>");
   path_.Append(triple);
   path_.Append("\r\n");
@@ -261,12 +262,13 @@ void QuorvaneKML::CreatePlaceMark(double x, double y, double Altitude, const std
   Line("  </Placemark>");
 }
 
-void QuorvaneKML::CreatePathPoint(double x, double y, double Altitude) {
-  path_.Append(CreatePathString(x, y, Altitude));
+void QuorvaneKML::CreatePathPoint(double latitude, double longitude, double Altitude) {
+  path_.Append(CreatePathString(latitude, longitude, Altitude));
 }
 
-std::string QuorvaneKML::CreatePathString(double x, double y, double Altitude) const {
-  return CoordinateTriple(x, y, Altitude) + "\r\n";
+std::string QuorvaneKML::CreatePathString(double latitude, double longitude,
+                                          double Altitude) const {
+  return CoordinateTriple(latitude, longitude, Altitude) + "\r\n";
 }
 
 }  // namespace quorvane

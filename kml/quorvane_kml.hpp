@@ -3,9 +3,8 @@
 // operations are called. Every line ends in CR LF; fixed texts carry their own leading blanks;
 // caller texts are written verbatim (callers pass text that is valid at its place), except the
 // document's name, which a host gives and which is escaped for XML; numbers use
-// the number-to-text rule with "."; a point (x, y, Altitude) is written "y,x,Altitude", and
-// callers pass the latitude as x and the longitude as y, so it reads longitude,latitude as KML
-// wants.
+// the number-to-text rule with "."; a point (latitude, longitude, Altitude) is written
+// "longitude,latitude,Altitude", as KML wants.
 //
 // Placemarks stay in the writer's buffer until Flush, so that a recording writes once per
 // received block; every other element is flushed as soon as it is written. Without an open
@@ -45,24 +44,28 @@ class QuorvaneKML {
   // A style and a named path placemark through `PathData` (joined CreatePathString results).
   void CreatePathFromString(int16_t Size, const std::string& pColor, const std::string& PathData,
                             const std::string& PathName, bool Line3D = false);
-  void CreateCameraOverlay(const std::string& Filename, double x, double y, double Altitude,
-                           const std::string& pName, const std::string& visibility = "0",
+  void CreateCameraOverlay(const std::string& Filename, double latitude, double longitude,
+                           double Altitude, const std::string& pName,
+                           const std::string& visibility = "0",
                            const std::string& shape = "rectangle");
-  // An image draped over the box from latitude x to x + 0.0001 and longitude y to y + 0.0001.
-  void CreateGroundOverlay(const std::string& Filename, double x, double y, double Altitude,
-                           const std::string& pName, const std::string& HTMLDescription,
+  // An image draped over the box from latitude to latitude + 0.0001 and longitude to longitude +
+  // 0.0001.
+  void CreateGroundOverlay(const std::string& Filename, double latitude, double longitude,
+                           double Altitude, const std::string& pName,
+                           const std::string& HTMLDescription,
                            const std::string& shape = "rectangle", const std::string& Heading = "");
   // A photo overlay with a time-based id; "%streetview_id" in HTMLDescription becomes a
   // reference to it. Adds its point to the path buffer.
-  void CreateStreetView(const std::string& Filename, double x, double y, double Altitude,
-                        const std::string& pName, const std::string& HTMLDescription,
-                        const std::string& shape = "rectangle", const std::string& Heading = "");
+  void CreateStreetView(const std::string& Filename, double latitude, double longitude,
+                        double Altitude, const std::string& pName,
+                        const std::string& HTMLDescription, const std::string& shape = "rectangle",
+                        const std::string& Heading = "");
   // A point placemark; adds its point to the path buffer.
-  void CreatePlaceMark(double x, double y, double Altitude, const std::string& pName,
+  void CreatePlaceMark(double latitude, double longitude, double Altitude, const std::string& pName,
                        const std::string& pDescription, const std::string& TimeStamp = "",
                        const std::string& ExtendedData = "");
-  void CreatePathPoint(double x, double y, double Altitude);
-  std::string CreatePathString(double x, double y, double Altitude) const;
+  void CreatePathPoint(double latitude, double longitude, double Altitude);
+  std::string CreatePathString(double latitude, double longitude, double Altitude) const;
   // Writes the footer and closes the file.
   void CloseKML();
   // Hands what is written so far to the file.
@@ -88,7 +91,7 @@ class QuorvaneKML {
   PathBuffer path_;
 };
 
-// "y,x,Altitude" by the number-to-text rule.
-std::string CoordinateTriple(double x, double y, double Altitude);
+// "longitude,latitude,Altitude" by the number-to-text rule.
+std::string CoordinateTriple(double latitude, double longitude, double Altitude);
 
 }  // namespace quorvane

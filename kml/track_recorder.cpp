@@ -14,6 +14,17 @@ constexpr const char* kPathColor = "FF00FF00";
 
 }  // namespace
 
+TrackPoint TrackPointOf(const FixRecord& fix) {
+  return {
+      fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude, fix.position_reported, {}};
+}
+
+void TrackRecorder::TakeGga(const DecodedGga& gga) {
+  TrackPoint point = TrackPointOf(gga.fix);
+  if (recording_) point.time = gga.time;
+  Take(point);
+}
+
 TrackRecorder::~TrackRecorder() {
   if (recording_) Stop();
 }

@@ -11,8 +11,9 @@
 #include <optional>
 #include <string>
 
-#include "../platform/platform.hpp"
-#include "quorvane_kml.hpp"
+#include "platform/platform.hpp"
+#include "kml/quorvane_kml.hpp"
+#include "receiver/sinks.hpp"
 
 namespace quorvane {
 
@@ -25,11 +26,14 @@ struct TrackPoint {
   std::string time;           // "2026-12-08T12:00:00.000Z", or empty before a date is known
 };
 
-class TrackRecorder {
+// What a GGA left in the fix, as the recorder takes it.
+TrackPoint TrackPointOf(const FixRecord& fix);
+
+class TrackRecorder final : public EpochSink {
  public:
   explicit TrackRecorder(Platform& platform) : platform_(platform) {}
   // A recording still running is finished (path and footer), so the file stays readable.
-  ~TrackRecorder();
+  ~TrackRecorder() override;
   TrackRecorder(const TrackRecorder&) = delete;
   TrackRecorder& operator=(const TrackRecorder&) = delete;
 
@@ -46,7 +50,10 @@ class TrackRecorder {
   // lies on the globe (a latitude within ±90°, a longitude within ±180°, all finite).
   void Take(const TrackPoint& point);
   // The received block that brought the last points is done.
-  void EndOfBlock();
+  void EndOfBlock() override;
+  // Fed with every GGA decoded; the epochs themselves are not drawn.
+  void TakeGga(const DecodedGga& gga) override;
+  void TakeEpoch(const Fix&, const std::string&) override {}
 
   double RecordedPoints() const { return recorded_points_; }
   bool isRecording() const { return recording_; }

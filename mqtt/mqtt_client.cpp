@@ -131,7 +131,7 @@ void MqttClient::Start() {
   refused_ = false;
   // The first try is made on the loop, as every later one is: a broker that is not there is
   // said by the loop, never by Start.
-  asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+  asio::post(io_, [this, alive = alive_.Watch()] {
     if (!alive.expired() && !closed_) Connect();
   });
   KeepAlive();
@@ -144,7 +144,7 @@ void MqttClient::Close() {
   keep_alive_.cancel();
   if (in_callback_) {
     // The library is calling us, with its locks held: it is left when that call has returned.
-    asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+    asio::post(io_, [this, alive = alive_.Watch()] {
       if (!alive.expired()) Disconnect();
     });
     return;
@@ -198,7 +198,7 @@ void MqttClient::Connect() {
   // that takes seconds (no network, a slow resolver) never holds the loop, which is the
   // receiver's too. The loop leaves the new library client alone until the thread is done.
   connector_ = std::thread([this, client = client_, host = Current().host, port = Current().port,
-                            alive = std::weak_ptr<char>(alive_)] {
+                            alive = alive_.Watch()] {
     const int result =
         mosquitto_connect_async(client, host.c_str(), port, kKeepAliveSeconds);
     const int error_number = errno;
@@ -268,7 +268,7 @@ void MqttClient::StopWatching() {
 void MqttClient::WaitToRead() {
   socket_.async_wait(
       asio::posix::stream_descriptor::wait_read,
-      [this, alive = std::weak_ptr<char>(alive_), socket = watched_](const std::error_code& error) {
+      [this, alive = alive_.Watch(), socket = watched_](const std::error_code& error) {
         if (alive.expired() || error || closed_ || socket != watched_) return;
         int result = MOSQ_ERR_SUCCESS;
         for (int packets = 0; packets < kPacketsPerTurn; ++packets) {
@@ -290,7 +290,7 @@ void MqttClient::WaitToWrite() {
   waiting_to_write_ = true;
   socket_.async_wait(
       asio::posix::stream_descriptor::wait_write,
-      [this, alive = std::weak_ptr<char>(alive_), socket = watched_](const std::error_code& error) {
+      [this, alive = alive_.Watch(), socket = watched_](const std::error_code& error) {
         if (alive.expired() || socket != watched_) return;
         waiting_to_write_ = false;
         if (error || closed_) return;
@@ -300,7 +300,7 @@ void MqttClient::WaitToWrite() {
 
 void MqttClient::KeepAlive() {
   keep_alive_.expires_after(1s);
-  keep_alive_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& error) {
+  keep_alive_.async_wait([this, alive = alive_.Watch()](const std::error_code& error) {
     if (alive.expired() || error || closed_) return;
     // A broker that takes the connection and never answers it (a node that hangs) is left for
     // the next.
@@ -350,7 +350,7 @@ void MqttClient::Lose(const std::string& what) {
   broker_index_ = (broker_index_ + 1) % brokers;
   const bool round_over = ++failed_this_round_ >= brokers;
   if (round_over) failed_this_round_ = 0;
-  auto retry = [this, alive = std::weak_ptr<char>(alive_)] {
+  auto retry = [this, alive = alive_.Watch()] {
     if (!alive.expired() && !closed_) Connect();
   };
   const auto next = round_over ? retry_.Schedule(std::move(retry)) : retry_.Now(std::move(retry));

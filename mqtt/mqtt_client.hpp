@@ -31,6 +31,7 @@
 
 #include "mqtt/mqtt_settings.hpp"
 #include "platform/retry_schedule.hpp"
+#include "base/life_token.hpp"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -149,7 +150,7 @@ class MqttClient {
   std::string lost_reason_;  // set by the library's callback, acted on when it returns
   std::string refused_reason_;
   std::string library_error_;  // the library's last word on a TLS failure
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  LifeToken alive_;
 };
 
 }  // namespace quorvane

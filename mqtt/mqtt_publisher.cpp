@@ -99,4 +99,9 @@ void MqttPublisher::SendWaitingFixes() {
   }
 }
 
+void MqttPublisher::TakeEpoch(const Fix& fix, const std::string& stream) {
+  PublishFix(TpvJson(fix, stream));
+  if (sky_changes_.Take(fix, stream)) PublishSky(SkyJson(fix, stream));
+}
+
 }  // namespace quorvane

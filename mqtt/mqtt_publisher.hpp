@@ -20,10 +20,12 @@
 #include <asio/io_context.hpp>
 
 #include "mqtt/mqtt_client.hpp"
+#include "nmea/gpsd_json.hpp"
+#include "receiver/sinks.hpp"
 
 namespace quorvane {
 
-class MqttPublisher {
+class MqttPublisher final : public EpochSink, public BlockSink {
  public:
   static constexpr size_t kDefaultQueueLimit = 10000;
   // Fixes handed to the broker and not yet acknowledged.
@@ -45,6 +47,9 @@ class MqttPublisher {
   void PublishFix(std::string json);
   // Only the latest SKY matters: one that the broker was away for is replaced by the next.
   void PublishSky(std::string json);
+  // Every block on PREFIX/nmea; every epoch's TPV on PREFIX/fix, and its SKY when it changes.
+  void TakeBlock(std::string_view block, const BlockOrigin&) override { PublishBlock(block); }
+  void TakeEpoch(const Fix& fix, const std::string& stream) override;
 
   bool Connected() const { return client_.Connected(); }
   // "HOST:PORT" of the broker in use (of a cluster's list).
@@ -76,6 +81,7 @@ class MqttPublisher {
   std::string status_topic_;
   std::string sky_topic_;
   std::string sky_;  // the latest, sent once connected
+  SkyChanges sky_changes_{16384};
   size_t queue_limit_;
   std::deque<QueuedFix> queue_;  // the oldest first; the first `in_flight_` are handed over
   size_t in_flight_ = 0;

@@ -5,16 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "../platform/source_address.hpp"
+#include "platform/source_address.hpp"
+#include "sources/source_settings.hpp"
 
 namespace quorvane {
-
-// The files of a TLS connection; an empty CA file means the system's certificate authorities.
-struct MqttTlsFiles {
-  std::string ca_file;
-  std::string certificate_file;  // a client certificate, with its key
-  std::string key_file;
-};
 
 struct MqttBroker {
   std::string host;

@@ -1,5 +1,8 @@
 #include "mqtt/mqtt_source.hpp"
 
+#include "mqtt/mqtt_address.hpp"
+#include "sources/source_factory.hpp"
+
 namespace quorvane {
 
 MqttSource::MqttSource(asio::io_context& io, MqttBroker broker,
@@ -12,11 +15,9 @@ void MqttSource::Begin(BlockHandler on_block) {
     on_block(payload, topic);
   };
   client_.on_lost = [this](const std::string& reason, double seconds, bool first) {
-    if (on_lost) on_lost(reason, seconds, first);
+    ReportLost(reason, seconds, first);
   };
-  client_.on_refused = [this](const std::string& reason) {
-    if (on_refused) on_refused(reason);
-  };
+  client_.on_refused = [this](const std::string& reason) { ReportRefused(reason); };
   // QoS 1: what the broker holds for the subscription is not dropped on its way here.
   for (const std::string& filter : topic_filters_) client_.Subscribe(filter, 1);
   client_.Start();
@@ -24,6 +25,21 @@ void MqttSource::Begin(BlockHandler on_block) {
 
 void MqttSource::Close() {
   client_.Close();
+}
+
+void RegisterMqttSources(SourceFactory& factory) {
+  // The client looks each broker up on a thread of its own, and says one it cannot find.
+  factory.Register(
+      SourceAddress::Scheme::kMqtt,
+      [](const SourceAddress& address, const std::string&, const SourceContext& context) {
+        std::vector<std::string> filters{address.path};
+        filters.insert(filters.end(), address.more_filters.begin(), address.more_filters.end());
+        auto broker = MqttBrokerOf(address, context.settings.mqtt_tls, context.settings.mqtt_id);
+        // The password stays out of everything said about the source.
+        return MadeSource{
+            std::make_shared<MqttSource>(context.io, std::move(broker), std::move(filters)),
+            MqttAddressText(address)};
+      });
 }
 
 }  // namespace quorvane

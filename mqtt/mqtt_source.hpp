@@ -11,7 +11,7 @@
 #include <asio/io_context.hpp>
 
 #include "mqtt/mqtt_client.hpp"
-#include "platform/block_source.hpp"
+#include "sources/block_source.hpp"
 
 namespace quorvane {
 
@@ -26,10 +26,6 @@ class MqttSource final : public BlockSource {
   bool IsOpen() const override { return client_.Subscribed(); }
   bool GaveUp() const override { return client_.Refused(); }
   std::string Peer() const override { return client_.CurrentBroker(); }
-
-  // As MqttClient's.
-  std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)> on_lost;
-  std::function<void(const std::string& reason)> on_refused;
 
  private:
   MqttClient client_;

@@ -14,7 +14,6 @@ double CoordinateDegrees(const SentenceFields& fields, size_t index, size_t degr
   return positive_hemisphere ? degrees : -degrees;
 }
 
-namespace WindowsAPI {
 namespace {
 
 double GgaCoordinate(std::string_view sentence, size_t index, size_t degree_digits,
@@ -33,5 +32,4 @@ double GgaLongitude(std::string_view sentence) {
   return GgaCoordinate(sentence, 4, 3, "E");
 }
 
-}  // namespace WindowsAPI
 }  // namespace quorvane

@@ -14,12 +14,9 @@ namespace quorvane {
 double CoordinateDegrees(const SentenceFields& fields, size_t index, size_t degree_digits,
                          std::string_view positive);
 
-namespace WindowsAPI {
-
 // The latitude (fields 2 and 3) and longitude (fields 4 and 5) of a whole GGA sentence; 0 for
 // a sentence that does not begin with "$GPGGA".
 double GgaLatitude(std::string_view sentence);
 double GgaLongitude(std::string_view sentence);
 
-}  // namespace WindowsAPI
 }  // namespace quorvane

@@ -187,4 +187,14 @@ uint64_t SkyDigest(const Fix& fix) {
   return digest;
 }
 
+bool SkyChanges::Take(const Fix& fix, const std::string& stream) {
+  if (!HasSky(fix)) return false;
+  if (last_.size() > most_streams_) last_.clear();
+  const uint64_t sky = SkyDigest(fix);
+  auto [written, is_new] = last_.try_emplace(stream, sky);
+  if (!is_new && written->second == sky) return false;
+  written->second = sky;
+  return true;
+}
+
 }  // namespace quorvane

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "fix.hpp"
 
@@ -33,5 +34,18 @@ bool HasSky(const Fix& fix);
 // A digest of what an epoch's SKY says (satellites and dilutions): two epochs with the same
 // digest would write the same SKY, so the second need not be sent.
 uint64_t SkyDigest(const Fix& fix);
+
+// Whether an epoch says something new of the sky for its stream (the first SKY of a stream
+// included): a SKY is written only when it changes. Remembers at most `most_streams` streams;
+// past that it starts again.
+class SkyChanges {
+ public:
+  explicit SkyChanges(size_t most_streams) : most_streams_(most_streams) {}
+  bool Take(const Fix& fix, const std::string& stream);
+
+ private:
+  size_t most_streams_;
+  std::unordered_map<std::string, uint64_t> last_;
+};
 
 }  // namespace quorvane

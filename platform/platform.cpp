@@ -1,35 +1,35 @@
 #include "platform/platform.hpp"
 
-#include "platform/windows_api.hpp"
+#include "platform/system_calls.hpp"
 
 namespace quorvane {
 
 std::string SystemPlatform::ListSerialPorts(bool StripPrefix) {
-  return WindowsAPI::ListSerialPorts(StripPrefix);
+  return SystemCalls::ListSerialPorts(StripPrefix);
 }
 
 ClockReading SystemPlatform::Now() {
-  return WindowsAPI::ReadClock();
+  return SystemCalls::ReadClock();
 }
 
 int32_t SystemPlatform::GetTimeZoneBias() {
-  return WindowsAPI::GetTimeZoneBias();
+  return SystemCalls::GetTimeZoneBias();
 }
 
 std::string SystemPlatform::GetTimeZoneStandardName() {
-  return WindowsAPI::GetTimeZoneStandardName();
+  return SystemCalls::GetTimeZoneStandardName();
 }
 
 void SystemPlatform::SetLocalClock(int16_t hour, int16_t minute, int16_t second) {
-  WindowsAPI::SetLocalClock(hour, minute, second);
+  SystemCalls::SetLocalClock(hour, minute, second);
 }
 
 void SystemPlatform::SetUtcClock(int16_t hour, int16_t minute, int16_t second) {
-  WindowsAPI::SetUtcClock(hour, minute, second);
+  SystemCalls::SetUtcClock(hour, minute, second);
 }
 
 void SystemPlatform::ShellOpen(const std::string& address) {
-  WindowsAPI::ShellOpen(address);
+  SystemCalls::ShellOpen(address);
 }
 
 Platform& TheSystemPlatform() {

@@ -14,7 +14,7 @@ class Platform {
  public:
   virtual ~Platform() = default;
 
-  // See WindowsAPI::ListSerialPorts.
+  // See SystemCalls::ListSerialPorts.
   virtual std::string ListSerialPorts(bool StripPrefix) = 0;
 
   virtual ClockReading Now() = 0;

@@ -131,7 +131,7 @@ void SerialComm::ClosePort() {
 
 void SerialComm::ReadNext() {
   port_.async_read_some(asio::buffer(read_buffer_),
-                        [this, alive = std::weak_ptr<char>(alive_), opening = opening_](
+                        [this, alive = alive_.Watch(), opening = opening_](
                             const std::error_code& error, size_t length) {
                           if (alive.expired() || opening != opening_) return;
                           if (error) {

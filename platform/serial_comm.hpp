@@ -20,6 +20,7 @@
 #include <asio/serial_port.hpp>
 
 #include "line_settings.hpp"
+#include "base/life_token.hpp"
 
 namespace quorvane {
 
@@ -84,7 +85,7 @@ class SerialComm {
   uint64_t opening_ = 0;
   std::function<void(std::string_view)> on_comm_;
   // Completions that outlive the component see it expired and do nothing.
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  LifeToken alive_;
 };
 
 }  // namespace quorvane

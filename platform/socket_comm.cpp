@@ -80,7 +80,7 @@ void SocketComm::Close() {
 
 void SocketComm::ReceiveNext() {
   socket_.async_receive_from(asio::buffer(*receive_buffer_), sender_,
-                             [this, alive = std::weak_ptr<char>(alive_), opening = opening_](
+                             [this, alive = alive_.Watch(), opening = opening_](
                                  const std::error_code& error, size_t length) {
                                if (alive.expired() || opening != opening_) return;
                                if (error) {

@@ -22,6 +22,7 @@
 
 #include <asio/io_context.hpp>
 #include <asio/ip/udp.hpp>
+#include "base/life_token.hpp"
 
 namespace quorvane {
 
@@ -90,7 +91,7 @@ class SocketComm {
   asio::ip::udp::endpoint sender_;
   uint64_t opening_ = 0;
   std::function<void(std::string_view)> data_arrival_;
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  LifeToken alive_;
 };
 
 }  // namespace quorvane

@@ -31,7 +31,7 @@ TcpClients::~TcpClients() {
 
 void TcpClients::AcceptNext() {
   auto client = std::make_shared<Client>(io_, next_id_);
-  acceptor_.async_accept(client->socket, [this, client, alive = std::weak_ptr<char>(alive_)](
+  acceptor_.async_accept(client->socket, [this, client, alive = alive_.Watch()](
                                              const std::error_code& error) {
     if (alive.expired() || error == asio::error::operation_aborted) return;
     if (error) {
@@ -64,7 +64,7 @@ void TcpClients::AcceptLater(const std::error_code& error) {
   }
   failure_said_ = true;
   accept_wait_.expires_after(kWait);
-  accept_wait_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const std::error_code& wait) {
+  accept_wait_.async_wait([this, alive = alive_.Watch()](const std::error_code& wait) {
     if (!alive.expired() && !wait) AcceptNext();
   });
 }
@@ -103,7 +103,7 @@ void TcpClients::WriteNext(const std::shared_ptr<Client>& client) {
   client->writing = true;
   const auto text = client->waiting.front();
   asio::async_write(client->socket, asio::buffer(*text),
-                    [this, client, text, alive = std::weak_ptr<char>(alive_)](
+                    [this, client, text, alive = alive_.Watch()](
                         const std::error_code& error, size_t) {
                       if (alive.expired() || !client->socket.is_open()) return;
                       if (error) {
@@ -118,7 +118,7 @@ void TcpClients::WriteNext(const std::shared_ptr<Client>& client) {
 
 void TcpClients::ReadNext(const std::shared_ptr<Client>& client) {
   client->socket.async_read_some(
-      asio::buffer(client->piece), [this, client, alive = std::weak_ptr<char>(alive_)](
+      asio::buffer(client->piece), [this, client, alive = alive_.Watch()](
                                        const std::error_code& error, size_t size) {
         if (alive.expired() || !client->socket.is_open()) return;
         if (error) {

@@ -17,6 +17,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include "base/life_token.hpp"
 
 namespace quorvane {
 
@@ -75,7 +76,7 @@ class TcpClients {
   bool failure_said_ = false;
   ClientId next_id_ = 1;
   std::map<ClientId, std::shared_ptr<Client>> clients_;
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  LifeToken alive_;
 };
 
 }  // namespace quorvane

@@ -21,13 +21,14 @@
 #include <vector>
 
 #include "base/recent_table.hpp"
-#include "control/line_assembler.hpp"
 #include "nmea/fix.hpp"
 #include "platform/tcp_clients.hpp"
+#include "receiver/line_assembler.hpp"
+#include "receiver/sinks.hpp"
 
 namespace quorvane {
 
-class GpsdServer {
+class GpsdServer final : public EpochSink, public BlockSink {
  public:
   static constexpr size_t kMostWaiting = 1024 * 1024;
   static constexpr size_t kLongestCommand = 1024;
@@ -45,15 +46,17 @@ class GpsdServer {
     std::string device;  // empty: every device
   };
 
-
   // Listens on `where`; throws std::system_error when it cannot. `receiver`: the device name of
   // the stream without a name (the one receiver), empty when every stream is named (a fleet).
   GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where, std::string receiver);
 
   // Text of a stream as it arrived ("" is the one receiver).
   void TakeBlock(std::string_view block, const std::string& stream);
+  void TakeBlock(std::string_view block, const BlockOrigin& origin) override {
+    TakeBlock(block, origin.stream);
+  }
   // An epoch of a stream.
-  void TakeEpoch(const Fix& fix, const std::string& stream);
+  void TakeEpoch(const Fix& fix, const std::string& stream) override;
 
   size_t Clients() const { return clients_.Size(); }
   uint16_t Port() const { return clients_.Port(); }
@@ -66,7 +69,7 @@ class GpsdServer {
 
   struct Client {
     Watch watch;
-    std::string command;  // the command being received
+    std::string command;    // the command being received
     bool skipping = false;  // the rest of a command too long to take
   };
 

@@ -12,10 +12,11 @@
 #include <cstdint>
 
 #include "nmea/fix.hpp"
+#include "receiver/sinks.hpp"
 
 namespace quorvane {
 
-class NtpShm {
+class NtpShm final : public EpochSink {
  public:
   static constexpr int kMostUnit = 255;
 
@@ -30,6 +31,7 @@ class NtpShm {
 
   // Writes the epoch when it has a fix, a date and an arrival time; whether it did.
   bool Write(const Fix& fix);
+  void TakeEpoch(const Fix& fix, const std::string&) override { Write(fix); }
   uint64_t Samples() const { return samples_; }
 
  private:

@@ -20,6 +20,7 @@
 
 #include "base/recent_table.hpp"
 #include "nmea/fix.hpp"
+#include "receiver/sinks.hpp"
 #include "servers/web_transport.hpp"
 
 namespace quorvane {
@@ -35,7 +36,7 @@ struct WebMapSettings {
   std::string leaflet_folder = "/usr/share/javascript/leaflet";
 };
 
-class WebMap {
+class WebMap final : public EpochSink {
  public:
   static constexpr size_t kMostVehicles = 16384;
   static constexpr size_t kMostSent = 4096;
@@ -46,7 +47,7 @@ class WebMap {
   // Leaflet cannot be read.
   WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings);
 
-  void TakeEpoch(const Fix& fix, const std::string& stream);
+  void TakeEpoch(const Fix& fix, const std::string& stream) override;
 
   size_t Pages() const { return transport_->Pages(); }
   uint16_t Port() const { return transport_->Port(); }

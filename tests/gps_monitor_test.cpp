@@ -137,8 +137,10 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
   const std::string kml = folder_.File("drive.kml");
   const std::string gpx = folder_.File("drive.gpx");
   const std::string geojson = folder_.File("drive.geojson");
+  const std::string table = folder_.File("drive.csv");
   const Outcome run = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", kml, "--record",
-                           gpx, "--record", geojson, "--description", "Tom & Jerry"});
+                           gpx, "--record", geojson, "--record", table, "--description",
+                           "Tom & Jerry"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + gpx).c_str()), 0);
   // 570 fixes with a position, the tunnel splitting them in two segments.
@@ -167,6 +169,12 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
                       "\"2026-12-07T12:00:00.000Z\",\"2026-12-07T12:00:01.000Z\","),
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(geojson + ".times.tmp"));
+  // The table has the same points as the GPX, a line each.
+  const auto rows = Lines(ReadFile(table));
+  ASSERT_EQ(rows.size(), 1u + 570u);
+  EXPECT_EQ(rows[0], "time,lat,lon,alt,speed,course\r");
+  EXPECT_TRUE(rows[1].starts_with("2026-12-07T12:00:00.000Z,48.1374233333333,11.5754616666667,520,"))
+      << rows[1];
 }
 
 TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWritten) {

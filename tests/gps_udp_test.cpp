@@ -6,6 +6,7 @@
 #include <random>
 
 #include "control/gps.hpp"
+#include "platform/socket_comm.hpp"
 #include "support/fake_platform.hpp"
 #include "support/pseudo_terminal.hpp"
 #include "support/run_until.hpp"

@@ -1,7 +1,7 @@
 // A recorded log as a source: its blocks, its pacing by the fix times, its end, and the control
 // reading it.
 
-#include "platform/log_replay.hpp"
+#include "sources/log_replay.hpp"
 
 #include <sys/stat.h>
 

@@ -9,10 +9,13 @@
 #include <fstream>
 #include <map>
 
+#include <asio/ip/tcp.hpp>
+
 #include "control/gps.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "mqtt/mqtt_client.hpp"
 #include "mqtt/mqtt_publisher.hpp"
+#include "receiver/receiver_table.hpp"
 #include "support/fake_platform.hpp"
 #include "support/files.hpp"
 #include "support/mosquitto_broker.hpp"
@@ -182,7 +185,7 @@ TEST_F(MqttTest, PastItsBoundTheStreamHeardLongestAgoIsForgottenWithItsPendingTe
   const std::string gga = kGgaMunich;
   fleet->Send(gga.substr(0, 20), "vehicle/0");
   fleet->Send(gga.substr(0, 20), "vehicle/1");
-  for (size_t i = 2; i <= StreamTable::kMaxStreams; ++i) {
+  for (size_t i = 2; i <= ReceiverTable::kMaxStreams; ++i) {
     fleet->Send("x", "vehicle/" + std::to_string(i));
   }
   latitudes_.clear();

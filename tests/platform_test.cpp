@@ -5,7 +5,7 @@
 
 #include "platform/line_settings.hpp"
 #include "platform/port_table.hpp"
-#include "platform/windows_api.hpp"
+#include "platform/system_calls.hpp"
 
 namespace quorvane {
 namespace {
@@ -56,10 +56,10 @@ TEST(ListSerialPorts, ListsDevicesWithHardwareAndAssignedNumbers) {
   std::ofstream(root / "ttyS4" / "type") << "4\n";
   std::ofstream(root / "ttyS5" / "type") << "0\n";
   AssignPort(200, "/dev/pts/7");
-  EXPECT_EQ(WindowsAPI::ListSerialPorts(true, root), "1,5,34,65,200");
-  EXPECT_EQ(WindowsAPI::ListSerialPorts(false, root), "COM1,COM5,COM34,COM65,COM200");
+  EXPECT_EQ(SystemCalls::ListSerialPorts(true, root), "1,5,34,65,200");
+  EXPECT_EQ(SystemCalls::ListSerialPorts(false, root), "COM1,COM5,COM34,COM65,COM200");
   AssignPort(200, "");
-  EXPECT_EQ(WindowsAPI::ListSerialPorts(true, root / "missing"), "");
+  EXPECT_EQ(SystemCalls::ListSerialPorts(true, root / "missing"), "");
   fs::remove_all(root);
 }
 

@@ -10,7 +10,7 @@
 
 #include "base/text_rules.hpp"
 #include "control/gps.hpp"
-#include "platform/log_replay.hpp"
+#include "sources/log_replay.hpp"
 #include "support/fake_platform.hpp"
 #include "support/files.hpp"
 #include "support/run_until.hpp"

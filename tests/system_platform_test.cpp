@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/windows_api.hpp"
+#include "platform/system_calls.hpp"
 
 namespace quorvane {
 namespace {
@@ -37,14 +37,14 @@ TEST_F(ZoneTest, BiasAndNameOfTheStandardTime) {
   };
   for (const auto& c : cases) {
     Use(c.tz);
-    EXPECT_EQ(WindowsAPI::GetTimeZoneBias(), c.bias) << c.tz;
-    EXPECT_EQ(WindowsAPI::GetTimeZoneStandardName(), c.name) << c.tz;
+    EXPECT_EQ(SystemCalls::GetTimeZoneBias(), c.bias) << c.tz;
+    EXPECT_EQ(SystemCalls::GetTimeZoneStandardName(), c.name) << c.tz;
   }
 }
 
 TEST_F(ZoneTest, TheClockReadingCarriesTheOffsetInForce) {
   Use("IST-5:30");
-  const ClockReading reading = WindowsAPI::ReadClock();
+  const ClockReading reading = SystemCalls::ReadClock();
   EXPECT_EQ(reading.utc_offset_minutes, 330);
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -57,17 +57,17 @@ TEST_F(ZoneTest, TheClockReadingCarriesTheOffsetInForce) {
 TEST(NearestMomentWithTimeOfDay, PicksTheDateThatKeepsTheClockClosest) {
   constexpr int64_t kMidnight = 1'796'083'200;  // 2026-12-01 00:00:00 UTC
   // Just after midnight, 23:59:59 belongs to the day before.
-  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight + 5, 0, 23, 59, 59), kMidnight - 1);
+  EXPECT_EQ(SystemCalls::NearestMomentWithTimeOfDay(kMidnight + 5, 0, 23, 59, 59), kMidnight - 1);
   // Just before midnight, 00:00:02 belongs to the day after.
-  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight - 3, 0, 0, 0, 2), kMidnight + 2);
-  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight + 3600, 0, 12, 34, 56),
+  EXPECT_EQ(SystemCalls::NearestMomentWithTimeOfDay(kMidnight - 3, 0, 0, 0, 2), kMidnight + 2);
+  EXPECT_EQ(SystemCalls::NearestMomentWithTimeOfDay(kMidnight + 3600, 0, 12, 34, 56),
             kMidnight + 45296);
   // Local time in UTC+5:30: 05:30 local is midnight UTC.
-  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight + 60, 19800, 5, 30, 0), kMidnight);
-  EXPECT_EQ(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight - 60, -18000, 19, 0, 0), kMidnight);
-  EXPECT_FALSE(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight, 0, 24, 0, 0).has_value());
-  EXPECT_FALSE(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight, 0, 0, 60, 0).has_value());
-  EXPECT_FALSE(WindowsAPI::NearestMomentWithTimeOfDay(kMidnight, 0, -1, 0, 0).has_value());
+  EXPECT_EQ(SystemCalls::NearestMomentWithTimeOfDay(kMidnight + 60, 19800, 5, 30, 0), kMidnight);
+  EXPECT_EQ(SystemCalls::NearestMomentWithTimeOfDay(kMidnight - 60, -18000, 19, 0, 0), kMidnight);
+  EXPECT_FALSE(SystemCalls::NearestMomentWithTimeOfDay(kMidnight, 0, 24, 0, 0).has_value());
+  EXPECT_FALSE(SystemCalls::NearestMomentWithTimeOfDay(kMidnight, 0, 0, 60, 0).has_value());
+  EXPECT_FALSE(SystemCalls::NearestMomentWithTimeOfDay(kMidnight, 0, -1, 0, 0).has_value());
 }
 
 }  // namespace

@@ -60,7 +60,11 @@ void TrackFiles::Take(const Fix& fix) {
   for (auto& writer : writers_) writer->Point(track_fix);
 }
 
-std::string TrackFiles::EndOfBlock() {
+void TrackFiles::EndOfBlock() {
+  if (std::string failure = Flush(); !failure.empty() && on_failure_) on_failure_(failure);
+}
+
+std::string TrackFiles::Flush() {
   std::string failure;
   for (auto& writer : writers_) failure = FirstFailure(failure, writer->Flush());
   return failure;

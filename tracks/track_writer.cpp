@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "tracks/csv_writer.hpp"
 #include "tracks/geojson_writer.hpp"
 #include "tracks/gpx_writer.hpp"
 
@@ -39,6 +40,7 @@ std::unique_ptr<TrackWriter> TrackWriterFor(const std::string& path) {
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (lower.ends_with(".gpx")) return std::make_unique<GpxWriter>();
   if (lower.ends_with(".geojson")) return std::make_unique<GeoJsonWriter>();
+  if (lower.ends_with(".csv")) return std::make_unique<CsvWriter>();
   return nullptr;
 }
 

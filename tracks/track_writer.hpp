@@ -1,5 +1,5 @@
 #pragma once
-// Track files other than KML, written as fixes arrive: GPX 1.1 and GeoJSON (RFC 7946). Each is
+// Track files other than KML, written as fixes arrive: GPX 1.1, GeoJSON (RFC 7946) and CSV. Each is
 // handed to the disk at every Flush (once per received block); the closing part is written by
 // Finish, so a file cut short by a crash holds every point up to its last flush but lacks its
 // end.
@@ -62,7 +62,7 @@ class TrackWriter {
   size_t points_ = 0;
 };
 
-// The writer for a file name's extension (".gpx", ".geojson", either case), or null.
+// The writer for a file name's extension (".gpx", ".geojson", ".csv", either case), or null.
 std::unique_ptr<TrackWriter> TrackWriterFor(const std::string& path);
 
 }  // namespace quorvane

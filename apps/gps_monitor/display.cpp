@@ -158,19 +158,8 @@ void Display::Properties(const GPS& gps) {
 
 void Display::Epoch(const Fix& fix, const std::string& stream) {
   if (fix.HasFix()) last_fix_time_ = fix.time;
-  if (mode_ == Mode::kJson) {
-    // One piece of text, one write: a fast replay prints a line for each of its epochs.
-    std::string lines = TpvJson(fix, stream) + '\n';
-    // As many streams as the control keeps; past that they start again.
-    if (skies_.size() > StreamTable::kMaxStreams) skies_.clear();
-    const uint64_t sky = SkyDigest(fix);
-    auto [written, is_new] = skies_.try_emplace(stream, sky);
-    if (HasSky(fix) && (is_new || written->second != sky)) {
-      lines += SkyJson(fix, stream) + '\n';
-      written->second = sky;
-    }
-    out_.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-  } else if (mode_ == Mode::kPlain) {
+  // The JSON lines are an output of their own, added to the control.
+  if (mode_ == Mode::kPlain) {
     const std::string line =
         Printable((stream.empty() ? "" : stream + "  ") + EpochLine(fix)) + '\n';
     out_.write(line.data(), static_cast<std::streamsize>(line.size()));

@@ -64,8 +64,6 @@ class Display {
   Fix last_;  // the last epoch, for the dashboard
   std::string last_stream_;
   std::optional<UtcTime> last_fix_time_;  // of the last epoch with a fix
-  // The digest of the SKY written last, for each stream (a fleet's vehicles each have theirs).
-  std::unordered_map<std::string, uint64_t> skies_;
 };
 
 }  // namespace quorvane::monitor

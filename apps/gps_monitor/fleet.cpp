@@ -124,12 +124,12 @@ std::string Fleet::Take(const Fix& fix, const std::string& stream) {
   return said;
 }
 
-std::string Fleet::EndOfBlock() {
+std::string Fleet::Flush() {
   Vehicle* vehicle = std::exchange(last_, nullptr);
   if (vehicle == nullptr) return {};
   std::string failure;
   if (vehicle->kml) vehicle->kml->EndOfBlock();
-  if (vehicle->track) failure = vehicle->track->EndOfBlock();
+  if (vehicle->track) failure = vehicle->track->Flush();
   if (failure.empty()) failure = std::exchange(vehicle->failure, {});
   if (!failure.empty()) {
     vehicle->kml.reset();

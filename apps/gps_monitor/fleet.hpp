@@ -16,6 +16,7 @@
 
 #include "control/gps.hpp"
 #include "kml/track_recorder.hpp"
+#include "receiver/receiver_table.hpp"
 #include "tracks/track_files.hpp"
 
 namespace quorvane::monitor {
@@ -27,10 +28,10 @@ std::string VehicleNameOf(const std::string& filter, const std::string& topic);
 // or an empty text.
 std::string FileNameFault(const std::string& name);
 
-class Fleet {
+class Fleet final : public EpochSink {
  public:
   // As many vehicles as the control keeps streams.
-  static constexpr size_t kMaxVehicles = StreamTable::kMaxStreams;
+  static constexpr size_t kMaxVehicles = ReceiverTable::kMaxStreams;
 
   // `record_dir` empty: nothing is recorded. `format` is kml, gpx or geojson.
   Fleet(std::string filter, std::string record_dir, std::string format, Platform& platform);
@@ -40,7 +41,11 @@ class Fleet {
   // file, a file that cannot be written), or an empty text.
   std::string Take(const Fix& fix, const std::string& stream);
   // The vehicle whose block it was is done: its file is handed to the disk.
-  std::string EndOfBlock();
+  std::string Flush();
+  // As a sink of the control: what should be said goes to the handler of OnSay.
+  void TakeEpoch(const Fix& fix, const std::string& stream) override { Say(Take(fix, stream)); }
+  void EndOfBlock() override { Say(Flush()); }
+  void OnSay(std::function<void(const std::string&)> handler) { on_say_ = std::move(handler); }
   // Every track finished; the first failure, or an empty text.
   std::string Finish();
 
@@ -71,6 +76,11 @@ class Fleet {
   std::unordered_set<std::string> file_names_;
   std::unordered_set<std::string> refused_topics_;  // said once each
   Vehicle* last_ = nullptr;
+  std::function<void(const std::string&)> on_say_;
+
+  void Say(const std::string& what) const {
+    if (!what.empty() && on_say_) on_say_(what);
+  }
 };
 
 }  // namespace quorvane::monitor

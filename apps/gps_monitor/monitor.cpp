@@ -14,6 +14,7 @@
 #include "base/text_rules.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "nmea/gpsd_json.hpp"
+#include "outputs/json_lines.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
 
@@ -46,13 +47,15 @@ void AllowEveryOpenFile() {
 
 // A server listening on `address`, or none when it cannot (said on standard error).
 template <typename Server, typename... More>
-std::unique_ptr<Server> Listen(asio::io_context& io, const std::pair<std::string, uint16_t>& address,
+std::shared_ptr<Server> Listen(asio::io_context& io,
+                               const std::pair<std::string, uint16_t>& address,
                                const std::string& what, More&&... more) {
   const auto& [host, port] = address;
-  std::unique_ptr<Server> server;
+  std::shared_ptr<Server> server;
   try {
-    server = std::make_unique<Server>(io, asio::ip::tcp::endpoint(asio::ip::make_address(host), port),
-                                      std::forward<More>(more)...);
+    server =
+        std::make_shared<Server>(io, asio::ip::tcp::endpoint(asio::ip::make_address(host), port),
+                                 std::forward<More>(more)...);
   } catch (const std::system_error& error) {
     std::cerr << "gps-monitor: cannot serve " << what << " on " << host << ":" << port << ": "
               << error.code().message() << "\n";
@@ -142,7 +145,7 @@ bool Monitor::OpenSource() {
         }
         AllowEveryOpenFile();
       }
-      fleet_ = std::make_unique<Fleet>(parsed->path, options_.record_dir, options_.record_format,
+      fleet_ = std::make_shared<Fleet>(parsed->path, options_.record_dir, options_.record_format,
                                        platform_);
     }
     SetUpBroadcast();
@@ -195,8 +198,8 @@ bool Monitor::StartServers() {
 bool Monitor::OpenTimeSegment() {
   if (!options_.chrony_shm) return true;
   try {
-    time_segment_ = std::make_unique<NtpShm>(
-        *options_.chrony_shm, std::chrono::duration<double>(options_.time_offset));
+    time_segment_ = std::make_shared<NtpShm>(*options_.chrony_shm,
+                                             std::chrono::duration<double>(options_.time_offset));
   } catch (const std::runtime_error& error) {
     std::cerr << "gps-monitor: " << error.what() << "\n";
     return false;
@@ -215,9 +218,10 @@ bool Monitor::StartPublishing() {
   try {
     // One process's two clients must not share a name: the broker would drop one for the other.
     const bool source_too = options_.source.starts_with("mqtt");
-    const std::string id =
-        options_.mqtt_id.empty() || !source_too ? options_.mqtt_id : options_.mqtt_id + "-publisher";
-    publisher_ = std::make_unique<MqttPublisher>(io_, MqttBrokerOf(address, TlsFiles(), id),
+    const std::string id = options_.mqtt_id.empty() || !source_too
+                               ? options_.mqtt_id
+                               : options_.mqtt_id + "-publisher";
+    publisher_ = std::make_shared<MqttPublisher>(io_, MqttBrokerOf(address, TlsFiles(), id),
                                                  address.path, options_.mqtt_queue);
     publish_brokers_ = 1 + address.alternates.size();
   } catch (const std::runtime_error& error) {
@@ -320,13 +324,8 @@ int Monitor::Run() {
        .Stream =
            [this](std::string& data) {
              bytes_received_ += data.size();
-             if (nmea_server_) nmea_server_->Send(data);
-             if (gpsd_server_) gpsd_server_->TakeBlock(data, gps_.StreamName());
-             if (publisher_) publisher_->PublishBlock(data);
-             if (fleet_) SayFleet(fleet_->EndOfBlock());
              display_.Flush();
              CheckOutput();
-             ReportTrackFailure(track_files_.EndOfBlock());
              // Taking the end of a pseudo-terminal replay stops the monitor.
              if (pty_replay_) pty_replay_->Taken(data.size());
            },
@@ -355,11 +354,12 @@ int Monitor::Run() {
     recording_kml_ = true;
     gps_.StartKMLRecord(file, options_.description);
   }
-  ReportTrackFailure(track_files_.Open(options_.record, options_.description));
+  ReportTrackFailure(track_files_->Open(options_.record, options_.description));
   if (exit_code_ != 0) {
     Stop(1);
     return exit_code_;
   }
+  AddOutputs();
   if (!options_.send.empty()) gps_.SendCommand(options_.send);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
                            SIGXFSZ, SIGVTALRM, SIGPROF}) {
@@ -375,6 +375,32 @@ int Monitor::Run() {
   Tick();
   io_.run();
   return exit_code_;
+}
+
+void Monitor::AddOutputs() {
+  const auto add_epoch_sink = [this](std::shared_ptr<EpochSink> sink) {
+    if (sink) gps_.AddSink(std::move(sink));
+  };
+  const auto add_block_sink = [this](std::shared_ptr<BlockSink> sink) {
+    if (sink) gps_.AddSink(std::move(sink));
+  };
+  if (display_.GetMode() == Display::Mode::kJson)
+    add_epoch_sink(std::make_shared<JsonLines>(std::cout));
+  if (fleet_) {
+    fleet_->OnSay([this](const std::string& what) { SayFleet(what); });
+    add_epoch_sink(fleet_);
+  } else {
+    track_files_->OnFailure([this](const std::string& failure) { ReportTrackFailure(failure); });
+    add_epoch_sink(track_files_);
+  }
+  for (std::shared_ptr<EpochSink> sink : std::initializer_list<std::shared_ptr<EpochSink>>{
+           gpsd_server_, web_map_, time_segment_, publisher_}) {
+    add_epoch_sink(std::move(sink));
+  }
+  for (std::shared_ptr<BlockSink> sink :
+       std::initializer_list<std::shared_ptr<BlockSink>>{nmea_server_, gpsd_server_, publisher_}) {
+    add_block_sink(std::move(sink));
+  }
 }
 
 void Monitor::ReportTrackFailure(const std::string& failure) {
@@ -413,22 +439,7 @@ void Monitor::OnEpoch(const Fix& fix, const std::string& stream) {
     last_fix_time_ = TimeOfDayText(fix.time);
     if (first_fix_time_.empty()) first_fix_time_ = last_fix_time_;
   }
-  if (fleet_) {
-    SayFleet(fleet_->Take(fix, stream));
-  } else {
-    track_files_.Take(fix);
-  }
   display_.Epoch(fix, stream);
-  if (gpsd_server_) gpsd_server_->TakeEpoch(fix, stream);
-  if (web_map_) web_map_->TakeEpoch(fix, stream);
-  if (time_segment_) time_segment_->Write(fix);
-  if (publisher_) {
-    publisher_->PublishFix(TpvJson(fix, stream));
-    if (const uint64_t sky = SkyDigest(fix); HasSky(fix) && sky != published_sky_) {
-      publisher_->PublishSky(SkyJson(fix, stream));
-      published_sky_ = sky;
-    }
-  }
   CheckOutput();
 }
 
@@ -591,7 +602,7 @@ void Monitor::Stop(int exit_code) {
   // The receiver's last cycle reaches every output before they are finished.
   gps_.StopGPS();
   if (gps_.isRecording()) gps_.StopKMLRecord();
-  ReportTrackFailure(track_files_.Finish());
+  ReportTrackFailure(track_files_->Finish());
   if (fleet_) SayFleet(fleet_->Finish());
   // Without a fix there is nothing to save, and a placemark file of an earlier run stays.
   if (!options_.placemark.empty() && had_fix_) {

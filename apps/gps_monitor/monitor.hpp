@@ -18,8 +18,8 @@
 #include "apps/gps_monitor/pty_replay.hpp"
 #include "control/gps.hpp"
 #include "mqtt/mqtt_publisher.hpp"
-#include "platform/log_replay.hpp"
-#include "platform/nmea_server.hpp"
+#include "outputs/nmea_server.hpp"
+#include "sources/log_replay.hpp"
 #include "servers/gpsd_server.hpp"
 #include "servers/ntp_shm.hpp"
 #include "servers/web_map.hpp"
@@ -65,6 +65,7 @@ class Monitor {
   void PrintSummary();
   void CheckOutput();
   void ReportTrackFailure(const std::string& failure);
+  void AddOutputs();
 
   Options options_;
   Platform& platform_;
@@ -73,16 +74,17 @@ class Monitor {
   std::shared_ptr<LogReplay> log_replay_;
   std::unique_ptr<PtyReplay> pty_replay_;
   Display display_;
-  TrackFiles track_files_;
-  std::unique_ptr<NmeaServer> nmea_server_;
-  std::unique_ptr<GpsdServer> gpsd_server_;
-  std::unique_ptr<NtpShm> time_segment_;
-  std::unique_ptr<WebMap> web_map_;
-  std::unique_ptr<MqttPublisher> publisher_;
+  // The outputs, each added to the control as a sink.
+  std::shared_ptr<TrackFiles> track_files_ = std::make_shared<TrackFiles>();
+  std::shared_ptr<NmeaServer> nmea_server_;
+  std::shared_ptr<GpsdServer> gpsd_server_;
+  std::shared_ptr<NtpShm> time_segment_;
+  std::shared_ptr<WebMap> web_map_;
+  std::shared_ptr<MqttPublisher> publisher_;
   std::string publish_name_;  // the address without its password
   size_t source_brokers_ = 1;   // brokers in the MQTT source's list
   size_t publish_brokers_ = 1;  // and in --publish's
-  std::unique_ptr<Fleet> fleet_;
+  std::shared_ptr<Fleet> fleet_;
   asio::steady_timer publish_wait_{io_};
   std::chrono::steady_clock::time_point publish_deadline_;
   // Every signal that would end the process and can be caught ends a run as an interrupt does:
@@ -107,7 +109,6 @@ class Monitor {
   uint64_t fixes_ = 0;
   std::string first_fix_time_;
   std::string last_fix_time_;
-  uint64_t published_sky_ = 0;  // the digest of the SKY published last
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point second_started_ = started_;
 };

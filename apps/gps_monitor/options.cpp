@@ -116,7 +116,7 @@ void NamePlaceholders(CLI::App& app) {
       {"--record", "FILE"},
       {"--description", "NAME"},
       {"--record-dir", "DIR"},
-      {"--record-format", "kml|gpx|geojson"},
+      {"--record-format", "kml|gpx|geojson|csv"},
       {"--publish", "ADDRESS"},
       {"--mqtt-cafile", "FILE"},
       {"--mqtt-cert", "FILE"},
@@ -282,7 +282,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       ->check(CLI::Range(-10.0, 10.0));
   auto* record = app.add_option(
       "--record", options.record,
-      "record the track to this file: .kml, .gpx or .geojson (may be given once for each)");
+      "record the track to this file: .kml, .gpx, .geojson or .csv (may be given once for each)");
   app.add_option("--description", options.description,
                  "name of the recorded track (the KML document's and the GPX track's)")
       ->needs(record);
@@ -291,7 +291,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       "with an MQTT source: one track per topic in this folder, named after the topic level "
       "that the filter's last + matched (DIR/car7.kml)");
   app.add_option("--record-format", options.record_format, "the tracks of --record-dir")
-      ->check(CLI::IsMember({"kml", "gpx", "geojson"}))
+      ->check(CLI::IsMember({"kml", "gpx", "geojson", "csv"}))
       ->needs(record_dir);
   app.add_option("--publish", options.publish,
                  "publish to an MQTT broker: mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX (or "
@@ -396,7 +396,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     const bool kml = file.size() > 4 && (file.ends_with(".kml") || file.ends_with(".KML"));
     kml_files += kml ? 1 : 0;
     if (!kml && !TrackWriterFor(file)) {
-      std::cerr << "gps-monitor: --record wants a .kml, .gpx or .geojson file, not \"" << file
+      std::cerr << "gps-monitor: --record wants a .kml, .gpx, .geojson or .csv file, not \"" << file
                 << "\"\n";
       return 2;
     }
@@ -417,7 +417,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     }
   }
   if (kml_files > 1) {
-    std::cerr << "gps-monitor: --record takes one .kml file (and any .gpx and .geojson)\n";
+    std::cerr << "gps-monitor: --record takes one .kml file (and any .gpx, .geojson and .csv)\n";
     return 2;
   }
   if (!options.publish.empty()) {

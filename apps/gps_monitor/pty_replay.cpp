@@ -46,7 +46,7 @@ void PtyReplay::Begin(std::function<void()> on_finished) {
   on_finished_ = std::move(on_finished);
   log_.OnEnd([this] {
     all_written_ = true;
-    asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+    asio::post(io_, [this, alive = alive_.Watch()] {
       if (!alive.expired()) CheckFinished();
     });
   });

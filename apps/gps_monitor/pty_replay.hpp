@@ -13,7 +13,8 @@
 
 #include <asio/io_context.hpp>
 
-#include "platform/log_replay.hpp"
+#include "sources/log_replay.hpp"
+#include "base/life_token.hpp"
 
 namespace quorvane::monitor {
 
@@ -55,7 +56,7 @@ class PtyReplay {
   std::atomic<bool> stopping_{false};
   bool finished_ = false;
   std::function<void()> on_finished_;
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  LifeToken alive_;
 };
 
 }  // namespace quorvane::monitor

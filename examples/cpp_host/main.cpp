@@ -1,5 +1,6 @@
 // The smallest C++ host: one control on the host's own io_context, fed over UDP by this same
-// program, printing the fix it decoded, and the receiver's reporting cycle as gpsd's TPV.
+// program, printing the fix it decoded, and the receiver's reporting cycle as gpsd's TPV (taken
+// by an output of the host's own, added to the control as a sink).
 
 #include <asio/io_context.hpp>
 #include <asio/ip/udp.hpp>
@@ -7,14 +8,21 @@
 
 #include <quorvane-gps/gps.hpp>
 
+class LastTpv final : public quorvane::EpochSink {
+ public:
+  void TakeEpoch(const quorvane::Fix& fix, const std::string& stream) override {
+    tpv = quorvane::TpvJson(fix, stream);
+  }
+  std::string tpv;
+};
+
 int main() {
   asio::io_context io;
   quorvane::GPS gps(io);
   bool decoded = false;
-  std::string tpv;
-  gps.Advise({.Stream = [&](std::string&) { decoded = !gps.Latitude().empty(); },
-              .Epoch = [&](const quorvane::Fix& fix,
-                           const std::string& stream) { tpv = quorvane::TpvJson(fix, stream); }});
+  gps.Advise({.Stream = [&](std::string&) { decoded = !gps.Latitude().empty(); }});
+  const auto last = std::make_shared<LastTpv>();
+  gps.AddSink(std::shared_ptr<quorvane::EpochSink>(last));
 
   asio::ip::udp::socket probe(io, {asio::ip::address_v4::loopback(), 0});
   const auto port = probe.local_endpoint().port();
@@ -31,6 +39,6 @@ int main() {
 
   std::cout << "quorvane-gps " << gps.Version() << ": " << gps.Latitude() << ", " << gps.Longitude()
             << " at " << gps.GPS_Time() << " UTC, " << gps.Altitude_Feet() << " ft\n"
-            << tpv << "\n";
-  return decoded && tpv.find("\"lat\":48.117300000") != std::string::npos ? 0 : 1;
+            << last->tpv << "\n";
+  return decoded && last->tpv.find("\"lat\":48.117300000") != std::string::npos ? 0 : 1;
 }

@@ -1,8 +1,11 @@
 #pragma once
 // NMEA text from a TCP server (ser2net, a multiplexer, a phone sharing its GPS, gpsd), read on
-// the io_context and handed on block by block. When the server closes, or cannot be reached, the
-// source tries again after 0.5 s, then 1, 2, ... up to 30 s between tries, until it is closed.
+// the io_context and handed on block by block. The server's name is looked up before every try
+// without holding the loop, so a server that moves to another address is found again. When the
+// server closes, cannot be found or cannot be reached, the source tries again after 0.5 s, then
+// 1, 2, ... up to 30 s between tries, until it is closed.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,8 +15,9 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "base/life_token.hpp"
 #include "block_source.hpp"
-#include "retry_schedule.hpp"
+#include "platform/retry_schedule.hpp"
 
 namespace quorvane {
 
@@ -21,7 +25,7 @@ class TcpSource final : public BlockSource {
  public:
   // `name` is the address as the user gave it, for what is said about the connection;
   // `greeting` is written to the server on every connection (gpsd's WATCH), or nothing.
-  TcpSource(asio::io_context& io, std::string name, asio::ip::tcp::endpoint server,
+  TcpSource(asio::io_context& io, std::string name, std::string host, uint16_t port,
             std::string greeting = "");
   ~TcpSource() override;
   TcpSource(const TcpSource&) = delete;
@@ -33,31 +37,26 @@ class TcpSource final : public BlockSource {
   // Connected now.
   bool IsOpen() const override { return connected_; }
 
-  // Told each time a try is scheduled: why the connection is gone (or could not be made), the
-  // seconds until the next try, and whether this is the first try since the connection was
-  // lost (later ones are the same loss going on).
-  using LostHandler =
-      std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)>;
-  void OnLost(LostHandler handler) { on_lost_ = std::move(handler); }
-
   const std::string& Name() const { return name_; }
 
  private:
-  void Connect();
+  void Resolve();
+  void Connect(const asio::ip::tcp::resolver::results_type& found);
   void ReadNext();
   void Lose(const std::string& reason);
 
+  asio::ip::tcp::resolver resolver_;
   asio::ip::tcp::socket socket_;
   RetrySchedule retry_;
   std::string name_;
-  asio::ip::tcp::endpoint server_;
+  std::string host_;
+  uint16_t port_;
   std::string greeting_;
   std::vector<char> buffer_ = std::vector<char>(64 * 1024);
   bool closed_ = true;
   bool connected_ = false;
   BlockHandler on_block_;
-  LostHandler on_lost_;
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  LifeToken alive_;
 };
 
 }  // namespace quorvane

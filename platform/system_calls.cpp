@@ -1,4 +1,4 @@
-#include "platform/windows_api.hpp"
+#include "platform/system_calls.hpp"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,7 +15,7 @@
 
 #include "platform/port_table.hpp"
 
-namespace quorvane::WindowsAPI {
+namespace quorvane::SystemCalls {
 namespace {
 
 // A tty with a device behind it; for the 8250 family (ttyS), one whose port has a UART: the
@@ -186,4 +186,4 @@ void ShellOpen(const std::string& address) {
   if (result == 0) std::thread([child] { ::waitpid(child, nullptr, 0); }).detach();
 }
 
-}  // namespace quorvane::WindowsAPI
+}  // namespace quorvane::SystemCalls

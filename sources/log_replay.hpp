@@ -17,6 +17,7 @@
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "base/life_token.hpp"
 #include "block_source.hpp"
 
 namespace quorvane {
@@ -72,7 +73,7 @@ class LogReplay final : public BlockSource {
   double previous_fix_ = -1;
   BlockHandler on_block_;
   std::function<void()> on_end_;
-  std::shared_ptr<char> alive_ = std::make_shared<char>();
+  LifeToken alive_;
 };
 
 }  // namespace quorvane

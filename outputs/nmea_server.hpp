@@ -12,10 +12,11 @@
 #include <string_view>
 
 #include "platform/tcp_clients.hpp"
+#include "receiver/sinks.hpp"
 
 namespace quorvane {
 
-class NmeaServer {
+class NmeaServer final : public BlockSink {
  public:
   static constexpr size_t kMostWaiting = 1024 * 1024;
   static constexpr size_t kMostClients = TcpClients::kMostClients;
@@ -27,6 +28,7 @@ class NmeaServer {
   void Send(std::string_view block) {
     if (clients_.Size() > 0) clients_.SendToAll(std::make_shared<const std::string>(block));
   }
+  void TakeBlock(std::string_view block, const BlockOrigin&) override { Send(block); }
   size_t Clients() const { return clients_.Size(); }
   // See TcpClients::OnAcceptFailure.
   void OnAcceptFailure(std::function<void(const std::string&)> handler) {

@@ -1,4 +1,4 @@
-#include "control/line_assembler.hpp"
+#include "receiver/line_assembler.hpp"
 
 #include <algorithm>
 

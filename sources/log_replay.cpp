@@ -1,4 +1,4 @@
-#include "platform/log_replay.hpp"
+#include "sources/log_replay.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +12,7 @@
 #include <asio/post.hpp>
 
 #include "base/time_of_day.hpp"
+#include "sources/source_factory.hpp"
 
 namespace quorvane {
 namespace {
@@ -183,7 +184,7 @@ void LogReplay::HandOnNext() {
     Finish();
     return;
   }
-  auto hand_on = [this, alive = std::weak_ptr<char>(alive_)] {
+  auto hand_on = [this, alive = alive_.Watch()] {
     if (alive.expired() || !IsOpen()) return;
     on_block_(block_, {});
     // The receive path may have closed this source, or destroyed it.
@@ -201,8 +202,16 @@ void LogReplay::HandOnNext() {
 
 void LogReplay::Finish() {
   Close();
-  asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+  asio::post(io_, [this, alive = alive_.Watch()] {
     if (!alive.expired() && on_end_) on_end_();
+  });
+}
+
+void RegisterLogSources(SourceFactory& factory) {
+  factory.Register(SourceAddress::Scheme::kFile, [](const SourceAddress& address,
+                                                    const std::string& text,
+                                                    const SourceContext& context) {
+    return MadeSource{std::make_shared<LogReplay>(context.io, address.path, address.speed), text};
   });
 }
 

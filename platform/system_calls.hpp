@@ -10,7 +10,7 @@
 
 #include "platform/platform.hpp"
 
-namespace quorvane::WindowsAPI {
+namespace quorvane::SystemCalls {
 
 // The serial ports the machine has, as "COM1,COM33" (StripPrefix false) or "1,33": the tty
 // devices that have hardware behind them (an entry of /sys/class/tty with a "device" link)
@@ -49,4 +49,4 @@ void ShellOpen(const std::string& address);
 std::optional<int64_t> NearestMomentWithTimeOfDay(int64_t now, int32_t offset_seconds, int hour,
                                                   int minute, int second);
 
-}  // namespace quorvane::WindowsAPI
+}  // namespace quorvane::SystemCalls

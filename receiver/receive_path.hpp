@@ -1,0 +1,70 @@
+#pragma once
+// The way of every received block: its receiver's sentences counted, decoded and gathered into
+// epochs (each epoch handed to the epoch sinks), the epoch sinks told the block is done, the
+// host shown the block (it may change it), then the block handed to the block sinks.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../nmea/sentence_census.hpp"
+#include "receiver_table.hpp"
+#include "sinks.hpp"
+
+namespace quorvane {
+
+class ReceivePath {
+ public:
+  struct Events {
+    // A sentence wrote into the fix the properties read: what it wrote.
+    std::function<void(FixChanges)> fix_updated;
+    std::function<void(const Fix&, const std::string& stream)> epoch;
+    // The block, before the block sinks take it; the handler may change it.
+    std::function<void(std::string& block)> block;
+  };
+
+  ReceivePath(std::function<ClockReading()> clock, Events events);
+
+  void Add(std::shared_ptr<EpochSink> sink) { epoch_sinks_.push_back(std::move(sink)); }
+  void Add(std::shared_ptr<BlockSink> sink) { block_sinks_.push_back(std::move(sink)); }
+  void Remove(const EpochSink* sink);
+  void Remove(const BlockSink* sink);
+
+  // A block of `stream` (empty for a source of one receiver).
+  void Take(std::string block, std::string_view stream, bool from_network);
+  // The cycles under way are the last ones: handed on now.
+  void Finish() { receivers_.FinishEpochs(); }
+  // A new source: the properties read the single receiver's fix again, its unfinished sentence
+  // is dropped, and the streams of the last source are forgotten.
+  void Restart();
+  // A lost connection: the half sentence it left is never joined with the next one's text.
+  void DropPendingText() { receivers_.Single().lines = LineAssembler(); }
+  // Whether a block is being taken now (a handler may open another source inside one).
+  bool Busy() const { return taking_ > 0; }
+
+  const Receiver& Current() const { return *current_; }
+  FixRecord& CurrentFix() { return current_->decoder.Fix(); }
+  Receiver& Single() { return receivers_.Single(); }
+  const DecoderSettings& Settings() const { return receivers_.Settings(); }
+  void Settings(const DecoderSettings& settings) { receivers_.Settings(settings); }
+  const SentenceCensus& Heard() const { return heard_; }
+  double ChecksumErrors() const { return receivers_.ChecksumErrors(); }
+  uint64_t MalformedFields() const { return receivers_.MalformedFields(); }
+
+ private:
+  void TakeSentence(Receiver& receiver, std::string_view sentence);
+  void RaiseEpoch(const Fix& fix, const std::string& stream);
+
+  Events events_;
+  ReceiverTable receivers_;
+  Receiver* current_ = &receivers_.Single();
+  SentenceCensus heard_;
+  std::vector<std::shared_ptr<EpochSink>> epoch_sinks_;
+  std::vector<std::shared_ptr<BlockSink>> block_sinks_;
+  int taking_ = 0;
+};
+
+}  // namespace quorvane

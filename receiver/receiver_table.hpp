@@ -1,0 +1,82 @@
+#pragma once
+// A receiver's way from text to fix: sentences cut from its blocks, decoded into the fix the
+// properties read, and gathered into epochs. A source of one receiver has one; a source that
+// carries several senders (an MQTT topic filter that matches a fleet) has one for each, so that
+// halves of two vehicles' sentences are never spliced and one vehicle's speed never shows beside
+// another's position. The named ones are bounded: past kMaxStreams the one heard longest ago is
+// forgotten to make room.
+
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "../nmea/epoch_builder.hpp"
+#include "../nmea/nmea_decoder.hpp"
+#include "line_assembler.hpp"
+
+namespace quorvane {
+
+struct Receiver {
+  Receiver(std::string stream_name, size_t pending_limit, std::function<ClockReading()> clock)
+      : name(std::move(stream_name)), lines(pending_limit), decoder(std::move(clock)) {}
+  std::string name;  // empty for the single receiver
+  LineAssembler lines;
+  NmeaDecoder decoder;
+  EpochBuilder epochs;
+};
+
+struct DecoderSettings {
+  bool all_talkers = false;
+  bool verify_checksum = false;
+};
+
+class ReceiverTable {
+ public:
+  static constexpr size_t kMaxStreams = 16384;
+  // A stream's unfinished sentence: a standard one is at most 82 characters.
+  static constexpr size_t kPendingLimit = 1024;
+
+  // Each receiver's epochs go to `on_epoch` with its name.
+  using EpochHandler = std::function<void(const Fix&, const std::string& stream)>;
+
+  ReceiverTable(std::function<ClockReading()> clock, EpochHandler on_epoch);
+
+  // The receiver of that stream ("" the single one), made when it is new; it becomes the most
+  // recently heard. Call it before each block of a stream, never inside one.
+  Receiver& Find(std::string_view stream);
+  Receiver& Single() { return single_; }
+  const Receiver& Single() const { return single_; }
+  // Forgets every named stream; the single receiver keeps its fix. A block being taken keeps
+  // its receiver until the next Find: a host may open another source inside an event of it.
+  void ForgetStreams();
+  size_t Streams() const { return index_.size(); }
+
+  const DecoderSettings& Settings() const { return settings_; }
+  void Settings(const DecoderSettings& settings);
+  // Every receiver ended: the cycle each has under way is handed on.
+  void FinishEpochs();
+  // Sentences refused for their checksum, forgotten streams' included.
+  double ChecksumErrors() const;
+  // Malformed fields, forgotten streams' included.
+  uint64_t MalformedFields() const;
+
+ private:
+  void Apply(Receiver& receiver) const;
+  void Forget(const Receiver& receiver);
+
+  std::function<ClockReading()> clock_;
+  EpochHandler on_epoch_;
+  DecoderSettings settings_;
+  Receiver single_;
+  std::list<Receiver> streams_;  // the most recently heard first
+  std::list<Receiver> retired_;  // cleared away, kept to the next Find
+  // Keyed by views of the streams' own names.
+  std::unordered_map<std::string_view, std::list<Receiver>::iterator> index_;
+  double forgotten_checksum_errors_ = 0;
+  uint64_t forgotten_malformed_fields_ = 0;
+};
+
+}  // namespace quorvane

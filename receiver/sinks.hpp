@@ -1,0 +1,48 @@
+#pragma once
+// Where received text and fixes go. The receive path hands each block, once its sentences are
+// decoded, to every sink added to the control, in the order added:
+//   - an epoch sink takes each reporting cycle as one typed fix (track files, printers,
+//     servers), and may take each GGA as it is decoded (the KML recorder's placemarks);
+//   - a block sink takes the received text itself (relays, servers of raw sentences).
+// All of it runs on the control's io_context, inside the operation that received the block.
+
+#include <string>
+#include <string_view>
+
+#include "../nmea/fix.hpp"
+#include "../nmea/fix_record.hpp"
+
+namespace quorvane {
+
+// A GGA sentence decoded into the fix the properties read.
+struct DecodedGga {
+  const FixRecord& fix;  // as the sentence left it
+  std::string time;      // the cycle's date and the sentence's time, ISO 8601; empty if unknown
+};
+
+class EpochSink {
+ public:
+  virtual ~EpochSink() = default;
+  // One reporting cycle of a receiver. `stream` names the fleet's vehicle (an MQTT topic), or
+  // is empty for a single receiver.
+  virtual void TakeEpoch(const Fix& fix, const std::string& stream) = 0;
+  // A GGA, as it is decoded (before its cycle ends).
+  virtual void TakeGga(const DecodedGga&) {}
+  // The block that brought the last epochs is done: what was written goes to the disk.
+  virtual void EndOfBlock() {}
+};
+
+// Where a block came from, as a block sink's policy needs it.
+struct BlockOrigin {
+  const std::string& stream;  // the vehicle of a fleet, or empty
+  bool from_network = false;  // received from another control's rebroadcast
+};
+
+class BlockSink {
+ public:
+  virtual ~BlockSink() = default;
+  // The received text, as the host's Stream handler left it.
+  virtual void TakeBlock(std::string_view block, const BlockOrigin& origin) = 0;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,62 @@
+#pragma once
+// A source of received text (a serial port, UDP datagrams, a TCP server, gpsd, a log, an MQTT
+// broker): it hands each block forward as it arrives, on the io_context's thread, to the
+// receive path the control gives it.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quorvane {
+
+class BlockSource {
+ public:
+  // `stream` names the sender within a source that carries several (an MQTT topic), each with
+  // text of its own that must never be spliced with another's; it is empty for a source of
+  // one stream.
+  using BlockHandler = std::function<void(std::string_view block, std::string_view stream)>;
+  // Told each time a source that reconnects by itself schedules a try: why the connection is
+  // gone (or could not be made), the seconds until the next try, and whether this is the first
+  // try since the connection was lost (later ones are the same loss going on).
+  using LostHandler =
+      std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)>;
+  // Told once when the source gives up for good (a broker that refused the login).
+  using RefusedHandler = std::function<void(const std::string& reason)>;
+
+  virtual ~BlockSource() = default;
+
+  // Starts handing blocks to `on_block`; the views are valid during the call only. A source
+  // that cannot open throws std::runtime_error saying why.
+  virtual void Begin(BlockHandler on_block) = 0;
+  // Stops for good: no block is handed forward after it.
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  // Will never open again by itself (a broker that refused the login), where IsOpen may be a
+  // connection still being retried.
+  virtual bool GaveUp() const { return false; }
+  // Where the text comes from now when the source may move between servers (the broker of a
+  // cluster in use); empty otherwise.
+  virtual std::string Peer() const { return {}; }
+  // Text for the receiver itself (a command to a serial receiver); a source that cannot carry
+  // it back drops it.
+  virtual void Send(std::string_view) {}
+  // The text is another control's rebroadcast: it is never sent on again.
+  virtual bool FromNetwork() const { return false; }
+
+  void OnLost(LostHandler handler) { on_lost_ = std::move(handler); }
+  void OnRefused(RefusedHandler handler) { on_refused_ = std::move(handler); }
+
+ protected:
+  void ReportLost(const std::string& reason, double retry_seconds, bool first_of_loss) const {
+    if (on_lost_) on_lost_(reason, retry_seconds, first_of_loss);
+  }
+  void ReportRefused(const std::string& reason) const {
+    if (on_refused_) on_refused_(reason);
+  }
+
+ private:
+  LostHandler on_lost_;
+  RefusedHandler on_refused_;
+};
+
+}  // namespace quorvane

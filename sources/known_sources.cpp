@@ -1,0 +1,18 @@
+#include "sources/source_factory.hpp"
+
+namespace quorvane {
+
+const SourceFactory& KnownSources() {
+  static const SourceFactory factory = [] {
+    SourceFactory made;
+    RegisterSerialSources(made);
+    RegisterUdpSources(made);
+    RegisterTcpSources(made);
+    RegisterLogSources(made);
+    RegisterMqttSources(made);
+    return made;
+  }();
+  return factory;
+}
+
+}  // namespace quorvane
