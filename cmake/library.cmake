@@ -4,7 +4,7 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_platform qgps_base
-  qgps_receiver qgps_sources qgps_known_sources qgps_outputs)
+  qgps_receiver qgps_sources qgps_known_sources qgps_outputs qgps_tracks)
 
 set(QGPS_PART_OBJECTS)
 foreach(part ${QGPS_PARTS})

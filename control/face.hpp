@@ -1,6 +1,6 @@
 #pragma once
 // The control's face: a built-in 32 x 32 picture, 24 bits per pixel, rows top to bottom, each
-// pixel red, green, blue.
+// pixel red, green, blue; and the site that holds the control at that size.
 
 #include <array>
 #include <cstdint>
@@ -16,5 +16,15 @@ struct Face {
 
 // A globe with a grid of meridians and parallels and a red position mark at its centre.
 const Face& TheFace();
+
+// The container the control sits in, measured in twips.
+class ControlSite {
+ public:
+  virtual ~ControlSite() = default;
+  virtual float TwipsPerPixelX() const = 0;
+  virtual float TwipsPerPixelY() const = 0;
+  virtual void Width(float twips) = 0;
+  virtual void Height(float twips) = 0;
+};
 
 }  // namespace quorvane

@@ -41,6 +41,7 @@ int GPS::Advise(GpsEventSink sink) { return parts_->events.Advise(std::move(sink
 void GPS::Unadvise(int cookie) { parts_->events.Unadvise(cookie); }
 void GPS::AddSink(std::shared_ptr<EpochSink> sink) { parts_->path.Add(std::move(sink)); }
 void GPS::AddSink(std::shared_ptr<BlockSink> sink) { parts_->path.Add(std::move(sink)); }
+void GPS::AddSink(std::shared_ptr<StreamSinkMaker> maker) { parts_->path.Add(std::move(maker)); }
 void GPS::RemoveSink(const EpochSink* sink) { parts_->path.Remove(sink); }
 void GPS::RemoveSink(const BlockSink* sink) { parts_->path.Remove(sink); }
 
@@ -79,6 +80,10 @@ const SentenceCensus& GPS::Heard() const { return parts_->path.Heard(); }
 uint64_t GPS::MalformedFields() const { return parts_->path.MalformedFields(); }
 const std::string& GPS::StreamName() const { return parts_->path.Current().name; }
 const FixRecord& GPS::Fix() const { return parts_->path.Current().decoder.Fix(); }
+
+size_t GPS::RecentStreams(size_t most, const StreamVisitor& visit) const {
+  return parts_->path.VisitRecentStreams(most, visit);
+}
 
 void GPS::Start() { parts_->StartSerial(); }
 void GPS::StopGPS() { parts_->Stop(); }

@@ -45,16 +45,6 @@ struct GpsEventSink {
   std::function<void(const Fix& fix, const std::string& stream)> Epoch = nullptr;
 };
 
-// The container the control sits in, measured in twips.
-class ControlSite {
- public:
-  virtual ~ControlSite() = default;
-  virtual float TwipsPerPixelX() const = 0;
-  virtual float TwipsPerPixelY() const = 0;
-  virtual void Width(float twips) = 0;
-  virtual void Height(float twips) = 0;
-};
-
 // The component's version, "5.4.88".
 std::string ControlVersion();
 
@@ -69,10 +59,11 @@ class GPS {
   int Advise(GpsEventSink sink);
   void Unadvise(int cookie);
 
-  // Outputs: each epoch, or each block, handed on (after the events) in the order added. A
-  // sink added inside a block takes the blocks after it.
+  // Outputs: each epoch, or each block, handed on (after the events) in the order added; a
+  // maker's outputs take each its own stream's epochs.
   void AddSink(std::shared_ptr<EpochSink> sink);
   void AddSink(std::shared_ptr<BlockSink> sink);
+  void AddSink(std::shared_ptr<StreamSinkMaker> maker);
   void RemoveSink(const EpochSink* sink);
   void RemoveSink(const BlockSink* sink);
 
@@ -151,6 +142,8 @@ class GPS {
   // The stream whose fix the properties read: the topic of the last message decoded from an
   // MQTT source (each topic has a fix of its own), or empty for a source of one stream.
   const std::string& StreamName() const;
+  // Visits the `most` streams heard most recently, each with its last epoch; how many there are.
+  size_t RecentStreams(size_t most, const StreamVisitor& visit) const;
 
   // The fix, as text. Each returns the value the last sentence of its type left.
   std::string Latitude() const { return LatitudeText(Fix()); }

@@ -251,19 +251,11 @@ void EpochBuilder::EndCycle(End why) {
   cycle_ = Cycle{};
 }
 
-void EpochBuilder::Assemble() {
-  const Cycle& c = cycle_;
-  Fix& fix = fix_;
-  if (c.rmc && c.rmc->date) date_ = c.rmc->date;
-  if (c.zda && c.zda->date) date_ = c.zda->date;
-  // The last fix's altitude and time, for the climb.
-  std::optional<std::pair<double, UtcTime>> previous;
-  if (fix.HasFix() && fix.altitude_msl && fix.time) previous = {*fix.altitude_msl, *fix.time};
+namespace {
 
-  fix.time = c.time;
-  fix.date = c.time ? date_ : std::nullopt;
-  fix.received = c.arrived;
-
+// What the cycle's sentences say of the fix's validity.
+template <typename Cycle>
+Validity ValidityOf(const Cycle& c) {
   Validity validity;
   if (c.gga && c.gga->quality) SayQuality(*c.gga->quality, validity);
   if (c.rmc) SayStatus(c.rmc->status, c.rmc->mode, validity);
@@ -277,22 +269,101 @@ void EpochBuilder::Assemble() {
     }
     if (any && !validity.fix) validity.no_fix = true;
   }
+  return validity;
+}
 
-  // The position of the first sentence that has one, the most complete first.
-  std::optional<std::pair<double, double>> position;
-  if (HasPosition(c.gga))
-    position = {*c.gga->latitude, *c.gga->longitude};
-  else if (HasPosition(c.gns))
-    position = {*c.gns->latitude, *c.gns->longitude};
-  else if (HasPosition(c.rmc))
-    position = {*c.rmc->latitude, *c.rmc->longitude};
-  else if (HasPosition(c.gll))
-    position = {*c.gll->latitude, *c.gll->longitude};
-  const bool has_fix = validity.fix && !validity.no_fix && position;
+// The position of the first sentence that has one, the most complete first.
+template <typename Cycle>
+std::optional<std::pair<double, double>> PositionOf(const Cycle& c) {
+  if (HasPosition(c.gga)) return std::pair(*c.gga->latitude, *c.gga->longitude);
+  if (HasPosition(c.gns)) return std::pair(*c.gns->latitude, *c.gns->longitude);
+  if (HasPosition(c.rmc)) return std::pair(*c.rmc->latitude, *c.rmc->longitude);
+  if (HasPosition(c.gll)) return std::pair(*c.gll->latitude, *c.gll->longitude);
+  return std::nullopt;
+}
 
+template <typename Cycle>
+int GsaModeOf(const Cycle& c) {
   int gsa_mode = 0;
   for (size_t i = 0; i < c.gsa_count; ++i)
     gsa_mode = std::max(gsa_mode, c.gsas[i].gsa.fix_type.value_or(0));
+  return gsa_mode;
+}
+
+// Speed, course and magnetic variation, only with a fix.
+template <typename Cycle>
+void SetMotion(const Cycle& c, bool has_fix, Fix& fix) {
+  fix.speed.reset();
+  fix.course.reset();
+  fix.magnetic_variation.reset();
+  if (!has_fix) return;
+  if (c.rmc && c.rmc->speed_knots)
+    fix.speed = *c.rmc->speed_knots * kMetresPerSecondPerKnot;
+  else if (c.vtg && c.vtg->speed_knots)
+    fix.speed = *c.vtg->speed_knots * kMetresPerSecondPerKnot;
+  else if (c.vtg && c.vtg->speed_kmh)
+    fix.speed = *c.vtg->speed_kmh / 3.6;
+  fix.course = c.rmc && c.rmc->course ? c.rmc->course : c.vtg ? c.vtg->course : std::nullopt;
+  if (c.rmc) fix.magnetic_variation = c.rmc->magnetic_variation;
+}
+
+// The climb since the last fix's altitude and time, when they are close enough in time.
+void SetClimb(const std::optional<std::pair<double, UtcTime>>& previous, Fix& fix) {
+  fix.climb.reset();
+  if (!fix.altitude_msl || !previous || !fix.time) return;
+  const int64_t interval = fix.time->microseconds - previous->second.microseconds;
+  if (interval > 0 && interval <= kLongestClimbInterval) {
+    fix.climb = (*fix.altitude_msl - previous->first) * kMicrosecondsPerSecond /
+                static_cast<double>(interval);
+  }
+}
+
+// Dilutions and the satellites used: the GSAs' when they name any, else GGA's or GNS's count.
+template <typename Cycle>
+void SetSatellitesUsed(const Cycle& c, Fix& fix) {
+  fix.hdop = c.gga ? c.gga->hdop : c.gns ? c.gns->hdop : std::nullopt;
+  fix.vdop.reset();
+  fix.pdop.reset();
+  fix.used.clear();
+  for (size_t i = 0; i < c.gsa_count; ++i) {
+    const auto& [talker, gsa] = c.gsas[i];
+    if (gsa.hdop) fix.hdop = gsa.hdop;
+    if (gsa.vdop) fix.vdop = gsa.vdop;
+    if (gsa.pdop) fix.pdop = gsa.pdop;
+    for (size_t p = 0; p < gsa.prn_count; ++p) {
+      const auto id = SatelliteOf(talker, gsa.prns[p], gsa.system_id);
+      if (id && std::find(fix.used.begin(), fix.used.end(), *id) == fix.used.end())
+        fix.used.push_back(*id);
+    }
+  }
+  if (c.gsa_count > 0 && !fix.used.empty()) {
+    fix.satellites_used = static_cast<int>(fix.used.size());
+  } else {
+    fix.satellites_used = c.gga && c.gga->satellites ? c.gga->satellites
+                          : c.gns                    ? c.gns->satellites
+                                                     : std::nullopt;
+  }
+}
+
+}  // namespace
+
+void EpochBuilder::Assemble() {
+  const Cycle& c = cycle_;
+  Fix& fix = fix_;
+  if (c.rmc && c.rmc->date) date_ = c.rmc->date;
+  if (c.zda && c.zda->date) date_ = c.zda->date;
+  // The last fix's altitude and time, for the climb.
+  std::optional<std::pair<double, UtcTime>> previous;
+  if (fix.HasFix() && fix.altitude_msl && fix.time) previous = {*fix.altitude_msl, *fix.time};
+
+  fix.time = c.time;
+  fix.date = c.time ? date_ : std::nullopt;
+  fix.received = c.arrived;
+
+  const Validity validity = ValidityOf(c);
+  const auto position = PositionOf(c);
+  const bool has_fix = validity.fix && !validity.no_fix && position;
+  const int gsa_mode = GsaModeOf(c);
 
   fix.latitude = has_fix ? std::optional(position->first) : std::nullopt;
   fix.longitude = has_fix ? std::optional(position->second) : std::nullopt;
@@ -317,50 +388,9 @@ void EpochBuilder::Assemble() {
   fix.altitude_hae =
       fix.altitude_msl && separation ? std::optional(*altitude + *separation) : std::nullopt;
 
-  fix.speed.reset();
-  fix.course.reset();
-  fix.magnetic_variation.reset();
-  if (has_fix) {
-    if (c.rmc && c.rmc->speed_knots)
-      fix.speed = *c.rmc->speed_knots * kMetresPerSecondPerKnot;
-    else if (c.vtg && c.vtg->speed_knots)
-      fix.speed = *c.vtg->speed_knots * kMetresPerSecondPerKnot;
-    else if (c.vtg && c.vtg->speed_kmh)
-      fix.speed = *c.vtg->speed_kmh / 3.6;
-    fix.course = c.rmc && c.rmc->course ? c.rmc->course : c.vtg ? c.vtg->course : std::nullopt;
-    if (c.rmc) fix.magnetic_variation = c.rmc->magnetic_variation;
-  }
-  fix.climb.reset();
-  if (fix.altitude_msl && previous && fix.time) {
-    const int64_t interval = fix.time->microseconds - previous->second.microseconds;
-    if (interval > 0 && interval <= kLongestClimbInterval) {
-      fix.climb = (*fix.altitude_msl - previous->first) * kMicrosecondsPerSecond /
-                  static_cast<double>(interval);
-    }
-  }
-
-  fix.hdop = c.gga ? c.gga->hdop : c.gns ? c.gns->hdop : std::nullopt;
-  fix.vdop.reset();
-  fix.pdop.reset();
-  fix.used.clear();
-  for (size_t i = 0; i < c.gsa_count; ++i) {
-    const auto& [talker, gsa] = c.gsas[i];
-    if (gsa.hdop) fix.hdop = gsa.hdop;
-    if (gsa.vdop) fix.vdop = gsa.vdop;
-    if (gsa.pdop) fix.pdop = gsa.pdop;
-    for (size_t p = 0; p < gsa.prn_count; ++p) {
-      const auto id = SatelliteOf(talker, gsa.prns[p], gsa.system_id);
-      if (id && std::find(fix.used.begin(), fix.used.end(), *id) == fix.used.end())
-        fix.used.push_back(*id);
-    }
-  }
-  if (c.gsa_count > 0 && !fix.used.empty()) {
-    fix.satellites_used = static_cast<int>(fix.used.size());
-  } else {
-    fix.satellites_used = c.gga && c.gga->satellites ? c.gga->satellites
-                          : c.gns                    ? c.gns->satellites
-                                                     : std::nullopt;
-  }
+  SetMotion(c, has_fix, fix);
+  SetClimb(previous, fix);
+  SetSatellitesUsed(c, fix);
   AssembleSky();
 
   fix.latitude_error = c.gst ? c.gst->latitude_sigma : std::nullopt;

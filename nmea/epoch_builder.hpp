@@ -43,6 +43,8 @@ class EpochBuilder {
   std::string LastSentenceIsoTime() const;
   // Fields that held something other than what they hold, since the builder was made.
   uint64_t MalformedFields() const { return malformed_fields_; }
+  // The last epoch handed on (empty before the first).
+  const Fix& LastEpoch() const { return fix_; }
 
  private:
   // A sentence kind as the cycle end is learned: talker and type ("GPRMC"), and for GSV whether

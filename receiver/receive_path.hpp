@@ -30,13 +30,17 @@ class ReceivePath {
 
   void Add(std::shared_ptr<EpochSink> sink) { epoch_sinks_.push_back(std::move(sink)); }
   void Add(std::shared_ptr<BlockSink> sink) { block_sinks_.push_back(std::move(sink)); }
+  void Add(std::shared_ptr<StreamSinkMaker> maker) { makers_.push_back(std::move(maker)); }
   void Remove(const EpochSink* sink);
   void Remove(const BlockSink* sink);
 
   // A block of `stream` (empty for a source of one receiver).
   void Take(std::string block, std::string_view stream, bool from_network);
-  // The cycles under way are the last ones: handed on now.
-  void Finish() { receivers_.FinishEpochs(); }
+  // The cycles under way are the last ones: handed on now, and the streams' outputs ended.
+  void Finish() {
+    receivers_.FinishEpochs();
+    receivers_.StopOutputs();
+  }
   // A new source: the properties read the single receiver's fix again, its unfinished sentence
   // is dropped, and the streams of the last source are forgotten.
   void Restart();
@@ -46,6 +50,8 @@ class ReceivePath {
   bool Busy() const { return taking_ > 0; }
 
   const Receiver& Current() const { return *current_; }
+  // Visits the `most` streams heard most recently; how many there are.
+  size_t VisitRecentStreams(size_t most, const StreamVisitor& visit) const;
   FixRecord& CurrentFix() { return current_->decoder.Fix(); }
   Receiver& Single() { return receivers_.Single(); }
   const DecoderSettings& Settings() const { return receivers_.Settings(); }
@@ -56,7 +62,8 @@ class ReceivePath {
 
  private:
   void TakeSentence(Receiver& receiver, std::string_view sentence);
-  void RaiseEpoch(const Fix& fix, const std::string& stream);
+  void RaiseEpoch(const Fix& fix, Receiver& receiver);
+  void MakeOutputs(Receiver& receiver);
 
   Events events_;
   ReceiverTable receivers_;
@@ -64,6 +71,7 @@ class ReceivePath {
   SentenceCensus heard_;
   std::vector<std::shared_ptr<EpochSink>> epoch_sinks_;
   std::vector<std::shared_ptr<BlockSink>> block_sinks_;
+  std::vector<std::shared_ptr<StreamSinkMaker>> makers_;
   int taking_ = 0;
 };
 

@@ -2,11 +2,13 @@
 
 namespace quorvane {
 
-ReceiverTable::ReceiverTable(std::function<ClockReading()> clock, EpochHandler on_epoch)
+ReceiverTable::ReceiverTable(std::function<ClockReading()> clock, EpochHandler on_epoch,
+                             NewStreamHandler on_new_stream)
     : clock_(std::move(clock)),
       on_epoch_(std::move(on_epoch)),
+      on_new_stream_(std::move(on_new_stream)),
       single_({}, LineAssembler::kDefaultPendingLimit, clock_) {
-  single_.epochs.OnEpoch([this](const Fix& fix) { on_epoch_(fix, single_.name); });
+  single_.epochs.OnEpoch([this](const Fix& fix) { on_epoch_(fix, single_); });
 }
 
 Receiver& ReceiverTable::Find(std::string_view stream) {
@@ -18,15 +20,18 @@ Receiver& ReceiverTable::Find(std::string_view stream) {
   }
   if (index_.size() >= kMaxStreams) {
     Receiver& oldest = streams_.back();
-    oldest.epochs.Finish();  // its last cycle is reported before it is forgotten
+    // Its last cycle is reported, and its outputs ended, before it is forgotten.
+    oldest.epochs.Finish();
+    for (const auto& output : oldest.outputs) output->SourceStopped();
     Forget(oldest);
     index_.erase(oldest.name);
     streams_.pop_back();
   }
   Receiver& made = streams_.emplace_front(std::string(stream), kPendingLimit, clock_);
   Apply(made);
-  made.epochs.OnEpoch([this, name = &made.name](const Fix& fix) { on_epoch_(fix, *name); });
+  made.epochs.OnEpoch([this, &made](const Fix& fix) { on_epoch_(fix, made); });
   index_.emplace(made.name, streams_.begin());
+  on_new_stream_(made);
   return made;
 }
 
@@ -50,6 +55,12 @@ void ReceiverTable::Settings(const DecoderSettings& settings) {
   settings_ = settings;
   Apply(single_);
   for (Receiver& receiver : streams_) Apply(receiver);
+}
+
+void ReceiverTable::StopOutputs() {
+  for (Receiver& receiver : streams_) {
+    for (const auto& output : receiver.outputs) output->SourceStopped();
+  }
 }
 
 void ReceiverTable::FinishEpochs() {

@@ -9,13 +9,16 @@
 #include <cstddef>
 #include <functional>
 #include <list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "../nmea/epoch_builder.hpp"
 #include "../nmea/nmea_decoder.hpp"
 #include "line_assembler.hpp"
+#include "sinks.hpp"
 
 namespace quorvane {
 
@@ -26,6 +29,7 @@ struct Receiver {
   LineAssembler lines;
   NmeaDecoder decoder;
   EpochBuilder epochs;
+  std::vector<std::unique_ptr<EpochSink>> outputs;  // made for this stream only
 };
 
 struct DecoderSettings {
@@ -39,10 +43,12 @@ class ReceiverTable {
   // A stream's unfinished sentence: a standard one is at most 82 characters.
   static constexpr size_t kPendingLimit = 1024;
 
-  // Each receiver's epochs go to `on_epoch` with its name.
-  using EpochHandler = std::function<void(const Fix&, const std::string& stream)>;
+  // Each receiver's epochs go to `on_epoch`; each new stream is shown to `on_new_stream`.
+  using EpochHandler = std::function<void(const Fix&, Receiver&)>;
+  using NewStreamHandler = std::function<void(Receiver&)>;
 
-  ReceiverTable(std::function<ClockReading()> clock, EpochHandler on_epoch);
+  ReceiverTable(std::function<ClockReading()> clock, EpochHandler on_epoch,
+                NewStreamHandler on_new_stream);
 
   // The receiver of that stream ("" the single one), made when it is new; it becomes the most
   // recently heard. Call it before each block of a stream, never inside one.
@@ -53,6 +59,10 @@ class ReceiverTable {
   // its receiver until the next Find: a host may open another source inside an event of it.
   void ForgetStreams();
   size_t Streams() const { return index_.size(); }
+  // The named streams, the most recently heard first.
+  const std::list<Receiver>& RecentStreams() const { return streams_; }
+  // Every stream's outputs told the source stopped.
+  void StopOutputs();
 
   const DecoderSettings& Settings() const { return settings_; }
   void Settings(const DecoderSettings& settings);
@@ -69,6 +79,7 @@ class ReceiverTable {
 
   std::function<ClockReading()> clock_;
   EpochHandler on_epoch_;
+  NewStreamHandler on_new_stream_;
   DecoderSettings settings_;
   Receiver single_;
   std::list<Receiver> streams_;  // the most recently heard first

@@ -6,6 +6,8 @@
 //   - a block sink takes the received text itself (relays, servers of raw sentences).
 // All of it runs on the control's io_context, inside the operation that received the block.
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,21 @@ class EpochSink {
   virtual void TakeGga(const DecodedGga&) {}
   // The block that brought the last epochs is done: what was written goes to the disk.
   virtual void EndOfBlock() {}
+  // The source stopped and its last cycle was handed on: a stream's output ends its files.
+  virtual void SourceStopped() {}
+};
+
+// Makes an output for each stream of a source that carries several (a track file per vehicle
+// of a fleet) as the stream is first heard. Each takes its own stream's epochs only, and goes
+// with its stream: when the stream is forgotten to make room, or when another source opens.
+// Visits a stream with its last epoch.
+using StreamVisitor = std::function<void(const std::string& stream, const Fix& last)>;
+
+class StreamSinkMaker {
+ public:
+  virtual ~StreamSinkMaker() = default;
+  // The output of a new stream, or null to leave it without one.
+  virtual std::unique_ptr<EpochSink> MakeFor(const std::string& stream) = 0;
 };
 
 // Where a block came from, as a block sink's policy needs it.

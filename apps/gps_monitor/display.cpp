@@ -1,6 +1,7 @@
 #include "apps/gps_monitor/display.hpp"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <tuple>
@@ -154,6 +155,20 @@ std::string EpochLine(const Fix& fix) {
 
 void Display::Properties(const GPS& gps) {
   if (mode_ == Mode::kProperties) out_ << FixJson(gps) << '\n';
+}
+
+std::string VehicleLine(const std::string& name, const Fix& last) {
+  char seconds[32] = "";
+  if (last.received) {
+    const double age =
+        std::chrono::duration<double>(std::chrono::system_clock::now() - *last.received).count();
+    std::snprintf(seconds, sizeof seconds, "  %.0f s ago", age);
+  }
+  if (!last.HasFix()) return name + "  no fix" + seconds;
+  char speed[32] = "";
+  if (last.speed) std::snprintf(speed, sizeof speed, "  %.1f km/h", *last.speed * 3.6);
+  return name + "  " + NumberToText(*last.latitude) + ", " + NumberToText(*last.longitude) + speed +
+         seconds;
 }
 
 void Display::Epoch(const Fix& fix, const std::string& stream) {

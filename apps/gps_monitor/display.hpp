@@ -35,6 +35,8 @@ std::string FixJson(const GPS& gps);
 // One plain line for an epoch: "12:00:00 UTC  48.1173, 11.516667  3D  41.4 km/h  84.4 deg ..."
 // or "12:00:00 UTC  no fix".
 std::string EpochLine(const Fix& fix);
+// A fleet's vehicle on the dashboard: name, position, speed and how long ago it was heard.
+std::string VehicleLine(const std::string& name, const Fix& last);
 
 class Display {
  public:

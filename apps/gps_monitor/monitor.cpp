@@ -127,11 +127,10 @@ bool Monitor::OpenSource() {
   }
   if (!options_.source.empty()) {
     source_ = options_.source;
-    const auto address = ParseSourceAddress(options_.source);
-    const auto* parsed = std::get_if<SourceAddress>(&address);
-    serial_source_ = parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kSerial;
-    file_source_ = parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kFile;
-    if (parsed != nullptr && parsed->scheme == SourceAddress::Scheme::kMqtt) {
+    serial_source_ = SourceIs(SourceAddress::Scheme::kSerial);
+    file_source_ = SourceIs(SourceAddress::Scheme::kFile);
+    if (SourceIs(SourceAddress::Scheme::kMqtt)) {
+      const SourceAddress* parsed = &*options_.source_address;
       source_ = MqttAddressText(*parsed);
       source_brokers_ = 1 + parsed->alternates.size();
       gps_.MqttTls(TlsFiles());
@@ -144,9 +143,11 @@ bool Monitor::OpenSource() {
           return false;
         }
         AllowEveryOpenFile();
+        fleet_tracks_ = std::make_shared<FleetTracks>(
+            parsed->path, options_.record_dir, options_.record_format, platform_,
+            [this](const std::string& what) { SayFleet(what); });
       }
-      fleet_ = std::make_shared<Fleet>(parsed->path, options_.record_dir, options_.record_format,
-                                       platform_);
+      fleet_filter_ = parsed->path;
     }
     SetUpBroadcast();
     gps_.OpenSource(options_.source);
@@ -168,7 +169,7 @@ bool Monitor::OpenSource() {
 
 std::string Monitor::ReceiverName() const {
   // A fleet's vehicles are named by their topics.
-  if (options_.source.starts_with("mqtt")) return {};
+  if (SourceIs(SourceAddress::Scheme::kMqtt)) return {};
   if (!options_.source.empty()) return options_.source;
   if (options_.listen) return "udp://:" + std::to_string(*options_.listen);
   if (options_.port) return DevicePathOfPort(*options_.port).value_or("serial port");
@@ -213,11 +214,11 @@ MqttTlsFiles Monitor::TlsFiles() const {
 
 bool Monitor::StartPublishing() {
   if (options_.publish.empty()) return true;
-  const auto address = std::get<SourceAddress>(ParsePublishAddress(options_.publish));
+  const SourceAddress& address = *options_.publish_address;
   publish_name_ = MqttAddressText(address);
   try {
     // One process's two clients must not share a name: the broker would drop one for the other.
-    const bool source_too = options_.source.starts_with("mqtt");
+    const bool source_too = SourceIs(SourceAddress::Scheme::kMqtt);
     const std::string id = options_.mqtt_id.empty() || !source_too
                                ? options_.mqtt_id
                                : options_.mqtt_id + "-publisher";
@@ -242,8 +243,12 @@ bool Monitor::StartPublishing() {
   return true;
 }
 
+bool Monitor::SourceIs(SourceAddress::Scheme scheme) const {
+  return options_.source_address && options_.source_address->scheme == scheme;
+}
+
 bool Monitor::ReadsALog() const {
-  if (!options_.source.empty()) return options_.source.starts_with("file:");
+  if (!options_.source.empty()) return SourceIs(SourceAddress::Scheme::kFile);
   return !options_.listen && !options_.port && options_.device.empty();
 }
 
@@ -307,10 +312,7 @@ bool Monitor::OpenReplay() {
   return true;
 }
 
-int Monitor::Run() {
-  if (options_.list_ports) return ListPorts();
-  gps_.AllTalkers(!options_.gp_only);
-  gps_.VerifyChecksum(!options_.no_checksum);
+void Monitor::AdviseEvents() {
   gps_.Advise(
       {.Error =
            [this](std::string& description) {
@@ -338,6 +340,13 @@ int Monitor::Run() {
              }
            },
        .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); }});
+}
+
+int Monitor::Run() {
+  if (options_.list_ports) return ListPorts();
+  gps_.AllTalkers(!options_.gp_only);
+  gps_.VerifyChecksum(!options_.no_checksum);
+  AdviseEvents();
   // The source first: a run that cannot read anything leaves an earlier track as it was.
   if (!StartServers() || !OpenTimeSegment() || !StartPublishing()) {
     Stop(1);
@@ -386,10 +395,9 @@ void Monitor::AddOutputs() {
   };
   if (display_.GetMode() == Display::Mode::kJson)
     add_epoch_sink(std::make_shared<JsonLines>(std::cout));
-  if (fleet_) {
-    fleet_->OnSay([this](const std::string& what) { SayFleet(what); });
-    add_epoch_sink(fleet_);
-  } else {
+  if (fleet_tracks_) gps_.AddSink(fleet_tracks_);
+  // A fleet's epochs are its vehicles', never one track's.
+  if (fleet_filter_.empty()) {
     track_files_->OnFailure([this](const std::string& failure) { ReportTrackFailure(failure); });
     add_epoch_sink(track_files_);
   }
@@ -523,10 +531,9 @@ Status Monitor::CurrentStatus() const {
              ? ", " + std::to_string(publisher_->SkippedBlocks()) + " blocks skipped"
              : std::string());
   }
-  if (fleet_) {
-    status.vehicles = fleet_->Size();
-    status.vehicle_lines = fleet_->Lines(20);
-  }
+  status.vehicles = gps_.RecentStreams(20, [&](const std::string& topic, const Fix& last) {
+    status.vehicle_lines.push_back(VehicleLine(VehicleNameOf(fleet_filter_, topic), last));
+  });
   if (log_replay_ || pty_replay_) {
     const double share = log_replay_ ? log_replay_->ShareDone() : pty_replay_->ShareDone();
     status.replay_share = share;
@@ -603,7 +610,6 @@ void Monitor::Stop(int exit_code) {
   gps_.StopGPS();
   if (gps_.isRecording()) gps_.StopKMLRecord();
   ReportTrackFailure(track_files_->Finish());
-  if (fleet_) SayFleet(fleet_->Finish());
   // Without a fix there is nothing to save, and a placemark file of an earlier run stays.
   if (!options_.placemark.empty() && had_fix_) {
     gps_.CreateGoogleEarthPlaceMark(options_.placemark, "Last fix at " + gps_.GPS_Time() + " UTC",

@@ -13,16 +13,16 @@
 #include <asio/steady_timer.hpp>
 
 #include "apps/gps_monitor/display.hpp"
-#include "apps/gps_monitor/fleet.hpp"
 #include "apps/gps_monitor/options.hpp"
 #include "apps/gps_monitor/pty_replay.hpp"
 #include "control/gps.hpp"
 #include "mqtt/mqtt_publisher.hpp"
+#include "outputs/fleet_tracks.hpp"
 #include "outputs/nmea_server.hpp"
-#include "sources/log_replay.hpp"
 #include "servers/gpsd_server.hpp"
 #include "servers/ntp_shm.hpp"
 #include "servers/web_map.hpp"
+#include "sources/log_replay.hpp"
 #include "tracks/track_files.hpp"
 
 namespace quorvane::monitor {
@@ -45,6 +45,8 @@ class Monitor {
   std::string ReceiverName() const;
   bool StartPublishing();
   bool ReadsALog() const;
+  // The --source address is of that kind.
+  bool SourceIs(SourceAddress::Scheme scheme) const;
   void WaitForBroker();
   MqttTlsFiles TlsFiles() const;
   void SayFleet(const std::string& what);
@@ -65,6 +67,7 @@ class Monitor {
   void PrintSummary();
   void CheckOutput();
   void ReportTrackFailure(const std::string& failure);
+  void AdviseEvents();
   void AddOutputs();
 
   Options options_;
@@ -81,10 +84,11 @@ class Monitor {
   std::shared_ptr<NtpShm> time_segment_;
   std::shared_ptr<WebMap> web_map_;
   std::shared_ptr<MqttPublisher> publisher_;
-  std::string publish_name_;  // the address without its password
-  size_t source_brokers_ = 1;   // brokers in the MQTT source's list
-  size_t publish_brokers_ = 1;  // and in --publish's
-  std::shared_ptr<Fleet> fleet_;
+  std::string publish_name_;                   // the address without its password
+  size_t source_brokers_ = 1;                  // brokers in the MQTT source's list
+  size_t publish_brokers_ = 1;                 // and in --publish's
+  std::shared_ptr<FleetTracks> fleet_tracks_;  // a track per vehicle, with --record-dir
+  std::string fleet_filter_;                   // the topic filter that names the vehicles
   asio::steady_timer publish_wait_{io_};
   std::chrono::steady_clock::time_point publish_deadline_;
   // Every signal that would end the process and can be caught ends a run as an interrupt does:

@@ -1,8 +1,8 @@
 #include "apps/gps_monitor/options.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
-#include <algorithm>
 #include <map>
 #include <set>
 
@@ -10,8 +10,8 @@
 #include <asio/ip/address.hpp>
 
 #include "control/gps.hpp"
-#include "platform/source_address.hpp"
 #include "platform/line_settings.hpp"
+#include "platform/source_address.hpp"
 #include "tracks/track_writer.hpp"
 
 namespace quorvane::monitor {
@@ -72,17 +72,17 @@ bool TakeServedAddress(const CLI::Option& option, const std::string& text, const
 bool JoinSources(const std::vector<std::string>& list, std::string& source) {
   if (list.empty()) return true;
   source = list.front();
+  if (list.size() == 1) return true;
   const auto first = ParseSourceAddress(list.front());
   for (size_t i = 1; i < list.size(); ++i) {
     const auto other = ParseSourceAddress(list[i]);
     const auto* a = std::get_if<SourceAddress>(&first);
     const auto* b = std::get_if<SourceAddress>(&other);
-    const bool joinable = a != nullptr && b != nullptr &&
-                          a->scheme == SourceAddress::Scheme::kMqtt &&
-                          b->scheme == SourceAddress::Scheme::kMqtt && a->tls == b->tls &&
-                          a->host == b->host && a->port == b->port &&
-                          a->alternates == b->alternates && a->user == b->user &&
-                          a->password == b->password;
+    const bool joinable =
+        a != nullptr && b != nullptr && a->scheme == SourceAddress::Scheme::kMqtt &&
+        b->scheme == SourceAddress::Scheme::kMqtt && a->tls == b->tls && a->host == b->host &&
+        a->port == b->port && a->alternates == b->alternates && a->user == b->user &&
+        a->password == b->password;
     if (!joinable) {
       std::cerr << "gps-monitor: --source is given once, or more than once only for MQTT "
                    "filters of the same broker\n";
@@ -212,18 +212,26 @@ std::string UnescapeCommand(const std::string& text) {
   return result;
 }
 
-std::variant<Options, int> ParseOptions(int argc, char** argv) {
-  CLI::App app{
-      "gps-monitor: shows the live fix of a GPS receiver (NMEA 0183) and records, relays and maps "
-      "it. Without a source it replays the bundled sample drive at ten times real time."};
-  Options options;
+namespace {
+
+// The options' texts that are read further once CLI11 has taken them.
+struct OptionTexts {
+  std::vector<std::string> source_list;
   std::string speed;
   std::string broadcast;
   std::string serve;
   std::string serve_gpsd;
   std::string web;
   std::string map;
+  CLI::Option* serve_option = nullptr;
+  CLI::Option* gpsd_option = nullptr;
+  CLI::Option* web_option = nullptr;
+};
 
+// The table of options.
+void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
+  auto& [source_list, speed, broadcast, serve, serve_gpsd, web, map, serve_nmea, gpsd, web_option] =
+      texts;
   auto* sources = app.add_option_group("Source", "where the NMEA text comes from (one of them)");
   sources
       ->add_option("--port", options.port,
@@ -236,7 +244,6 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       ->check(CLI::Range(1, 65535));
   sources->add_option("--replay", options.replay, "NMEA log to replay, paced by its fix times")
       ->check(CLI::ExistingFile);
-  std::vector<std::string> source_list;
   sources->add_option(
       "--source", source_list,
       "an address: serial:/dev/ttyUSB0?4800,n,8,1, udp://:5000, tcp://HOST:PORT, "
@@ -244,25 +251,28 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       "TOPIC-FILTER[,TOPIC-FILTER...] (or mqtts://: a cluster's brokers in turn); MQTT sources of "
       "one broker may be given more than once (a consumer's shards)");
   sources->require_option(0, 1);
-  app.add_option("--speed", speed,
-                 "replay speed of --replay or a file: source: a factor such as 10, or max (default 1; 10 "
-                 "for the bundled drive)");
+  app.add_option(
+      "--speed", speed,
+      "replay speed of --replay or a file: source: a factor such as 10, or max (default 1; 10 "
+      "for the bundled drive)");
   app.add_flag("--replay-via-pty", options.replay_via_pty,
                "replay through a pseudo-terminal and the serial port, as a receiver would send");
 
   app.add_option("--settings", options.settings, "serial line settings, e.g. 9600,n,8,1");
   app.add_option("--broadcast", broadcast, "rebroadcast the serial text to HOST:PORT over UDP");
-  auto* serve_nmea = app.add_option("--serve-nmea", serve,
-                 "serve the received text to TCP clients on [HOST:]PORT (10110 is NMEA's port; "
-                 "the host is 127.0.0.1 unless given, 0.0.0.0 for the network)");
-  auto* gpsd = app.add_option("--serve-gpsd", serve_gpsd,
-                              "serve gpsd's JSON protocol (cgps, gpspipe, the gps Python module, "
-                              "gpsd://) on [HOST:]PORT; 127.0.0.1:2947 when no address is given")
-                   ->expected(0, 1);
-  auto* web_option =
-      app.add_option("--web", web,
-                     "serve a live map to browsers on [HOST:]PORT (127.0.0.1:8080 when no address "
-                     "is given; on another address every position it shows is open to that network)")
+  serve_nmea =
+      app.add_option("--serve-nmea", serve,
+                     "serve the received text to TCP clients on [HOST:]PORT (10110 is NMEA's port; "
+                     "the host is 127.0.0.1 unless given, 0.0.0.0 for the network)");
+  gpsd = app.add_option("--serve-gpsd", serve_gpsd,
+                        "serve gpsd's JSON protocol (cgps, gpspipe, the gps Python module, "
+                        "gpsd://) on [HOST:]PORT; 127.0.0.1:2947 when no address is given")
+             ->expected(0, 1);
+  web_option =
+      app.add_option(
+             "--web", web,
+             "serve a live map to browsers on [HOST:]PORT (127.0.0.1:8080 when no address "
+             "is given; on another address every position it shows is open to that network)")
           ->expected(0, 1);
   app.add_option("--tiles", options.tiles,
                  "the map's tiles, a URL template with {z}/{x}/{y}, or none (OpenStreetMap's by "
@@ -271,11 +281,11 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   app.add_option("--tiles-attribution", options.tiles_attribution,
                  "the credit the tiles' provider asks for (OpenStreetMap's by default)")
       ->needs(web_option);
-  auto* shm = app.add_option(
-                     "--chrony-shm", options.chrony_shm,
+  auto* shm =
+      app.add_option("--chrony-shm", options.chrony_shm,
                      "give each epoch's time to chrony's \"refclock SHM N\" (or ntpd's type 28) "
                      "through the NTP shared memory segment N; with a PPS line, use that instead")
-                  ->check(CLI::Range(0, 255));
+          ->check(CLI::Range(0, 255));
   app.add_option("--time-offset", options.time_offset,
                  "seconds the receiver's sentences arrive after the time they name (0)")
       ->needs(shm)
@@ -332,21 +342,14 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
                "decode GPS sentences ($GP) only, not those of every GNSS talker ($GN, $GL, ...)");
   app.add_flag("--no-checksum", options.no_checksum,
                "decode sentences whose checksum is wrong too");
-
   NamePlaceholders(app);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::Success& help_or_version) {
-    return app.exit(help_or_version);
-  } catch (const CLI::ExtrasError& error) {
-    std::cerr << "gps-monitor: " << UnknownArgumentsText(app, error) << "\n";
-    return 2;
-  } catch (const CLI::ParseError& error) {
-    std::cerr << "gps-monitor: " << error.what() << "; gps-monitor --help lists the options\n";
-    return 2;
-  }
+}
 
-  if (!JoinSources(source_list, options.source)) return 2;
+// The replay speed, given as a factor or "max", applied to a log named by an address too; and
+// the source's address read (an invalid one is said when it is opened).
+bool TakeSource(Options& options, const OptionTexts& texts) {
+  const std::string& speed = texts.speed;
+  if (!JoinSources(texts.source_list, options.source)) return false;
   if (speed == "max") {
     options.speed = 0;
   } else if (!speed.empty()) {
@@ -356,41 +359,50 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       if (used != speed.size() || !(*options.speed > 0)) throw std::invalid_argument(speed);
     } catch (const std::exception&) {
       std::cerr << "gps-monitor: --speed wants a positive factor or max, not \"" << speed << "\"\n";
-      return 2;
+      return false;
     }
   }
   // A log named by an address replays at --speed as one named by --replay does.
   if (!speed.empty() && options.source.starts_with("file:")) {
     if (options.source.find('?') != std::string::npos) {
       std::cerr << "gps-monitor: give the replay speed once: --speed or ?speed= in the address\n";
-      return 2;
+      return false;
     }
     options.source += "?speed=" + speed;
   }
-  if (!broadcast.empty()) {
-    options.broadcast = ParseHostPort(broadcast);
+  if (options.source.empty()) return true;
+  auto parsed = ParseSourceAddress(options.source);
+  if (auto* address = std::get_if<SourceAddress>(&parsed)) options.source_address = *address;
+  return true;
+}
+
+// The addresses of the rebroadcast and of the servers.
+bool TakeNetworkOutputs(Options& options, const OptionTexts& texts) {
+  if (!texts.broadcast.empty()) {
+    options.broadcast = ParseHostPort(texts.broadcast);
     if (!options.broadcast) {
-      std::cerr << "gps-monitor: --broadcast wants HOST:PORT, not \"" << broadcast << "\"\n";
-      return 2;
+      std::cerr << "gps-monitor: --broadcast wants HOST:PORT, not \"" << texts.broadcast << "\"\n";
+      return false;
     }
   }
-  if (!TakeServedAddress(*serve_nmea, serve, "10110", options.serve_nmea) ||
-      !TakeServedAddress(*gpsd, serve_gpsd, "2947", options.serve_gpsd) ||
-      !TakeServedAddress(*web_option, web, "8080", options.web)) {
-    return 2;
+  if (!TakeServedAddress(*texts.serve_option, texts.serve, "10110", options.serve_nmea) ||
+      !TakeServedAddress(*texts.gpsd_option, texts.serve_gpsd, "2947", options.serve_gpsd) ||
+      !TakeServedAddress(*texts.web_option, texts.web, "8080", options.web)) {
+    return false;
   }
-  if (options.tiles == "none") options.tiles.clear();
-  if (!options.settings.empty() && !ParseLineSettings(options.settings)) {
-    std::cerr << "gps-monitor: --settings wants baud,parity,data bits,stop bits such as "
-                 "4800,n,8,1, not \""
-              << options.settings << "\"\n";
-    return 2;
+  if (options.publish.empty()) return true;
+  auto address = ParsePublishAddress(options.publish);
+  if (const auto* invalid = std::get_if<std::string>(&address)) {
+    std::cerr << "gps-monitor: " << *invalid << "\n";
+    return false;
   }
-  if (options.listen && (options.broadcast || !options.send.empty() || !options.settings.empty())) {
-    std::cerr << "gps-monitor: --broadcast, --send and --settings go with a serial source, not "
-                 "--listen\n";
-    return 2;
-  }
+  options.publish_address = std::get<SourceAddress>(std::move(address));
+  return true;
+}
+
+// The track files: each of a known format, one KML at most, none named twice; a record folder
+// only for a fleet.
+bool CheckRecording(const Options& options) {
   int kml_files = 0;
   for (const auto& file : options.record) {
     const bool kml = file.size() > 4 && (file.ends_with(".kml") || file.ends_with(".KML"));
@@ -398,7 +410,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     if (!kml && !TrackWriterFor(file)) {
       std::cerr << "gps-monitor: --record wants a .kml, .gpx, .geojson or .csv file, not \"" << file
                 << "\"\n";
-      return 2;
+      return false;
     }
   }
   // Two outputs naming one file would write over each other.
@@ -413,35 +425,71 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
       std::cerr << "gps-monitor: " << file
                 << " is named twice (--record, --placemark): each output needs a file of its "
                    "own\n";
-      return 2;
+      return false;
     }
   }
   if (kml_files > 1) {
     std::cerr << "gps-monitor: --record takes one .kml file (and any .gpx, .geojson and .csv)\n";
-    return 2;
+    return false;
   }
-  if (!options.publish.empty()) {
-    const auto address = ParsePublishAddress(options.publish);
-    if (const auto* invalid = std::get_if<std::string>(&address)) {
-      std::cerr << "gps-monitor: " << *invalid << "\n";
-      return 2;
-    }
+  const bool fleet =
+      options.source_address && options.source_address->scheme == SourceAddress::Scheme::kMqtt;
+  if (!options.record_dir.empty() && !fleet) {
+    std::cerr << "gps-monitor: --record-dir goes with an MQTT source (--source mqtt://...)\n";
+    return false;
   }
-  if (!options.record_dir.empty()) {
-    const auto address = ParseSourceAddress(options.source);
-    const auto* parsed = std::get_if<SourceAddress>(&address);
-    if (parsed == nullptr || parsed->scheme != SourceAddress::Scheme::kMqtt) {
-      std::cerr << "gps-monitor: --record-dir goes with an MQTT source (--source mqtt://...)\n";
-      return 2;
-    }
+  return true;
+}
+
+// Options that go only with others.
+bool CheckCompanions(const Options& options) {
+  if (!options.settings.empty() && !ParseLineSettings(options.settings)) {
+    std::cerr << "gps-monitor: --settings wants baud,parity,data bits,stop bits such as "
+                 "4800,n,8,1, not \""
+              << options.settings << "\"\n";
+    return false;
+  }
+  if (options.listen && (options.broadcast || !options.send.empty() || !options.settings.empty())) {
+    std::cerr << "gps-monitor: --broadcast, --send and --settings go with a serial source, not "
+                 "--listen\n";
+    return false;
   }
   if (!options.mqtt_key.empty() && options.mqtt_cert.empty()) {
     std::cerr << "gps-monitor: --mqtt-key goes with --mqtt-cert\n";
-    return 2;
+    return false;
   }
-  if (!map.empty()) options.map = kMapServices.at(map);
   if (options.print_url && !options.map) {
     std::cerr << "gps-monitor: --print-url goes with --map\n";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::variant<Options, int> ParseOptions(int argc, char** argv) {
+  CLI::App app{
+      "gps-monitor: shows the live fix of a GPS receiver (NMEA 0183) and records, relays and maps "
+      "it. Without a source it replays the bundled sample drive at ten times real time."};
+  Options options;
+  OptionTexts texts;
+  DeclareOptions(app, options, texts);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& help_or_version) {
+    return app.exit(help_or_version);
+  } catch (const CLI::ExtrasError& error) {
+    std::cerr << "gps-monitor: " << UnknownArgumentsText(app, error) << "\n";
+    return 2;
+  } catch (const CLI::ParseError& error) {
+    std::cerr << "gps-monitor: " << error.what() << "; gps-monitor --help lists the options\n";
+    return 2;
+  }
+
+  if (!texts.map.empty()) options.map = kMapServices.at(texts.map);
+  if (options.tiles == "none") options.tiles.clear();
+  if (!TakeSource(options, texts) || !TakeNetworkOutputs(options, texts) ||
+      !CheckRecording(options) || !CheckCompanions(options)) {
     return 2;
   }
   options.send = UnescapeCommand(options.send);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "maps/map_pages.hpp"
+#include "platform/source_address.hpp"
 
 namespace quorvane::monitor {
 
@@ -19,6 +20,8 @@ struct Options {
   std::optional<uint16_t> listen;
   std::string replay;
   std::string source;  // an address: serial:, udp://, tcp://, gpsd://, file:, mqtt://
+  // The source address read, when it can be (an invalid one is said when it is opened).
+  std::optional<SourceAddress> source_address;
   // Where to serve the received text over TCP ("--serve-nmea [HOST:]PORT").
   std::optional<std::pair<std::string, uint16_t>> serve_nmea;
   // Where to serve gpsd's JSON protocol ("--serve-gpsd [[HOST:]PORT]").
@@ -54,6 +57,7 @@ struct Options {
   // mqtts:// (for --publish and an mqtts:// --source), and the fixes kept while the broker is
   // away.
   std::string publish;
+  std::optional<SourceAddress> publish_address;  // read from `publish`
   std::string mqtt_cafile;
   std::string mqtt_cert;
   std::string mqtt_key;

@@ -13,8 +13,8 @@
 
 #include <asio/io_context.hpp>
 
-#include "sources/log_replay.hpp"
 #include "base/life_token.hpp"
+#include "sources/log_replay.hpp"
 
 namespace quorvane::monitor {
 
