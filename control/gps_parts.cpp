@@ -66,10 +66,11 @@ void GPS::Parts::OpenAddress(const std::string& address) {
 }
 
 void GPS::Parts::WatchLosses(BlockSource& source, const std::string& name) {
-  source.OnLost([this, name](const std::string& reason, double seconds, bool first) {
+  source.OnLost([this, &source, name](const std::string& reason, double seconds, bool first) {
     // A half sentence of a lost connection is never joined with the next one's text.
     path.DropPendingText();
-    if (first) RaiseError("Connection to " + name + " lost: " + reason);
+    if (first && source.EverOpen()) RaiseError("Connection to " + name + " lost: " + reason);
+    if (first && !source.EverOpen()) RaiseError("Cannot connect to " + name + ": " + reason);
     std::string what = ReconnectingText(name, seconds);
     events.Raise(&GpsEventSink::Reconnecting, what);
   });

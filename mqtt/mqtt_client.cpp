@@ -9,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include <mosquitto.h>
 #include <asio/post.hpp>
@@ -61,8 +62,8 @@ MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<La
 void MqttClient::MakeLibraryClient() {
   DestroyLibraryClient();
   const bool named = !broker_.client_id.empty();
-  client_ = mosquitto_new(named ? broker_.client_id.c_str() : nullptr, /*clean_session=*/!named,
-                          this);
+  client_ =
+      mosquitto_new(named ? broker_.client_id.c_str() : nullptr, /*clean_session=*/!named, this);
   if (client_ == nullptr) {
     throw std::runtime_error("Cannot make an MQTT client: " + ResultText(MOSQ_ERR_ERRNO));
   }
@@ -113,8 +114,23 @@ void MqttClient::MakeLibraryClient() {
   }
 }
 
+// A try to connect, made on a thread of its own. The loop may give it up while the thread still
+// waits on a resolver or a silent broker: the thread then destroys the library client itself and
+// tells the loop nothing. Nothing ever waits for the thread.
+struct MqttClient::ConnectAttempt {
+  std::mutex mutex;
+  bool abandoned = false;
+};
+
 void MqttClient::DestroyLibraryClient() {
-  if (connector_.joinable()) connector_.join();
+  if (attempt_) {
+    // The thread owns the library client from now on.
+    const auto attempt = std::move(attempt_);
+    const std::lock_guard lock(attempt->mutex);
+    attempt->abandoned = true;
+    client_ = nullptr;
+    return;
+  }
   if (client_ == nullptr) return;
   StopWatching();
   mosquitto_destroy(client_);
@@ -197,19 +213,24 @@ void MqttClient::Connect() {
   // The broker's name is looked up and connected to on a thread of this try's own: a lookup
   // that takes seconds (no network, a slow resolver) never holds the loop, which is the
   // receiver's too. The loop leaves the new library client alone until the thread is done.
-  connector_ = std::thread([this, client = client_, host = Current().host, port = Current().port,
-                            alive = alive_.Watch()] {
-    const int result =
-        mosquitto_connect_async(client, host.c_str(), port, kKeepAliveSeconds);
+  attempt_ = std::make_shared<ConnectAttempt>();
+  std::thread([this, attempt = attempt_, client = client_, host = Current().host,
+               port = Current().port, alive = alive_.Watch()] {
+    const int result = mosquitto_connect_async(client, host.c_str(), port, kKeepAliveSeconds);
     const int error_number = errno;
-    asio::post(io_, [this, alive, result, error_number] {
-      if (!alive.expired()) ConnectTried(result, error_number);
+    const std::lock_guard lock(attempt->mutex);
+    if (attempt->abandoned) {
+      mosquitto_destroy(client);
+      return;
+    }
+    asio::post(io_, [this, attempt, alive, result, error_number] {
+      if (!alive.expired() && attempt == attempt_) ConnectTried(result, error_number);
     });
-  });
+  }).detach();
 }
 
 void MqttClient::ConnectTried(int result, int error_number) {
-  connector_.join();
+  attempt_.reset();
   if (closed_) return;
   if (result != MOSQ_ERR_SUCCESS) {
     errno = error_number;  // what the failure means may be in it
@@ -341,8 +362,8 @@ void MqttClient::Lose(const std::string& what) {
   std::string reason = library_error_.empty() ? what : what + " (" + library_error_ + ")";
   library_error_.clear();
   if (short_lived) {
-    reason += " soon after it was made: is another client using the id \"" + broker_.client_id +
-              "\"?";
+    reason +=
+        " soon after it was made: is another client using the id \"" + broker_.client_id + "\"?";
   }
   const size_t brokers = brokers_.size();
   if (brokers > 1) reason += " (" + CurrentBroker() + ")";
@@ -377,6 +398,7 @@ void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
     return;
   }
   client.connected_ = true;
+  client.ever_connected_ = true;
   client.connected_at_ = std::chrono::steady_clock::now();
   client.failed_this_round_ = 0;
   // A named client's waits are shortened only by a connection that lasts (Lose).

@@ -15,23 +15,23 @@
 // message expiry for fixes queued too long, reason strings on refusals, and the broker's
 // receive maximum as a flow control for what is in flight.
 
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
+
 #include <vector>
 
 #include <asio/io_context.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "base/life_token.hpp"
 #include "mqtt/mqtt_settings.hpp"
 #include "platform/retry_schedule.hpp"
-#include "base/life_token.hpp"
 
 struct mosquitto;
 struct mosquitto_message;
@@ -57,14 +57,17 @@ class MqttClient {
   // Connects, and keeps connecting after every loss: to the next broker of the list at once,
   // and once every broker failed in turn after 0.5 s, then 1, 2, ... up to 30 s, until Close.
   // With a client id, a connection the broker closes within seconds (another client with the
-  // same id takes its place) does not shorten the waits: two such clients do not storm. A broker that refuses the client (a wrong password, a client it
-  // does not allow) is not tried again: OnRefused says why.
+  // same id takes its place) does not shorten the waits: two such clients do not storm. A broker
+  // that refuses the client (a wrong password, a client it does not allow) is not tried again:
+  // OnRefused says why.
   void Start();
   // Leaves the broker cleanly (so the last will is not sent) and stops trying; nothing is
   // handed on after it. It may be called from a handler; the client must not be destroyed in
   // one (GPS lets a source go on a later turn of the loop).
   void Close();
   bool Connected() const { return connected_; }
+  // Has been connected at some time (to any broker of the list).
+  bool EverConnected() const { return ever_connected_; }
   // Connected, and every subscription acknowledged by the broker on this connection.
   bool Subscribed() const { return connected_ && unacknowledged_subscriptions_ == 0; }
   bool Refused() const { return refused_; }
@@ -131,7 +134,8 @@ class MqttClient {
   std::optional<LastWill> will_;
   std::vector<HostPort> brokers_;  // the first, then the alternates
   mosquitto* client_ = nullptr;
-  std::thread connector_;  // the try being made
+  struct ConnectAttempt;
+  std::shared_ptr<ConnectAttempt> attempt_;  // the try being made
   asio::posix::stream_descriptor socket_;
   int watched_ = -1;
   bool waiting_to_write_ = false;
@@ -144,6 +148,7 @@ class MqttClient {
   std::vector<std::pair<std::string, int>> subscriptions_;
   bool closed_ = true;
   bool connected_ = false;
+  bool ever_connected_ = false;
   bool refused_ = false;
   bool in_callback_ = false;
   size_t unacknowledged_subscriptions_ = 0;

@@ -25,6 +25,7 @@ class MqttSource final : public BlockSource {
   // Connected, and the broker has taken the subscription: what is published from now on comes.
   bool IsOpen() const override { return client_.Subscribed(); }
   bool GaveUp() const override { return client_.Refused(); }
+  bool EverOpen() const override { return client_.EverConnected(); }
   std::string Peer() const override { return client_.CurrentBroker(); }
 
  private:

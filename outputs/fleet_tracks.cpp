@@ -1,6 +1,9 @@
 #include "outputs/fleet_tracks.hpp"
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
@@ -115,7 +118,22 @@ FleetTracks::FleetTracks(std::string filter, std::string folder, std::string for
       folder_(std::move(folder)),
       format_(std::move(format)),
       platform_(platform),
-      say_(std::move(say)) {}
+      say_(std::move(say)) {
+  rlimit limit{};
+  const size_t files_each = format_ == "kml" || format_ == "geojson" ? 2 : 1;  // and a spool
+  size_t most_files = SIZE_MAX;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    most_files = static_cast<size_t>(limit.rlim_cur);
+  }
+  const size_t allowed =
+      most_files > kFilesForTheRest ? (most_files - kFilesForTheRest) / files_each : 0;
+  most_vehicles_ = std::min(kMostVehicles, allowed);
+  why_no_more_ = "already " + std::to_string(most_vehicles_) + " vehicles";
+  if (most_vehicles_ < kMostVehicles) {
+    why_no_more_ +=
+        ", as many as " + std::to_string(most_files) + " open files allow (ulimit -n raises it)";
+  }
+}
 
 std::unique_ptr<EpochSink> FleetTracks::Refuse(const std::string& topic,
                                                const std::string& why) const {
@@ -134,8 +152,11 @@ std::unique_ptr<EpochSink> FleetTracks::MakeFor(const std::string& topic) {
                              ? "its track ended when it was not heard among too many vehicles"
                              : "its vehicle \"" + name + "\" is another topic's already");
   }
-  if (topics_.size() >= kMostVehicles) {
-    return Refuse(topic, "already " + std::to_string(kMostVehicles) + " vehicles");
+  if (topics_.size() >= most_vehicles_) {
+    // Said once: past it every new topic would say the same.
+    if (!why_no_more_.empty())
+      Refuse(topic, std::exchange(why_no_more_, {}) + "; nor any after it");
+    return nullptr;
   }
   topics_.emplace(name, topic);
   const std::string path = folder_ + "/" + name + "." + format_;

@@ -26,8 +26,11 @@ std::string FileNameFault(const std::string& name);
 
 class FleetTracks final : public StreamSinkMaker {
  public:
-  // Vehicles recorded in one run at most: a file each, and what names them kept.
+  // Vehicles recorded in one run at most: a file each, and what names them kept. Fewer when the
+  // process may not open that many files (each vehicle holds one or two, and a thousand are
+  // left for the rest).
   static constexpr size_t kMostVehicles = 65536;
+  static constexpr size_t kFilesForTheRest = 1024;
 
   using SayHandler = std::function<void(const std::string& what)>;
 
@@ -46,6 +49,8 @@ class FleetTracks final : public StreamSinkMaker {
   std::string format_;
   Platform& platform_;
   SayHandler say_;
+  size_t most_vehicles_;
+  std::string why_no_more_;                              // said when past most_vehicles_
   std::unordered_map<std::string, std::string> topics_;  // by vehicle name: a file each
 };
 

@@ -1,6 +1,9 @@
 #pragma once
 // NMEA 0183 over TCP for other programs (chart plotters, navigation software; 10110 is the
-// registered port): every block handed to Send goes, in order, to every connected client.
+// registered port): every block handed to Send goes, in order, to every connected client. A
+// single receiver's text goes as it was received. A fleet's vehicles are never spliced: each
+// whole sentence goes on a line of its own after an NMEA 4.10 TAG block naming its stream
+// ("\s:fleet/car7/nmea*5A\$GPGGA,...*47\r\n"), at most 64 KiB of them for one message.
 // A client that reads too slowly is dropped once more than 1 MiB waits for it, so the others
 // are never slowed; what a client sends is read and ignored (there is no command channel).
 
@@ -16,19 +19,27 @@
 
 namespace quorvane {
 
+// The TAG block that names a stream: "\s:SOURCE*hh\", the separators in the name made "_".
+std::string TagBlockOf(const std::string& stream);
+
 class NmeaServer final : public BlockSink {
  public:
+  static constexpr size_t kMostFleetTextPerBlock = 64 * 1024;
+
   static constexpr size_t kMostWaiting = 1024 * 1024;
   static constexpr size_t kMostClients = TcpClients::kMostClients;
 
   // Listens on `where`; throws std::system_error when it cannot.
   NmeaServer(asio::io_context& io, const asio::ip::tcp::endpoint& where)
-      : clients_(io, where, kMostWaiting) {}
+      : clients_(io, where, kMostWaiting, {}, TcpClients::EndOfInput::kStillReading) {}
 
   void Send(std::string_view block) {
     if (clients_.Size() > 0) clients_.SendToAll(std::make_shared<const std::string>(block));
   }
-  void TakeBlock(std::string_view block, const BlockOrigin&) override { Send(block); }
+  void TakeBlock(std::string_view block, const BlockOrigin& origin) override;
+  void TakeSentence(std::string_view sentence, const std::string& stream) override;
+  // A fleet's sentences left out past a message's 64 KiB.
+  uint64_t DroppedSentences() const { return dropped_sentences_; }
   size_t Clients() const { return clients_.Size(); }
   // See TcpClients::OnAcceptFailure.
   void OnAcceptFailure(std::function<void(const std::string&)> handler) {
@@ -39,6 +50,8 @@ class NmeaServer final : public BlockSink {
 
  private:
   TcpClients clients_;
+  std::string fleet_text_;  // the sentences of the message being taken
+  uint64_t dropped_sentences_ = 0;
 };
 
 }  // namespace quorvane

@@ -41,7 +41,12 @@ std::variant<SourceAddress, Invalid> HostAndPort(std::string_view rest, SourceAd
     port = rest.substr(colon + 1);
   }
   if (host_required && host.empty()) return Invalid{"no host"};
-  if (port.empty() && !default_port) return Invalid{"no port"};
+  if (port.empty() && !default_port) {
+    return Invalid{"no port (" +
+                   std::string(address.scheme == SourceAddress::Scheme::kUdp ? "udp://[HOST]:PORT"
+                                                                             : "tcp://HOST:PORT") +
+                   ")"};
+  }
   const auto number = port.empty() ? default_port : PortOf(port);
   if (!number) return Invalid{"the port must be a number from 1 to 65535"};
   address.host = host;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
 
 namespace quorvane {
@@ -14,11 +15,16 @@ struct TcpClients::Client {
   size_t waiting_bytes = 0;
   bool writing = false;
   std::array<char, kPieceSize> piece{};
+  std::unique_ptr<asio::steady_timer> probe;  // after its end of input
 };
 
 TcpClients::TcpClients(asio::io_context& io, const asio::ip::tcp::endpoint& where,
-                       size_t most_waiting, TcpClientHandlers handlers)
-    : io_(io), acceptor_(io, where), most_waiting_(most_waiting), handlers_(std::move(handlers)) {
+                       size_t most_waiting, TcpClientHandlers handlers, EndOfInput end_of_input)
+    : io_(io),
+      acceptor_(io, where),
+      most_waiting_(most_waiting),
+      handlers_(std::move(handlers)),
+      end_of_input_(end_of_input) {
   AcceptNext();
 }
 
@@ -31,28 +37,28 @@ TcpClients::~TcpClients() {
 
 void TcpClients::AcceptNext() {
   auto client = std::make_shared<Client>(io_, next_id_);
-  acceptor_.async_accept(client->socket, [this, client, alive = alive_.Watch()](
-                                             const std::error_code& error) {
-    if (alive.expired() || error == asio::error::operation_aborted) return;
-    if (error) {
-      AcceptLater(error);
-      return;
-    }
-    failure_said_ = false;
-    std::error_code ignored;
-    if (clients_.size() < kMostClients) {
-      // The kernel keeps little for a client, so that a slow one shows in its own queue.
-      client->socket.set_option(asio::socket_base::send_buffer_size(64 * 1024), ignored);
-      client->socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-      clients_.emplace(client->id, client);
-      ++next_id_;
-      if (handlers_.connected) handlers_.connected(client->id);
-      if (client->socket.is_open()) ReadNext(client);
-    } else {
-      client->socket.close(ignored);
-    }
-    AcceptNext();
-  });
+  acceptor_.async_accept(
+      client->socket, [this, client, alive = alive_.Watch()](const std::error_code& error) {
+        if (alive.expired() || error == asio::error::operation_aborted) return;
+        if (error) {
+          AcceptLater(error);
+          return;
+        }
+        failure_said_ = false;
+        std::error_code ignored;
+        if (clients_.size() < kMostClients) {
+          // The kernel keeps little for a client, so that a slow one shows in its own queue.
+          client->socket.set_option(asio::socket_base::send_buffer_size(64 * 1024), ignored);
+          client->socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+          clients_.emplace(client->id, client);
+          ++next_id_;
+          if (handlers_.connected) handlers_.connected(client->id);
+          if (client->socket.is_open()) ReadNext(client);
+        } else {
+          client->socket.close(ignored);
+        }
+        AcceptNext();
+      });
 }
 
 void TcpClients::AcceptLater(const std::error_code& error) {
@@ -102,25 +108,29 @@ void TcpClients::WriteNext(const std::shared_ptr<Client>& client) {
   }
   client->writing = true;
   const auto text = client->waiting.front();
-  asio::async_write(client->socket, asio::buffer(*text),
-                    [this, client, text, alive = alive_.Watch()](
-                        const std::error_code& error, size_t) {
-                      if (alive.expired() || !client->socket.is_open()) return;
-                      if (error) {
-                        Drop(client);
-                        return;
-                      }
-                      client->waiting.pop_front();
-                      client->waiting_bytes -= text->size();
-                      WriteNext(client);
-                    });
+  asio::async_write(
+      client->socket, asio::buffer(*text),
+      [this, client, text, alive = alive_.Watch()](const std::error_code& error, size_t) {
+        if (alive.expired() || !client->socket.is_open()) return;
+        if (error) {
+          Drop(client);
+          return;
+        }
+        client->waiting.pop_front();
+        client->waiting_bytes -= text->size();
+        WriteNext(client);
+      });
 }
 
 void TcpClients::ReadNext(const std::shared_ptr<Client>& client) {
   client->socket.async_read_some(
-      asio::buffer(client->piece), [this, client, alive = alive_.Watch()](
-                                       const std::error_code& error, size_t size) {
+      asio::buffer(client->piece),
+      [this, client, alive = alive_.Watch()](const std::error_code& error, size_t size) {
         if (alive.expired() || !client->socket.is_open()) return;
+        if (error == asio::error::eof && end_of_input_ == EndOfInput::kStillReading) {
+          ProbeAfterEndOfInput(client);
+          return;
+        }
         if (error) {
           Drop(client);
           return;
@@ -130,6 +140,18 @@ void TcpClients::ReadNext(const std::shared_ptr<Client>& client) {
         }
         if (client->socket.is_open()) ReadNext(client);
       });
+}
+
+void TcpClients::ProbeAfterEndOfInput(const std::shared_ptr<Client>& client) {
+  // A reader that shut its side down and one that closed look the same until something is
+  // written: an empty line now, and another a moment later, which fails (and cuts the client)
+  // once the first was refused by a peer that has gone.
+  static const Text kEmptyLine = std::make_shared<const std::string>("\r\n");
+  Queue(client, kEmptyLine);
+  client->probe = std::make_unique<asio::steady_timer>(io_, std::chrono::milliseconds(200));
+  client->probe->async_wait([this, client, alive = alive_.Watch()](const std::error_code& error) {
+    if (!alive.expired() && !error && client->socket.is_open()) Queue(client, kEmptyLine);
+  });
 }
 
 void TcpClients::Drop(std::shared_ptr<Client> client) {

@@ -36,10 +36,15 @@ class TcpClients {
   static constexpr size_t kMostClients = 512;
   static constexpr size_t kPieceSize = 4096;
 
+  // What a client's end of input means: it has gone (a command channel), or it may only have
+  // stopped sending and still read (a feed's reader that shut its side down): that one gets an
+  // empty line or two, and is cut when they show it has gone.
+  enum class EndOfInput { kGone, kStillReading };
+
   // Listens on `where`; throws std::system_error when it cannot. `most_waiting`: the bytes a
   // client may have waiting before it is cut.
   TcpClients(asio::io_context& io, const asio::ip::tcp::endpoint& where, size_t most_waiting,
-             TcpClientHandlers handlers = {});
+             TcpClientHandlers handlers = {}, EndOfInput end_of_input = EndOfInput::kGone);
   ~TcpClients();
   TcpClients(const TcpClients&) = delete;
   TcpClients& operator=(const TcpClients&) = delete;
@@ -65,6 +70,7 @@ class TcpClients {
   void WriteNext(const std::shared_ptr<Client>& client);
   void ReadNext(const std::shared_ptr<Client>& client);
   void Drop(std::shared_ptr<Client> client);
+  void ProbeAfterEndOfInput(const std::shared_ptr<Client>& client);
 
   asio::io_context& io_;
   asio::ip::tcp::acceptor acceptor_;
@@ -72,6 +78,7 @@ class TcpClients {
   TcpClientHandlers handlers_;
   asio::steady_timer accept_wait_{io_};
   std::function<void(const std::string&)> on_accept_failure_;
+  EndOfInput end_of_input_;
   uint64_t accept_failures_ = 0;
   bool failure_said_ = false;
   ClientId next_id_ = 1;

@@ -3,6 +3,19 @@
 #include <algorithm>
 
 namespace quorvane {
+namespace {
+
+// Calls `take` on each sink of the list. A handler may add or remove sinks inside a block: each
+// sink is held while it is called, and one added meanwhile is called too.
+template <typename Sink, typename Take>
+void ForEach(const std::vector<std::shared_ptr<Sink>>& sinks, Take take) {
+  for (size_t i = 0; i < sinks.size(); ++i) {
+    const std::shared_ptr<Sink> held = sinks[i];
+    take(*held);
+  }
+}
+
+}  // namespace
 
 ReceivePath::ReceivePath(std::function<ClockReading()> clock, Events events)
     : events_(std::move(events)),
@@ -44,24 +57,25 @@ void ReceivePath::Take(std::string block, std::string_view stream, bool from_net
   Receiver& receiver = receivers_.Find(stream);
   current_ = &receiver;
   receiver.lines.Feed(block, [&](std::string_view sentence) { TakeSentence(receiver, sentence); });
-  // A sink may be added or removed by a handler inside the block: each list is walked as a
-  // copy, which keeps every sink alive through its call.
   for (const auto& output : receiver.outputs) output->EndOfBlock();
-  for (const auto& sink : std::vector(epoch_sinks_)) sink->EndOfBlock();
+  ForEach(epoch_sinks_, [](EpochSink& sink) { sink.EndOfBlock(); });
   if (events_.block) events_.block(block);
   const BlockOrigin origin{receiver.name, from_network};
-  for (const auto& sink : std::vector(block_sinks_)) sink->TakeBlock(block, origin);
+  ForEach(block_sinks_, [&](BlockSink& sink) { sink.TakeBlock(block, origin); });
   --taking_;
 }
 
 void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
   heard_.Count(sentence);
+  if (!receiver.name.empty()) {
+    for (const auto& sink : block_sinks_) sink->TakeSentence(sentence, receiver.name);
+  }
   const Decoded decoded = receiver.decoder.ParseNMEA(sentence);
   // The epochs take every talker's sentences; a checksum refused is refused for them too.
   if (!decoded.refused) receiver.epochs.Take(sentence);
   if (decoded.type == SentenceType::kGga && !epoch_sinks_.empty()) {
     const DecodedGga gga{receiver.decoder.Fix(), receiver.epochs.LastSentenceIsoTime()};
-    for (const auto& sink : std::vector(epoch_sinks_)) sink->TakeGga(gga);
+    ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeGga(gga); });
   }
   if (decoded.changes != 0 && events_.fix_updated) events_.fix_updated(decoded.changes);
 }
@@ -69,7 +83,7 @@ void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
 void ReceivePath::RaiseEpoch(const Fix& fix, Receiver& receiver) {
   if (events_.epoch) events_.epoch(fix, receiver.name);
   for (const auto& output : receiver.outputs) output->TakeEpoch(fix, receiver.name);
-  for (const auto& sink : std::vector(epoch_sinks_)) sink->TakeEpoch(fix, receiver.name);
+  ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeEpoch(fix, receiver.name); });
 }
 
 }  // namespace quorvane

@@ -60,6 +60,9 @@ class BlockSink {
   virtual ~BlockSink() = default;
   // The received text, as the host's Stream handler left it.
   virtual void TakeBlock(std::string_view block, const BlockOrigin& origin) = 0;
+  // Each whole sentence of a stream of a fleet (before its block), "$" to CR: what a relay of
+  // several senders carries, since their blocks would splice.
+  virtual void TakeSentence(std::string_view, const std::string& /*stream*/) {}
 };
 
 }  // namespace quorvane

@@ -37,6 +37,8 @@ class BlockSource {
   // Where the text comes from now when the source may move between servers (the broker of a
   // cluster in use); empty otherwise.
   virtual std::string Peer() const { return {}; }
+  // Has been open at some time: a loss is then a connection lost, not one never made.
+  virtual bool EverOpen() const { return true; }
   // Text for the receiver itself (a command to a serial receiver); a source that cannot carry
   // it back drops it.
   virtual void Send(std::string_view) {}

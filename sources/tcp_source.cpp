@@ -59,10 +59,11 @@ void TcpSource::Connect(const asio::ip::tcp::resolver::results_type& found) {
       [this, alive = alive_.Watch()](const std::error_code& error, const asio::ip::tcp::endpoint&) {
         if (alive.expired() || closed_ || error == asio::error::operation_aborted) return;
         if (error) {
-          Lose("cannot connect: " + error.message());
+          Lose(error.message());
           return;
         }
         connected_ = true;
+        ever_connected_ = true;
         retry_.Connected();
         if (!greeting_.empty()) {
           asio::async_write(socket_, asio::buffer(greeting_), [](const std::error_code&, size_t) {

@@ -36,6 +36,7 @@ class TcpSource final : public BlockSource {
   void Close() override;
   // Connected now.
   bool IsOpen() const override { return connected_; }
+  bool EverOpen() const override { return ever_connected_; }
 
   const std::string& Name() const { return name_; }
 
@@ -55,6 +56,7 @@ class TcpSource final : public BlockSource {
   std::vector<char> buffer_ = std::vector<char>(64 * 1024);
   bool closed_ = true;
   bool connected_ = false;
+  bool ever_connected_ = false;
   BlockHandler on_block_;
   LifeToken alive_;
 };

@@ -138,9 +138,9 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
   const std::string gpx = folder_.File("drive.gpx");
   const std::string geojson = folder_.File("drive.geojson");
   const std::string table = folder_.File("drive.csv");
-  const Outcome run = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", kml, "--record",
-                           gpx, "--record", geojson, "--record", table, "--description",
-                           "Tom & Jerry"});
+  const Outcome run =
+      Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", kml, "--record", gpx, "--record",
+           geojson, "--record", table, "--description", "Tom & Jerry"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(std::system(("xmllint --noout " + kml + " " + gpx).c_str()), 0);
   // 570 fixes with a position, the tunnel splitting them in two segments.
@@ -173,7 +173,8 @@ TEST_F(GpsMonitorTest, OneRunRecordsKmlGpxAndGeoJsonThatTheirReadersTake) {
   const auto rows = Lines(ReadFile(table));
   ASSERT_EQ(rows.size(), 1u + 570u);
   EXPECT_EQ(rows[0], "time,lat,lon,alt,speed,course\r");
-  EXPECT_TRUE(rows[1].starts_with("2026-12-07T12:00:00.000Z,48.1374233333333,11.5754616666667,520,"))
+  EXPECT_TRUE(
+      rows[1].starts_with("2026-12-07T12:00:00.000Z,48.1374233333333,11.5754616666667,520,"))
       << rows[1];
 }
 
@@ -185,13 +186,15 @@ TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWrit
     EXPECT_EQ(run.exit_code, 2) << arguments[1];
     EXPECT_TRUE(run.err.starts_with("gps-monitor: --record ")) << run.err;
   }
+  // A file that cannot be made is a mistake in the command, said before anything starts.
   const std::string kml = folder_.File("kept.kml");
   const std::string nowhere = folder_.File("no/such/folder/t.gpx");
   const Outcome run =
       Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", kml, "--record", nowhere});
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("Cannot open " + nowhere), std::string::npos) << run.err;
-  EXPECT_EQ(std::system(("xmllint --noout " + kml).c_str()), 0);  // finished, not half made
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_EQ(run.err, "gps-monitor: cannot record to " + nowhere + ": no folder " +
+                         folder_.File("no/such/folder") + "\n");
+  EXPECT_FALSE(std::filesystem::exists(kml));
 }
 
 TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
@@ -206,7 +209,7 @@ TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
   EXPECT_EQ(Tpvs(fast.out).size(), 20u);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
   const Outcome bad = Run({"--source", "ftp://example:21"});
-  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.exit_code, 2);
   EXPECT_EQ(bad.err,
             "gps-monitor: Invalid source address \"ftp://example:21\": unknown scheme \"ftp\"\n");
 }
@@ -241,6 +244,24 @@ TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
   EXPECT_EQ(open.exit_code, 0) << open.err;
   EXPECT_NE(open.err.find("to every network that reaches this machine"), std::string::npos)
       << open.err;
+}
+
+TEST_F(GpsMonitorTest, ASourceStillAwayAtTheEndFailsTheRunAndSaysWhy) {
+  const std::string address = "tcp://127.0.0.1:" + std::to_string(testing::FreeTcpPort());
+  const pid_t monitor = Spawn({"--source", address});
+  for (int i = 0; i < 200 && ReadFile(folder_.File("run.err")).find("in 1 s") == std::string::npos;
+       ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  ::kill(monitor, SIGINT);
+  const Outcome run = Wait(monitor);
+  EXPECT_EQ(run.exit_code, 1);
+  // Never connected: said so, once, with the reason; and why the run failed, at its end.
+  EXPECT_TRUE(run.err.starts_with("gps-monitor: Cannot connect to " + address +
+                                  ": Connection refused\ngps-monitor: reconnecting to " + address))
+      << run.err;
+  EXPECT_TRUE(run.err.ends_with("gps-monitor: stopped while " + address + " was away\n"))
+      << run.err;
 }
 
 TEST_F(GpsMonitorTest, ReceivedTextCannotDriveTheTerminalAndALostFixSaysSo) {
@@ -320,6 +341,8 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
         {"--record", "x.gpx", "--record", "./x.gpx"},
         {"--serve-nmea", "gps.example:10110"},
         {"--source", "file:x.nmea?speed=2", "--speed", "max"},
+        {"--source", "file:no-such.nmea"},
+        {"--mqtt-cafile", SAMPLE_DRIVE},  // no certificate in it
         {"--no-such-option"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[0];
@@ -384,11 +407,11 @@ TEST_F(GpsMonitorTest, AStartThatFailsLeavesTheUsersFilesAsTheyWere) {
   EXPECT_EQ(ReadFile(placemark), "my placemark");
 
   // A recording that cannot be written ends the run with its reason.
-  const std::string nowhere = folder_.File("no/such/folder/t.kml");
-  const Outcome failed = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", nowhere});
+  const std::string taken = folder_.File("taken.kml");
+  std::filesystem::create_directory(taken);
+  const Outcome failed = Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", taken});
   EXPECT_EQ(failed.exit_code, 1);
-  EXPECT_NE(failed.err.find("gps-monitor: Cannot open " + nowhere + ": No such file or directory"),
-            std::string::npos)
+  EXPECT_EQ(failed.err, "gps-monitor: Cannot record to " + taken + ": not a regular file\n")
       << failed.err;
 }
 

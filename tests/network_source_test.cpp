@@ -45,7 +45,7 @@ TEST(SourceAddress, EveryFormAndWhatIsWrongWithABadOne) {
   EXPECT_EQ(parse("tcp://h:1").scheme, Scheme::kTcp);
   const std::pair<const char*, const char*> bad[] = {
       {"ftp://host:21", "unknown scheme \"ftp\""},
-      {"tcp://127.0.0.1", "no port"},
+      {"tcp://127.0.0.1", "no port (tcp://HOST:PORT)"},
       {"tcp://:10110", "no host"},
       {"udp://:70000", "the port must be a number from 1 to 65535"},
       {"serial:/dev/ttyS0?fast", "settings must read baud,parity,data bits,stop bits"},
@@ -143,8 +143,9 @@ TEST_F(NetworkSourceTest, AServerThatIsNotThereIsSaidOnceAndTriedAgainLater) {
   // A name is looked up without holding the loop: one not found is a loss, tried again.
   gps_.OpenSource("tcp://no..such..host:10110");
   ASSERT_TRUE(testing::RunUntil(io_, [&] { return errors_.size() == 2; }));
-  EXPECT_TRUE(errors_.back().starts_with("Connection to tcp://no..such..host:10110 lost: "
-                                         "cannot find host \"no..such..host\""))
+  EXPECT_TRUE(
+      errors_.back().starts_with("Cannot connect to tcp://no..such..host:10110: "
+                                 "cannot find host \"no..such..host\""))
       << errors_.back();
 }
 

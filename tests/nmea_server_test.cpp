@@ -78,6 +78,48 @@ TEST_F(NmeaServerTest, EveryClientGetsEveryBlockInOrderAndASlowOneIsDroppedAlone
   EXPECT_EQ(server_.Clients(), 2u);  // the sleeper is gone
 }
 
+TEST_F(NmeaServerTest, AFleetGoesAsWholeNamedSentencesAndAReaderThatStopsSendingStillGetsThem) {
+  auto reader = Connect();
+  auto quiet = Connect();
+  quiet.shutdown(asio::ip::tcp::socket::shutdown_send);  // says nothing more, still reads
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return server_.Clients() == 2; }));
+  testing::RunFor(io_, 300ms);  // its end of input taken, and its probes
+  EXPECT_EQ(server_.Clients(), 2u);
+  EXPECT_EQ(ReadWaiting(quiet), "\r\n\r\n");
+
+  // Two vehicles' messages, each ending in half a sentence: never spliced.
+  const std::string car1 = "fleet/car1/nmea";
+  const std::string car2 = "fleet/car2/nmea";
+  const std::string a = "$GPGGA,1,4807.038,N*00\r";
+  const std::string b = "$GPGGA,2,5107.038,N*00\r";
+  server_.TakeSentence(a, car1);
+  server_.TakeBlock(a + "\n$GPGGA,1,48", {car1, false});
+  server_.TakeSentence(b, car2);
+  server_.TakeBlock(b + "\n$GPGGA,2,51", {car2, false});
+  const std::string expected = TagBlockOf(car1) + a + "\n" + TagBlockOf(car2) + b + "\n";
+  EXPECT_EQ(TagBlockOf(car1), "\\s:fleet/car1/nmea*71\\");
+  EXPECT_EQ(TagBlockOf("a*b,c\\d"), "\\s:a_b_c_d*12\\");
+  std::string read;
+  std::string quiet_read;
+  ASSERT_TRUE(testing::RunUntil(io_, [&] {
+    read += ReadWaiting(reader);
+    quiet_read += ReadWaiting(quiet);
+    return read.size() >= expected.size() && quiet_read.size() >= expected.size();
+  }));
+  EXPECT_EQ(read, expected);
+  EXPECT_EQ(quiet_read, expected);
+
+  // One huge message is cut to its first 64 KiB of lines; nobody is dropped for it.
+  for (int i = 0; i < 20000; ++i) server_.TakeSentence(a, car1);
+  server_.TakeBlock("", {car1, false});
+  EXPECT_GT(server_.DroppedSentences(), 0u);
+  testing::RunFor(io_, 100ms);
+  read = ReadWaiting(reader);
+  EXPECT_LE(read.size(), NmeaServer::kMostFleetTextPerBlock);
+  EXPECT_TRUE(read.ends_with(a + "\n"));
+  EXPECT_EQ(server_.Clients(), 2u);
+}
+
 TEST_F(NmeaServerTest, AFloodOfConnectionsStaysBounded) {
   std::vector<asio::ip::tcp::socket> flood;
   for (size_t i = 0; i < NmeaServer::kMostClients + 50; ++i) {

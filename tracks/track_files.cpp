@@ -48,6 +48,7 @@ std::string TrackFiles::Open(const std::vector<std::string>& paths, const std::s
 }
 
 void TrackFiles::Take(const Fix& fix) {
+  if (writers_.empty()) return;
   if (!fix.HasFix()) {
     for (auto& writer : writers_) writer->Gap();
     return;
@@ -67,6 +68,13 @@ void TrackFiles::EndOfBlock() {
 std::string TrackFiles::Flush() {
   std::string failure;
   for (auto& writer : writers_) failure = FirstFailure(failure, writer->Flush());
+  return Unsaid(std::move(failure));
+}
+
+std::string TrackFiles::Unsaid(std::string failure) {
+  // A file that failed fails the same way at every flush after, and at its end.
+  if (failure.empty() || failure == said_) return {};
+  said_ = failure;
   return failure;
 }
 
@@ -74,7 +82,7 @@ std::string TrackFiles::Finish() {
   std::string failure;
   for (auto& writer : writers_) failure = FirstFailure(failure, writer->Finish());
   writers_.clear();
-  return failure;
+  return Unsaid(std::move(failure));
 }
 
 }  // namespace quorvane

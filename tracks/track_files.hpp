@@ -39,6 +39,9 @@ class TrackFiles final : public EpochSink {
   std::vector<std::unique_ptr<TrackWriter>> writers_;
   std::string last_time_;  // of the last point written
   std::function<void(const std::string&)> on_failure_;
+  std::string said_;  // the last failure returned
+
+  std::string Unsaid(std::string failure);
 };
 
 }  // namespace quorvane

@@ -49,7 +49,7 @@ std::string HearingReport(const Hearing& hearing) {
   return report;
 }
 
-std::string SummaryLine(const ReplaySummary& summary) {
+std::string SummaryLine(const ReplaySummary& summary, const SentenceCensus& census, bool gp_only) {
   std::string line = "replay of " + summary.log + ": " +
                      Count(static_cast<double>(summary.sentences)) + " sentences, " +
                      Count(static_cast<double>(summary.fixes)) + " fixes";
@@ -59,6 +59,10 @@ std::string SummaryLine(const ReplaySummary& summary) {
   line += ", " + Count(summary.checksum_errors) + " checksum errors";
   if (summary.malformed_fields > 0) {
     line += ", " + Count(static_cast<double>(summary.malformed_fields)) + " malformed fields";
+  }
+  const std::string others = TagList(census, OtherTalkersFix);
+  if (summary.fixes == 0 && gp_only && !others.empty()) {
+    line += " (the log has " + others + ": run without --gp-only to decode them)";
   }
   return line;
 }

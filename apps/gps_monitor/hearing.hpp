@@ -33,6 +33,6 @@ struct ReplaySummary {
 
 // "replay of LOG: 3600 sentences, 600 fixes from 12:00:00 to 12:09:59 UTC, 0 checksum errors"
 // (and ", 3 malformed fields" when a field held junk)
-std::string SummaryLine(const ReplaySummary& summary);
+std::string SummaryLine(const ReplaySummary& summary, const SentenceCensus& census, bool gp_only);
 
 }  // namespace quorvane::monitor

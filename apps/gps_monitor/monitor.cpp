@@ -243,6 +243,11 @@ bool Monitor::StartPublishing() {
   return true;
 }
 
+bool Monitor::IsLoss(const std::string& description) const {
+  return description.starts_with("Connection to " + source_ + " lost: ") ||
+         description.starts_with("Cannot connect to " + source_ + ": ");
+}
+
 bool Monitor::SourceIs(SourceAddress::Scheme scheme) const {
   return options_.source_address && options_.source_address->scheme == scheme;
 }
@@ -317,6 +322,13 @@ void Monitor::AdviseEvents() {
       {.Error =
            [this](std::string& description) {
              std::cerr << "gps-monitor: " << description << "\n";
+             // A network source's loss is tried again: it fails the run only if the source is
+             // still away at the end.
+             if (IsLoss(description)) {
+               last_loss_ = description;
+               source_away_ = true;
+               return;
+             }
              exit_code_ = 1;
              // Once running, an error that ended the recording ends the run; a network
              // source that lost its server tries again by itself.
@@ -334,7 +346,8 @@ void Monitor::AdviseEvents() {
        .FixUpdated = [this](FixChanges changes) { OnFixUpdated(changes); },
        .Reconnecting =
            [this](const std::string& what) {
-             reconnecting_ = what;
+             // The dashboard shows why, with when the next try comes.
+             reconnecting_ = last_loss_.empty() ? what : last_loss_ + "; " + what;
              if (display_.GetMode() != Display::Mode::kDashboard) {
                std::cerr << "gps-monitor: " << what << std::endl;
              }
@@ -352,6 +365,7 @@ int Monitor::Run() {
     Stop(1);
     return exit_code_;
   }
+  CatchSignals();
   if (publisher_ && ReadsALog()) WaitForBroker();
   if (stopping_) return exit_code_;
   if (!OpenSource()) {
@@ -370,13 +384,6 @@ int Monitor::Run() {
   }
   AddOutputs();
   if (!options_.send.empty()) gps_.SendCommand(options_.send);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
-                           SIGXFSZ, SIGVTALRM, SIGPROF}) {
-    signals_.add(signal);
-  }
-  signals_.async_wait([this](const std::error_code& error, int) {
-    if (!error) Stop(0);
-  });
   // Stopping waits for the handler that took the end of the replay to finish its block (the
   // rebroadcast of the block comes after its Stream event).
   if (pty_replay_) pty_replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
@@ -384,6 +391,22 @@ int Monitor::Run() {
   Tick();
   io_.run();
   return exit_code_;
+}
+
+void Monitor::CatchSignals() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
+                           SIGXFSZ, SIGVTALRM, SIGPROF}) {
+    signals_.add(signal);
+  }
+  signals_.async_wait([this](const std::error_code& error, int) {
+    if (!error) Stop(SourceAwayAtEnd());
+  });
+}
+
+int Monitor::SourceAwayAtEnd() const {
+  if (!source_away_ || gps_.Engine()) return 0;
+  std::cerr << "gps-monitor: stopped while " << source_ << " was away\n";
+  return 1;
 }
 
 void Monitor::AddOutputs() {
@@ -573,12 +596,17 @@ void Monitor::PrintSummary() {
                             : options_.replay.empty() ? SampleDrivePath()
                                                       : options_.replay,
                             gps_.Heard().Sentences(), fixes_, gps_.ChecksumErrors(),
-                            first_fix_time_, last_fix_time_, gps_.MalformedFields()})
+                            first_fix_time_, last_fix_time_, gps_.MalformedFields()},
+                           gps_.Heard(), options_.gp_only)
             << std::endl;
 }
 
 void Monitor::Tick() {
   MeasureTheSecond();
+  if (source_away_ && gps_.Engine()) {
+    source_away_ = false;
+    last_loss_.clear();
+  }
   // A log named by an address ends when it has been read (the control's source closes itself).
   if (file_source_ && !gps_.Engine()) {
     Stop(0);
@@ -617,7 +645,8 @@ void Monitor::Stop(int exit_code) {
   }
   display_.Frame(gps_, CurrentStatus());
   display_.Close();
-  if (log_replay_ || pty_replay_ || file_source_) PrintSummary();
+  // A run that never started has nothing to sum up: the reason it did not is said already.
+  if (running_ && (log_replay_ || pty_replay_ || file_source_)) PrintSummary();
   std::error_code ignored;
   signals_.cancel(ignored);
   ticker_.cancel();

@@ -68,6 +68,11 @@ class Monitor {
   void CheckOutput();
   void ReportTrackFailure(const std::string& failure);
   void AdviseEvents();
+  void CatchSignals();
+  // The exit code of a run stopped by a signal: 1 (said) when its network source is away.
+  int SourceAwayAtEnd() const;
+  // A description raised for the network source's lost (or never made) connection.
+  bool IsLoss(const std::string& description) const;
   void AddOutputs();
 
   Options options_;
@@ -104,6 +109,8 @@ class Monitor {
   bool running_ = false;
   bool recording_kml_ = false;
   std::string reconnecting_;  // the last word of a network source trying again
+  std::string last_loss_;     // why it is away
+  bool source_away_ = false;  // lost (or never connected) and not back yet
   int exit_code_ = 0;
   uint64_t bytes_received_ = 0;
   uint64_t bytes_at_second_start_ = 0;

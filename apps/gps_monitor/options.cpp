@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 #include <asio/ip/address.hpp>
@@ -346,7 +348,7 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
 }
 
 // The replay speed, given as a factor or "max", applied to a log named by an address too; and
-// the source's address read (an invalid one is said when it is opened).
+// the source's address read.
 bool TakeSource(Options& options, const OptionTexts& texts) {
   const std::string& speed = texts.speed;
   if (!JoinSources(texts.source_list, options.source)) return false;
@@ -372,7 +374,18 @@ bool TakeSource(Options& options, const OptionTexts& texts) {
   }
   if (options.source.empty()) return true;
   auto parsed = ParseSourceAddress(options.source);
-  if (auto* address = std::get_if<SourceAddress>(&parsed)) options.source_address = *address;
+  if (const auto* invalid = std::get_if<std::string>(&parsed)) {
+    std::cerr << "gps-monitor: " << *invalid << "\n";
+    return false;
+  }
+  options.source_address = std::get<SourceAddress>(std::move(parsed));
+  // A missing log is a mistake in the command, as it is for --replay.
+  if (options.source_address && options.source_address->scheme == SourceAddress::Scheme::kFile &&
+      !std::filesystem::exists(options.source_address->path)) {
+    std::cerr << "gps-monitor: --source: File does not exist: " << options.source_address->path
+              << "\n";
+    return false;
+  }
   return true;
 }
 
@@ -400,6 +413,16 @@ bool TakeNetworkOutputs(Options& options, const OptionTexts& texts) {
   return true;
 }
 
+// Why a file cannot be made at `path`: its folder is missing or is no folder; or an empty text.
+std::string FolderFault(const std::string& path) {
+  const auto folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) return {};
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return {};
+  return std::filesystem::exists(folder, error) ? folder.string() + " is not a folder"
+                                                : "no folder " + folder.string();
+}
+
 // The track files: each of a known format, one KML at most, none named twice; a record folder
 // only for a fleet.
 bool CheckRecording(const Options& options) {
@@ -412,6 +435,18 @@ bool CheckRecording(const Options& options) {
                 << "\"\n";
       return false;
     }
+  }
+  for (const auto& file : options.record) {
+    if (const std::string fault = FolderFault(file); !fault.empty()) {
+      std::cerr << "gps-monitor: cannot record to " << file << ": " << fault << "\n";
+      return false;
+    }
+  }
+  if (const std::string fault = FolderFault(options.placemark);
+      !options.placemark.empty() && !fault.empty()) {
+    std::cerr << "gps-monitor: cannot write the placemark to " << options.placemark << ": " << fault
+              << "\n";
+    return false;
   }
   // Two outputs naming one file would write over each other.
   std::vector<std::string> outputs = options.record;
@@ -441,8 +476,27 @@ bool CheckRecording(const Options& options) {
   return true;
 }
 
+// Why a TLS file given for MQTT cannot serve (unreadable, or without the PEM block it must
+// hold), or an empty text: found now rather than on every try to connect.
+std::string PemFault(const std::string& path, const std::string& block) {
+  std::ifstream file(path);
+  if (!file) return "cannot be read";
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (text.find("-----BEGIN " + block) == std::string::npos) return "holds no PEM " + block;
+  return {};
+}
+
 // Options that go only with others.
 bool CheckCompanions(const Options& options) {
+  for (const auto& [option, path, block] :
+       {std::tuple("--mqtt-cafile", options.mqtt_cafile, "CERTIFICATE"),
+        std::tuple("--mqtt-cert", options.mqtt_cert, "CERTIFICATE")}) {
+    if (path.empty()) continue;
+    if (const std::string fault = PemFault(path, block); !fault.empty()) {
+      std::cerr << "gps-monitor: " << option << " " << path << " " << fault << "\n";
+      return false;
+    }
+  }
   if (!options.settings.empty() && !ParseLineSettings(options.settings)) {
     std::cerr << "gps-monitor: --settings wants baud,parity,data bits,stop bits such as "
                  "4800,n,8,1, not \""

@@ -20,7 +20,7 @@ struct Options {
   std::optional<uint16_t> listen;
   std::string replay;
   std::string source;  // an address: serial:, udp://, tcp://, gpsd://, file:, mqtt://
-  // The source address read, when it can be (an invalid one is said when it is opened).
+  // The source address read from `source` (when there is one).
   std::optional<SourceAddress> source_address;
   // Where to serve the received text over TCP ("--serve-nmea [HOST:]PORT").
   std::optional<std::pair<std::string, uint16_t>> serve_nmea;
