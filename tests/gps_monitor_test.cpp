@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -261,6 +262,18 @@ TEST_F(GpsMonitorTest, ASourceStillAwayAtTheEndFailsTheRunAndSaysWhy) {
                                   ": Connection refused\ngps-monitor: reconnecting to " + address))
       << run.err;
   EXPECT_TRUE(run.err.ends_with("gps-monitor: stopped while " + address + " was away\n"))
+      << run.err;
+}
+
+TEST_F(GpsMonitorTest, AGpsOnlyReplayOfAnotherConstellationSaysWhatItLeftOut) {
+  const std::string log = folder_.File("gnss.nmea");
+  std::ofstream(log) << "$GNGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*59\r\n"
+                        "$GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,,*0F\r\n";
+  const Outcome run = Run({"--replay", log, "--speed", "max", "--gp-only"});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.err.ends_with(
+      "1 fixes from 12:35:19 to 12:35:19 UTC, 0 checksum errors (--gp-only left $GNGGA, $GNRMC "
+      "out of the properties: run without it to have them)\n"))
       << run.err;
 }
 

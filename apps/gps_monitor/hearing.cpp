@@ -61,8 +61,9 @@ std::string SummaryLine(const ReplaySummary& summary, const SentenceCensus& cens
     line += ", " + Count(static_cast<double>(summary.malformed_fields)) + " malformed fields";
   }
   const std::string others = TagList(census, OtherTalkersFix);
-  if (summary.fixes == 0 && gp_only && !others.empty()) {
-    line += " (the log has " + others + ": run without --gp-only to decode them)";
+  // The epochs take every talker; the properties under --gp-only take $GP only.
+  if (gp_only && !others.empty()) {
+    line += " (--gp-only left " + others + " out of the properties: run without it to have them)";
   }
   return line;
 }
