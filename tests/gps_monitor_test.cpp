@@ -2,6 +2,7 @@
 // and xmllint.
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -196,6 +197,25 @@ TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWrit
   EXPECT_EQ(run.err, "gps-monitor: cannot record to " + nowhere + ": no folder " +
                          folder_.File("no/such/folder") + "\n");
   EXPECT_FALSE(std::filesystem::exists(kml));
+}
+
+TEST_F(GpsMonitorTest, ATrackThatFillsTheDiskIsSaidOnceAndFailsTheRun) {
+  const std::string tiny = folder_.File("tiny");
+  std::filesystem::create_directory(tiny);
+  if (::mount("tmpfs", tiny.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "no right to mount a small file system here";
+  }
+  const struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{tiny};
+  const Outcome run =
+      Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", tiny + "/drive.gpx"});
+  EXPECT_EQ(run.exit_code, 1);
+  // Its flush and its end fail alike: one sentence.
+  const std::string full = "No space left on device";
+  EXPECT_NE(run.err.find(full), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(full), run.err.rfind(full)) << run.err;
 }
 
 TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
