@@ -2,7 +2,6 @@
 // and xmllint.
 
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,14 +200,8 @@ TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWrit
 
 TEST_F(GpsMonitorTest, ATrackThatFillsTheDiskIsSaidOnceAndFailsTheRun) {
   const std::string tiny = folder_.File("tiny");
-  std::filesystem::create_directory(tiny);
-  if (::mount("tmpfs", tiny.c_str(), "tmpfs", 0, "size=64k") != 0) {
-    GTEST_SKIP() << "no right to mount a small file system here";
-  }
-  const struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{tiny};
+  const testing::SmallFileSystem disk(tiny);
+  if (!disk.Mounted()) GTEST_SKIP() << "no right to mount a small file system here";
   const Outcome run =
       Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", tiny + "/drive.gpx"});
   EXPECT_EQ(run.exit_code, 1);

@@ -2,7 +2,6 @@
 // gpsbabel), and the single-placemark file.
 
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -221,8 +220,9 @@ TEST_F(RecordingTest, ARecordingThatCannotBeWrittenSaysSoOnceStopsAndTouchesNoth
   std::filesystem::create_symlink(victim, soft);
   std::filesystem::create_hard_link(victim, hard);
   for (const auto& [path, why] : {std::pair{soft, "it is a symbolic link"},
-                                  std::pair{hard, "it has other names (hard links) whose file "
-                                                  "it would replace"}}) {
+                                  std::pair{hard,
+                                            "it has other names (hard links) whose file "
+                                            "it would replace"}}) {
     errors_.clear();
     gps_->StartKMLRecord(path);
     EXPECT_FALSE(gps_->isRecording());
@@ -251,14 +251,8 @@ TEST_F(RecordingTest, ARecordingThatCannotBeWrittenSaysSoOnceStopsAndTouchesNoth
 
 TEST_F(RecordingTest, AFullDiskStopsTheRecordingWithOneError) {
   const std::string tiny = folder_.File("tiny");
-  std::filesystem::create_directory(tiny);
-  if (::mount("tmpfs", tiny.c_str(), "tmpfs", 0, "size=64k") != 0) {
-    GTEST_SKIP() << "no right to mount a small file system here";
-  }
-  const struct Unmount {
-    std::string path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{tiny};
+  const testing::SmallFileSystem disk(tiny);
+  if (!disk.Mounted()) GTEST_SKIP() << "no right to mount a small file system here";
   const std::string file = tiny + "/drive.kml";
   gps_->StartKMLRecord(file);
   std::string block;  // less than a pseudo-terminal holds

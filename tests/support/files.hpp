@@ -1,10 +1,13 @@
 #pragma once
 // Scratch files for tests, and reading them back.
 
+#include <sys/mount.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -26,6 +29,26 @@ class ScratchFolder {
 
  private:
   std::filesystem::path path_;
+};
+
+// A 64 KiB file system on `folder` (made here) while it lives, to fill a disk in a moment.
+// Mounted() is false where the test has no right to mount one.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(std::string folder) : path_(std::move(folder)) {
+    std::filesystem::create_directory(path_);
+    mounted_ = ::mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~SmallFileSystem() {
+    if (mounted_) ::umount(path_.c_str());
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
 };
 
 inline std::string ReadFile(const std::string& path) {
