@@ -1,7 +1,7 @@
 #pragma once
 // Three nats-server nodes on loopback: routes between them, JetStream (which their MQTT needs,
-// each with a store folder of its own) and an MQTT listener each, all on free ports. Stopped
-// with the test; a node may be killed on the way.
+// each with a store folder of its own) and an MQTT listener each, all on free ports, each
+// logging to NODE.log. Stopped with the test; a node may be killed on the way.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -35,6 +35,7 @@ class NatsCluster {
     for (size_t i = 0; i < kNodes; ++i) {
       Node& node = nodes_[i];
       node.config = folder + "/node" + std::to_string(i + 1) + ".conf";
+      node.log = folder + "/node" + std::to_string(i + 1) + ".log";
       std::ofstream config(node.config);
       config << "server_name: node" << i + 1 << "\nlisten: 127.0.0.1:" << node.client
              << "\njetstream { store_dir: \"" << folder << "/store" << i + 1 << "\" }\n"
@@ -53,7 +54,7 @@ class NatsCluster {
   bool Start() {
     for (auto& node : nodes_) {
       node.pid = SpawnProgram({DaemonPath("nats-server"), "-c", node.config}, "/dev/null",
-                              "/dev/null");
+                              node.log);
       if (node.pid == 0) return false;
     }
     for (const auto& node : nodes_) {
@@ -73,6 +74,22 @@ class NatsCluster {
     ::waitpid(nodes_[node].pid, nullptr, 0);
     nodes_[node].pid = 0;
   }
+  // What the nodes warned of and failed at, each line with its node's name: why a client waited.
+  // (A dead node's routes being tried again is left out.)
+  std::string Complaints() const {
+    std::string complaints;
+    for (const auto& node : nodes_) {
+      std::ifstream log(node.log);
+      for (std::string line; std::getline(log, line);) {
+        const bool complaint = line.find("[WRN]") != std::string::npos ||
+                               line.find("[ERR]") != std::string::npos;
+        if (complaint && line.find("to connect to route") == std::string::npos) {
+          complaints += node.log.substr(node.log.rfind('/') + 1) + ": " + line + "\n";
+        }
+      }
+    }
+    return complaints;
+  }
   // "127.0.0.1:PORT" of a node's MQTT listener.
   std::string Mqtt(size_t node) const {
     return "127.0.0.1:" + std::to_string(nodes_[node].mqtt);
@@ -84,6 +101,7 @@ class NatsCluster {
     uint16_t route = 0;
     uint16_t mqtt = 0;
     std::string config;
+    std::string log;
     pid_t pid = 0;
   };
   std::array<Node, kNodes> nodes_;
