@@ -41,9 +41,9 @@ void ReceivePath::Remove(const BlockSink* sink) {
 size_t ReceivePath::VisitRecentStreams(size_t most, const StreamVisitor& visit) const {
   const auto& streams = receivers_.RecentStreams();
   for (auto it = streams.begin(); it != streams.end() && most > 0; ++it, --most) {
-    visit(it->name, it->epochs.LastEpoch());
+    visit(it->first, it->second.epochs.LastEpoch());
   }
-  return streams.size();
+  return streams.Size();
 }
 
 void ReceivePath::Restart() {

@@ -14,25 +14,25 @@ ReceiverTable::ReceiverTable(std::function<ClockReading()> clock, EpochHandler o
 Receiver& ReceiverTable::Find(std::string_view stream) {
   if (stream.empty()) return single_;
   retired_.clear();
-  if (const auto found = index_.find(stream); found != index_.end()) {
-    streams_.splice(streams_.begin(), streams_, found->second);
-    return *found->second;
-  }
-  if (index_.size() >= kMaxStreams) {
-    Receiver& oldest = streams_.back();
-    // Its last cycle is reported, and its outputs ended, before it is forgotten.
-    oldest.epochs.Finish();
-    for (const auto& output : oldest.outputs) output->SourceStopped();
-    Forget(oldest);
-    index_.erase(oldest.name);
-    streams_.pop_back();
-  }
-  Receiver& made = streams_.emplace_front(std::string(stream), kPendingLimit, clock_);
-  Apply(made);
-  made.epochs.OnEpoch([this, &made](const Fix& fix) { on_epoch_(fix, made); });
-  index_.emplace(made.name, streams_.begin());
-  on_new_stream_(made);
-  return made;
+  const auto used = streams_.Use(
+      stream, [&] { return Receiver(std::string(stream), kPendingLimit, clock_); },
+      [this](Receiver& oldest) { Evict(oldest); });
+  if (used.made) Welcome(used.value);
+  return used.value;
+}
+
+void ReceiverTable::Welcome(Receiver& receiver) {
+  Apply(receiver);
+  receiver.epochs.OnEpoch([this, &receiver](const Fix& fix) { on_epoch_(fix, receiver); });
+  on_new_stream_(receiver);
+}
+
+// Its last cycle is reported, and its outputs ended, before it is forgotten. It is out of the
+// table by then: a host may open another source inside that cycle's event.
+void ReceiverTable::Evict(Receiver& receiver) {
+  receiver.epochs.Finish();
+  for (const auto& output : receiver.outputs) output->SourceStopped();
+  Forget(receiver);
 }
 
 void ReceiverTable::Forget(const Receiver& receiver) {
@@ -41,9 +41,8 @@ void ReceiverTable::Forget(const Receiver& receiver) {
 }
 
 void ReceiverTable::ForgetStreams() {
-  for (const Receiver& receiver : streams_) Forget(receiver);
-  index_.clear();
-  retired_.splice(retired_.end(), streams_);
+  for (const auto& [name, receiver] : streams_) Forget(receiver);
+  retired_.splice(retired_.end(), streams_.TakeAll());
 }
 
 void ReceiverTable::Apply(Receiver& receiver) const {
@@ -54,29 +53,29 @@ void ReceiverTable::Apply(Receiver& receiver) const {
 void ReceiverTable::Settings(const DecoderSettings& settings) {
   settings_ = settings;
   Apply(single_);
-  for (Receiver& receiver : streams_) Apply(receiver);
+  for (auto& [name, receiver] : streams_) Apply(receiver);
 }
 
 void ReceiverTable::StopOutputs() {
-  for (Receiver& receiver : streams_) {
+  for (const auto& [name, receiver] : streams_) {
     for (const auto& output : receiver.outputs) output->SourceStopped();
   }
 }
 
 void ReceiverTable::FinishEpochs() {
   single_.epochs.Finish();
-  for (Receiver& receiver : streams_) receiver.epochs.Finish();
+  for (auto& [name, receiver] : streams_) receiver.epochs.Finish();
 }
 
 uint64_t ReceiverTable::MalformedFields() const {
   uint64_t total = forgotten_malformed_fields_ + single_.epochs.MalformedFields();
-  for (const Receiver& receiver : streams_) total += receiver.epochs.MalformedFields();
+  for (const auto& [name, receiver] : streams_) total += receiver.epochs.MalformedFields();
   return total;
 }
 
 double ReceiverTable::ChecksumErrors() const {
   double total = forgotten_checksum_errors_ + single_.decoder.ChecksumErrors();
-  for (const Receiver& receiver : streams_) total += receiver.decoder.ChecksumErrors();
+  for (const auto& [name, receiver] : streams_) total += receiver.decoder.ChecksumErrors();
   return total;
 }
 

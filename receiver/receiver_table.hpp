@@ -8,13 +8,12 @@
 
 #include <cstddef>
 #include <functional>
-#include <list>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "../base/recent_table.hpp"
 #include "../nmea/epoch_builder.hpp"
 #include "../nmea/nmea_decoder.hpp"
 #include "line_assembler.hpp"
@@ -58,9 +57,9 @@ class ReceiverTable {
   // Forgets every named stream; the single receiver keeps its fix. A block being taken keeps
   // its receiver until the next Find: a host may open another source inside an event of it.
   void ForgetStreams();
-  size_t Streams() const { return index_.size(); }
+  size_t Streams() const { return streams_.Size(); }
   // The named streams, the most recently heard first.
-  const std::list<Receiver>& RecentStreams() const { return streams_; }
+  const RecentTable<Receiver>& RecentStreams() const { return streams_; }
   // Every stream's outputs told the source stopped.
   void StopOutputs();
 
@@ -75,6 +74,8 @@ class ReceiverTable {
 
  private:
   void Apply(Receiver& receiver) const;
+  void Welcome(Receiver& receiver);
+  void Evict(Receiver& receiver);
   void Forget(const Receiver& receiver);
 
   std::function<ClockReading()> clock_;
@@ -82,10 +83,8 @@ class ReceiverTable {
   NewStreamHandler on_new_stream_;
   DecoderSettings settings_;
   Receiver single_;
-  std::list<Receiver> streams_;  // the most recently heard first
-  std::list<Receiver> retired_;  // cleared away, kept to the next Find
-  // Keyed by views of the streams' own names.
-  std::unordered_map<std::string_view, std::list<Receiver>::iterator> index_;
+  RecentTable<Receiver> streams_{kMaxStreams};
+  RecentTable<Receiver>::Entries retired_;  // cleared away, kept to the next Find
   double forgotten_checksum_errors_ = 0;
   uint64_t forgotten_malformed_fields_ = 0;
 };

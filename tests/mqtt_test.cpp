@@ -147,6 +147,7 @@ class HandFedSource final : public BlockSource {
   void Begin(BlockHandler on_block) override { on_block_ = std::move(on_block); }
   void Close() override { open_ = false; }
   bool IsOpen() const override { return open_; }
+  using BlockSource::Send;  // to the receiver: nothing
   void Send(std::string_view block, std::string_view stream) { on_block_(block, stream); }
 
  private:
@@ -192,6 +193,23 @@ TEST_F(MqttTest, PastItsBoundTheStreamHeardLongestAgoIsForgottenWithItsPendingTe
   fleet->Send(gga.substr(20), "vehicle/1");  // still kept: its sentence is whole
   fleet->Send(gga.substr(20), "vehicle/0");  // forgotten: the rest alone is no sentence
   EXPECT_EQ(latitudes_, (std::map<std::string, std::string>{{"vehicle/1", "48.1173"}}));
+}
+
+// The stream forgotten to make room reports its last cycle first; a host that opens another
+// source in that cycle's event clears the table under the forgetting.
+TEST_F(MqttTest, AHostMayOpenAnotherSourceInTheLastCycleOfAStreamForgottenToMakeRoom) {
+  auto fleet = std::make_shared<HandFedSource>();
+  gps_.Open(fleet);
+  std::vector<std::string> epochs;
+  gps_.Advise({.Epoch = [&](const Fix&, const std::string& stream) {
+    epochs.push_back(stream);
+    gps_.Open(std::make_shared<HandFedSource>());
+  }});
+  fleet->Send(kGgaMunich, "vehicle/0");  // its cycle is ended by its next sentence, or its end
+  for (size_t i = 1; i <= ReceiverTable::kMaxStreams; ++i) {
+    fleet->Send("x", "vehicle/" + std::to_string(i));
+  }
+  EXPECT_EQ(epochs, std::vector<std::string>{"vehicle/0"});
 }
 
 TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound) {
