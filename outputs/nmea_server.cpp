@@ -22,7 +22,12 @@ std::string TagBlockOf(const std::string& stream) {
 
 void NmeaServer::TakeSentence(std::string_view sentence, const std::string& stream) {
   if (clients_.Size() == 0) return;
-  std::string line = TagBlockOf(stream);
+  // A message's sentences are all of one stream: its TAG block is made once.
+  if (tag_block_.empty() || stream != tagged_stream_) {
+    tagged_stream_ = stream;
+    tag_block_ = TagBlockOf(stream);
+  }
+  std::string line = tag_block_;
   line.append(sentence).push_back('\n');
   if (fleet_text_.size() + line.size() > kMostFleetTextPerBlock) {
     ++dropped_sentences_;

@@ -51,6 +51,8 @@ class NmeaServer final : public BlockSink {
  private:
   TcpClients clients_;
   std::string fleet_text_;  // the sentences of the message being taken
+  std::string tagged_stream_;  // the stream whose TAG block is `tag_block_`
+  std::string tag_block_;
   uint64_t dropped_sentences_ = 0;
 };
 

@@ -48,7 +48,7 @@ size_t ReceivePath::VisitRecentStreams(size_t most, const StreamVisitor& visit) 
 
 void ReceivePath::Restart() {
   current_ = &receivers_.Single();
-  receivers_.Single().lines = LineAssembler();
+  DropPendingText();
   receivers_.ForgetStreams();
 }
 

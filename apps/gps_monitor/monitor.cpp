@@ -410,27 +410,26 @@ int Monitor::SourceAwayAtEnd() const {
 }
 
 void Monitor::AddOutputs() {
-  const auto add_epoch_sink = [this](std::shared_ptr<EpochSink> sink) {
-    if (sink) gps_.AddSink(std::move(sink));
-  };
-  const auto add_block_sink = [this](std::shared_ptr<BlockSink> sink) {
-    if (sink) gps_.AddSink(std::move(sink));
-  };
-  if (display_.GetMode() == Display::Mode::kJson)
-    add_epoch_sink(std::make_shared<JsonLines>(std::cout));
+  if (display_.GetMode() == Display::Mode::kJson) {
+    gps_.AddSink(std::make_shared<JsonLines>(std::cout));
+  }
   if (fleet_tracks_) gps_.AddSink(fleet_tracks_);
   // A fleet's epochs are its vehicles', never one track's.
   if (fleet_filter_.empty()) {
     track_files_->OnFailure([this](const std::string& failure) { ReportTrackFailure(failure); });
-    add_epoch_sink(track_files_);
+    gps_.AddSink(track_files_);
   }
+  // The outputs asked for; a server is both kinds of sink.
+  const auto add = [this](auto sink) {
+    if (sink) gps_.AddSink(std::move(sink));
+  };
   for (std::shared_ptr<EpochSink> sink : std::initializer_list<std::shared_ptr<EpochSink>>{
            gpsd_server_, web_map_, time_segment_, publisher_}) {
-    add_epoch_sink(std::move(sink));
+    add(std::move(sink));
   }
   for (std::shared_ptr<BlockSink> sink :
        std::initializer_list<std::shared_ptr<BlockSink>>{nmea_server_, gpsd_server_, publisher_}) {
-    add_block_sink(std::move(sink));
+    add(std::move(sink));
   }
 }
 

@@ -347,6 +347,17 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
   NamePlaceholders(app);
 }
 
+// An address as parsed into `into`; what is wrong with it is said instead.
+bool TakeAddress(std::variant<SourceAddress, std::string> parsed,
+                 std::optional<SourceAddress>& into) {
+  if (const auto* invalid = std::get_if<std::string>(&parsed)) {
+    std::cerr << "gps-monitor: " << *invalid << "\n";
+    return false;
+  }
+  into = std::get<SourceAddress>(std::move(parsed));
+  return true;
+}
+
 // The replay speed, given as a factor or "max", applied to a log named by an address too; and
 // the source's address read.
 bool TakeSource(Options& options, const OptionTexts& texts) {
@@ -373,12 +384,7 @@ bool TakeSource(Options& options, const OptionTexts& texts) {
     options.source += "?speed=" + speed;
   }
   if (options.source.empty()) return true;
-  auto parsed = ParseSourceAddress(options.source);
-  if (const auto* invalid = std::get_if<std::string>(&parsed)) {
-    std::cerr << "gps-monitor: " << *invalid << "\n";
-    return false;
-  }
-  options.source_address = std::get<SourceAddress>(std::move(parsed));
+  if (!TakeAddress(ParseSourceAddress(options.source), options.source_address)) return false;
   // A missing log is a mistake in the command, as it is for --replay.
   if (options.source_address && options.source_address->scheme == SourceAddress::Scheme::kFile &&
       !std::filesystem::exists(options.source_address->path)) {
@@ -404,13 +410,7 @@ bool TakeNetworkOutputs(Options& options, const OptionTexts& texts) {
     return false;
   }
   if (options.publish.empty()) return true;
-  auto address = ParsePublishAddress(options.publish);
-  if (const auto* invalid = std::get_if<std::string>(&address)) {
-    std::cerr << "gps-monitor: " << *invalid << "\n";
-    return false;
-  }
-  options.publish_address = std::get<SourceAddress>(std::move(address));
-  return true;
+  return TakeAddress(ParsePublishAddress(options.publish), options.publish_address);
 }
 
 // Why a file cannot be made at `path`: its folder is missing or is no folder; or an empty text.
