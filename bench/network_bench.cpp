@@ -21,10 +21,10 @@
 
 #include "bench/one_second.hpp"
 #include "control/gps.hpp"
-#include "nmea/gpsd_json.hpp"
-#include "outputs/nmea_server.hpp"
-#include "servers/gpsd_server.hpp"
-#include "servers/web_map.hpp"
+#include "sinks/gpsd_json.hpp"
+#include "sinks/nmea_server.hpp"
+#include "sinks/gpsd_server.hpp"
+#include "sinks/web_map.hpp"
 
 namespace {
 

@@ -3,8 +3,8 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QGPS_PARTS qgps_control qgps_kml qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_platform qgps_base
-  qgps_receiver qgps_sources qgps_known_sources qgps_outputs qgps_tracks)
+set(QGPS_PARTS qgps_control qgps_sinks qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_platform
+  qgps_base qgps_receiver qgps_sources qgps_web_transport)
 
 set(QGPS_PART_OBJECTS)
 foreach(part ${QGPS_PARTS})
@@ -12,7 +12,8 @@ foreach(part ${QGPS_PARTS})
 endforeach()
 add_library(quorvane-gps SHARED control/qgps_abi.cpp ${QGPS_PART_OBJECTS})
 add_library(quorvane::gps ALIAS quorvane-gps)
-target_link_libraries(quorvane-gps PRIVATE asio_standalone PkgConfig::MOSQUITTO ${CMAKE_DL_LIBS})
+target_link_libraries(quorvane-gps PRIVATE asio_standalone PkgConfig::MOSQUITTO
+  nlohmann_json::nlohmann_json ${CMAKE_DL_LIBS})
 target_link_libraries(quorvane-gps PUBLIC Threads::Threads)
 target_include_directories(quorvane-gps PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>"
@@ -29,9 +30,9 @@ install(TARGETS quorvane-gps EXPORT quorvane-gpsTargets
 install(FILES control/qgps.h cmake/public/gps.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvane-gps)
 set(QGPS_PUBLIC_HEADERS
-  base/clock_reading.hpp base/time_of_day.hpp
+  base/clock_reading.hpp base/time_of_day.hpp base/version.hpp
   control/face.hpp control/gps.hpp
-  nmea/fix.hpp nmea/fix_properties.hpp nmea/fix_record.hpp nmea/gpsd_json.hpp
+  nmea/fix.hpp nmea/fix_properties.hpp nmea/fix_record.hpp sinks/gpsd_json.hpp
   nmea/sentence_census.hpp nmea/sentences.hpp
   platform/platform.hpp
   receiver/sinks.hpp

@@ -3,17 +3,13 @@
 #include "base/text_rules.hpp"
 #include "control/gps_parts.hpp"
 #include "geo/great_circle.hpp"
-#include "kml/placemark_file.hpp"
+#include "sinks/placemark_file.hpp"
 #include "maps/map_pages.hpp"
 #include "platform/system_calls.hpp"
 #include "sources/udp_source.hpp"
 
 namespace quorvane {
 namespace {
-
-constexpr int kVersionMajor = 5;
-constexpr int kVersionMinor = 4;
-constexpr int kVersionRevision = 88;
 
 // The side of the control's face in pixels; the host measures in twips.
 constexpr float kFacePixels = 32.0f;
@@ -23,11 +19,6 @@ void ShowMap(const GPS& gps, Platform& platform, MapService service) {
 }
 
 }  // namespace
-
-std::string ControlVersion() {
-  return std::to_string(kVersionMajor) + '.' + std::to_string(kVersionMinor) + '.' +
-         std::to_string(kVersionRevision);
-}
 
 // The façade: each member hands on to the part that owns its policy.
 // clang-format off

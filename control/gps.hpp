@@ -14,6 +14,7 @@
 
 #include <asio/io_context.hpp>
 
+#include "../base/version.hpp"
 #include "../nmea/fix.hpp"
 #include "../nmea/fix_properties.hpp"
 #include "../nmea/sentence_census.hpp"
@@ -44,9 +45,6 @@ struct GpsEventSink {
   // `stream` names the fleet's vehicle (an MQTT topic), or is empty for a single receiver.
   std::function<void(const Fix& fix, const std::string& stream)> Epoch = nullptr;
 };
-
-// The component's version, "5.4.88".
-std::string ControlVersion();
 
 class GPS {
  public:

@@ -8,8 +8,8 @@
 
 #include "control/advised_sinks.hpp"
 #include "control/gps.hpp"
-#include "kml/track_recorder.hpp"
-#include "outputs/udp_relay.hpp"
+#include "sinks/track_recorder.hpp"
+#include "sinks/udp_relay.hpp"
 #include "receiver/receive_path.hpp"
 #include "sources/serial_source.hpp"
 

@@ -14,7 +14,7 @@
 
 #include "control/dispatch.hpp"
 #include "control/qgps.h"
-#include "nmea/gpsd_json.hpp"
+#include "sinks/gpsd_json.hpp"
 #include "platform/port_table.hpp"
 
 struct qgps_control {

@@ -11,8 +11,8 @@
 #include <limits>
 
 #include "fuzz/fuzz_platform.hpp"
-#include "kml/placemark_file.hpp"
-#include "kml/quorvane_kml.hpp"
+#include "sinks/placemark_file.hpp"
+#include "sinks/quorvane_kml.hpp"
 
 namespace {
 

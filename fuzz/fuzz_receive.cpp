@@ -12,7 +12,7 @@
 #include "fuzz/fuzz_platform.hpp"
 #include "nmea/epoch_builder.hpp"
 #include "nmea/fix_properties.hpp"
-#include "nmea/gpsd_json.hpp"
+#include "sinks/gpsd_json.hpp"
 #include "nmea/nmea_decoder.hpp"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "mqtt/mqtt_client.hpp"
 #include "sources/block_source.hpp"
+#include "sources/source_factory.hpp"
 
 namespace quorvane {
 
@@ -32,5 +33,8 @@ class MqttSource final : public BlockSource {
   MqttClient client_;
   std::vector<std::string> topic_filters_;
 };
+
+// mqtt:// and mqtts:// addresses, for the list of known kinds.
+void RegisterMqttSources(SourceFactory& factory);
 
 }  // namespace quorvane

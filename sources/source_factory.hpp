@@ -58,6 +58,5 @@ void RegisterSerialSources(SourceFactory& factory);
 void RegisterUdpSources(SourceFactory& factory);
 void RegisterTcpSources(SourceFactory& factory);
 void RegisterLogSources(SourceFactory& factory);
-void RegisterMqttSources(SourceFactory& factory);
 
 }  // namespace quorvane

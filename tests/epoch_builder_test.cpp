@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "nmea/epoch_builder.hpp"
-#include "nmea/gpsd_json.hpp"
+#include "sinks/gpsd_json.hpp"
 
 namespace quorvane {
 namespace {

@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "control/gps.hpp"
-#include "kml/track_recorder.hpp"
+#include "sinks/track_recorder.hpp"
 #include "support/fake_platform.hpp"
 #include "support/files.hpp"
 #include "support/pseudo_terminal.hpp"

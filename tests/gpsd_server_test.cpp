@@ -2,7 +2,7 @@
 // only, whole sentences however the text was cut, and clients that send nonsense or never read.
 // The time daemons' shared memory: the layout they read, and a segment that is not ours.
 
-#include "servers/gpsd_server.hpp"
+#include "sinks/gpsd_server.hpp"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -15,7 +15,7 @@
 
 #include <asio/write.hpp>
 
-#include "servers/ntp_shm.hpp"
+#include "sinks/ntp_shm.hpp"
 #include "support/run_until.hpp"
 
 namespace quorvane {

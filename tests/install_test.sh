@@ -10,10 +10,10 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 # Only what a host needs: the two entry headers and what gps.hpp names, the programs.
 installed=$(cd "$prefix/include/quorvane-gps" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-expected="base/clock_reading.hpp base/time_of_day.hpp control/face.hpp control/gps.hpp gps.hpp \
-nmea/fix.hpp nmea/fix_properties.hpp nmea/fix_record.hpp nmea/gpsd_json.hpp \
+expected="base/clock_reading.hpp base/time_of_day.hpp base/version.hpp control/face.hpp \
+control/gps.hpp gps.hpp nmea/fix.hpp nmea/fix_properties.hpp nmea/fix_record.hpp \
 nmea/sentence_census.hpp nmea/sentences.hpp platform/platform.hpp qgps.h receiver/sinks.hpp \
-sources/block_source.hpp sources/source_settings.hpp "
+sinks/gpsd_json.hpp sources/block_source.hpp sources/source_settings.hpp "
 if [ "$installed" != "$expected" ]; then
   echo "installed headers: $installed" >&2
   echo "expected:          $expected" >&2

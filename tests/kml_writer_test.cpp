@@ -1,4 +1,4 @@
-#include "kml/quorvane_kml.hpp"
+#include "sinks/quorvane_kml.hpp"
 
 #include <gtest/gtest.h>
 

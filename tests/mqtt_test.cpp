@@ -14,7 +14,7 @@
 #include "control/gps.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "mqtt/mqtt_client.hpp"
-#include "mqtt/mqtt_publisher.hpp"
+#include "sinks/mqtt_publisher.hpp"
 #include "receiver/receiver_table.hpp"
 #include "support/fake_platform.hpp"
 #include "support/files.hpp"

@@ -2,7 +2,7 @@
 // dropped past its 1 MiB without slowing the others, text from clients ignored, connections
 // bounded.
 
-#include "outputs/nmea_server.hpp"
+#include "sinks/nmea_server.hpp"
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -2,7 +2,7 @@
 // nothing else, refuses sockets opened by other sites' pages and requests it cannot take, holds a
 // bounded number of connections, and cuts a page that never reads while the others are served.
 
-#include "servers/web_map.hpp"
+#include "sinks/web_map.hpp"
 
 #include <sys/resource.h>
 

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "base/text_rules.hpp"
-#include "nmea/gpsd_json.hpp"
+#include "sinks/gpsd_json.hpp"
 
 namespace quorvane::monitor {
 namespace {

@@ -13,8 +13,8 @@
 #include "apps/gps_monitor/hearing.hpp"
 #include "base/text_rules.hpp"
 #include "mqtt/mqtt_address.hpp"
-#include "nmea/gpsd_json.hpp"
-#include "outputs/json_lines.hpp"
+#include "sinks/gpsd_json.hpp"
+#include "sinks/json_lines.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
 

@@ -16,14 +16,14 @@
 #include "apps/gps_monitor/options.hpp"
 #include "apps/gps_monitor/pty_replay.hpp"
 #include "control/gps.hpp"
-#include "mqtt/mqtt_publisher.hpp"
-#include "outputs/fleet_tracks.hpp"
-#include "outputs/nmea_server.hpp"
-#include "servers/gpsd_server.hpp"
-#include "servers/ntp_shm.hpp"
-#include "servers/web_map.hpp"
+#include "sinks/mqtt_publisher.hpp"
+#include "sinks/fleet_tracks.hpp"
+#include "sinks/nmea_server.hpp"
+#include "sinks/gpsd_server.hpp"
+#include "sinks/ntp_shm.hpp"
+#include "sinks/web_map.hpp"
 #include "sources/log_replay.hpp"
-#include "tracks/track_files.hpp"
+#include "sinks/track_files.hpp"
 
 namespace quorvane::monitor {
 

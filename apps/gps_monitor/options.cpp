@@ -14,7 +14,7 @@
 #include "control/gps.hpp"
 #include "platform/line_settings.hpp"
 #include "platform/source_address.hpp"
-#include "tracks/track_writer.hpp"
+#include "sinks/track_writer.hpp"
 
 namespace quorvane::monitor {
 namespace {

@@ -4,4 +4,4 @@
 // the ones these need.
 
 #include "control/gps.hpp"
-#include "nmea/gpsd_json.hpp"
+#include "sinks/gpsd_json.hpp"

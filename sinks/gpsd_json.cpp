@@ -1,0 +1,200 @@
+#include "sinks/gpsd_json.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "base/text_rules.hpp"
+
+namespace quorvane {
+namespace {
+
+// Appends "name":value with `decimals` places; nothing for an absent or non-finite value.
+class JsonObject {
+ public:
+  explicit JsonObject(std::string_view json_class) {
+    text_ = "{\"class\":\"";
+    text_.append(json_class);
+    text_ += '"';
+  }
+
+  void Text(std::string_view name, std::string_view value) {
+    if (value.empty()) return;
+    Name(name);
+    text_ += JsonQuoted(value);
+  }
+
+  void Integer(std::string_view name, long value) {
+    Name(name);
+    text_ += std::to_string(value);
+  }
+
+  void Number(std::string_view name, const std::optional<double>& value, int decimals) {
+    if (!value || !std::isfinite(*value)) return;
+    Name(name);
+    char digits[64];
+    const auto result =
+        std::to_chars(digits, digits + sizeof digits, *value, std::chars_format::fixed, decimals);
+    text_.append(digits, result.ptr);
+  }
+
+  void Raw(std::string_view name, std::string_view json) {
+    Name(name);
+    text_.append(json);
+  }
+
+  std::string Close() && {
+    text_ += '}';
+    return std::move(text_);
+  }
+
+ private:
+  void Name(std::string_view name) {
+    text_ += ",\"";
+    text_.append(name);
+    text_ += "\":";
+  }
+
+  std::string text_;
+};
+
+std::optional<double> Euclid(const std::optional<double>& a, const std::optional<double>& b) {
+  if (!a || !b) return std::nullopt;
+  return std::hypot(*a, *b);
+}
+
+std::string SatelliteJson(const SatelliteInView& satellite) {
+  std::string json = "{\"PRN\":" + std::to_string(satellite.id.prn) +
+                     ",\"gnssid\":" + std::to_string(static_cast<int>(satellite.id.constellation)) +
+                     ",\"svid\":" + std::to_string(satellite.id.svid);
+  const auto number = [&json](std::string_view name, const std::optional<double>& value) {
+    if (!value) return;
+    char digits[32];
+    const auto result =
+        std::to_chars(digits, digits + sizeof digits, *value, std::chars_format::fixed, 1);
+    json.append(",\"").append(name).append("\":").append(digits, result.ptr);
+  };
+  number("el", satellite.elevation);
+  number("az", satellite.azimuth);
+  number("ss", satellite.snr);
+  json += satellite.used ? ",\"used\":true}" : ",\"used\":false}";
+  return json;
+}
+
+// "[a,b,...]" (appended, not "[" + text: GCC 12 warns falsely on that).
+std::string JsonArray(const std::vector<std::string>& elements) {
+  std::string array(1, '[');
+  for (const std::string& element : elements) {
+    if (array.size() > 1) array += ',';
+    array.append(element);
+  }
+  array += ']';
+  return array;
+}
+
+}  // namespace
+
+std::string TpvJson(const Fix& fix, std::string_view device) {
+  JsonObject tpv("TPV");
+  tpv.Text("device", device);
+  tpv.Integer("mode", static_cast<int>(fix.mode));
+  if (fix.status != FixStatus::kUnknown) tpv.Integer("status", static_cast<int>(fix.status));
+  tpv.Text("time", IsoTimeText(fix));
+  tpv.Number("lat", fix.latitude, 9);
+  tpv.Number("lon", fix.longitude, 9);
+  tpv.Number("altHAE", fix.altitude_hae, 4);
+  tpv.Number("altMSL", fix.altitude_msl, 4);
+  tpv.Number("alt", fix.altitude_msl, 4);
+  tpv.Number("geoidSep", fix.geoid_separation, 3);
+  tpv.Number("speed", fix.speed, 3);
+  tpv.Number("track", fix.course, 4);
+  tpv.Number("magvar", fix.magnetic_variation, 1);
+  tpv.Number("climb", fix.climb, 3);
+  tpv.Number("epx", fix.longitude_error, 3);
+  tpv.Number("epy", fix.latitude_error, 3);
+  tpv.Number("eph", Euclid(fix.latitude_error, fix.longitude_error), 3);
+  tpv.Number("epv", fix.altitude_error, 3);
+  return std::move(tpv).Close();
+}
+
+std::string SkyJson(const Fix& fix, std::string_view device) {
+  JsonObject sky("SKY");
+  sky.Text("device", device);
+  sky.Text("time", IsoTimeText(fix));
+  sky.Number("hdop", fix.hdop, 2);
+  sky.Number("vdop", fix.vdop, 2);
+  sky.Number("pdop", fix.pdop, 2);
+  if (!fix.in_view.empty()) sky.Integer("nSat", static_cast<long>(fix.in_view.size()));
+  if (fix.satellites_used) sky.Integer("uSat", *fix.satellites_used);
+  if (!fix.in_view.empty()) {
+    std::string list = "[";
+    for (const SatelliteInView& satellite : fix.in_view) {
+      if (list.size() > 1) list += ',';
+      list += SatelliteJson(satellite);
+    }
+    sky.Raw("satellites", list + "]");
+  }
+  return std::move(sky).Close();
+}
+
+std::string PollJson(const Fix& fix, std::string_view device) {
+  const DeviceEpoch epoch{&fix, device};
+  return PollJson(std::span(&epoch, 1), IsoTimeText(fix));
+}
+
+std::string PollJson(std::span<const DeviceEpoch> epochs, std::string_view time) {
+  std::vector<std::string> tpvs;
+  std::vector<std::string> skies;
+  for (const auto& [fix, device] : epochs) {
+    tpvs.push_back(TpvJson(*fix, device));
+    skies.push_back(SkyJson(*fix, device));
+  }
+  JsonObject poll("POLL");
+  poll.Text("time", time);
+  poll.Integer("active", static_cast<long>(epochs.size()));
+  poll.Raw("tpv", JsonArray(tpvs));
+  poll.Raw("sky", JsonArray(skies));
+  return std::move(poll).Close();
+}
+
+bool HasSky(const Fix& fix) {
+  return fix.hdop || fix.vdop || fix.pdop || fix.satellites_used || !fix.in_view.empty();
+}
+
+uint64_t SkyDigest(const Fix& fix) {
+  // FNV-1a over the values, each absent one as a value of its own.
+  uint64_t digest = 14695981039346656037ULL;
+  const auto mix = [&digest](uint64_t value) {
+    for (int byte = 0; byte < 8; ++byte, value >>= 8) {
+      digest = (digest ^ (value & 0xff)) * 1099511628211ULL;
+    }
+  };
+  const auto mix_optional = [&mix](const std::optional<double>& value) {
+    mix(value ? std::bit_cast<uint64_t>(*value) : 0x7ff8dead00000000ULL);
+  };
+  mix_optional(fix.hdop);
+  mix_optional(fix.vdop);
+  mix_optional(fix.pdop);
+  mix(static_cast<uint64_t>(fix.satellites_used.value_or(-1)));
+  for (const SatelliteInView& satellite : fix.in_view) {
+    mix(static_cast<uint64_t>(satellite.id.prn) << 1 | (satellite.used ? 1 : 0));
+    mix_optional(satellite.elevation);
+    mix_optional(satellite.azimuth);
+    mix_optional(satellite.snr);
+  }
+  return digest;
+}
+
+bool SkyChanges::Take(const Fix& fix, const std::string& stream) {
+  if (!HasSky(fix)) return false;
+  if (last_.size() > most_streams_) last_.clear();
+  const uint64_t sky = SkyDigest(fix);
+  auto [written, is_new] = last_.try_emplace(stream, sky);
+  if (!is_new && written->second == sky) return false;
+  written->second = sky;
+  return true;
+}
+
+}  // namespace quorvane

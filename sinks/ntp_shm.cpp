@@ -1,0 +1,120 @@
+#include "sinks/ntp_shm.hpp"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <ctime>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace quorvane {
+
+namespace {
+
+// The segment's layout, as ntpd defined it and chrony reads it.
+struct Segment {
+  int mode;  // 1: the reader checks that count did not change while it read
+  volatile int count;
+  time_t clock_seconds;  // the receiver's time
+  int clock_microseconds;
+  time_t receive_seconds;  // the computer's clock at that moment
+  int receive_microseconds;
+  int leap;
+  int precision;  // log2 of seconds
+  int samples;
+  volatile int valid;
+  unsigned clock_nanoseconds;
+  unsigned receive_nanoseconds;
+  int reserved[8];
+};
+
+constexpr key_t kKeyOfUnitZero = 0x4E545030;  // "NTP0"
+// About 30 ms: what the arrival of an NMEA sentence tells of the second it names.
+constexpr int kPrecision = -5;
+
+static_assert(offsetof(Segment, valid) == (sizeof(time_t) == 8 ? 48 : 36),
+              "the segment is laid out as the daemons read it");
+
+std::runtime_error Failure(int unit, const std::string& why) {
+  return std::runtime_error("cannot use NTP shared memory segment " + std::to_string(unit) +
+                            ": " + why);
+}
+
+void Split(std::chrono::system_clock::time_point moment, time_t& seconds, int& microseconds,
+           unsigned& nanoseconds) {
+  const auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(moment.time_since_epoch());
+  const auto whole = std::chrono::floor<std::chrono::seconds>(since);
+  seconds = static_cast<time_t>(whole.count());
+  nanoseconds = static_cast<unsigned>((since - whole).count());
+  microseconds = static_cast<int>(nanoseconds / 1000);
+}
+
+}  // namespace
+
+NtpShm::NtpShm(int unit, std::chrono::duration<double> sentence_delay)
+    : sentence_delay_(std::chrono::duration_cast<std::chrono::nanoseconds>(sentence_delay)) {
+  if (unit < 0 || unit > kMostUnit) {
+    throw Failure(unit, "units are 0 to " + std::to_string(kMostUnit));
+  }
+  const int permissions = unit < 2 ? 0600 : 0666;
+  const int id = ::shmget(kKeyOfUnitZero + unit, sizeof(Segment), IPC_CREAT | permissions);
+  if (id < 0) {
+    const int error = errno;
+    throw Failure(unit, error == EINVAL ? "one of another size is there"
+                                        : std::generic_category().message(error));
+  }
+  shmid_ds status{};
+  if (::shmctl(id, IPC_STAT, &status) != 0) {
+    throw Failure(unit, std::generic_category().message(errno));
+  }
+  if (status.shm_segsz != sizeof(Segment)) {
+    throw Failure(unit, "it has " + std::to_string(status.shm_segsz) + " bytes, not " +
+                            std::to_string(sizeof(Segment)));
+  }
+  // Ours, or the time daemon's (root's): another user's segment may feed anything to the clock.
+  const uid_t owner = status.shm_perm.uid;
+  if (owner != ::geteuid() && owner != 0) {
+    throw Failure(unit, "it belongs to user " + std::to_string(owner));
+  }
+  void* attached = ::shmat(id, nullptr, 0);
+  if (attached == reinterpret_cast<void*>(-1)) {
+    throw Failure(unit, std::generic_category().message(errno));
+  }
+  segment_ = attached;
+}
+
+NtpShm::~NtpShm() {
+  ::shmdt(segment_);
+}
+
+bool NtpShm::Write(const Fix& fix) {
+  const auto named = UtcTimePoint(fix);
+  if (!fix.HasFix() || !named || !fix.received) return false;
+  Segment& shm = *static_cast<Segment*>(segment_);
+  // The reader takes a sample only while valid is set and count is the same before and after
+  // its read: valid is cleared and count moved on around the writing.
+  shm.valid = 0;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  shm.count = shm.count + 1;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  shm.mode = 1;
+  Split(*named, shm.clock_seconds, shm.clock_microseconds, shm.clock_nanoseconds);
+  Split(*fix.received - sentence_delay_, shm.receive_seconds, shm.receive_microseconds,
+        shm.receive_nanoseconds);
+  shm.leap = 0;
+  shm.precision = kPrecision;
+  shm.samples = 3;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  shm.count = shm.count + 1;
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  shm.valid = 1;
+  ++samples_;
+  return true;
+}
+
+}  // namespace quorvane

@@ -1,0 +1,204 @@
+// websocketpp carries HTTP and WebSocket here: it is packaged by Debian, header-only, runs on a
+// standalone Asio io_context (so the page is served on the control's own loop, no thread of its
+// own), parses requests and frames itself with bounded headers, and has handshake timeouts.
+// Boost.Beast would bring Boost's own Asio beside ours; cpp-httplib serves from threads of its
+// own and has no WebSocket.
+
+#include "sinks/web_transport.hpp"
+
+#include <system_error>
+
+#include <asio/post.hpp>
+#include <vector>
+
+#include <websocketpp/config/asio_no_tls.hpp>
+#include <websocketpp/server.hpp>
+
+namespace quorvane {
+namespace {
+
+using Server = websocketpp::server<websocketpp::config::asio>;
+using Handle = websocketpp::connection_hdl;
+
+constexpr long kHandshakeMilliseconds = 5000;
+constexpr char kLivePath[] = "/live";
+
+}  // namespace
+
+struct WebTransport::Impl {
+  Impl(asio::io_context& io_context, const asio::ip::tcp::endpoint& where,
+       std::map<std::string, WebFile> web_files, WebPageHandlers page_handlers);
+
+  void TakeConnection(Handle handle);
+  void Answer(Handle handle);
+  bool Admit(Handle handle);
+  void Open(Handle handle);
+  void Close(Handle handle);
+  void Cut(Handle handle);
+
+  asio::io_context& io;
+  Server server;
+  bool closing = false;  // the transport is gone: what websocketpp still hands on is dropped
+  std::map<std::string, WebFile> files;
+  WebPageHandlers handlers;
+  std::map<uint64_t, Handle> pages;
+  std::map<Handle, uint64_t, std::owner_less<Handle>> page_of;
+  std::vector<Handle> connections;  // every connection, to bound them
+  uint64_t next_page = 1;
+  uint16_t port = 0;
+};
+
+WebTransport::Impl::Impl(asio::io_context& io_context, const asio::ip::tcp::endpoint& where,
+                         std::map<std::string, WebFile> web_files, WebPageHandlers page_handlers)
+    : io(io_context), files(std::move(web_files)), handlers(std::move(page_handlers)) {
+  server.clear_access_channels(websocketpp::log::alevel::all);
+  server.clear_error_channels(websocketpp::log::elevel::all);
+  server.init_asio(&io_context);
+  server.set_reuse_addr(true);
+  server.set_open_handshake_timeout(kHandshakeMilliseconds);
+  server.set_close_handshake_timeout(kHandshakeMilliseconds);
+  server.set_max_message_size(kLongestMessage);
+  server.set_max_http_body_size(0);  // the page is only read: no request has a body
+  server.set_tcp_post_init_handler([this](Handle handle) { TakeConnection(handle); });
+  server.set_http_handler([this](Handle handle) {
+    if (!closing) Answer(handle);
+  });
+  server.set_validate_handler([this](Handle handle) { return !closing && Admit(handle); });
+  server.set_open_handler([this](Handle handle) {
+    if (!closing) Open(handle);
+  });
+  server.set_close_handler([this](Handle handle) { Close(handle); });
+  server.set_fail_handler([this](Handle handle) { Close(handle); });
+  server.set_message_handler([this](Handle handle, Server::message_ptr message) {
+    if (closing) return;
+    const auto found = page_of.find(handle);
+    if (found != page_of.end() && handlers.received) {
+      handlers.received(found->second, message->get_payload());
+    }
+  });
+  std::error_code error;
+  server.listen(where, error);
+  if (error) throw std::system_error(error);
+  server.start_accept(error);
+  if (error) throw std::system_error(error);
+  port = server.get_local_endpoint(error).port();
+}
+
+void WebTransport::Impl::TakeConnection(Handle handle) {
+  connections.erase(std::remove_if(connections.begin(), connections.end(),
+                                   [](const Handle& known) { return known.expired(); }),
+                    connections.end());
+  std::error_code ignored;
+  const Server::connection_ptr connection = server.get_con_from_hdl(handle, ignored);
+  if (connections.size() < kMostConnections) {
+    connections.push_back(handle);
+    // The kernel keeps little for a page, so that a slow one shows in its own queue.
+    connection->get_raw_socket().set_option(asio::socket_base::send_buffer_size(64 * 1024),
+                                            ignored);
+    return;
+  }
+  connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
+}
+
+void WebTransport::Impl::Answer(Handle handle) {
+  std::error_code error;
+  const Server::connection_ptr connection = server.get_con_from_hdl(handle, error);
+  if (error) return;
+  const std::string& method = connection->get_request().get_method();
+  std::string path = connection->get_resource();
+  path = path.substr(0, path.find('?'));
+  connection->append_header("X-Content-Type-Options", "nosniff");
+  connection->append_header("Cache-Control", "no-cache");
+  const auto file = files.find(path);
+  if (method != "GET" && method != "HEAD") {
+    connection->set_status(websocketpp::http::status_code::method_not_allowed);
+    connection->append_header("Allow", "GET, HEAD");
+  } else if (file == files.end()) {
+    connection->set_status(websocketpp::http::status_code::not_found);
+    connection->append_header("Content-Type", "text/plain; charset=utf-8");
+    connection->set_body("not found\n");
+  } else {
+    connection->set_status(websocketpp::http::status_code::ok);
+    connection->append_header("Content-Type", file->second.content_type);
+    if (method == "GET") connection->set_body(file->second.body);
+  }
+}
+
+bool WebTransport::Impl::Admit(Handle handle) {
+  std::error_code error;
+  const Server::connection_ptr connection = server.get_con_from_hdl(handle, error);
+  if (error) return false;
+  // A browser says which page opened the socket: only this server's own.
+  const std::string& origin = connection->get_origin();
+  const std::string& host = connection->get_request_header("Host");
+  if (connection->get_resource() == kLivePath && (origin.empty() || origin == "http://" + host)) {
+    return true;
+  }
+  connection->set_status(websocketpp::http::status_code::forbidden);
+  return false;
+}
+
+void WebTransport::Impl::Open(Handle handle) {
+  const uint64_t page = next_page++;
+  pages.emplace(page, handle);
+  page_of.emplace(handle, page);
+  if (handlers.opened) handlers.opened(page);
+}
+
+void WebTransport::Impl::Close(Handle handle) {
+  const auto found = page_of.find(handle);
+  if (found == page_of.end()) return;
+  const uint64_t page = found->second;
+  page_of.erase(found);
+  pages.erase(page);
+  if (handlers.closed) handlers.closed(page);
+}
+
+void WebTransport::Impl::Cut(Handle handle) {
+  std::error_code error;
+  const Server::connection_ptr connection = server.get_con_from_hdl(handle, error);
+  Close(handle);
+  if (!error) connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
+}
+
+WebTransport::WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where,
+                           std::map<std::string, WebFile> files, WebPageHandlers handlers)
+    : impl_(std::make_shared<Impl>(io, where, std::move(files), std::move(handlers))) {}
+
+WebTransport::~WebTransport() {
+  std::error_code ignored;
+  impl_->closing = true;
+  impl_->handlers = {};
+  impl_->server.stop_listening(ignored);
+  for (const Handle& handle : impl_->connections) {
+    if (const auto connection = impl_->server.get_con_from_hdl(handle, ignored); !ignored) {
+      connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
+    }
+  }
+  // What the closing queued (the aborted accept, the connections' ends) runs before these two
+  // turns of the loop are over; the server lives until then.
+  asio::post(impl_->io, [keep = impl_] { asio::post(keep->io, [keep] {}); });
+}
+
+void WebTransport::Send(uint64_t page, const std::shared_ptr<const std::string>& text) {
+  const auto found = impl_->pages.find(page);
+  if (found == impl_->pages.end()) return;
+  const Handle handle = found->second;
+  std::error_code error;
+  const Server::connection_ptr connection = impl_->server.get_con_from_hdl(handle, error);
+  if (error || connection->get_buffered_amount() + text->size() > kMostWaiting) {
+    impl_->Cut(handle);
+    return;
+  }
+  connection->send(*text, websocketpp::frame::opcode::text);
+}
+
+size_t WebTransport::Pages() const {
+  return impl_->pages.size();
+}
+
+uint16_t WebTransport::Port() const {
+  return impl_->port;
+}
+
+}  // namespace quorvane
