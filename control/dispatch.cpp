@@ -247,6 +247,9 @@ const std::vector<Member>& Members() {
              },
              {{"Address", kS}}),
       Property("StreamName", 0x6E, kS, QGPS_TEXT(StreamName)),
+      Method("OpenSink", 0x6F, kBool,
+             [](GPS& gps, Args a) { return DispatchValue::Of(gps.OpenSink(ToText(a[0]))); },
+             {{"Address", kS}}),
   };
   return members;
 }

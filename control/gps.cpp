@@ -3,9 +3,9 @@
 #include "base/text_rules.hpp"
 #include "control/gps_parts.hpp"
 #include "geo/great_circle.hpp"
-#include "sinks/placemark_file.hpp"
 #include "maps/map_pages.hpp"
 #include "platform/system_calls.hpp"
+#include "sinks/placemark_file.hpp"
 #include "sources/udp_source.hpp"
 
 namespace quorvane {
@@ -35,6 +35,13 @@ void GPS::AddSink(std::shared_ptr<BlockSink> sink) { parts_->path.Add(std::move(
 void GPS::AddSink(std::shared_ptr<StreamSinkMaker> maker) { parts_->path.Add(std::move(maker)); }
 void GPS::RemoveSink(const EpochSink* sink) { parts_->path.Remove(sink); }
 void GPS::RemoveSink(const BlockSink* sink) { parts_->path.Remove(sink); }
+bool GPS::OpenSink(const std::string& Address) { return parts_->OpenSink(Address); }
+std::vector<std::string> GPS::SinkStates() const { return parts_->SinkStates(); }
+void GPS::AwaitSinks(std::chrono::milliseconds most) { parts_->AwaitSinks(most); }
+void GPS::CloseSinks(std::chrono::milliseconds most,
+                     std::function<void(const std::vector<std::string>& lost)> done) {
+  parts_->CloseSinks(most, std::move(done));
+}
 
 int16_t GPS::Port() const { return parts_->serial->PortNumber(); }
 void GPS::Port(int16_t value) { parts_->serial->PortNumber(value); }

@@ -4,6 +4,7 @@
 // event runs on the thread that runs that context, one at a time, and events are raised
 // synchronously inside the operation that causes them.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,6 +33,15 @@ namespace quorvane {
 // FixUpdated is the C++ host's own: raised for each decoded sentence that wrote into the fix,
 // right after it (so before the Stream event of its block), with what it wrote. A handler that
 // reads the properties sees the fix as that sentence left it.
+// What kind of trouble a Notice tells of.
+enum class NoticeKind {
+  kError,         // anything else that went wrong (raised as Error too)
+  kUsage,         // a text that names no output, or one that cannot be opened as asked
+  kSourceLost,    // the network source lost its server (or never reached it): tried again
+  kOutputFailed,  // an output failed while running; the others go on
+  kWarning,       // no failure: what the user should know (a server open to the network)
+};
+
 struct GpsEventSink {
   std::function<void(std::string& Description)> Error = nullptr;
   std::function<void(int16_t& Number)> SerialPort = nullptr;
@@ -44,6 +54,9 @@ struct GpsEventSink {
   // is decoded (before its block's Stream), and for the cycle under way when the source stops.
   // `stream` names the fleet's vehicle (an MQTT topic), or is empty for a single receiver.
   std::function<void(const Fix& fix, const std::string& stream)> Epoch = nullptr;
+  // The C++ host's own too: every Error again, right after it, with what kind of trouble it is,
+  // and the warnings, which raise no Error.
+  std::function<void(const std::string& what, NoticeKind kind)> Notice = nullptr;
 };
 
 class GPS {
@@ -64,6 +77,22 @@ class GPS {
   void AddSink(std::shared_ptr<StreamSinkMaker> maker);
   void RemoveSink(const EpochSink* sink);
   void RemoveSink(const BlockSink* sink);
+  // The output a text names, opened and added: a track file ("drive.gpx", "drive.kml?name=Run"),
+  // a log of the sentences ("drive.nmea"), a file per vehicle of a fleet ("tracks/*.gpx"), a
+  // rebroadcast ("udp://192.168.1.255:5000"), a server ("tcp://:10110", "gpsd://:2947",
+  // "http://:8080"), chrony's segment ("shm:2"), JSON lines ("json:-"), or a broker
+  // ("mqtt://broker/fleet/car7"). A text that cannot be used raises Error (and Notice, kUsage
+  // when it is the text's fault) and opens nothing; false then.
+  bool OpenSink(const std::string& Address);
+  // What each output opened from a text is doing, for a status line ("2 gpsd clients on ...").
+  std::vector<std::string> SinkStates() const;
+  // Turns the loop (at most `most`) until every output opened from a text is ready to take what
+  // comes (a broker connected): for a log, which would otherwise be half gone before.
+  void AwaitSinks(std::chrono::milliseconds most);
+  // Ends the outputs opened from texts, once what is on its way has arrived (at most `most`),
+  // and tells `done` what could not be delivered, a sentence each.
+  void CloseSinks(std::chrono::milliseconds most,
+                  std::function<void(const std::vector<std::string>& lost)> done);
 
   // Settings.
   int16_t Port() const;

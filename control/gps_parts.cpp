@@ -1,11 +1,13 @@
 #include "control/gps_parts.hpp"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <asio/post.hpp>
 
 #include "base/text_rules.hpp"
 #include "platform/retry_schedule.hpp"
+#include "platform/source_address.hpp"
 #include "sources/source_factory.hpp"
 
 namespace quorvane {
@@ -31,6 +33,8 @@ GPS::Parts::Parts(asio::io_context& context, Platform& host_platform)
 
 void GPS::Parts::Open(std::shared_ptr<BlockSource> source) {
   if (running_) Stop();
+  source_name.clear();
+  fleet = false;
   path.Single().decoder.Fix().LastGgaText.clear();
   // The source replaced may be the one whose block is being taken (a host opening another
   // source in an event): it is let go of on a later turn of the loop, once it has returned.
@@ -63,14 +67,22 @@ void GPS::Parts::OpenAddress(const std::string& address) {
   }
   WatchLosses(*made.source, made.name);
   Open(std::move(made.source));
+  const auto parsed = ParseSourceAddress(address);
+  const auto* kind = std::get_if<SourceAddress>(&parsed);
+  fleet = kind != nullptr && kind->scheme == SourceAddress::Scheme::kMqtt;
+  source_name = made.name;
 }
 
 void GPS::Parts::WatchLosses(BlockSource& source, const std::string& name) {
   source.OnLost([this, &source, name](const std::string& reason, double seconds, bool first) {
     // A half sentence of a lost connection is never joined with the next one's text.
     path.DropPendingText();
-    if (first && source.EverOpen()) RaiseError("Connection to " + name + " lost: " + reason);
-    if (first && !source.EverOpen()) RaiseError("Cannot connect to " + name + ": " + reason);
+    if (first && source.EverOpen()) {
+      RaiseError("Connection to " + name + " lost: " + reason, NoticeKind::kSourceLost);
+    }
+    if (first && !source.EverOpen()) {
+      RaiseError("Cannot connect to " + name + ": " + reason, NoticeKind::kSourceLost);
+    }
     std::string what = ReconnectingText(name, seconds);
     events.Raise(&GpsEventSink::Reconnecting, what);
   });
@@ -100,6 +112,86 @@ void GPS::Parts::Stop() {
   path.Finish();
   running_ = false;
   relay->Close();
+}
+
+void GPS::Parts::RaiseError(std::string description, NoticeKind kind) {
+  events.Raise(&GpsEventSink::Error, description);
+  events.Raise(&GpsEventSink::Notice, description, kind);
+}
+
+bool GPS::Parts::OpenSink(const std::string& text) {
+  const SinkContext context{
+      .io = io,
+      .platform = platform,
+      .source = source_name,
+      .fleet = fleet,
+      .failed =
+          [this](const std::string& failure) { RaiseError(failure, NoticeKind::kOutputFailed); },
+      .warn = [this](const std::string& what) { Warn(what); }};
+  try {
+    MadeSink made = KnownSinks().Make(text, context);
+    if (made.epochs) path.Add(made.epochs);
+    if (made.blocks) path.Add(made.blocks);
+    if (made.streams) path.Add(made.streams);
+    outputs_.push_back(std::move(made));
+  } catch (const SinkUsageError& error) {
+    RaiseError(error.what(), NoticeKind::kUsage);
+    return false;
+  } catch (const std::runtime_error& error) {
+    RaiseError(error.what());
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> GPS::Parts::SinkStates() const {
+  std::vector<std::string> states;
+  for (const MadeSink& made : outputs_) {
+    if (std::string state = made.output->State(); !state.empty()) states.push_back(state);
+  }
+  return states;
+}
+
+void GPS::Parts::AwaitSinks(std::chrono::milliseconds most) {
+  const auto ready = [this] {
+    return std::all_of(outputs_.begin(), outputs_.end(),
+                       [](const MadeSink& made) { return made.output->Ready(); });
+  };
+  const auto deadline = std::chrono::steady_clock::now() + most;
+  while (!ready() && std::chrono::steady_clock::now() < deadline && !io.stopped()) {
+    io.run_one_for(std::chrono::milliseconds(20));
+  }
+  io.restart();
+}
+
+bool GPS::Parts::Delivering() const {
+  return std::any_of(outputs_.begin(), outputs_.end(),
+                     [](const MadeSink& made) { return made.output->Delivering(); });
+}
+
+void GPS::Parts::CloseSinks(std::chrono::milliseconds most,
+                            std::function<void(const std::vector<std::string>&)> done) {
+  WaitForDeliveries(std::chrono::steady_clock::now() + most, std::move(done));
+}
+
+void GPS::Parts::WaitForDeliveries(std::chrono::steady_clock::time_point deadline,
+                                   std::function<void(const std::vector<std::string>&)> done) {
+  if (Delivering() && std::chrono::steady_clock::now() < deadline) {
+    delivery_wait_.expires_after(std::chrono::milliseconds(20));
+    delivery_wait_.async_wait(
+        [this, deadline, done = std::move(done)](const std::error_code& error) {
+          if (!error) WaitForDeliveries(deadline, done);
+        });
+    return;
+  }
+  std::vector<std::string> lost;
+  for (const MadeSink& made : outputs_) {
+    for (std::string& sentence : made.output->Close()) lost.push_back(std::move(sentence));
+    if (made.epochs) path.Remove(made.epochs.get());
+    if (made.blocks) path.Remove(made.blocks.get());
+  }
+  outputs_.clear();
+  done(lost);
 }
 
 }  // namespace quorvane

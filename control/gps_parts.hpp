@@ -3,14 +3,20 @@
 // its sinks (the relay and the KML recorder among them), the serial port, and the source being
 // read, whose opening, stopping and losses this part owns.
 
+#include <asio/steady_timer.hpp>
+
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "control/advised_sinks.hpp"
 #include "control/gps.hpp"
+#include "receiver/receive_path.hpp"
+#include "sinks/sink_factory.hpp"
 #include "sinks/track_recorder.hpp"
 #include "sinks/udp_relay.hpp"
-#include "receiver/receive_path.hpp"
 #include "sources/serial_source.hpp"
 
 namespace quorvane {
@@ -33,7 +39,18 @@ class GPS::Parts {
     return running_ && source_ && source_->IsOpen() && !source_->FromNetwork();
   }
   const std::shared_ptr<BlockSource>& Source() const { return source_; }
-  void RaiseError(std::string description) { events.Raise(&GpsEventSink::Error, description); }
+  // Error, then Notice with its kind.
+  void RaiseError(std::string description, NoticeKind kind = NoticeKind::kError);
+  void Warn(std::string what) {
+    NoticeKind kind = NoticeKind::kWarning;
+    events.Raise(&GpsEventSink::Notice, what, kind);
+  }
+
+  bool OpenSink(const std::string& text);
+  std::vector<std::string> SinkStates() const;
+  void AwaitSinks(std::chrono::milliseconds most);
+  void CloseSinks(std::chrono::milliseconds most,
+                  std::function<void(const std::vector<std::string>&)> done);
 
   asio::io_context& io;
   Platform& platform;
@@ -43,14 +60,23 @@ class GPS::Parts {
   std::shared_ptr<TrackRecorder> recorder;
   std::shared_ptr<SerialSource> serial;
   SourceSettings source_settings;
+  // The source as it may be said, and whether it carries a fleet: what outputs name it by.
+  std::string source_name;
+  bool fleet = false;
   int16_t rx_port = 0;
   int16_t server_ip = 0;
 
  private:
   void WatchLosses(BlockSource& source, const std::string& name);
 
+  void WaitForDeliveries(std::chrono::steady_clock::time_point deadline,
+                         std::function<void(const std::vector<std::string>&)> done);
+  bool Delivering() const;
+
   // Kept after Stop closes it: it may be the one whose block is being taken.
   std::shared_ptr<BlockSource> source_;
+  std::vector<MadeSink> outputs_;  // opened from texts, in that order
+  asio::steady_timer delivery_wait_{io};
   bool running_ = false;
 };
 

@@ -14,8 +14,8 @@
 
 #include "control/dispatch.hpp"
 #include "control/qgps.h"
-#include "sinks/gpsd_json.hpp"
 #include "platform/port_table.hpp"
+#include "sinks/gpsd_json.hpp"
 
 struct qgps_control {
   asio::io_context io;

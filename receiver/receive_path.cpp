@@ -67,14 +67,14 @@ void ReceivePath::Take(std::string block, std::string_view stream, bool from_net
 
 void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
   heard_.Count(sentence);
-  if (!receiver.name.empty()) {
-    for (const auto& sink : block_sinks_) sink->TakeSentence(sentence, receiver.name);
-  }
+  for (const auto& output : receiver.outputs) output->TakeSentence(sentence, receiver.name);
+  for (const auto& sink : epoch_sinks_) sink->TakeSentence(sentence, receiver.name);
   const Decoded decoded = receiver.decoder.ParseNMEA(sentence);
   // The epochs take every talker's sentences; a checksum refused is refused for them too.
   if (!decoded.refused) receiver.epochs.Take(sentence);
-  if (decoded.type == SentenceType::kGga && !epoch_sinks_.empty()) {
+  if (decoded.type == SentenceType::kGga && (!epoch_sinks_.empty() || !receiver.outputs.empty())) {
     const DecodedGga gga{receiver.decoder.Fix(), receiver.epochs.LastSentenceIsoTime()};
+    for (const auto& output : receiver.outputs) output->TakeGga(gga);
     ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeGga(gga); });
   }
   if (decoded.changes != 0 && events_.fix_updated) events_.fix_updated(decoded.changes);

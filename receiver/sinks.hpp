@@ -2,7 +2,8 @@
 // Where received text and fixes go. The receive path hands each block, once its sentences are
 // decoded, to every sink added to the control, in the order added:
 //   - an epoch sink takes each reporting cycle as one typed fix (track files, printers,
-//     servers), and may take each GGA as it is decoded (the KML recorder's placemarks);
+//     servers), and may take each GGA as it is decoded (the KML recorder's placemarks) and each
+//     whole sentence (a log, the servers of sentences);
 //   - a block sink takes the received text itself (relays, servers of raw sentences).
 // All of it runs on the control's io_context, inside the operation that received the block.
 
@@ -27,9 +28,13 @@ class EpochSink {
   virtual ~EpochSink() = default;
   // One reporting cycle of a receiver. `stream` names the fleet's vehicle (an MQTT topic), or
   // is empty for a single receiver.
-  virtual void TakeEpoch(const Fix& fix, const std::string& stream) = 0;
+  virtual void TakeEpoch(const Fix& /*fix*/, const std::string& /*stream*/) {}
   // A GGA, as it is decoded (before its cycle ends).
   virtual void TakeGga(const DecodedGga&) {}
+  // Each whole sentence of a stream as it was received, "$" to CR, before it is decoded: what
+  // an output of sentences takes (a log, a server's watchers), since a block may hold half of
+  // one and a fleet's blocks would splice its vehicles.
+  virtual void TakeSentence(std::string_view /*sentence*/, const std::string& /*stream*/) {}
   // The block that brought the last epochs is done: what was written goes to the disk.
   virtual void EndOfBlock() {}
   // The source stopped and its last cycle was handed on: a stream's output ends its files.
@@ -60,9 +65,6 @@ class BlockSink {
   virtual ~BlockSink() = default;
   // The received text, as the host's Stream handler left it.
   virtual void TakeBlock(std::string_view block, const BlockOrigin& origin) = 0;
-  // Each whole sentence of a stream of a fleet (before its block), "$" to CR: what a relay of
-  // several senders carries, since their blocks would splice.
-  virtual void TakeSentence(std::string_view, const std::string& /*stream*/) {}
 };
 
 }  // namespace quorvane

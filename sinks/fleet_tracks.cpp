@@ -7,14 +7,22 @@
 #include <cstdio>
 #include <utility>
 
-#include "base/text_rules.hpp"
-#include "sinks/track_recorder.hpp"
-#include "sinks/track_files.hpp"
+#include <filesystem>
+
+#include "platform/source_address.hpp"
 
 namespace quorvane {
 namespace {
 
 constexpr size_t kLongestFileName = 200;
+
+// A fleet's files are a file each (and a spool beside some): as many as the process may open.
+void AllowEveryOpenFile() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}
 
 std::vector<std::string_view> Levels(std::string_view topic) {
   std::vector<std::string_view> levels;
@@ -59,68 +67,57 @@ std::string FileNameFault(const std::string& name) {
 
 namespace {
 
-// One vehicle's track: a KML recording, or a GPX, GeoJSON or CSV file. A failure is said once
-// and ends the track; the run and the other vehicles go on.
-class VehicleTrack final : public EpochSink {
+// One vehicle's output, made by the factory as the user's file name would make it for one
+// receiver. A failure while it runs is said by it, once; the run and the other vehicles go on.
+class VehicleOutput final : public EpochSink {
  public:
-  VehicleTrack(std::unique_ptr<TrackRecorder> kml, std::unique_ptr<TrackFiles> track,
-               FleetTracks::SayHandler say)
-      : kml_(std::move(kml)), track_(std::move(track)), say_(std::move(say)) {
-    if (kml_) kml_->OnFailure([this](std::string failure) { failure_ = std::move(failure); });
-  }
-  // A track still open (its stream forgotten to make room) is ended; the host may be gone by
-  // then, so a failure is no longer said.
-  ~VehicleTrack() override {
+  VehicleOutput(MadeSink made, FleetTracks::SayHandler say)
+      : made_(std::move(made)), say_(std::move(say)) {}
+  // An output still open (its stream forgotten to make room) is ended; the host may be gone by
+  // then, so what it lost is no longer said.
+  ~VehicleOutput() override {
     say_ = nullptr;
     SourceStopped();
   }
 
-  void TakeEpoch(const Fix& fix, const std::string&) override {
-    if (kml_) {
-      kml_->Take({fix.latitude.value_or(0), fix.longitude.value_or(0), fix.altitude_msl,
-                  fix.HasFix(), IsoTimeText(fix)});
-    }
-    if (track_) track_->Take(fix);
+  void TakeEpoch(const Fix& fix, const std::string& stream) override {
+    if (made_.epochs) made_.epochs->TakeEpoch(fix, stream);
   }
-
+  void TakeGga(const DecodedGga& gga) override {
+    if (made_.epochs) made_.epochs->TakeGga(gga);
+  }
+  void TakeSentence(std::string_view sentence, const std::string& stream) override {
+    if (made_.epochs) made_.epochs->TakeSentence(sentence, stream);
+  }
   void EndOfBlock() override {
-    if (kml_) kml_->EndOfBlock();
-    std::string failure = track_ ? track_->Flush() : std::string();
-    if (failure.empty()) failure = std::exchange(failure_, {});
-    if (!failure.empty()) End(failure);
+    if (made_.epochs) made_.epochs->EndOfBlock();
   }
-
   void SourceStopped() override {
-    if (kml_) kml_->Stop();
-    std::string failure = track_ ? track_->Finish() : std::string();
-    if (failure.empty()) failure = std::exchange(failure_, {});
-    End(failure);
+    if (!made_.output) return;
+    for (const std::string& lost : made_.output->Close()) {
+      if (say_) say_(lost);
+    }
+    made_ = {};
   }
 
  private:
-  void End(const std::string& failure) {
-    kml_.reset();
-    track_.reset();
-    if (!failure.empty() && say_) say_(failure);
-  }
-
-  std::unique_ptr<TrackRecorder> kml_;
-  std::unique_ptr<TrackFiles> track_;
+  MadeSink made_;
   FleetTracks::SayHandler say_;
-  std::string failure_;
 };
 
 }  // namespace
 
 FleetTracks::FleetTracks(std::string filter, std::string folder, std::string format,
-                         Platform& platform, SayHandler say)
+                         const SinkContext& context)
     : filter_(std::move(filter)),
       folder_(std::move(folder)),
       format_(std::move(format)),
-      platform_(platform),
-      say_(std::move(say)) {
+      context_(context),
+      say_(context.warn) {
+  // A vehicle's file that fails is said; the other vehicles and the run go on.
+  context_.failed = context.warn;
   rlimit limit{};
-  const size_t files_each = format_ == "kml" || format_ == "geojson" ? 2 : 1;  // and a spool
+  const size_t files_each = format_ == ".kml" || format_ == ".geojson" ? 2 : 1;  // and a spool
   size_t most_files = SIZE_MAX;
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
     most_files = static_cast<size_t>(limit.rlim_cur);
@@ -159,23 +156,39 @@ std::unique_ptr<EpochSink> FleetTracks::MakeFor(const std::string& topic) {
     return nullptr;
   }
   topics_.emplace(name, topic);
-  const std::string path = folder_ + "/" + name + "." + format_;
-  std::unique_ptr<TrackRecorder> kml;
-  std::unique_ptr<TrackFiles> track;
-  std::string failure;
-  if (format_ == "kml") {
-    kml = std::make_unique<TrackRecorder>(platform_);
-    kml->OnFailure([&failure](std::string why) { failure = std::move(why); });
-    kml->Start(path, name);
-  } else {
-    track = std::make_unique<TrackFiles>();
-    failure = track->Open({path}, name);
-  }
-  if (!failure.empty()) {
-    if (say_) say_(failure);
+  try {
+    return std::make_unique<VehicleOutput>(
+        KnownSinks().Make(folder_ + "/" + name + format_ + "?name=" + OptionValue(name), context_),
+        say_);
+  } catch (const std::runtime_error& failure) {
+    if (say_) say_(failure.what());
     return nullptr;
   }
-  return std::make_unique<VehicleTrack>(std::move(kml), std::move(track), say_);
+}
+
+void RegisterFleetSinks(SinkFactory& factory) {
+  factory.Register(
+      "*", "FOLDER/*.EXTENSION (a file per vehicle of a fleet, \"*\" its name)",
+      [](const SinkText& text, const SinkContext& context) {
+        text.OnlyOptions({});
+        if (!context.fleet) text.Refuse("a file per vehicle goes with a fleet's source");
+        const size_t slash = text.rest.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : text.rest.substr(0, slash);
+        const std::string pattern = text.rest.substr(slash == std::string::npos ? 0 : slash + 1);
+        if (!pattern.starts_with("*.") || pattern.find('*', 1) != std::string::npos) {
+          text.Refuse("the vehicle's name is the whole of the file name but its extension, *.EXT");
+        }
+        const std::string extension = pattern.substr(1);
+        // The vehicles' files are what the same name would make for one receiver.
+        KnownSinks().Parse("vehicle" + extension);
+        std::error_code error;
+        if (!std::filesystem::is_directory(folder, error)) text.Refuse(folder + " is no folder");
+        const auto source = ParseSourceAddress(context.source);
+        const auto* address = std::get_if<SourceAddress>(&source);
+        const std::string filter = address != nullptr ? address->path : std::string();
+        AllowEveryOpenFile();
+        return MadeOf(std::make_shared<FleetTracks>(filter, folder, extension, context));
+      });
 }
 
 }  // namespace quorvane

@@ -1,5 +1,6 @@
 #pragma once
-// A fleet read from an MQTT topic filter, recorded as one track file per vehicle in a folder.
+// A fleet read from an MQTT topic filter, recorded as one file per vehicle in a folder (a track,
+// or the sentences as received: whatever the factory makes of FOLDER/NAME.EXTENSION).
 // A vehicle is named by the topic level the filter's last "+" matched ("fleet/+/nmea" and
 // "fleet/car7/nmea" make "car7"; "fleet/+/+/nmea", every shard of fleet/SHARD/VEHICLE, the
 // vehicle), or by its whole topic with "_" for "/" when the filter has no "+" ("fleet/#":
@@ -12,8 +13,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/platform.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/sink_factory.hpp"
 
 namespace quorvane {
 
@@ -24,7 +25,7 @@ std::string VehicleNameOf(const std::string& filter, const std::string& topic);
 // or an empty text.
 std::string FileNameFault(const std::string& name);
 
-class FleetTracks final : public StreamSinkMaker {
+class FleetTracks final : public StreamSinkMaker, public Output {
  public:
   // Vehicles recorded in one run at most: a file each, and what names them kept. Fewer when the
   // process may not open that many files (each vehicle holds one or two, and a thousand are
@@ -34,10 +35,10 @@ class FleetTracks final : public StreamSinkMaker {
 
   using SayHandler = std::function<void(const std::string& what)>;
 
-  // `format` is kml, gpx, geojson or csv. What should be said once (a topic that names no file,
-  // a file that cannot be written) goes to `say`.
-  FleetTracks(std::string filter, std::string folder, std::string format, Platform& platform,
-              SayHandler say);
+  // `extension` is the files' (".gpx"). What should be said once (a topic that names no file,
+  // a file that cannot be written) is the context's to `warn` of: the others and the run go on.
+  FleetTracks(std::string filter, std::string folder, std::string extension,
+              const SinkContext& context);
 
   std::unique_ptr<EpochSink> MakeFor(const std::string& topic) override;
 
@@ -47,7 +48,7 @@ class FleetTracks final : public StreamSinkMaker {
   std::string filter_;
   std::string folder_;
   std::string format_;
-  Platform& platform_;
+  SinkContext context_;
   SayHandler say_;
   size_t most_vehicles_;
   std::string why_no_more_;                              // said when past most_vehicles_

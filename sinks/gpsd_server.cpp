@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/version.hpp"
+#include "platform/source_address.hpp"
 #include "sinks/gpsd_json.hpp"
 
 namespace quorvane {
@@ -18,8 +19,6 @@ using ordered = nlohmann::ordered_json;
 // The protocol version of gpsd 3.22's clients, which they check.
 constexpr int kProtoMajor = 3;
 constexpr int kProtoMinor = 14;
-// A stream's unfinished sentence: a standard one is at most 82 characters.
-constexpr size_t kPendingLimit = 1024;
 
 // A client's own text goes back to it in an ERROR cut short and as valid JSON whatever it was.
 std::string Dump(const ordered& object) {
@@ -58,9 +57,9 @@ bool WantsSentences(const GpsdServer::Watch& watch) {
 }
 
 ordered WatchObject(const GpsdServer::Watch& watch) {
-  ordered object{{"class", "WATCH"}, {"enable", watch.enable}, {"json", watch.json},
-              {"nmea", watch.nmea},   {"raw", watch.raw},       {"scaled", false},
-              {"timing", false},      {"split24", false},       {"pps", false}};
+  ordered object{{"class", "WATCH"},   {"enable", watch.enable}, {"json", watch.json},
+                 {"nmea", watch.nmea}, {"raw", watch.raw},       {"scaled", false},
+                 {"timing", false},    {"split24", false},       {"pps", false}};
   if (!watch.device.empty()) object["device"] = watch.device;
   return object;
 }
@@ -101,7 +100,7 @@ std::variant<GpsdServer::Watch, std::string> ChangedWatch(GpsdServer::Watch watc
 }  // namespace
 
 GpsdServer::Device::Device(std::string device_path)
-    : path(std::move(device_path)), activated(NowIso()), lines(kPendingLimit) {}
+    : path(std::move(device_path)), activated(NowIso()) {}
 
 GpsdServer::GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where,
                        std::string receiver)
@@ -113,7 +112,8 @@ GpsdServer::GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& wher
                       Reply(id, VersionObject());
                     },
                 .received = [this](ClientId id, std::string_view piece) { Receive(id, piece); },
-                .closed = [this](ClientId id) { client_states_.erase(id); }}) {
+                .closed = [this](ClientId id) { client_states_.erase(id); }}),
+      where_(where.address(), clients_.Port()) {
   // The one receiver is a device from the start, as a gpsd's open device is.
   if (!receiver_.empty()) DeviceOf({});
 }
@@ -123,20 +123,14 @@ GpsdServer::Device& GpsdServer::DeviceOf(const std::string& stream) {
   return devices_.Use(path, [&path] { return Device(path); });
 }
 
-void GpsdServer::TakeBlock(std::string_view block, const std::string& stream) {
-  const bool anyone_wants = std::any_of(client_states_.begin(), client_states_.end(),
-                                        [](const auto& entry) {
-                                          return WantsSentences(entry.second.watch);
-                                        });
-  // Unwatched text is not cut: a sentence begun meanwhile is dropped whole when watching starts.
+void GpsdServer::TakeSentence(std::string_view sentence, const std::string& stream) {
+  const bool anyone_wants =
+      std::any_of(client_states_.begin(), client_states_.end(),
+                  [](const auto& entry) { return WantsSentences(entry.second.watch); });
   if (!anyone_wants) return;
-  Device& device = DeviceOf(stream);
-  std::string sentences;
-  device.lines.Feed(block, [&sentences](std::string_view sentence) {
-    sentences.append(sentence);  // up to its CR
-    sentences += '\n';
-  });
-  if (!sentences.empty()) SendToWatchers(device.path, sentences, WantsSentences);
+  std::string line(sentence);  // up to its CR
+  line += '\n';
+  SendToWatchers(DeviceOf(stream).path, line, WantsSentences);
 }
 
 void GpsdServer::TakeEpoch(const Fix& fix, const std::string& stream) {
@@ -260,6 +254,17 @@ std::string GpsdServer::PollObject() const {
     if (device.last) epochs.push_back({&*device.last, device.path});
   }
   return PollJson(epochs, NowIso()) + "\r\n";
+}
+
+void RegisterGpsdSinks(SinkFactory& factory) {
+  factory.Register(
+      "gpsd", "gpsd://[HOST][:PORT][?device=NAME] (gpsd's protocol served, 2947 by default)",
+      [](const SinkText& text, const SinkContext& context) {
+        text.OnlyOptions({"device"});
+        // A fleet's vehicles are devices of their own: the unnamed stream is no device then.
+        const std::string receiver = text.Option("device", context.fleet ? "" : context.source);
+        return MadeOf(Serve<GpsdServer>(text, context, ServedEndpoint(text, kGpsdPort), receiver));
+      });
 }
 
 }  // namespace quorvane

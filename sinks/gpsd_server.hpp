@@ -3,8 +3,8 @@
 // (cgps, gpspipe, the gps Python module, navigation programs, gpsd itself reading another gpsd)
 // read the epochs without a gpsd in front. A client is greeted with VERSION and may ask
 // ?VERSION; ?DEVICES; ?WATCH={...}; and ?POLL;. While it watches with "json" it gets every
-// epoch's TPV and SKY, with "nmea" (or "raw") the sentences as received. Each stream is a
-// device: the one receiver, or each vehicle of a fleet; "device" in ?WATCH picks one.
+// epoch's TPV and SKY, with "nmea" (or "raw") the sentences as received, each whole. Each stream is
+// a device: the one receiver, or each vehicle of a fleet; "device" in ?WATCH picks one.
 //
 // Bounded whatever clients do: at most 512 of them, each cut once 1 MiB waits for it, commands
 // read 4 KiB at a time and at most kLongestCommand long; a command that cannot be done gets an
@@ -23,12 +23,12 @@
 #include "base/recent_table.hpp"
 #include "nmea/fix.hpp"
 #include "platform/tcp_clients.hpp"
-#include "receiver/line_assembler.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/sink_factory.hpp"
 
 namespace quorvane {
 
-class GpsdServer final : public EpochSink, public BlockSink {
+class GpsdServer final : public EpochSink, public Output {
  public:
   static constexpr size_t kMostWaiting = 1024 * 1024;
   static constexpr size_t kLongestCommand = 1024;
@@ -50,13 +50,11 @@ class GpsdServer final : public EpochSink, public BlockSink {
   // the stream without a name (the one receiver), empty when every stream is named (a fleet).
   GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where, std::string receiver);
 
-  // Text of a stream as it arrived ("" is the one receiver).
-  void TakeBlock(std::string_view block, const std::string& stream);
-  void TakeBlock(std::string_view block, const BlockOrigin& origin) override {
-    TakeBlock(block, origin.stream);
-  }
+  // A sentence of a stream as it arrived ("" is the one receiver).
+  void TakeSentence(std::string_view sentence, const std::string& stream) override;
   // An epoch of a stream.
   void TakeEpoch(const Fix& fix, const std::string& stream) override;
+  std::string State() const override { return ClientsText(Clients(), "gpsd", where_); }
 
   size_t Clients() const { return clients_.Size(); }
   uint16_t Port() const { return clients_.Port(); }
@@ -77,7 +75,6 @@ class GpsdServer final : public EpochSink, public BlockSink {
     explicit Device(std::string device_path);
     std::string path;
     std::string activated;  // when first heard, ISO 8601
-    LineAssembler lines;
     std::optional<Fix> last;
   };
 
@@ -98,6 +95,7 @@ class GpsdServer final : public EpochSink, public BlockSink {
   RecentTable<Device> devices_{kMostDevices};
   std::unordered_map<ClientId, Client> client_states_;
   TcpClients clients_;
+  asio::ip::tcp::endpoint where_;  // with the port chosen when 0 was asked for
 };
 
 }  // namespace quorvane

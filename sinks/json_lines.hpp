@@ -1,28 +1,33 @@
 #pragma once
 // Each epoch as a line of gpsd's JSON on a stream: its TPV, and its SKY when the satellites
-// changed. One write per epoch, so a fast replay prints whole lines.
+// changed. One write per epoch, so a fast replay prints whole lines; the stream is flushed once
+// per received block, so a pipe sees every fix as it comes.
 
+#include <fstream>
+#include <memory>
 #include <ostream>
 #include <string>
 
-#include "sinks/gpsd_json.hpp"
 #include "receiver/receiver_table.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/gpsd_json.hpp"
+#include "sinks/output.hpp"
 
 namespace quorvane {
 
-class JsonLines final : public EpochSink {
+class JsonLines final : public EpochSink, public Output {
  public:
   explicit JsonLines(std::ostream& out) : out_(out) {}
+  // Into a file of its own.
+  explicit JsonLines(std::unique_ptr<std::ofstream> file) : out_(*file), file_(std::move(file)) {}
 
-  void TakeEpoch(const Fix& fix, const std::string& stream) override {
-    std::string lines = TpvJson(fix, stream) + '\n';
-    if (sky_changes_.Take(fix, stream)) lines += SkyJson(fix, stream) + '\n';
-    out_.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-  }
+  void TakeEpoch(const Fix& fix, const std::string& stream) override;
+  void EndOfBlock() override { out_.flush(); }
+  std::vector<std::string> Close() override;
 
  private:
   std::ostream& out_;
+  std::unique_ptr<std::ofstream> file_;
   // As many streams as the control keeps; past that they start again.
   SkyChanges sky_changes_{ReceiverTable::kMaxStreams};
 };

@@ -1,6 +1,12 @@
 #include "sinks/mqtt_publisher.hpp"
 
 #include <algorithm>
+#include <cmath>
+
+#include "base/text_rules.hpp"
+#include "mqtt/mqtt_address.hpp"
+#include "platform/retry_schedule.hpp"
+#include "sinks/sink_factory.hpp"
 
 namespace quorvane {
 
@@ -102,6 +108,108 @@ void MqttPublisher::SendWaitingFixes() {
 void MqttPublisher::TakeEpoch(const Fix& fix, const std::string& stream) {
   PublishFix(TpvJson(fix, stream));
   if (sky_changes_.Take(fix, stream)) PublishSky(SkyJson(fix, stream));
+}
+
+namespace {
+
+// The publisher as an output made from an address: what it says of its broker, and what it
+// could not deliver when it closes.
+class Publishing final : public EpochSink, public BlockSink, public Output {
+ public:
+  Publishing(std::unique_ptr<MqttPublisher> publisher, std::string name, size_t brokers,
+             const SinkContext& context)
+      : publisher_(std::move(publisher)),
+        name_(std::move(name)),
+        brokers_(brokers),
+        queue_limit_(std::to_string(publisher_->QueueLimit())) {
+    publisher_->on_lost = [this, warn = context.warn](const std::string& reason, double seconds,
+                                                      bool first) {
+      if (!warn) return;
+      if (first) warn("publishing to " + name_ + " lost: " + reason);
+      warn(ReconnectingText(name_, seconds));
+    };
+    publisher_->on_refused = [this, failed = context.failed](const std::string& reason) {
+      if (failed) failed("cannot publish to " + name_ + ": " + reason);
+    };
+    publisher_->Start();
+  }
+
+  void TakeEpoch(const Fix& fix, const std::string& stream) override {
+    publisher_->TakeEpoch(fix, stream);
+  }
+  void TakeBlock(std::string_view block, const BlockOrigin& origin) override {
+    publisher_->TakeBlock(block, origin);
+  }
+  bool Ready() const override { return publisher_->Connected(); }
+  bool Delivering() const override {
+    return publisher_->Connected() && publisher_->Unacknowledged() > 0;
+  }
+  std::string State() const override;
+  std::vector<std::string> Close() override;
+
+ private:
+  std::unique_ptr<MqttPublisher> publisher_;
+  std::string name_;
+  size_t brokers_;
+  std::string queue_limit_;
+};
+
+std::string Publishing::State() const {
+  const auto& p = *publisher_;
+  return "publishing to " + name_ +
+         (brokers_ > 1 ? " (on " + p.CurrentBroker() + ")" : std::string()) +
+         (p.Connected() ? ": connected" : ": waiting") + ", " + std::to_string(p.PublishedFixes()) +
+         " fixes taken, " + std::to_string(p.Unacknowledged()) + " queued, " +
+         std::to_string(p.DroppedFixes()) + " dropped" +
+         (p.SkippedBlocks() > 0 ? ", " + std::to_string(p.SkippedBlocks()) + " blocks skipped"
+                                : std::string());
+}
+
+std::vector<std::string> Publishing::Close() {
+  std::vector<std::string> lost;
+  const auto& p = *publisher_;
+  if (p.SkippedBlocks() > 0) {
+    lost.push_back(std::to_string(p.SkippedBlocks()) +
+                   " blocks of received text not published: the broker took them too slowly");
+  }
+  if (p.DroppedFixes() > 0) {
+    lost.push_back(std::to_string(p.DroppedFixes()) +
+                   " fixes dropped while the broker was away (--mqtt-queue " + queue_limit_ + ")");
+  }
+  if (p.Unacknowledged() > 0) {
+    lost.push_back(std::to_string(p.Unacknowledged()) + " fixes not published to " + name_);
+  }
+  publisher_->Close();
+  return lost;
+}
+
+MadeSink MakePublishing(const SinkText& text, const SinkContext& context) {
+  text.OnlyOptions({"id", "queue", "cafile", "cert", "key"});
+  auto parsed = ParsePublishAddress(text.scheme + "://" + text.rest);
+  if (auto* invalid = std::get_if<std::string>(&parsed)) throw SinkUsageError(*invalid);
+  const SourceAddress& address = std::get<SourceAddress>(parsed);
+  const auto queue = ReadStrict(text.Option("queue", "10000"));
+  if (!queue || *queue != std::floor(*queue) || *queue < 1 || *queue > 10000000) {
+    text.Refuse("the queue must be a number of fixes from 1 to 10000000");
+  }
+  const MqttTlsFiles tls{text.Option("cafile"), text.Option("cert"), text.Option("key")};
+  auto publisher =
+      std::make_unique<MqttPublisher>(context.io, MqttBrokerOf(address, tls, text.Option("id")),
+                                      address.path, static_cast<size_t>(*queue));
+  return MadeOf(std::make_shared<Publishing>(std::move(publisher), MqttAddressText(address),
+                                             1 + address.alternates.size(), context));
+}
+
+}  // namespace
+
+void RegisterMqttSinks(SinkFactory& factory) {
+  for (const char* scheme : {"mqtt", "mqtts"}) {
+    factory.Register(scheme,
+                     std::string(scheme) +
+                         "://[USER[:PASSWORD]@]HOST[:PORT][,HOST[:PORT]...]/PREFIX[?id=ID&queue=N&"
+                         "cafile=FILE&cert=FILE&key=FILE] (published to a broker)",
+                     MakePublishing);
+  }
 }
 
 }  // namespace quorvane

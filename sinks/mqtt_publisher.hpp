@@ -20,8 +20,8 @@
 #include <asio/io_context.hpp>
 
 #include "mqtt/mqtt_client.hpp"
-#include "sinks/gpsd_json.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/gpsd_json.hpp"
 
 namespace quorvane {
 
@@ -60,6 +60,7 @@ class MqttPublisher final : public EpochSink, public BlockSink {
   uint64_t SkippedBlocks() const { return skipped_blocks_; }
   // Fixes the broker acknowledged.
   uint64_t PublishedFixes() const { return published_fixes_; }
+  size_t QueueLimit() const { return queue_limit_; }
 
   // As MqttClient's.
   std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)> on_lost;

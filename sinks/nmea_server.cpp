@@ -21,7 +21,7 @@ std::string TagBlockOf(const std::string& stream) {
 }
 
 void NmeaServer::TakeSentence(std::string_view sentence, const std::string& stream) {
-  if (clients_.Size() == 0) return;
+  if (clients_.Size() == 0 || stream.empty()) return;
   // A message's sentences are all of one stream: its TAG block is made once.
   if (tag_block_.empty() || stream != tagged_stream_) {
     tagged_stream_ = stream;
@@ -43,6 +43,16 @@ void NmeaServer::TakeBlock(std::string_view block, const BlockOrigin& origin) {
   }
   if (!fleet_text_.empty()) Send(fleet_text_);
   fleet_text_.clear();
+}
+
+void RegisterNmeaServerSinks(SinkFactory& factory) {
+  factory.Register("tcp", "tcp://[HOST]:PORT (the text served, 10110 is NMEA's port)",
+                   [](const SinkText& text, const SinkContext& context) {
+                     text.OnlyOptions({});
+                     if (text.rest.find(':') == std::string::npos) text.Refuse("it needs a port");
+                     const auto where = ServedEndpoint(text, 0);
+                     return MadeOf(Serve<NmeaServer>(text, context, where));
+                   });
 }
 
 }  // namespace quorvane

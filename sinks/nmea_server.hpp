@@ -16,13 +16,14 @@
 
 #include "platform/tcp_clients.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/sink_factory.hpp"
 
 namespace quorvane {
 
 // The TAG block that names a stream: "\s:SOURCE*hh\", the separators in the name made "_".
 std::string TagBlockOf(const std::string& stream);
 
-class NmeaServer final : public BlockSink {
+class NmeaServer final : public EpochSink, public BlockSink, public Output {
  public:
   static constexpr size_t kMostFleetTextPerBlock = 64 * 1024;
 
@@ -31,13 +32,16 @@ class NmeaServer final : public BlockSink {
 
   // Listens on `where`; throws std::system_error when it cannot.
   NmeaServer(asio::io_context& io, const asio::ip::tcp::endpoint& where)
-      : clients_(io, where, kMostWaiting, {}, TcpClients::EndOfInput::kStillReading) {}
+      : clients_(io, where, kMostWaiting, {}, TcpClients::EndOfInput::kStillReading),
+        where_(asio::ip::tcp::endpoint(where.address(), clients_.Port())) {}
 
   void Send(std::string_view block) {
     if (clients_.Size() > 0) clients_.SendToAll(std::make_shared<const std::string>(block));
   }
   void TakeBlock(std::string_view block, const BlockOrigin& origin) override;
+  // A fleet's sentences, each after its stream's TAG block; a single receiver's go as blocks.
   void TakeSentence(std::string_view sentence, const std::string& stream) override;
+  std::string State() const override { return ClientsText(Clients(), "NMEA", where_); }
   // A fleet's sentences left out past a message's 64 KiB.
   uint64_t DroppedSentences() const { return dropped_sentences_; }
   size_t Clients() const { return clients_.Size(); }
@@ -50,8 +54,9 @@ class NmeaServer final : public BlockSink {
 
  private:
   TcpClients clients_;
-  std::string fleet_text_;  // the sentences of the message being taken
-  std::string tagged_stream_;  // the stream whose TAG block is `tag_block_`
+  asio::ip::tcp::endpoint where_;  // with the port chosen when 0 was asked for
+  std::string fleet_text_;         // the sentences of the message being taken
+  std::string tagged_stream_;      // the stream whose TAG block is `tag_block_`
   std::string tag_block_;
   uint64_t dropped_sentences_ = 0;
 };

@@ -6,11 +6,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <ctime>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+
+#include "base/text_rules.hpp"
 
 namespace quorvane {
 
@@ -41,13 +44,14 @@ static_assert(offsetof(Segment, valid) == (sizeof(time_t) == 8 ? 48 : 36),
               "the segment is laid out as the daemons read it");
 
 std::runtime_error Failure(int unit, const std::string& why) {
-  return std::runtime_error("cannot use NTP shared memory segment " + std::to_string(unit) +
-                            ": " + why);
+  return std::runtime_error("cannot use NTP shared memory segment " + std::to_string(unit) + ": " +
+                            why);
 }
 
 void Split(std::chrono::system_clock::time_point moment, time_t& seconds, int& microseconds,
            unsigned& nanoseconds) {
-  const auto since = std::chrono::duration_cast<std::chrono::nanoseconds>(moment.time_since_epoch());
+  const auto since =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(moment.time_since_epoch());
   const auto whole = std::chrono::floor<std::chrono::seconds>(since);
   seconds = static_cast<time_t>(whole.count());
   nanoseconds = static_cast<unsigned>((since - whole).count());
@@ -59,7 +63,7 @@ void Split(std::chrono::system_clock::time_point moment, time_t& seconds, int& m
 NtpShm::NtpShm(int unit, std::chrono::duration<double> sentence_delay)
     : sentence_delay_(std::chrono::duration_cast<std::chrono::nanoseconds>(sentence_delay)) {
   if (unit < 0 || unit > kMostUnit) {
-    throw Failure(unit, "units are 0 to " + std::to_string(kMostUnit));
+    throw Failure(unit, "units are 0 to " + std::to_string(NtpShm::kMostUnit));
   }
   const int permissions = unit < 2 ? 0600 : 0666;
   const int id = ::shmget(kKeyOfUnitZero + unit, sizeof(Segment), IPC_CREAT | permissions);
@@ -115,6 +119,26 @@ bool NtpShm::Write(const Fix& fix) {
   shm.valid = 1;
   ++samples_;
   return true;
+}
+
+void RegisterTimeSinks(SinkFactory& factory) {
+  factory.Register(
+      "shm",
+      "shm:UNIT[?offset=SECONDS] (each epoch's time for chrony's \"refclock SHM UNIT\", the "
+      "sentences' delay taken off)",
+      [](const SinkText& text, const SinkContext&) {
+        text.OnlyOptions({"offset"});
+        const auto unit = ReadStrict(text.rest);
+        if (!unit || *unit != std::floor(*unit) || *unit < 0 || *unit > NtpShm::kMostUnit) {
+          text.Refuse("the unit must be a number from 0 to " + std::to_string(NtpShm::kMostUnit));
+        }
+        const auto offset = ReadStrict(text.Option("offset", "0"));
+        if (!offset || !std::isfinite(*offset) || std::abs(*offset) > 10) {
+          text.Refuse("the offset must be a number of seconds from -10 to 10");
+        }
+        return MadeOf(std::make_shared<NtpShm>(static_cast<int>(*unit),
+                                               std::chrono::duration<double>(*offset)));
+      });
 }
 
 }  // namespace quorvane

@@ -13,10 +13,11 @@
 
 #include "nmea/fix.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/sink_factory.hpp"
 
 namespace quorvane {
 
-class NtpShm final : public EpochSink {
+class NtpShm final : public EpochSink, public Output {
  public:
   static constexpr int kMostUnit = 255;
 

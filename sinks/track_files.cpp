@@ -1,5 +1,7 @@
 #include "sinks/track_files.hpp"
 
+#include "sinks/sink_factory.hpp"
+
 #include "geo/great_circle.hpp"
 
 namespace quorvane {
@@ -83,6 +85,28 @@ std::string TrackFiles::Finish() {
   for (auto& writer : writers_) failure = FirstFailure(failure, writer->Finish());
   writers_.clear();
   return Unsaid(std::move(failure));
+}
+
+std::vector<std::string> TrackFiles::Close() {
+  std::string failure = Finish();
+  if (failure.empty()) return {};
+  return {failure};
+}
+
+void RegisterTrackSinks(SinkFactory& factory) {
+  for (const char* extension : {".gpx", ".geojson", ".csv"}) {
+    factory.Register(extension, std::string("TRACK") + extension + "[?name=NAME] (a point per fix)",
+                     [](const SinkText& text, const SinkContext& context) {
+                       text.OnlyOptions({"name"});
+                       auto track = std::make_shared<TrackFiles>();
+                       if (std::string failure = track->Open({text.rest}, text.Option("name"));
+                           !failure.empty()) {
+                         throw std::runtime_error(failure);
+                       }
+                       track->OnFailure(context.failed);
+                       return MadeOf(track);
+                     });
+  }
 }
 
 }  // namespace quorvane

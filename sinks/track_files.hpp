@@ -10,6 +10,7 @@
 
 #include "nmea/fix.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/output.hpp"
 #include "sinks/track_writer.hpp"
 
 namespace quorvane {
@@ -17,7 +18,7 @@ namespace quorvane {
 // What an epoch gives a track file's point.
 TrackFix TrackFixOf(const Fix& fix);
 
-class TrackFiles final : public EpochSink {
+class TrackFiles final : public EpochSink, public Output {
  public:
   // Opens a writer for each path (by its extension: .gpx, .geojson; others are left out); the
   // first failure, or an empty text.
@@ -34,6 +35,7 @@ class TrackFiles final : public EpochSink {
   }
   // Writes the ends and closes the files; the first failure, or an empty text.
   std::string Finish();
+  std::vector<std::string> Close() override;
 
  private:
   std::vector<std::unique_ptr<TrackWriter>> writers_;

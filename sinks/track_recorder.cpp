@@ -1,5 +1,8 @@
 #include "sinks/track_recorder.hpp"
 
+#include "sinks/output.hpp"
+#include "sinks/sink_factory.hpp"
+
 #include <cmath>
 #include <cstdio>
 
@@ -84,6 +87,40 @@ void TrackRecorder::EndOfBlock() {
   unflushed_ = false;
   Writer().Flush();
   ReportFailure();
+}
+
+namespace {
+
+// A KML recording made from a file name: the control's own recorder, on a file of the user's.
+class KmlTrack final : public EpochSink, public Output {
+ public:
+  explicit KmlTrack(Platform& platform) : recorder_(platform) {}
+  TrackRecorder& Recorder() { return recorder_; }
+  void TakeGga(const DecodedGga& gga) override { recorder_.TakeGga(gga); }
+  void EndOfBlock() override { recorder_.EndOfBlock(); }
+  std::vector<std::string> Close() override {
+    recorder_.Stop();
+    return {};
+  }
+
+ private:
+  TrackRecorder recorder_;
+};
+
+}  // namespace
+
+void RegisterKmlSinks(SinkFactory& factory) {
+  factory.Register(".kml", "TRACK.kml[?name=NAME] (a placemark per fix, a path at the end)",
+                   [](const SinkText& text, const SinkContext& context) {
+                     text.OnlyOptions({"name"});
+                     auto track = std::make_shared<KmlTrack>(context.platform);
+                     std::string failure;
+                     track->Recorder().OnFailure([&failure](std::string why) { failure = why; });
+                     track->Recorder().Start(text.rest, text.Option("name"));
+                     if (!failure.empty()) throw std::runtime_error(failure);
+                     track->Recorder().OnFailure(context.failed);
+                     return MadeOf(track);
+                   });
 }
 
 }  // namespace quorvane

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/platform.hpp"
-#include "sinks/quorvane_kml.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/quorvane_kml.hpp"
 
 namespace quorvane {
 

@@ -11,10 +11,11 @@
 
 #include "platform/socket_comm.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/output.hpp"
 
 namespace quorvane {
 
-class UdpRelay final : public BlockSink {
+class UdpRelay final : public BlockSink, public Output {
  public:
   explicit UdpRelay(asio::io_context& io) : socket_(io) {}
 
@@ -31,7 +32,10 @@ class UdpRelay final : public BlockSink {
   // Opens the sender when the relay is on. The address is looked up here, once: a name that
   // cannot be found is returned (to be said once), and the blocks after it are not sent.
   std::string Prepare();
-  void Close() { socket_.Close(); }
+  std::vector<std::string> Close() override {
+    socket_.Close();
+    return {};
+  }
 
   void TakeBlock(std::string_view block, const BlockOrigin& origin) override;
 

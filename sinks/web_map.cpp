@@ -51,9 +51,8 @@ void AppendNumber(std::string& text, double value, int decimals) {
 
 }  // namespace
 
-WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where,
-               WebMapSettings settings)
-    : settings_(std::move(settings)) {
+WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings)
+    : settings_(std::move(settings)), address_(where.address()) {
   transport_ = std::make_unique<WebTransport>(
       io, where, PageFiles(settings_),
       WebPageHandlers{
@@ -121,10 +120,11 @@ std::string WebMap::LastObject(const Vehicle& vehicle) {
   std::string last = R"({"class":"LAST")";
   if (vehicle.fix_heard) {
     last += R"(,"age":)";
-    AppendNumber(last,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - *vehicle.fix_heard)
-                     .count(),
-                 1);
+    AppendNumber(
+        last,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - *vehicle.fix_heard)
+            .count(),
+        1);
     last += R"(,"last_fix":)" + JsonQuoted(vehicle.last_fix);
   }
   last += R"(,"tpv":)";
@@ -170,6 +170,22 @@ std::string WebMap::TrackObject(const std::string& device, const Vehicle& vehicl
   }
   track += "]}";
   return track;
+}
+
+void RegisterWebMapSinks(SinkFactory& factory) {
+  factory.Register(
+      "http",
+      "http://[HOST][:PORT][?device=NAME&tiles=URL-TEMPLATE|none&attribution=CREDIT] (the live "
+      "map served, 8080 by default)",
+      [](const SinkText& text, const SinkContext& context) {
+        text.OnlyOptions({"device", "tiles", "attribution"});
+        WebMapSettings settings{
+            .receiver = text.Option("device", context.fleet ? "" : context.source),
+            .tiles = text.Option("tiles", kOpenStreetMapTiles),
+            .attribution = text.Option("attribution", kOpenStreetMapCredit)};
+        if (settings.tiles == "none") settings.tiles.clear();
+        return MadeOf(Serve<WebMap>(text, context, ServedEndpoint(text, 8080), settings));
+      });
 }
 
 }  // namespace quorvane

@@ -21,9 +21,14 @@
 #include "base/recent_table.hpp"
 #include "nmea/fix.hpp"
 #include "receiver/sinks.hpp"
+#include "sinks/sink_factory.hpp"
 #include "sinks/web_transport.hpp"
 
 namespace quorvane {
+
+// OpenStreetMap's tiles, and the credit they ask for.
+inline constexpr const char* kOpenStreetMapTiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+inline constexpr const char* kOpenStreetMapCredit = "&copy; OpenStreetMap contributors";
 
 struct WebMapSettings {
   // The device name of the stream without a name (the one receiver); empty for a fleet.
@@ -36,7 +41,7 @@ struct WebMapSettings {
   std::string leaflet_folder = "/usr/share/javascript/leaflet";
 };
 
-class WebMap final : public EpochSink {
+class WebMap final : public EpochSink, public Output {
  public:
   static constexpr size_t kMostVehicles = 16384;
   static constexpr size_t kMostSent = 4096;
@@ -51,6 +56,7 @@ class WebMap final : public EpochSink {
 
   size_t Pages() const { return transport_->Pages(); }
   uint16_t Port() const { return transport_->Port(); }
+  std::string State() const override { return ClientsText(Pages(), "map", {address_, Port()}); }
 
  private:
   using Text = std::shared_ptr<const std::string>;
@@ -78,6 +84,7 @@ class WebMap final : public EpochSink {
   RecentTable<Vehicle> vehicles_{kMostVehicles};
   std::unordered_map<uint64_t, std::string> followed_;  // by page
   std::unique_ptr<WebTransport> transport_;
+  asio::ip::address address_;
 };
 
 }  // namespace quorvane

@@ -158,7 +158,8 @@ void WebTransport::Impl::Cut(Handle handle) {
   std::error_code error;
   const Server::connection_ptr connection = server.get_con_from_hdl(handle, error);
   Close(handle);
-  if (!error) connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
+  if (!error)
+    connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
 }
 
 WebTransport::WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where,

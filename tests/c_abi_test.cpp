@@ -127,7 +127,8 @@ TEST_F(CAbiTest, EveryMemberNameResolvesToItsDispatchId) {
       {"StopKMLRecord", 0x53},
       {"ShowBingMaps", 0x68},
       {"ShowBingMapsSatellite", 0x69},
-      {"OpenSource", 0x6D}};  // added after the first 54
+      {"OpenSource", 0x6D},  // added after the first 54
+      {"OpenSink", 0x6F}};
   const std::vector<std::pair<const char*, int32_t>> properties{{"VDOP", 0x55},
                                                                 {"HDOP", 0x54},
                                                                 {"TxPort", 0x47},
@@ -164,7 +165,7 @@ TEST_F(CAbiTest, EveryMemberNameResolvesToItsDispatchId) {
                                                                 {"VerifyChecksum", 0x6B},
                                                                 {"ChecksumErrors", 0x6C},
                                                                 {"StreamName", 0x6E}};
-  EXPECT_EQ(methods.size() + properties.size(), 59u);
+  EXPECT_EQ(methods.size() + properties.size(), 60u);
   for (const auto& [name, n] : methods) EXPECT_EQ(qgps_id_of_name(name), 0x60030000 + n) << name;
   for (const auto& [name, n] : properties) EXPECT_EQ(qgps_id_of_name(name), 0x68030000 + n) << name;
   EXPECT_EQ(qgps_id_of_name("sTOPgps"), 0x6003000C);

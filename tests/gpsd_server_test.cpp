@@ -116,9 +116,9 @@ TEST_F(GpsdServerTest, WatchersGetTheEpochsAndTheWholeSentencesTheyAskedFor) {
   const std::string gga = "$GPGGA,120005,4807.038,N,01130.000,E,1,08,0.9,545.4,M,46.9,M,,*4B\r\n";
   const std::string rmc = "$GPRMC,120005,A,4807.038,N,01130.000,E,0.0,0.0,081226,,*2E\r\n";
   server_.TakeEpoch(FixAt(48.1173, 5), "");
-  // A sentence cut between two blocks reaches the watcher whole, after the noise before it.
-  server_.TakeBlock("noise" + gga + rmc.substr(0, 20), "");
-  server_.TakeBlock(rmc.substr(20), "");
+  // Each whole sentence the receive path cut reaches the watcher on a line of its own.
+  server_.TakeSentence(gga.substr(0, gga.size() - 1), "");
+  server_.TakeSentence(rmc.substr(0, rmc.size() - 1), "");
   ASSERT_TRUE(AwaitClass(json_watcher, "TPV"));
   ASSERT_TRUE(testing::RunUntil(io_, [&] {
     ReadWaiting(nmea_watcher);
@@ -191,8 +191,7 @@ TEST_F(GpsdServerTest, NonsenseGetsAnErrorAndTheConnectionStaysWhileANonReaderIs
   client.Send(std::string(1 << 20, 'x') + ";?VERSION;");
   ASSERT_TRUE(AwaitClass(client, "VERSION", 2));
   ASSERT_EQ(client.OfClass("ERROR").size(), 6u);
-  EXPECT_EQ(client.OfClass("ERROR")[5]["message"],
-            "Request longer than 1024 characters: ignored");
+  EXPECT_EQ(client.OfClass("ERROR")[5]["message"], "Request longer than 1024 characters: ignored");
   for (const json& object : client.Objects()) EXPECT_TRUE(object.is_object());
 
   // None of the failed watches took: no reports come.
@@ -241,8 +240,8 @@ TEST(NtpShmTest, AnEpochIsWrittenAsTheTimeDaemonsReadItAndAForeignSegmentIsLeftA
   const auto* words = static_cast<const int*>(::shmat(id, nullptr, SHM_RDONLY));
   ASSERT_NE(words, reinterpret_cast<const int*>(-1));
   const auto* seconds = reinterpret_cast<const int64_t*>(words);
-  EXPECT_EQ(words[0], 1);  // mode: the count is checked
-  EXPECT_EQ(words[1], 2);  // count: moved on before and after the writing
+  EXPECT_EQ(words[0], 1);             // mode: the count is checked
+  EXPECT_EQ(words[1], 2);             // count: moved on before and after the writing
   EXPECT_EQ(seconds[1], 1796731207);  // 2026-12-08T12:00:07Z
   EXPECT_EQ(words[4], 0);
   EXPECT_EQ(seconds[3], 1796731208);  // received 12:00:08.250, less the 120 ms delay

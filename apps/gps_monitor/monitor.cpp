@@ -13,10 +13,12 @@
 #include "apps/gps_monitor/hearing.hpp"
 #include "base/text_rules.hpp"
 #include "mqtt/mqtt_address.hpp"
-#include "sinks/gpsd_json.hpp"
-#include "sinks/json_lines.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
+#include "sinks/fleet_tracks.hpp"
+#include "sinks/gpsd_json.hpp"
+#include "sinks/json_lines.hpp"
+#include "sinks/sink_factory.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -36,52 +38,21 @@ bool UdpPortFree(uint16_t port) {
   return true;
 }
 
-// A fleet's tracks are a file each (and a spool beside each later): as many as the process may
-// open.
-void AllowEveryOpenFile() {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
-  limit.rlim_cur = limit.rlim_max;
-  ::setrlimit(RLIMIT_NOFILE, &limit);
-}
-
-// A server listening on `address`, or none when it cannot (said on standard error).
-template <typename Server, typename... More>
-std::shared_ptr<Server> Listen(asio::io_context& io,
-                               const std::pair<std::string, uint16_t>& address,
-                               const std::string& what, More&&... more) {
-  const auto& [host, port] = address;
-  std::shared_ptr<Server> server;
-  try {
-    server =
-        std::make_shared<Server>(io, asio::ip::tcp::endpoint(asio::ip::make_address(host), port),
-                                 std::forward<More>(more)...);
-  } catch (const std::system_error& error) {
-    std::cerr << "gps-monitor: cannot serve " << what << " on " << host << ":" << port << ": "
-              << error.code().message() << "\n";
-    return nullptr;
-  } catch (const std::runtime_error& error) {
-    std::cerr << "gps-monitor: cannot serve " << what << ": " << error.what() << "\n";
-    return nullptr;
-  }
-  if (!asio::ip::make_address(host).is_loopback()) {
-    std::cerr << "gps-monitor: serving " << what << " on " << host << ":" << port
-              << " to every network that reaches this machine, without a password\n";
-  }
-  if constexpr (requires { server->OnAcceptFailure(nullptr); }) {
-    server->OnAcceptFailure([what](const std::string& failure) {
-      std::cerr << "gps-monitor: serving " << what << ": " << failure << std::endl;
-    });
-  }
-  return server;
-}
-
-constexpr auto kPublishDrainTime = std::chrono::seconds(5);
+// What is still on its way to a broker when the run ends is waited for this long at most; a log
+// waits as long for the broker's first connection.
+constexpr auto kDeliveryTime = std::chrono::seconds(5);
 
 Display::Mode ModeFor(const Options& options) {
   if (options.json) return Display::Mode::kJson;
   if (options.json_properties) return Display::Mode::kProperties;
   return ::isatty(STDOUT_FILENO) ? Display::Mode::kDashboard : Display::Mode::kPlain;
+}
+
+// "HOST:PORT" of a server, an IPv6 host in brackets.
+std::string Served(const std::pair<std::string, uint16_t>& address) {
+  const auto& [host, port] = address;
+  const bool v6 = host.find(':') != std::string::npos;
+  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -135,18 +106,6 @@ bool Monitor::OpenSource() {
       source_brokers_ = 1 + parsed->alternates.size();
       gps_.MqttTls(TlsFiles());
       gps_.MqttId(options_.mqtt_id);
-      if (!options_.record_dir.empty()) {
-        std::error_code error;
-        if (!std::filesystem::is_directory(options_.record_dir, error)) {
-          std::cerr << "gps-monitor: cannot record to " << options_.record_dir
-                    << ": not a folder\n";
-          return false;
-        }
-        AllowEveryOpenFile();
-        fleet_tracks_ = std::make_shared<FleetTracks>(
-            parsed->path, options_.record_dir, options_.record_format, platform_,
-            [this](const std::string& what) { SayFleet(what); });
-      }
       fleet_filter_ = parsed->path;
     }
     SetUpBroadcast();
@@ -177,75 +136,59 @@ std::string Monitor::ReceiverName() const {
   return options_.replay.empty() ? SampleDrivePath() : options_.replay;
 }
 
-bool Monitor::StartServers() {
-  if (options_.serve_nmea) {
-    nmea_server_ = Listen<NmeaServer>(io_, *options_.serve_nmea, "NMEA");
-    if (!nmea_server_) return false;
-  }
-  if (options_.serve_gpsd) {
-    gpsd_server_ = Listen<GpsdServer>(io_, *options_.serve_gpsd, "gpsd's protocol", ReceiverName());
-    if (!gpsd_server_) return false;
-  }
-  if (options_.web) {
-    web_map_ = Listen<WebMap>(io_, *options_.web, "the map",
-                              WebMapSettings{.receiver = ReceiverName(),
-                                             .tiles = options_.tiles,
-                                             .attribution = options_.tiles_attribution});
-    if (!web_map_) return false;
-  }
-  return true;
-}
-
-bool Monitor::OpenTimeSegment() {
-  if (!options_.chrony_shm) return true;
-  try {
-    time_segment_ = std::make_shared<NtpShm>(*options_.chrony_shm,
-                                             std::chrono::duration<double>(options_.time_offset));
-  } catch (const std::runtime_error& error) {
-    std::cerr << "gps-monitor: " << error.what() << "\n";
-    return false;
-  }
-  return true;
-}
-
 MqttTlsFiles Monitor::TlsFiles() const {
   return {options_.mqtt_cafile, options_.mqtt_cert, options_.mqtt_key};
 }
 
-bool Monitor::StartPublishing() {
-  if (options_.publish.empty()) return true;
-  const SourceAddress& address = *options_.publish_address;
-  publish_name_ = MqttAddressText(address);
-  try {
+bool Monitor::OpenSinks(const std::vector<std::string>& texts) {
+  for (const std::string& text : texts) {
+    if (!gps_.OpenSink(text)) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> Monitor::ServiceTexts() const {
+  // The servers name the receiver's device as gps-monitor says it; a fleet's are its vehicles.
+  const std::string device = "device=" + OptionValue(ReceiverName());
+  std::vector<std::string> texts;
+  if (options_.serve_nmea) texts.push_back("tcp://" + Served(*options_.serve_nmea));
+  if (options_.serve_gpsd) texts.push_back("gpsd://" + Served(*options_.serve_gpsd) + "?" + device);
+  if (options_.web) {
+    texts.push_back("http://" + Served(*options_.web) + "?" + device +
+                    "&tiles=" + OptionValue(options_.tiles.empty() ? "none" : options_.tiles) +
+                    "&attribution=" + OptionValue(options_.tiles_attribution));
+  }
+  if (options_.chrony_shm) {
+    texts.push_back("shm:" + std::to_string(*options_.chrony_shm) +
+                    "?offset=" + NumberToText(options_.time_offset));
+  }
+  if (!options_.publish.empty()) {
     // One process's two clients must not share a name: the broker would drop one for the other.
     const bool source_too = SourceIs(SourceAddress::Scheme::kMqtt);
     const std::string id = options_.mqtt_id.empty() || !source_too
                                ? options_.mqtt_id
                                : options_.mqtt_id + "-publisher";
-    publisher_ = std::make_shared<MqttPublisher>(io_, MqttBrokerOf(address, TlsFiles(), id),
-                                                 address.path, options_.mqtt_queue);
-    publish_brokers_ = 1 + address.alternates.size();
-  } catch (const std::runtime_error& error) {
-    std::cerr << "gps-monitor: cannot publish: " << error.what() << "\n";
-    return false;
+    texts.push_back(
+        options_.publish + "?queue=" + std::to_string(options_.mqtt_queue) +
+        (id.empty() ? "" : "&id=" + OptionValue(id)) +
+        (options_.mqtt_cafile.empty() ? "" : "&cafile=" + OptionValue(options_.mqtt_cafile)) +
+        (options_.mqtt_cert.empty() ? "" : "&cert=" + OptionValue(options_.mqtt_cert)) +
+        (options_.mqtt_key.empty() ? "" : "&key=" + OptionValue(options_.mqtt_key)));
   }
-  publisher_->on_lost = [this](const std::string& reason, double seconds, bool first) {
-    if (display_.GetMode() == Display::Mode::kDashboard) return;
-    if (first)
-      std::cerr << "gps-monitor: publishing to " << publish_name_ << " lost: " << reason << "\n";
-    std::cerr << "gps-monitor: " << ReconnectingText(publish_name_, seconds) << std::endl;
-  };
-  publisher_->on_refused = [this](const std::string& reason) {
-    std::cerr << "gps-monitor: cannot publish to " << publish_name_ << ": " << reason << std::endl;
-    Stop(1);
-  };
-  publisher_->Start();
-  return true;
+  return texts;
 }
 
-bool Monitor::IsLoss(const std::string& description) const {
-  return description.starts_with("Connection to " + source_ + " lost: ") ||
-         description.starts_with("Cannot connect to " + source_ + ": ");
+std::vector<std::string> Monitor::FileTexts() const {
+  std::vector<std::string> texts;
+  if (display_.GetMode() == Display::Mode::kJson) texts.emplace_back("json:-");
+  for (const auto& file : options_.record) {
+    texts.push_back(
+        file + (options_.description.empty() ? "" : "?name=" + OptionValue(options_.description)));
+  }
+  if (!options_.record_dir.empty()) {
+    texts.push_back(options_.record_dir + "/*." + options_.record_format);
+  }
+  return texts;
 }
 
 bool Monitor::SourceIs(SourceAddress::Scheme scheme) const {
@@ -255,23 +198,6 @@ bool Monitor::SourceIs(SourceAddress::Scheme scheme) const {
 bool Monitor::ReadsALog() const {
   if (!options_.source.empty()) return SourceIs(SourceAddress::Scheme::kFile);
   return !options_.listen && !options_.port && options_.device.empty();
-}
-
-void Monitor::WaitForBroker() {
-  // A log is no receiver: it may wait (a few seconds at most) for the broker, so that all of it
-  // is published rather than what comes after the connection.
-  const auto deadline = std::chrono::steady_clock::now() + kPublishDrainTime;
-  while (!publisher_->Connected() && !stopping_ && std::chrono::steady_clock::now() < deadline) {
-    io_.restart();
-    io_.run_one_for(20ms);
-  }
-  io_.restart();
-}
-
-void Monitor::SayFleet(const std::string& what) {
-  // A vehicle that cannot be recorded is said once; the others go on.
-  // A topic is anyone's text: it reaches the terminal without its control characters.
-  if (!what.empty()) std::cerr << "gps-monitor: " << Printable(what) << std::endl;
 }
 
 void Monitor::SetUpBroadcast() {
@@ -319,23 +245,7 @@ bool Monitor::OpenReplay() {
 
 void Monitor::AdviseEvents() {
   gps_.Advise(
-      {.Error =
-           [this](std::string& description) {
-             std::cerr << "gps-monitor: " << description << "\n";
-             // A network source's loss is tried again: it fails the run only if the source is
-             // still away at the end.
-             if (IsLoss(description)) {
-               last_loss_ = description;
-               source_away_ = true;
-               return;
-             }
-             exit_code_ = 1;
-             // Once running, an error that ended the recording ends the run; a network
-             // source that lost its server tries again by itself.
-             const bool recording_lost = recording_kml_ && !gps_.isRecording();
-             if (running_ && recording_lost) asio::post(io_, [this] { Stop(1); });
-           },
-       .Stream =
+      {.Stream =
            [this](std::string& data) {
              bytes_received_ += data.size();
              display_.Flush();
@@ -352,7 +262,34 @@ void Monitor::AdviseEvents() {
                std::cerr << "gps-monitor: " << what << std::endl;
              }
            },
-       .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); }});
+       .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); },
+       .Notice = [this](const std::string& what, NoticeKind kind) { OnNotice(what, kind); }});
+}
+
+void Monitor::OnNotice(const std::string& what, NoticeKind kind) {
+  // A peer's text (a topic) reaches the terminal without its control characters. The dashboard
+  // shows a network source's losses and warnings itself, once it runs.
+  const bool quiet = display_.GetMode() == Display::Mode::kDashboard && running_ &&
+                     (kind == NoticeKind::kWarning || kind == NoticeKind::kSourceLost);
+  if (!quiet) std::cerr << "gps-monitor: " << Printable(what) << std::endl;
+  switch (kind) {
+    case NoticeKind::kWarning:
+      return;
+    case NoticeKind::kSourceLost:
+      // Tried again: it fails the run only if the source is still away at the end.
+      last_loss_ = what;
+      source_away_ = true;
+      return;
+    case NoticeKind::kUsage:
+      exit_code_ = 2;
+      if (running_) asio::post(io_, [this] { Stop(2); });
+      return;
+    case NoticeKind::kOutputFailed:
+    case NoticeKind::kError:
+      // The other outputs go on; the run has failed.
+      exit_code_ = 1;
+      return;
+  }
 }
 
 int Monitor::Run() {
@@ -360,35 +297,26 @@ int Monitor::Run() {
   gps_.AllTalkers(!options_.gp_only);
   gps_.VerifyChecksum(!options_.no_checksum);
   AdviseEvents();
-  // The source first: a run that cannot read anything leaves an earlier track as it was.
-  if (!StartServers() || !OpenTimeSegment() || !StartPublishing()) {
-    Stop(1);
-    return exit_code_;
-  }
+  // The servers first, the files once the source opened: a run that cannot read anything
+  // leaves an earlier track as it was.
+  if (!OpenSinks(ServiceTexts())) return Abandon();
   CatchSignals();
-  if (publisher_ && ReadsALog()) WaitForBroker();
+  if (ReadsALog()) gps_.AwaitSinks(kDeliveryTime);
   if (stopping_) return exit_code_;
-  if (!OpenSource()) {
-    Stop(1);
-    return exit_code_;
-  }
-  for (const auto& file : options_.record) {
-    if (TrackWriterFor(file)) continue;
-    recording_kml_ = true;
-    gps_.StartKMLRecord(file, options_.description);
-  }
-  ReportTrackFailure(track_files_->Open(options_.record, options_.description));
-  if (exit_code_ != 0) {
-    Stop(1);
-    return exit_code_;
-  }
-  AddOutputs();
+  if (!OpenSource() || !OpenSinks(FileTexts())) return Abandon();
   if (!options_.send.empty()) gps_.SendCommand(options_.send);
   // Stopping waits for the handler that took the end of the replay to finish its block (the
   // rebroadcast of the block comes after its Stream event).
   if (pty_replay_) pty_replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
   running_ = true;
   Tick();
+  io_.run();
+  return exit_code_;
+}
+
+int Monitor::Abandon() {
+  if (exit_code_ == 0) exit_code_ = 1;
+  Stop(exit_code_);
   io_.run();
   return exit_code_;
 }
@@ -407,37 +335,6 @@ int Monitor::SourceAwayAtEnd() const {
   if (!source_away_ || gps_.Engine()) return 0;
   std::cerr << "gps-monitor: stopped while " << source_ << " was away\n";
   return 1;
-}
-
-void Monitor::AddOutputs() {
-  if (display_.GetMode() == Display::Mode::kJson) {
-    gps_.AddSink(std::make_shared<JsonLines>(std::cout));
-  }
-  if (fleet_tracks_) gps_.AddSink(fleet_tracks_);
-  // A fleet's epochs are its vehicles', never one track's.
-  if (fleet_filter_.empty()) {
-    track_files_->OnFailure([this](const std::string& failure) { ReportTrackFailure(failure); });
-    gps_.AddSink(track_files_);
-  }
-  // The outputs asked for; a server is both kinds of sink.
-  const auto add = [this](auto sink) {
-    if (sink) gps_.AddSink(std::move(sink));
-  };
-  for (std::shared_ptr<EpochSink> sink : std::initializer_list<std::shared_ptr<EpochSink>>{
-           gpsd_server_, web_map_, time_segment_, publisher_}) {
-    add(std::move(sink));
-  }
-  for (std::shared_ptr<BlockSink> sink :
-       std::initializer_list<std::shared_ptr<BlockSink>>{nmea_server_, gpsd_server_, publisher_}) {
-    add(std::move(sink));
-  }
-}
-
-void Monitor::ReportTrackFailure(const std::string& failure) {
-  if (failure.empty()) return;
-  std::cerr << "gps-monitor: " << failure << "\n";
-  exit_code_ = 1;
-  if (running_) asio::post(io_, [this] { Stop(1); });
 }
 
 void Monitor::CheckOutput() {
@@ -525,14 +422,6 @@ Status Monitor::CurrentStatus() const {
                  options_.record_format + " file per vehicle)";
   }
   const bool waiting_for_server = !reconnecting_.empty() && !gps_.Engine();
-  std::string serving;
-  const auto say_served = [&serving](size_t clients, const auto& address, const char* what) {
-    serving += (serving.empty() ? "" : ", ") + std::to_string(clients) + " " + what +
-               " clients on " + address.first + ":" + std::to_string(address.second);
-  };
-  if (nmea_server_) say_served(nmea_server_->Clients(), *options_.serve_nmea, "NMEA");
-  if (gpsd_server_) say_served(gpsd_server_->Clients(), *options_.serve_gpsd, "gpsd");
-  if (web_map_) say_served(web_map_->Pages(), *options_.web, "map");
   Status status;
   status.source = source_;
   // A cluster's broker in use.
@@ -540,18 +429,8 @@ Status Monitor::CurrentStatus() const {
   status.recording_file = recording;
   status.sentences_per_second = sentences_per_second_;
   status.hearing = waiting_for_server ? reconnecting_ : hearing_;
-  status.serving = serving;
-  if (publisher_) {
-    status.publishing =
-        publish_name_ +
-        (publish_brokers_ > 1 ? " (on " + publisher_->CurrentBroker() + ")" : std::string()) +
-        (publisher_->Connected() ? ": connected" : ": waiting") + ", " +
-        std::to_string(publisher_->PublishedFixes()) + " fixes taken, " +
-        std::to_string(publisher_->Unacknowledged()) + " queued, " +
-        std::to_string(publisher_->DroppedFixes()) + " dropped" +
-        (publisher_->SkippedBlocks() > 0
-             ? ", " + std::to_string(publisher_->SkippedBlocks()) + " blocks skipped"
-             : std::string());
+  for (const std::string& state : gps_.SinkStates()) {
+    status.serving += (status.serving.empty() ? "" : "; ") + state;
   }
   status.vehicles = gps_.RecentStreams(20, [&](const std::string& topic, const Fix& last) {
     status.vehicle_lines.push_back(VehicleLine(VehicleNameOf(fleet_filter_, topic), last));
@@ -635,8 +514,6 @@ void Monitor::Stop(int exit_code) {
   if (exit_code_ == 0) exit_code_ = exit_code;
   // The receiver's last cycle reaches every output before they are finished.
   gps_.StopGPS();
-  if (gps_.isRecording()) gps_.StopKMLRecord();
-  ReportTrackFailure(track_files_->Finish());
   // Without a fix there is nothing to save, and a placemark file of an earlier run stays.
   if (!options_.placemark.empty() && had_fix_) {
     gps_.CreateGoogleEarthPlaceMark(options_.placemark, "Last fix at " + gps_.GPS_Time() + " UTC",
@@ -649,49 +526,12 @@ void Monitor::Stop(int exit_code) {
   std::error_code ignored;
   signals_.cancel(ignored);
   ticker_.cancel();
-  FinishPublishing();
-}
-
-void Monitor::FinishPublishing() {
-  publish_deadline_ = std::chrono::steady_clock::now() + kPublishDrainTime;
-  WaitForPublisher();
-}
-
-void Monitor::WaitForPublisher() {
-  const bool done = !publisher_ || publisher_->Unacknowledged() == 0 || !publisher_->Connected() ||
-                    std::chrono::steady_clock::now() >= publish_deadline_;
-  if (done) {
-    Finish();
-    return;
-  }
-  publish_wait_.expires_after(20ms);
-  publish_wait_.async_wait([this](const std::error_code& error) {
-    if (!error) WaitForPublisher();
+  gps_.CloseSinks(kDeliveryTime, [this](const std::vector<std::string>& lost) {
+    // What an output could not deliver (fixes a broker never had, a track's end) fails the run.
+    for (const std::string& sentence : lost) std::cerr << "gps-monitor: " << sentence << "\n";
+    if (!lost.empty() && exit_code_ == 0) exit_code_ = 1;
+    io_.stop();
   });
-}
-
-void Monitor::Finish() {
-  if (publisher_) {
-    if (publisher_->SkippedBlocks() > 0) {
-      std::cerr << "gps-monitor: " << publisher_->SkippedBlocks()
-                << " blocks of received text not published: the broker took them too slowly\n";
-    }
-    if (publisher_->DroppedFixes() > 0) {
-      std::cerr << "gps-monitor: " << publisher_->DroppedFixes()
-                << " fixes dropped while the broker was away (--mqtt-queue " << options_.mqtt_queue
-                << ")\n";
-    }
-    if (publisher_->Unacknowledged() > 0) {
-      std::cerr << "gps-monitor: " << publisher_->Unacknowledged() << " fixes not published to "
-                << publish_name_ << "\n";
-    }
-    // Fixes the broker never had are a failure of the run, as a track that could not be written.
-    if (publisher_->DroppedFixes() + publisher_->Unacknowledged() > 0 && exit_code_ == 0) {
-      exit_code_ = 1;
-    }
-    publisher_->Close();
-  }
-  io_.stop();
 }
 
 }  // namespace quorvane::monitor

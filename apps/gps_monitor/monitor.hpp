@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
@@ -16,14 +17,7 @@
 #include "apps/gps_monitor/options.hpp"
 #include "apps/gps_monitor/pty_replay.hpp"
 #include "control/gps.hpp"
-#include "sinks/mqtt_publisher.hpp"
-#include "sinks/fleet_tracks.hpp"
-#include "sinks/nmea_server.hpp"
-#include "sinks/gpsd_server.hpp"
-#include "sinks/ntp_shm.hpp"
-#include "sinks/web_map.hpp"
 #include "sources/log_replay.hpp"
-#include "sinks/track_files.hpp"
 
 namespace quorvane::monitor {
 
@@ -40,24 +34,23 @@ class Monitor {
   int ListPorts();
   bool OpenSource();
   bool OpenReplay();
-  bool StartServers();
-  bool OpenTimeSegment();
+  // The outputs named by the options: the servers, chrony's segment and the broker, opened
+  // before the source; the files and JSON lines, once it opened.
+  std::vector<std::string> ServiceTexts() const;
+  std::vector<std::string> FileTexts() const;
+  bool OpenSinks(const std::vector<std::string>& texts);
+  // A run that could not start: whatever opened is closed; its exit code.
+  int Abandon();
   std::string ReceiverName() const;
-  bool StartPublishing();
   bool ReadsALog() const;
   // The --source address is of that kind.
   bool SourceIs(SourceAddress::Scheme scheme) const;
-  void WaitForBroker();
   MqttTlsFiles TlsFiles() const;
-  void SayFleet(const std::string& what);
-  // Stopping waits (a few seconds at most) for the broker to take the fixes still queued.
-  void FinishPublishing();
-  void WaitForPublisher();
-  void Finish();
   void StartSerial();
   void SetUpBroadcast();
   void OnFixUpdated(FixChanges changes);
   void OnEpoch(const Fix& fix, const std::string& stream);
+  void OnNotice(const std::string& what, NoticeKind kind);
   void OnFirstFix();
   bool ConfirmClockSetting();
   void Tick();
@@ -66,14 +59,10 @@ class Monitor {
   void MeasureTheSecond();
   void PrintSummary();
   void CheckOutput();
-  void ReportTrackFailure(const std::string& failure);
   void AdviseEvents();
   void CatchSignals();
   // The exit code of a run stopped by a signal: 1 (said) when its network source is away.
   int SourceAwayAtEnd() const;
-  // A description raised for the network source's lost (or never made) connection.
-  bool IsLoss(const std::string& description) const;
-  void AddOutputs();
 
   Options options_;
   Platform& platform_;
@@ -82,20 +71,8 @@ class Monitor {
   std::shared_ptr<LogReplay> log_replay_;
   std::unique_ptr<PtyReplay> pty_replay_;
   Display display_;
-  // The outputs, each added to the control as a sink.
-  std::shared_ptr<TrackFiles> track_files_ = std::make_shared<TrackFiles>();
-  std::shared_ptr<NmeaServer> nmea_server_;
-  std::shared_ptr<GpsdServer> gpsd_server_;
-  std::shared_ptr<NtpShm> time_segment_;
-  std::shared_ptr<WebMap> web_map_;
-  std::shared_ptr<MqttPublisher> publisher_;
-  std::string publish_name_;                   // the address without its password
-  size_t source_brokers_ = 1;                  // brokers in the MQTT source's list
-  size_t publish_brokers_ = 1;                 // and in --publish's
-  std::shared_ptr<FleetTracks> fleet_tracks_;  // a track per vehicle, with --record-dir
-  std::string fleet_filter_;                   // the topic filter that names the vehicles
-  asio::steady_timer publish_wait_{io_};
-  std::chrono::steady_clock::time_point publish_deadline_;
+  size_t source_brokers_ = 1;  // brokers in the MQTT source's list
+  std::string fleet_filter_;   // the topic filter that names the vehicles
   // Every signal that would end the process and can be caught ends a run as an interrupt does:
   // the tracks finished, the placemark written.
   asio::signal_set signals_{io_};
@@ -107,7 +84,6 @@ class Monitor {
   bool heard_fix_ = false;    // an epoch with a fix
   bool stopping_ = false;
   bool running_ = false;
-  bool recording_kml_ = false;
   std::string reconnecting_;  // the last word of a network source trying again
   std::string last_loss_;     // why it is away
   bool source_away_ = false;  // lost (or never connected) and not back yet

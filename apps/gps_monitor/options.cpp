@@ -14,7 +14,7 @@
 #include "control/gps.hpp"
 #include "platform/line_settings.hpp"
 #include "platform/source_address.hpp"
-#include "sinks/track_writer.hpp"
+#include "sinks/sink_factory.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -118,7 +118,7 @@ void NamePlaceholders(CLI::App& app) {
       {"--record", "FILE"},
       {"--description", "NAME"},
       {"--record-dir", "DIR"},
-      {"--record-format", "kml|gpx|geojson|csv"},
+      {"--record-format", "kml|gpx|geojson|csv|nmea"},
       {"--publish", "ADDRESS"},
       {"--mqtt-cafile", "FILE"},
       {"--mqtt-cert", "FILE"},
@@ -294,7 +294,8 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
       ->check(CLI::Range(-10.0, 10.0));
   auto* record = app.add_option(
       "--record", options.record,
-      "record the track to this file: .kml, .gpx, .geojson or .csv (may be given once for each)");
+      "record the track to this file: .kml, .gpx, .geojson or .csv (may be given once for each), "
+      "or every sentence received, as received, to a .nmea log");
   app.add_option("--description", options.description,
                  "name of the recorded track (the KML document's and the GPX track's)")
       ->needs(record);
@@ -303,7 +304,7 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
       "with an MQTT source: one track per topic in this folder, named after the topic level "
       "that the filter's last + matched (DIR/car7.kml)");
   app.add_option("--record-format", options.record_format, "the tracks of --record-dir")
-      ->check(CLI::IsMember({"kml", "gpx", "geojson", "csv"}))
+      ->check(CLI::IsMember({"kml", "gpx", "geojson", "csv", "nmea"}))
       ->needs(record_dir);
   app.add_option("--publish", options.publish,
                  "publish to an MQTT broker: mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX (or "
@@ -413,6 +414,15 @@ bool TakeNetworkOutputs(Options& options, const OptionTexts& texts) {
   return TakeAddress(ParsePublishAddress(options.publish), options.publish_address);
 }
 
+// A file name the outputs take: a track, or a log of the sentences.
+bool IsRecordable(const std::string& file) {
+  try {
+    return KnownSinks().Parse(file).scheme.starts_with('.');
+  } catch (const SinkUsageError&) {
+    return false;
+  }
+}
+
 // Why a file cannot be made at `path`: its folder is missing or is no folder; or an empty text.
 std::string FolderFault(const std::string& path) {
   const auto folder = std::filesystem::path(path).parent_path();
@@ -430,9 +440,9 @@ bool CheckRecording(const Options& options) {
   for (const auto& file : options.record) {
     const bool kml = file.size() > 4 && (file.ends_with(".kml") || file.ends_with(".KML"));
     kml_files += kml ? 1 : 0;
-    if (!kml && !TrackWriterFor(file)) {
-      std::cerr << "gps-monitor: --record wants a .kml, .gpx, .geojson or .csv file, not \"" << file
-                << "\"\n";
+    if (!IsRecordable(file)) {
+      std::cerr << "gps-monitor: --record wants a .kml, .gpx, .geojson, .csv or .nmea file, not \""
+                << file << "\"\n";
       return false;
     }
   }

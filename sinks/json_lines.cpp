@@ -1,0 +1,39 @@
+#include "sinks/json_lines.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "sinks/sink_factory.hpp"
+
+namespace quorvane {
+
+void JsonLines::TakeEpoch(const Fix& fix, const std::string& stream) {
+  std::string lines = TpvJson(fix, stream) + '\n';
+  if (sky_changes_.Take(fix, stream)) lines += SkyJson(fix, stream) + '\n';
+  out_.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+}
+
+std::vector<std::string> JsonLines::Close() {
+  out_.flush();
+  if (!file_) return {};
+  file_->close();
+  if (file_->fail()) return {"The JSON lines could not all be written"};
+  return {};
+}
+
+void RegisterJsonSinks(SinkFactory& factory) {
+  factory.Register(
+      "json", "json:- or json:FILE (gpsd's TPV and SKY, a line each)",
+      [](const SinkText& text, const SinkContext&) {
+        text.OnlyOptions({});
+        if (text.rest == "-") return MadeOf(std::make_shared<JsonLines>(std::cout));
+        auto file = std::make_unique<std::ofstream>(text.rest, std::ios::binary);
+        if (!*file) {
+          throw std::runtime_error("Cannot write " + text.rest + ": " + std::strerror(errno));
+        }
+        return MadeOf(std::make_shared<JsonLines>(std::move(file)));
+      });
+}
+
+}  // namespace quorvane

@@ -1,0 +1,24 @@
+#include "sinks/sink_factory.hpp"
+
+namespace quorvane {
+
+const SinkFactory& KnownSinks() {
+  static const SinkFactory factory = [] {
+    SinkFactory made;
+    RegisterKmlSinks(made);
+    RegisterTrackSinks(made);
+    RegisterNmeaLogSinks(made);
+    RegisterFleetSinks(made);
+    RegisterRelaySinks(made);
+    RegisterNmeaServerSinks(made);
+    RegisterGpsdSinks(made);
+    RegisterWebMapSinks(made);
+    RegisterTimeSinks(made);
+    RegisterJsonSinks(made);
+    RegisterMqttSinks(made);
+    return made;
+  }();
+  return factory;
+}
+
+}  // namespace quorvane
