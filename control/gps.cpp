@@ -95,6 +95,7 @@ void GPS::SendCommand(const std::string& Data2Send) {
 void GPS::Connect(std::optional<int16_t> UDPPort) {
   const int16_t port = UDPPort.value_or(0) != 0 ? *UDPPort : parts_->rx_port;
   Open(std::make_shared<UdpSource>(parts_->io, static_cast<uint16_t>(port)));
+  parts_->source_name = "udp://:" + std::to_string(static_cast<uint16_t>(port));
 }
 
 void GPS::EnumSerialPorts() { parts_->EnumSerialPorts(); }

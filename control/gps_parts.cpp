@@ -6,8 +6,8 @@
 #include <asio/post.hpp>
 
 #include "base/text_rules.hpp"
+#include "platform/port_table.hpp"
 #include "platform/retry_schedule.hpp"
-#include "platform/source_address.hpp"
 #include "sources/source_factory.hpp"
 
 namespace quorvane {
@@ -34,7 +34,6 @@ GPS::Parts::Parts(asio::io_context& context, Platform& host_platform)
 void GPS::Parts::Open(std::shared_ptr<BlockSource> source) {
   if (running_) Stop();
   source_name.clear();
-  fleet = false;
   path.Single().decoder.Fix().LastGgaText.clear();
   // The source replaced may be the one whose block is being taken (a host opening another
   // source in an event): it is let go of on a later turn of the loop, once it has returned.
@@ -54,7 +53,9 @@ void GPS::Parts::Open(std::shared_ptr<BlockSource> source) {
 }
 
 void GPS::Parts::StartSerial() {
-  if (!running_) Open(serial);
+  if (running_) return;
+  Open(serial);
+  source_name = DevicePathOfPort(serial->PortNumber()).value_or("");
 }
 
 void GPS::Parts::OpenAddress(const std::string& address) {
@@ -67,9 +68,6 @@ void GPS::Parts::OpenAddress(const std::string& address) {
   }
   WatchLosses(*made.source, made.name);
   Open(std::move(made.source));
-  const auto parsed = ParseSourceAddress(address);
-  const auto* kind = std::get_if<SourceAddress>(&parsed);
-  fleet = kind != nullptr && kind->scheme == SourceAddress::Scheme::kMqtt;
   source_name = made.name;
 }
 
@@ -124,7 +122,7 @@ bool GPS::Parts::OpenSink(const std::string& text) {
       .io = io,
       .platform = platform,
       .source = source_name,
-      .fleet = fleet,
+      .fleet = source_ && source_->NamesStreams(),
       .failed =
           [this](const std::string& failure) { RaiseError(failure, NoticeKind::kOutputFailed); },
       .warn = [this](const std::string& what) { Warn(what); }};

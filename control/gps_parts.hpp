@@ -60,9 +60,8 @@ class GPS::Parts {
   std::shared_ptr<TrackRecorder> recorder;
   std::shared_ptr<SerialSource> serial;
   SourceSettings source_settings;
-  // The source as it may be said, and whether it carries a fleet: what outputs name it by.
+  // The source as it may be said: what outputs name the receiver by.
   std::string source_name;
-  bool fleet = false;
   int16_t rx_port = 0;
   int16_t server_ip = 0;
 

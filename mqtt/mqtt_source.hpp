@@ -28,6 +28,7 @@ class MqttSource final : public BlockSource {
   bool GaveUp() const override { return client_.Refused(); }
   bool EverOpen() const override { return client_.EverConnected(); }
   std::string Peer() const override { return client_.CurrentBroker(); }
+  bool NamesStreams() const override { return true; }
 
  private:
   MqttClient client_;

@@ -112,8 +112,7 @@ FleetTracks::FleetTracks(std::string filter, std::string folder, std::string for
     : filter_(std::move(filter)),
       folder_(std::move(folder)),
       format_(std::move(format)),
-      context_(context),
-      say_(context.warn) {
+      context_(context) {
   // A vehicle's file that fails is said; the other vehicles and the run go on.
   context_.failed = context.warn;
   rlimit limit{};
@@ -134,7 +133,7 @@ FleetTracks::FleetTracks(std::string filter, std::string folder, std::string for
 
 std::unique_ptr<EpochSink> FleetTracks::Refuse(const std::string& topic,
                                                const std::string& why) const {
-  if (say_) say_("topic \"" + topic + "\" is not recorded: " + why);
+  if (context_.warn) context_.warn("topic \"" + topic + "\" is not recorded: " + why);
   return nullptr;
 }
 
@@ -159,9 +158,9 @@ std::unique_ptr<EpochSink> FleetTracks::MakeFor(const std::string& topic) {
   try {
     return std::make_unique<VehicleOutput>(
         KnownSinks().Make(folder_ + "/" + name + format_ + "?name=" + OptionValue(name), context_),
-        say_);
+        context_.warn);
   } catch (const std::runtime_error& failure) {
-    if (say_) say_(failure.what());
+    if (context_.warn) context_.warn(failure.what());
     return nullptr;
   }
 }
@@ -180,7 +179,11 @@ void RegisterFleetSinks(SinkFactory& factory) {
         }
         const std::string extension = pattern.substr(1);
         // The vehicles' files are what the same name would make for one receiver.
-        KnownSinks().Parse("vehicle" + extension);
+        try {
+          KnownSinks().Parse("vehicle" + extension);
+        } catch (const SinkUsageError&) {
+          text.Refuse("no file per vehicle is written as " + extension);
+        }
         std::error_code error;
         if (!std::filesystem::is_directory(folder, error)) text.Refuse(folder + " is no folder");
         const auto source = ParseSourceAddress(context.source);

@@ -49,7 +49,6 @@ class FleetTracks final : public StreamSinkMaker, public Output {
   std::string folder_;
   std::string format_;
   SinkContext context_;
-  SayHandler say_;
   size_t most_vehicles_;
   std::string why_no_more_;                              // said when past most_vehicles_
   std::unordered_map<std::string, std::string> topics_;  // by vehicle name: a file each

@@ -40,6 +40,7 @@ std::vector<std::string> NmeaLog::Close() {
 void RegisterNmeaLogSinks(SinkFactory& factory) {
   factory.Register(".nmea", "LOG.nmea (every sentence received, as received)",
                    [](const SinkText& text, const SinkContext& context) {
+                     // A fleet names each vehicle's file; a log has no name to put it in.
                      text.OnlyOptions({"name"});
                      auto log = std::make_shared<NmeaLog>();
                      if (std::string failure = log->Open(text.rest); !failure.empty()) {

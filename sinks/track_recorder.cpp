@@ -94,10 +94,13 @@ namespace {
 // A KML recording made from a file name: the control's own recorder, on a file of the user's.
 class KmlTrack final : public EpochSink, public Output {
  public:
-  explicit KmlTrack(Platform& platform) : recorder_(platform) {}
+  KmlTrack(Platform& platform, std::string file) : recorder_(platform), file_(std::move(file)) {}
   TrackRecorder& Recorder() { return recorder_; }
   void TakeGga(const DecodedGga& gga) override { recorder_.TakeGga(gga); }
   void EndOfBlock() override { recorder_.EndOfBlock(); }
+  std::string State() const override {
+    return file_ + ": " + std::to_string(static_cast<long>(recorder_.RecordedPoints())) + " points";
+  }
   std::vector<std::string> Close() override {
     recorder_.Stop();
     return {};
@@ -105,6 +108,7 @@ class KmlTrack final : public EpochSink, public Output {
 
  private:
   TrackRecorder recorder_;
+  std::string file_;
 };
 
 }  // namespace
@@ -113,7 +117,7 @@ void RegisterKmlSinks(SinkFactory& factory) {
   factory.Register(".kml", "TRACK.kml[?name=NAME] (a placemark per fix, a path at the end)",
                    [](const SinkText& text, const SinkContext& context) {
                      text.OnlyOptions({"name"});
-                     auto track = std::make_shared<KmlTrack>(context.platform);
+                     auto track = std::make_shared<KmlTrack>(context.platform, text.rest);
                      std::string failure;
                      track->Recorder().OnFailure([&failure](std::string why) { failure = why; });
                      track->Recorder().Start(text.rest, text.Option("name"));

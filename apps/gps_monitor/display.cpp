@@ -226,22 +226,14 @@ void Display::Frame(const GPS& gps, const Status& status) {
   if (mode_ != Mode::kDashboard) return;
   std::vector<std::string> lines{"gps-monitor " + gps.Version() + "   " + status.source, ""};
   for (auto& line : FixLines()) lines.push_back(std::move(line));
-  lines.insert(
-      lines.end(),
-      {
-          "  Odometer      " + gps.Odometer() + " m",
-          "  Recording     " +
-              (status.recording_file.empty()
-                   ? std::string("off")
-                   : status.recording_file +
-                         (gps.isRecording()
-                              ? "   " + std::to_string(static_cast<long>(gps.RecordedPoints())) +
-                                    " points"
-                              : std::string())),
-      });
+  lines.insert(lines.end(),
+               {
+                   "  Odometer      " + gps.Odometer() + " m",
+                   "  Recording     " +
+                       (status.recording_file.empty() ? std::string("off") : status.recording_file),
+               });
   if (!status.hearing.empty()) lines.push_back("  Hearing       " + status.hearing);
-  if (!status.serving.empty()) lines.push_back("  Serving NMEA  " + status.serving);
-  if (!status.publishing.empty()) lines.push_back("  Publishing    " + status.publishing);
+  for (const auto& output : status.outputs) lines.push_back("  Output        " + output);
   if (status.vehicles > 0) {
     lines.push_back("  Vehicles      " + std::to_string(status.vehicles));
     for (const auto& vehicle : status.vehicle_lines) lines.push_back("    " + vehicle);

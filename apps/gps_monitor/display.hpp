@@ -18,10 +18,10 @@ struct Status {
   double sentences_per_second = 0;
   std::optional<double> replay_share;  // 0 to 1 during a replay
   std::optional<double> seconds_left;
-  std::string hearing;     // what arrives while no fix does
-  std::string serving;     // "2 clients on 127.0.0.1:10110" while serving NMEA
-  std::string publishing;  // "mqtt://127.0.0.1:1883/car7: connected, 0 waiting"
-  size_t vehicles = 0;     // an MQTT source's vehicles, and lines for the last heard
+  std::string hearing;  // what arrives while no fix does
+  // What each output is doing: "2 gpsd clients on 127.0.0.1:2947", "publishing to ...".
+  std::vector<std::string> outputs;
+  size_t vehicles = 0;  // an MQTT source's vehicles, and lines for the last heard
   std::vector<std::string> vehicle_lines;
 };
 

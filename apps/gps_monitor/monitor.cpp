@@ -429,9 +429,7 @@ Status Monitor::CurrentStatus() const {
   status.recording_file = recording;
   status.sentences_per_second = sentences_per_second_;
   status.hearing = waiting_for_server ? reconnecting_ : hearing_;
-  for (const std::string& state : gps_.SinkStates()) {
-    status.serving += (status.serving.empty() ? "" : "; ") + state;
-  }
+  status.outputs = gps_.SinkStates();
   status.vehicles = gps_.RecentStreams(20, [&](const std::string& topic, const Fix& last) {
     status.vehicle_lines.push_back(VehicleLine(VehicleNameOf(fleet_filter_, topic), last));
   });
