@@ -35,8 +35,8 @@
 #include <asio/io_context.hpp>
 
 #include "apps/nmea_simulator.hpp"
-#include "mqtt/mqtt_client.hpp"
 #include "mqtt/mqtt_address.hpp"
+#include "mqtt/mqtt_client.hpp"
 #include "support/mosquitto_broker.hpp"
 #include "support/nats_cluster.hpp"
 
@@ -241,8 +241,7 @@ pid_t SpawnPageProbe(const std::string& url, int seconds, const std::string& out
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = 0;
@@ -254,7 +253,8 @@ pid_t SpawnPageProbe(const std::string& url, int seconds, const std::string& out
 // not acknowledged when the connection is lost is published again on the next one.
 class ClusterPublisher {
  public:
-  ClusterPublisher(asio::io_context& io, const std::string& brokers) : client_(io, BrokerOf(brokers)) {
+  ClusterPublisher(asio::io_context& io, const std::string& brokers)
+      : client_(io, BrokerOf(brokers)) {
     client_.on_published = [this](int id) {
       if (pending_.erase(id) > 0 && !resumed_) resumed_ = Clock::now();
     };
@@ -288,9 +288,9 @@ class ClusterPublisher {
 
  private:
   static quorvane::MqttBroker BrokerOf(const std::string& brokers) {
-    return quorvane::MqttBrokerOf(
-        std::get<quorvane::SourceAddress>(quorvane::ParsePublishAddress("mqtt://" + brokers + "/x")),
-        {});
+    return quorvane::MqttBrokerOf(std::get<quorvane::SourceAddress>(
+                                      quorvane::ParsePublishAddress("mqtt://" + brokers + "/x")),
+                                  {});
   }
   quorvane::MqttClient client_;
   std::map<int, std::pair<std::string, std::string>> pending_;
@@ -358,7 +358,8 @@ int RunCluster(const std::string& program, size_t vehicles, int seconds) {
     second.SendWaiting();
     io.run_for(1ms);
   }
-  for (auto until = std::chrono::steady_clock::now() + 15s; std::chrono::steady_clock::now() < until;) {
+  for (auto until = std::chrono::steady_clock::now() + 15s;
+       std::chrono::steady_clock::now() < until;) {
     io.run_for(50ms);
     first.SendWaiting();
     consumer.AddTo(latencies, by_stream);
@@ -503,7 +504,8 @@ int main(int argc, char** argv) {
       "placemark and "
       "the JSON line are in it. The consumer also serves its live map (--web) to one headless "
       "Chromium, which lists every vehicle; its frames and the age of each vehicle's last fix on "
-      "the page are measured at the end. The capacity burst then hands %zu messages over as fast as the "
+      "the page are measured at the end. The capacity burst then hands %zu messages over as fast "
+      "as the "
       "publishing client takes them; the consumer's CPU per fix is its own ceiling on one "
       "core.\n\n",
       vehicles, seconds, capacity_fixes);

@@ -22,9 +22,10 @@
 #include "bench/one_second.hpp"
 #include "control/gps.hpp"
 #include "sinks/gpsd_json.hpp"
-#include "sinks/nmea_server.hpp"
 #include "sinks/gpsd_server.hpp"
+#include "sinks/nmea_server.hpp"
 #include "sinks/web_map.hpp"
+#include "support/sink_streams.hpp"
 
 namespace {
 
@@ -105,8 +106,8 @@ quorvane::Fix BusyEpoch() {
   fix.hdop = 0.9;
   fix.satellites_used = 8;
   for (int16_t prn = 1; prn <= 12; ++prn) {
-    fix.in_view.push_back({{quorvane::Constellation::kGps, prn, prn}, 45.0, 30.0 * prn, 40.0,
-                           prn <= 8});
+    fix.in_view.push_back(
+        {{quorvane::Constellation::kGps, prn, prn}, 45.0, 30.0 * prn, 40.0, prn <= 8});
   }
   return fix;
 }
@@ -115,7 +116,9 @@ quorvane::Fix BusyEpoch() {
 // to back, far faster than a 10 Hz receiver's.
 void BM_GpsdServeLatency(benchmark::State& state) {
   asio::io_context io;
-  quorvane::GpsdServer server(io, {asio::ip::make_address("127.0.0.1"), 0}, "/dev/ttyUSB0");
+  quorvane::testing::SinkStreams streams;
+  quorvane::GpsdServer server(io, {asio::ip::make_address("127.0.0.1"), 0}, "/dev/ttyUSB0",
+                              streams);
   constexpr size_t kReaders = 100;
   const size_t connections = kReaders + static_cast<size_t>(state.range(0));
   std::vector<asio::ip::tcp::socket> clients;
@@ -132,8 +135,8 @@ void BM_GpsdServeLatency(benchmark::State& state) {
   io.restart();
   while (greeted < connections) io.run_one_for(std::chrono::milliseconds(100));
   const quorvane::Fix fix = BusyEpoch();
-  const size_t report_size =
-      quorvane::TpvJson(fix, "/dev/ttyUSB0").size() + quorvane::SkyJson(fix, "/dev/ttyUSB0").size() + 4;
+  const size_t report_size = quorvane::TpvJson(fix, "/dev/ttyUSB0").size() +
+                             quorvane::SkyJson(fix, "/dev/ttyUSB0").size() + 4;
   std::vector<std::vector<char>> buffers(kReaders, std::vector<char>(report_size));
   std::vector<double> latencies;
   for (auto _ : state) {
@@ -173,17 +176,19 @@ void BM_WebMapPushLatency(benchmark::State& state) {
   std::ofstream(leaflet + "/leaflet.js") << "window.L = {};";
   std::ofstream(leaflet + "/leaflet.css") << "*{}";
   asio::io_context io;
+  quorvane::testing::SinkStreams streams;
   quorvane::WebMap map(io, {asio::ip::make_address("127.0.0.1"), 0},
-                       quorvane::WebMapSettings{.leaflet_folder = leaflet});
+                       quorvane::WebMapSettings{.leaflet_folder = leaflet}, streams);
   constexpr size_t kPages = 50;
   constexpr int kVehicles = 1000;
   std::vector<asio::ip::tcp::socket> pages;
   pages.reserve(kPages);  // a socket with a read under way must not move
   std::vector<asio::streambuf> greetings(kPages);
   size_t greeted = 0;
-  const std::string upgrade = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                              "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                              "Sec-WebSocket-Version: 13\r\n\r\n";
+  const std::string upgrade =
+      "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+      "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+      "Sec-WebSocket-Version: 13\r\n\r\n";
   for (size_t i = 0; i < kPages; ++i) {
     auto& page = pages.emplace_back(io);
     page.connect({asio::ip::make_address("127.0.0.1"), map.Port()});

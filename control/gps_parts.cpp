@@ -121,6 +121,7 @@ bool GPS::Parts::OpenSink(const std::string& text) {
   const SinkContext context{
       .io = io,
       .platform = platform,
+      .streams = path.Streams(),
       .source = source_name,
       .fleet = source_ && source_->NamesStreams(),
       .failed =

@@ -54,7 +54,7 @@ void ReceivePath::Restart() {
 
 void ReceivePath::Take(std::string block, std::string_view stream, bool from_network) {
   ++taking_;
-  Receiver& receiver = receivers_.Find(stream);
+  Receiver& receiver = receivers_.Hear(stream);
   current_ = &receiver;
   receiver.lines.Feed(block, [&](std::string_view sentence) { TakeSentence(receiver, sentence); });
   for (const auto& output : receiver.outputs) output->EndOfBlock();

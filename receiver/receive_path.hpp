@@ -50,6 +50,8 @@ class ReceivePath {
   bool Busy() const { return taking_ > 0; }
 
   const Receiver& Current() const { return *current_; }
+  // The one table of streams, where sinks keep what they keep per stream.
+  StreamStates& Streams() { return receivers_; }
   // Visits the `most` streams heard most recently; how many there are.
   size_t VisitRecentStreams(size_t most, const StreamVisitor& visit) const;
   FixRecord& CurrentFix() { return current_->decoder.Fix(); }

@@ -11,14 +11,52 @@ ReceiverTable::ReceiverTable(std::function<ClockReading()> clock, EpochHandler o
   single_.epochs.OnEpoch([this](const Fix& fix) { on_epoch_(fix, single_); });
 }
 
-Receiver& ReceiverTable::Find(std::string_view stream) {
-  if (stream.empty()) return single_;
+Receiver& ReceiverTable::Hear(std::string_view stream) {
+  // The streams of the last source go at the next block, whichever stream it is.
   retired_.clear();
+  if (stream.empty()) return single_;
+  return Make(stream);
+}
+
+Receiver& ReceiverTable::Make(std::string_view stream) {
   const auto used = streams_.Use(
       stream, [&] { return Receiver(std::string(stream), kPendingLimit, clock_); },
       [this](Receiver& oldest) { Evict(oldest); });
   if (used.made) Welcome(used.value);
   return used.value;
+}
+
+Receiver* ReceiverTable::Known(const std::string& stream) {
+  if (stream.empty()) return &single_;
+  // The stream being forgotten reports its last cycle from outside the table.
+  if (evicting_ != nullptr && evicting_->name == stream) return evicting_;
+  return streams_.Find(stream);
+}
+
+std::unique_ptr<StreamState>& ReceiverTable::Slot(size_t slot, const std::string& stream) {
+  // A stream's blocks make it known before any sink hears of it; a sink fed by hand (a test, a
+  // host of its own) makes it known here.
+  Receiver* receiver = Known(stream);
+  if (receiver == nullptr) receiver = &Make(stream);
+  if (receiver->states.size() <= slot) receiver->states.resize(slot + 1);
+  return receiver->states[slot];
+}
+
+StreamState* ReceiverTable::Find(size_t slot, const std::string& stream) {
+  const Receiver* receiver = Known(stream);
+  if (receiver == nullptr || receiver->states.size() <= slot) return nullptr;
+  return receiver->states[slot].get();
+}
+
+void ReceiverTable::Visit(size_t slot, const Visitor& visit) {
+  const auto visit_one = [&](Receiver& receiver) {
+    if (receiver.states.size() <= slot || !receiver.states[slot]) return true;
+    return visit(receiver.name, *receiver.states[slot]);
+  };
+  for (auto& [name, receiver] : streams_) {
+    if (!visit_one(receiver)) return;
+  }
+  visit_one(single_);
 }
 
 void ReceiverTable::Welcome(Receiver& receiver) {
@@ -30,7 +68,9 @@ void ReceiverTable::Welcome(Receiver& receiver) {
 // Its last cycle is reported, and its outputs ended, before it is forgotten. It is out of the
 // table by then: a host may open another source inside that cycle's event.
 void ReceiverTable::Evict(Receiver& receiver) {
+  evicting_ = &receiver;
   receiver.epochs.Finish();
+  evicting_ = nullptr;
   for (const auto& output : receiver.outputs) output->SourceStopped();
   Forget(receiver);
 }

@@ -28,7 +28,8 @@ struct Receiver {
   LineAssembler lines;
   NmeaDecoder decoder;
   EpochBuilder epochs;
-  std::vector<std::unique_ptr<EpochSink>> outputs;  // made for this stream only
+  std::vector<std::unique_ptr<EpochSink>> outputs;   // made for this stream only
+  std::vector<std::unique_ptr<StreamState>> states;  // the sinks' own, by slot
 };
 
 struct DecoderSettings {
@@ -36,7 +37,7 @@ struct DecoderSettings {
   bool verify_checksum = false;
 };
 
-class ReceiverTable {
+class ReceiverTable : public StreamStates {
  public:
   static constexpr size_t kMaxStreams = 16384;
   // A stream's unfinished sentence: a standard one is at most 82 characters.
@@ -51,7 +52,7 @@ class ReceiverTable {
 
   // The receiver of that stream ("" the single one), made when it is new; it becomes the most
   // recently heard. Call it before each block of a stream, never inside one.
-  Receiver& Find(std::string_view stream);
+  Receiver& Hear(std::string_view stream);
   Receiver& Single() { return single_; }
   const Receiver& Single() const { return single_; }
   // Forgets every named stream; the single receiver keeps its fix. A block being taken keeps
@@ -63,6 +64,10 @@ class ReceiverTable {
   // Every stream's outputs told the source stopped.
   void StopOutputs();
 
+  size_t NewSlot() override { return slots_++; }
+  StreamState* Find(size_t slot, const std::string& stream) override;
+  void Visit(size_t slot, const Visitor& visit) override;
+
   const DecoderSettings& Settings() const { return settings_; }
   void Settings(const DecoderSettings& settings);
   // Every receiver ended: the cycle each has under way is handed on.
@@ -72,8 +77,14 @@ class ReceiverTable {
   // Malformed fields, forgotten streams' included.
   uint64_t MalformedFields() const;
 
+ protected:
+  std::unique_ptr<StreamState>& Slot(size_t slot, const std::string& stream) override;
+
  private:
   void Apply(Receiver& receiver) const;
+  Receiver& Make(std::string_view stream);
+  // The receiver of a stream heard, without making it or changing the order; null if none.
+  Receiver* Known(const std::string& stream);
   void Welcome(Receiver& receiver);
   void Evict(Receiver& receiver);
   void Forget(const Receiver& receiver);
@@ -87,6 +98,8 @@ class ReceiverTable {
   RecentTable<Receiver>::Entries retired_;  // cleared away, kept to the next Find
   double forgotten_checksum_errors_ = 0;
   uint64_t forgotten_malformed_fields_ = 0;
+  size_t slots_ = 0;
+  Receiver* evicting_ = nullptr;  // out of the table, reporting its last cycle
 };
 
 }  // namespace quorvane

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "../nmea/fix.hpp"
 #include "../nmea/fix_record.hpp"
@@ -52,6 +53,41 @@ class StreamSinkMaker {
   virtual ~StreamSinkMaker() = default;
   // The output of a new stream, or null to leave it without one.
   virtual std::unique_ptr<EpochSink> MakeFor(const std::string& stream) = 0;
+};
+
+// What a sink keeps for one stream: a server's device, a vehicle on the map, the last SKY
+// written. It lives in that stream's entry of the control's one table of streams and goes with
+// it, when the stream is forgotten to make room or another source opens: its destructor is the
+// one word the sink hears of that.
+class StreamState {
+ public:
+  virtual ~StreamState() = default;
+};
+
+// The control's table of streams, as the sinks that keep something per stream use it.
+class StreamStates {
+ public:
+  using Visitor = std::function<bool(const std::string& stream, StreamState& state)>;
+
+  virtual ~StreamStates() = default;
+  // A slot of a sink's own in every stream.
+  virtual size_t NewSlot() = 0;
+  // What `slot` holds for `stream` ("" the one receiver), made by `make` (a unique_ptr to a
+  // State) when it holds nothing yet; a stream not heard yet becomes known.
+  template <typename State, typename Make>
+  State& Kept(size_t slot, const std::string& stream, Make&& make) {
+    std::unique_ptr<StreamState>& kept = Slot(slot, stream);
+    if (!kept) kept = make();
+    return static_cast<State&>(*kept);
+  }
+  // What `slot` holds for `stream`, or null: nothing is made.
+  virtual StreamState* Find(size_t slot, const std::string& stream) = 0;
+  // Visits what `slot` holds, the stream heard most recently first and the one receiver last,
+  // until `visit` returns false.
+  virtual void Visit(size_t slot, const Visitor& visit) = 0;
+
+ protected:
+  virtual std::unique_ptr<StreamState>& Slot(size_t slot, const std::string& stream) = 0;
 };
 
 // Where a block came from, as a block sink's policy needs it.

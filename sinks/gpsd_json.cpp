@@ -187,13 +187,20 @@ uint64_t SkyDigest(const Fix& fix) {
   return digest;
 }
 
+namespace {
+
+struct LastSky final : StreamState {
+  std::optional<uint64_t> digest;
+};
+
+}  // namespace
+
 bool SkyChanges::Take(const Fix& fix, const std::string& stream) {
   if (!HasSky(fix)) return false;
-  if (last_.size() > most_streams_) last_.clear();
   const uint64_t sky = SkyDigest(fix);
-  auto [written, is_new] = last_.try_emplace(stream, sky);
-  if (!is_new && written->second == sky) return false;
-  written->second = sky;
+  auto& last = streams_.Kept<LastSky>(slot_, stream, [] { return std::make_unique<LastSky>(); });
+  if (last.digest == sky) return false;
+  last.digest = sky;
   return true;
 }
 

@@ -8,9 +8,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "../nmea/fix.hpp"
+#include "../receiver/sinks.hpp"
 
 namespace quorvane {
 
@@ -36,16 +36,16 @@ bool HasSky(const Fix& fix);
 uint64_t SkyDigest(const Fix& fix);
 
 // Whether an epoch says something new of the sky for its stream (the first SKY of a stream
-// included): a SKY is written only when it changes. Remembers at most `most_streams` streams;
-// past that it starts again.
+// included): a SKY is written only when it changes. What each stream said last is kept in
+// `streams` (the control's table), and goes with its stream.
 class SkyChanges {
  public:
-  explicit SkyChanges(size_t most_streams) : most_streams_(most_streams) {}
+  explicit SkyChanges(StreamStates& streams) : streams_(streams), slot_(streams.NewSlot()) {}
   bool Take(const Fix& fix, const std::string& stream);
 
  private:
-  size_t most_streams_;
-  std::unordered_map<std::string, uint64_t> last_;
+  StreamStates& streams_;
+  size_t slot_;
 };
 
 }  // namespace quorvane

@@ -103,8 +103,10 @@ GpsdServer::Device::Device(std::string device_path)
     : path(std::move(device_path)), activated(NowIso()) {}
 
 GpsdServer::GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where,
-                       std::string receiver)
+                       std::string receiver, StreamStates& streams)
     : receiver_(std::move(receiver)),
+      streams_(streams),
+      slot_(streams.NewSlot()),
       clients_(io, where, kMostWaiting,
                {.connected =
                     [this](ClientId id) {
@@ -120,7 +122,7 @@ GpsdServer::GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& wher
 
 GpsdServer::Device& GpsdServer::DeviceOf(const std::string& stream) {
   const std::string& path = stream.empty() ? receiver_ : stream;
-  return devices_.Use(path, [&path] { return Device(path); });
+  return streams_.Kept<Device>(slot_, stream, [&path] { return std::make_unique<Device>(path); });
 }
 
 void GpsdServer::TakeSentence(std::string_view sentence, const std::string& stream) {
@@ -233,26 +235,28 @@ std::string GpsdServer::VersionObject() const {
                {"proto_minor", kProtoMinor}});
 }
 
-std::string GpsdServer::DevicesObject() const {
+std::string GpsdServer::DevicesObject() {
   ordered list = ordered::array();
-  for (const auto& [path, device] : devices_) {
-    if (list.size() == kMostListed) break;
+  streams_.Visit(slot_, [&list](const std::string&, StreamState& state) {
+    const auto& device = static_cast<const Device&>(state);
     list.push_back({{"class", "DEVICE"},
                     {"path", device.path},
                     {"driver", "NMEA0183"},
                     {"activated", device.activated},
                     {"flags", 1},  // a GNSS receiver's
                     {"native", 0}});
-  }
+    return list.size() < kMostListed;
+  });
   return Dump({{"class", "DEVICES"}, {"devices", std::move(list)}});
 }
 
-std::string GpsdServer::PollObject() const {
+std::string GpsdServer::PollObject() {
   std::vector<DeviceEpoch> epochs;
-  for (const auto& [path, device] : devices_) {
-    if (epochs.size() == kMostListed) break;
+  streams_.Visit(slot_, [&epochs](const std::string&, StreamState& state) {
+    const auto& device = static_cast<const Device&>(state);
     if (device.last) epochs.push_back({&*device.last, device.path});
-  }
+    return epochs.size() < kMostListed;
+  });
   return PollJson(epochs, NowIso()) + "\r\n";
 }
 
@@ -263,7 +267,8 @@ void RegisterGpsdSinks(SinkFactory& factory) {
         text.OnlyOptions({"device"});
         // A fleet's vehicles are devices of their own: the unnamed stream is no device then.
         const std::string receiver = text.Option("device", context.fleet ? "" : context.source);
-        return MadeOf(Serve<GpsdServer>(text, context, ServedEndpoint(text, kGpsdPort), receiver));
+        return MadeOf(Serve<GpsdServer>(text, context, ServedEndpoint(text, kGpsdPort), receiver,
+                                        context.streams));
       });
 }
 

@@ -20,7 +20,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "base/recent_table.hpp"
 #include "nmea/fix.hpp"
 #include "platform/tcp_clients.hpp"
 #include "receiver/sinks.hpp"
@@ -32,8 +31,6 @@ class GpsdServer final : public EpochSink, public Output {
  public:
   static constexpr size_t kMostWaiting = 1024 * 1024;
   static constexpr size_t kLongestCommand = 1024;
-  // Past this many the device heard longest ago is forgotten (a fleet's table keeps as many).
-  static constexpr size_t kMostDevices = 16384;
   // DEVICES and POLL name the devices heard most recently, at most this many.
   static constexpr size_t kMostListed = 256;
 
@@ -48,7 +45,10 @@ class GpsdServer final : public EpochSink, public Output {
 
   // Listens on `where`; throws std::system_error when it cannot. `receiver`: the device name of
   // the stream without a name (the one receiver), empty when every stream is named (a fleet).
-  GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where, std::string receiver);
+  // Each stream's device is kept in `streams` (the control's table: a device goes with its
+  // stream).
+  GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where, std::string receiver,
+             StreamStates& streams);
 
   // A sentence of a stream as it arrived ("" is the one receiver).
   void TakeSentence(std::string_view sentence, const std::string& stream) override;
@@ -71,7 +71,7 @@ class GpsdServer final : public EpochSink, public Output {
     bool skipping = false;  // the rest of a command too long to take
   };
 
-  struct Device {
+  struct Device final : StreamState {
     explicit Device(std::string device_path);
     std::string path;
     std::string activated;  // when first heard, ISO 8601
@@ -88,11 +88,12 @@ class GpsdServer final : public EpochSink, public Output {
   void Reply(ClientId id, std::string text);
 
   std::string VersionObject() const;
-  std::string DevicesObject() const;
-  std::string PollObject() const;
+  std::string DevicesObject();
+  std::string PollObject();
 
   std::string receiver_;
-  RecentTable<Device> devices_{kMostDevices};
+  StreamStates& streams_;
+  size_t slot_;  // a device for each stream
   std::unordered_map<ClientId, Client> client_states_;
   TcpClients clients_;
   asio::ip::tcp::endpoint where_;  // with the port chosen when 0 was asked for

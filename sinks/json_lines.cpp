@@ -25,14 +25,15 @@ std::vector<std::string> JsonLines::Close() {
 void RegisterJsonSinks(SinkFactory& factory) {
   factory.Register(
       "json", "json:- or json:FILE (gpsd's TPV and SKY, a line each)",
-      [](const SinkText& text, const SinkContext&) {
+      [](const SinkText& text, const SinkContext& context) {
         text.OnlyOptions({});
-        if (text.rest == "-") return MadeOf(std::make_shared<JsonLines>(std::cout));
+        if (text.rest == "-")
+          return MadeOf(std::make_shared<JsonLines>(std::cout, context.streams));
         auto file = std::make_unique<std::ofstream>(text.rest, std::ios::binary);
         if (!*file) {
           throw std::runtime_error("Cannot write " + text.rest + ": " + std::strerror(errno));
         }
-        return MadeOf(std::make_shared<JsonLines>(std::move(file)));
+        return MadeOf(std::make_shared<JsonLines>(std::move(file), context.streams));
       });
 }
 

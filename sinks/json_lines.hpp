@@ -8,7 +8,6 @@
 #include <ostream>
 #include <string>
 
-#include "receiver/receiver_table.hpp"
 #include "receiver/sinks.hpp"
 #include "sinks/gpsd_json.hpp"
 #include "sinks/output.hpp"
@@ -17,9 +16,11 @@ namespace quorvane {
 
 class JsonLines final : public EpochSink, public Output {
  public:
-  explicit JsonLines(std::ostream& out) : out_(out) {}
+  // Each stream's last SKY is kept in `streams`.
+  JsonLines(std::ostream& out, StreamStates& streams) : out_(out), sky_changes_(streams) {}
   // Into a file of its own.
-  explicit JsonLines(std::unique_ptr<std::ofstream> file) : out_(*file), file_(std::move(file)) {}
+  JsonLines(std::unique_ptr<std::ofstream> file, StreamStates& streams)
+      : out_(*file), file_(std::move(file)), sky_changes_(streams) {}
 
   void TakeEpoch(const Fix& fix, const std::string& stream) override;
   void EndOfBlock() override { out_.flush(); }
@@ -28,8 +29,7 @@ class JsonLines final : public EpochSink, public Output {
  private:
   std::ostream& out_;
   std::unique_ptr<std::ofstream> file_;
-  // As many streams as the control keeps; past that they start again.
-  SkyChanges sky_changes_{ReceiverTable::kMaxStreams};
+  SkyChanges sky_changes_;
 };
 
 }  // namespace quorvane

@@ -11,12 +11,13 @@
 namespace quorvane {
 
 MqttPublisher::MqttPublisher(asio::io_context& io, MqttBroker broker, std::string prefix,
-                             size_t queue_limit)
+                             StreamStates& streams, size_t queue_limit)
     : client_(io, std::move(broker), MqttClient::LastWill{prefix + "/status", "offline", 1, true}),
       nmea_topic_(prefix + "/nmea"),
       fix_topic_(prefix + "/fix"),
       status_topic_(prefix + "/status"),
       sky_topic_(prefix + "/sky"),
+      sky_changes_(streams),
       queue_limit_(std::max<size_t>(queue_limit, 1)) {
   client_.on_connected = [this] { OnConnected(); };
   client_.on_published = [this](int message_id) { OnPublished(message_id); };
@@ -195,7 +196,7 @@ MadeSink MakePublishing(const SinkText& text, const SinkContext& context) {
   const MqttTlsFiles tls{text.Option("cafile"), text.Option("cert"), text.Option("key")};
   auto publisher =
       std::make_unique<MqttPublisher>(context.io, MqttBrokerOf(address, tls, text.Option("id")),
-                                      address.path, static_cast<size_t>(*queue));
+                                      address.path, context.streams, static_cast<size_t>(*queue));
   return MadeOf(std::make_shared<Publishing>(std::move(publisher), MqttAddressText(address),
                                              1 + address.alternates.size(), context));
 }

@@ -35,8 +35,9 @@ class MqttPublisher final : public EpochSink, public BlockSink {
   static constexpr size_t kBlocksInFlight = 1000;
   static constexpr size_t kBlockBytesInFlight = 4 * 1024 * 1024;
 
-  // Throws std::runtime_error when the broker settings cannot be taken.
-  MqttPublisher(asio::io_context& io, MqttBroker broker, std::string prefix,
+  // Throws std::runtime_error when the broker settings cannot be taken. Each stream's last SKY
+  // is kept in `streams`.
+  MqttPublisher(asio::io_context& io, MqttBroker broker, std::string prefix, StreamStates& streams,
                 size_t queue_limit = kDefaultQueueLimit);
 
   void Start();
@@ -82,7 +83,7 @@ class MqttPublisher final : public EpochSink, public BlockSink {
   std::string status_topic_;
   std::string sky_topic_;
   std::string sky_;  // the latest, sent once connected
-  SkyChanges sky_changes_{16384};
+  SkyChanges sky_changes_;
   size_t queue_limit_;
   std::deque<QueuedFix> queue_;  // the oldest first; the first `in_flight_` are handed over
   size_t in_flight_ = 0;

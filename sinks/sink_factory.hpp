@@ -60,6 +60,8 @@ struct SinkText {
 struct SinkContext {
   asio::io_context& io;
   Platform& platform;
+  // The control's table of streams, where an output keeps what it keeps per stream.
+  StreamStates& streams;
   // The source's address as it may be shown (empty before one opened): a fleet's files are named
   // by its topic filter, a server's device by it.
   std::string source{};

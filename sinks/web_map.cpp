@@ -51,8 +51,12 @@ void AppendNumber(std::string& text, double value, int decimals) {
 
 }  // namespace
 
-WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings)
-    : settings_(std::move(settings)), address_(where.address()) {
+WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings,
+               StreamStates& streams)
+    : settings_(std::move(settings)),
+      streams_(streams),
+      slot_(streams.NewSlot()),
+      address_(where.address()) {
   transport_ = std::make_unique<WebTransport>(
       io, where, PageFiles(settings_),
       WebPageHandlers{
@@ -63,7 +67,7 @@ WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMa
 
 void WebMap::TakeEpoch(const Fix& fix, const std::string& stream) {
   const std::string& device = stream.empty() ? settings_.receiver : stream;
-  Vehicle& vehicle = vehicles_.Use(device, [] { return Vehicle{}; });
+  auto& vehicle = streams_.Kept<Vehicle>(slot_, stream, [] { return std::make_unique<Vehicle>(); });
   vehicle.tpv = Shared(TpvJson(fix, device));
   if (fix.HasFix()) {
     vehicle.last_fix = IsoTimeText(fix);
@@ -107,10 +111,10 @@ void WebMap::Open(uint64_t page) {
   transport_->Send(page,
                    Shared(hello.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
   size_t sent = 0;
-  for (const auto& [device, vehicle] : vehicles_) {
-    if (sent++ == kMostSent) break;
-    transport_->Send(page, Shared(LastObject(vehicle)));
-  }
+  streams_.Visit(slot_, [&](const std::string&, StreamState& vehicle) {
+    transport_->Send(page, Shared(LastObject(static_cast<const Vehicle&>(vehicle))));
+    return ++sent < kMostSent;
+  });
   if (!settings_.receiver.empty()) SendFollowed(page, settings_.receiver);
 }
 
@@ -146,7 +150,9 @@ void WebMap::Follow(uint64_t page, const std::string& message) {
 }
 
 void WebMap::SendFollowed(uint64_t page, const std::string& device) {
-  const Vehicle* vehicle = vehicles_.Find(device);
+  // The one receiver's stream has no name; a fleet's vehicle is its stream.
+  const std::string stream = device == settings_.receiver ? std::string() : device;
+  const auto* vehicle = static_cast<const Vehicle*>(streams_.Find(slot_, stream));
   if (vehicle == nullptr) return;
   transport_->Send(page, Shared(TrackObject(device, *vehicle)));
   if (vehicle->sky) transport_->Send(page, vehicle->sky);
@@ -184,7 +190,8 @@ void RegisterWebMapSinks(SinkFactory& factory) {
             .tiles = text.Option("tiles", kOpenStreetMapTiles),
             .attribution = text.Option("attribution", kOpenStreetMapCredit)};
         if (settings.tiles == "none") settings.tiles.clear();
-        return MadeOf(Serve<WebMap>(text, context, ServedEndpoint(text, 8080), settings));
+        return MadeOf(
+            Serve<WebMap>(text, context, ServedEndpoint(text, 8080), settings, context.streams));
       });
 }
 

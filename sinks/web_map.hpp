@@ -7,7 +7,7 @@
 // vehicle clicked). A page opened mid-run is sent the state at once: the last fix of each
 // vehicle (the kMostSent heard most recently) and the followed one's recent track. Tracks are
 // kept per vehicle, bounded: kReceiverTrack points for the one receiver, kVehicleTrack for each
-// vehicle of a fleet, of at most kMostVehicles.
+// vehicle of a fleet, as many as the control keeps streams.
 
 #include <chrono>
 #include <cstddef>
@@ -18,7 +18,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "base/recent_table.hpp"
 #include "nmea/fix.hpp"
 #include "receiver/sinks.hpp"
 #include "sinks/sink_factory.hpp"
@@ -43,14 +42,15 @@ struct WebMapSettings {
 
 class WebMap final : public EpochSink, public Output {
  public:
-  static constexpr size_t kMostVehicles = 16384;
   static constexpr size_t kMostSent = 4096;
   static constexpr size_t kReceiverTrack = 20000;
   static constexpr size_t kVehicleTrack = 300;
 
-  // Serves on `where`. Throws std::system_error when it cannot listen, std::runtime_error when
-  // Leaflet cannot be read.
-  WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings);
+  // Serves on `where`, keeping each stream's vehicle in `streams` (the control's table: a
+  // vehicle goes with its stream). Throws std::system_error when it cannot listen,
+  // std::runtime_error when Leaflet cannot be read.
+  WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings,
+         StreamStates& streams);
 
   void TakeEpoch(const Fix& fix, const std::string& stream) override;
 
@@ -65,7 +65,7 @@ class WebMap final : public EpochSink, public Output {
     int32_t latitude;
     int32_t longitude;
   };
-  struct Vehicle {
+  struct Vehicle final : StreamState {
     Text tpv;
     Text sky;
     std::string last_fix;  // the time of its last epoch with a fix
@@ -81,7 +81,8 @@ class WebMap final : public EpochSink, public Output {
   static std::string LastObject(const Vehicle& vehicle);
 
   WebMapSettings settings_;
-  RecentTable<Vehicle> vehicles_{kMostVehicles};
+  StreamStates& streams_;
+  size_t slot_;                                         // a vehicle for each stream
   std::unordered_map<uint64_t, std::string> followed_;  // by page
   std::unique_ptr<WebTransport> transport_;
   asio::ip::address address_;

@@ -86,9 +86,9 @@ TEST(GpsdClientsTest, GpspipeCgpsThePythonModuleAndGpsdItselfReadOneRun) {
   testing::ScratchFolder folder;
   const uint16_t port = testing::FreeTcpPort();
   const std::string address = "127.0.0.1:" + std::to_string(port);
-  Running monitor(testing::SpawnProgram({GPS_MONITOR, "--replay", SAMPLE_DRIVE, "--speed", "4",
-                                         "--serve-gpsd", address, "--json"},
-                                        folder.File("monitor.out"), folder.File("monitor.err")));
+  Running monitor(testing::SpawnProgram(
+      {GPS_MONITOR, "--replay", SAMPLE_DRIVE, "--speed", "4", "--serve-gpsd", address, "--json"},
+      folder.File("monitor.out"), folder.File("monitor.err")));
   ASSERT_TRUE(AwaitAccepting(port)) << ReadFile(folder.File("monitor.err"));
 
   // gpspipe -w: the greeting, then TPV reports with a position.
@@ -111,16 +111,17 @@ TEST(GpsdClientsTest, GpspipeCgpsThePythonModuleAndGpsdItselfReadOneRun) {
   EXPECT_GE(sentences, 5u) << raw;
 
   // The gps module's client loop, as scripts use it.
-  const std::string python = Output(
-      {"/usr/bin/python3", "-c",
-       "import gps\n"
-       "session = gps.gps(host='127.0.0.1', port=" + std::to_string(port) +
-           ", mode=gps.WATCH_ENABLE)\n"
-           "for report in session:\n"
-           "    if report['class'] == 'TPV' and report.get('mode', 0) >= 2:\n"
-           "        print(report['lat'], report['lon'], report['time'])\n"
-           "        break\n"},
-      folder.File("python"));
+  const std::string python =
+      Output({"/usr/bin/python3", "-c",
+              "import gps\n"
+              "session = gps.gps(host='127.0.0.1', port=" +
+                  std::to_string(port) +
+                  ", mode=gps.WATCH_ENABLE)\n"
+                  "for report in session:\n"
+                  "    if report['class'] == 'TPV' and report.get('mode', 0) >= 2:\n"
+                  "        print(report['lat'], report['lon'], report['time'])\n"
+                  "        break\n"},
+             folder.File("python"));
   std::istringstream fields(python);
   double latitude = 0;
   double longitude = 0;
@@ -188,9 +189,9 @@ TEST(ChronyTest, ChronydTakesAReplaysTimesFromSharedMemory) {
            << "cmdport 0\nport 0\n";
   }
   // -x: the machine's clock is never touched.
-  Running daemon(testing::SpawnProgram(
-      {chronyd, "-x", "-d", "-u", "root", "-f", folder.File("chrony.conf")}, "/dev/null",
-      folder.File("chronyd.err")));
+  Running daemon(
+      testing::SpawnProgram({chronyd, "-x", "-d", "-u", "root", "-f", folder.File("chrony.conf")},
+                            "/dev/null", folder.File("chronyd.err")));
 
   // A drive whose times run 3 s ahead of this machine's clock, replayed in real time: chrony
   // should find the clock 3 s behind its reference (less the moment the replay takes to start).
@@ -209,17 +210,17 @@ TEST(ChronyTest, ChronydTakesAReplaysTimesFromSharedMemory) {
     std::ofstream log(folder.File("drive.nmea"), std::ios::binary);
     for (size_t fix = 0; fix < drive.FixCount(); ++fix) log << drive.Sentences(fix);
   }
-  Running monitor(testing::SpawnProgram(
-      {GPS_MONITOR, "--replay", folder.File("drive.nmea"), "--speed", "1", "--chrony-shm",
-       std::to_string(unit)},
-      "/dev/null", folder.File("monitor.err")));
+  Running monitor(testing::SpawnProgram({GPS_MONITOR, "--replay", folder.File("drive.nmea"),
+                                         "--speed", "1", "--chrony-shm", std::to_string(unit)},
+                                        "/dev/null", folder.File("monitor.err")));
 
   // chronyc -c sources: mode,state,name,stratum,poll,reach,last,offset,raw offset,error.
   std::vector<std::string> fields;
   for (int tries = 0; tries < 40; ++tries) {
     std::this_thread::sleep_for(500ms);
-    const std::string sources = Output(
-        {"chronyc", "-c", "-n", "-h", folder.File("chronyd.sock"), "sources"}, folder.File("c"), 5s);
+    const std::string sources =
+        Output({"chronyc", "-c", "-n", "-h", folder.File("chronyd.sock"), "sources"},
+               folder.File("c"), 5s);
     fields.clear();
     std::istringstream line(sources.substr(0, sources.find('\n')));
     for (std::string field; std::getline(line, field, ',');) fields.push_back(field);

@@ -17,6 +17,7 @@
 
 #include "sinks/ntp_shm.hpp"
 #include "support/run_until.hpp"
+#include "support/sink_streams.hpp"
 
 namespace quorvane {
 namespace {
@@ -62,7 +63,7 @@ class GpsdServerTest : public ::testing::Test {
   };
 
   explicit GpsdServerTest(std::string receiver = "/dev/ttyUSB0")
-      : server_(io_, {asio::ip::make_address("127.0.0.1"), 0}, std::move(receiver)) {}
+      : server_(io_, {asio::ip::make_address("127.0.0.1"), 0}, std::move(receiver), streams_) {}
 
   Peer Connect(int receive_buffer = 0) {
     Peer peer{asio::ip::tcp::socket(io_), {}};
@@ -94,6 +95,7 @@ class GpsdServerTest : public ::testing::Test {
   }
 
   asio::io_context io_;
+  testing::SinkStreams streams_;
   GpsdServer server_;
 };
 

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -123,8 +123,8 @@ class FleetOnBrokersTest : public ::testing::Test {
   // gps-monitor taking `filters` (a list) from `brokers` (a list), its TPVs to NAME.out.
   pid_t Consumer(const std::string& name, const std::string& brokers, const std::string& filters,
                  std::vector<std::string> more = {}) {
-    std::vector<std::string> arguments{GPS_MONITOR, "--source",
-                                       "mqtt://" + brokers + "/" + filters, "--json"};
+    std::vector<std::string> arguments{GPS_MONITOR, "--source", "mqtt://" + brokers + "/" + filters,
+                                       "--json"};
     arguments.insert(arguments.end(), more.begin(), more.end());
     return testing::SpawnProgram(arguments, folder_.File(name + ".out"),
                                  folder_.File(name + ".err"));
@@ -194,11 +194,10 @@ class FleetOnBrokersTest : public ::testing::Test {
     const auto deadline = std::chrono::steady_clock::now() + 90s;
     while (std::chrono::steady_clock::now() < deadline) {
       const auto times = TimesByDevice(names);
-      const bool all = times.size() >= devices &&
-                       std::all_of(times.begin(), times.end(), [](const auto& entry) {
-                         return std::set(entry.second.begin(), entry.second.end()).size() >=
-                                kFixes - 1;
-                       });
+      const bool all =
+          times.size() >= devices && std::all_of(times.begin(), times.end(), [](const auto& entry) {
+            return std::set(entry.second.begin(), entry.second.end()).size() >= kFixes - 1;
+          });
       if (all) return;
       std::this_thread::sleep_for(100ms);
     }
@@ -231,9 +230,8 @@ class FleetOnBrokersTest : public ::testing::Test {
   // Two consumers on half the shards each (one by two --source, one by a list), four vehicles
   // publishing through node 0 (node 2 its alternate); `meanwhile` at 2 s.
   void ShareTheShards(const std::function<void()>& meanwhile) {
-    const pid_t low =
-        Consumer("low", Nodes(1, 2), "fleet/0/+/nmea",
-                 {"--source", "mqtt://" + Nodes(1, 2) + "/fleet/1/+/nmea"});
+    const pid_t low = Consumer("low", Nodes(1, 2), "fleet/0/+/nmea",
+                               {"--source", "mqtt://" + Nodes(1, 2) + "/fleet/1/+/nmea"});
     const pid_t high = Consumer("high", Nodes(1, 2), "fleet/2/+/nmea,fleet/3/+/nmea");
     ASSERT_TRUE(AwaitListening(Nodes(0, 2), 4, {"low", "high"}));
     Vehicles vehicles(io_, Nodes(0, 2), 4, 20);
@@ -261,11 +259,10 @@ class FleetOnBrokersTest : public ::testing::Test {
     pid_t consumer = Consumer("before", Broker(1), "fleet/+/+/nmea", named);
     ASSERT_TRUE(AwaitListening(Broker(0), 1, {"before"}));
     Vehicles vehicles(io_, Broker(0), 1, 10);  // 10 s of fixes
-    EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { Stop(consumer); }},
-                                 {7.0, [&] {
-                                    consumer =
-                                        Consumer("after", Broker(2), "fleet/+/+/nmea", named);
-                                  }}}));
+    EXPECT_TRUE(
+        Drive(vehicles,
+              {{2.0, [&] { Stop(consumer); }},
+               {7.0, [&] { consumer = Consumer("after", Broker(2), "fleet/+/+/nmea", named); }}}));
     AwaitEveryFix({"before", "after"}, 1);
     Stop(consumer);
     const auto times = TimesByDevice({"before", "after"});
@@ -320,9 +317,9 @@ TEST_F(MqttOneBrokerTest, TwoConsumersShareTheShards) {
 TEST_F(MqttClusterTest, AConsumerWhoseNodeDiesGoesOnOnTheNextWithItsSession) {
   const std::string dir = folder_.File("tracks");
   std::filesystem::create_directory(dir);
-  const pid_t consumer = Consumer("consumer", Nodes(1, 2), "fleet/+/+/nmea",
-                                  {"--mqtt-id", "qgps-consumer", "--record-dir", dir,
-                                   "--record-format", "gpx"});
+  const pid_t consumer =
+      Consumer("consumer", Nodes(1, 2), "fleet/+/+/nmea",
+               {"--mqtt-id", "qgps-consumer", "--record-dir", dir, "--record-format", "gpx"});
   ASSERT_TRUE(AwaitListening(Nodes(0, 2), 2, {"consumer"}));
   Vehicles vehicles(io_, Nodes(0, 2), 2, 20);
   EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { cluster_.Kill(1); }}}));

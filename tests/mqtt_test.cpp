@@ -14,12 +14,13 @@
 #include "control/gps.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "mqtt/mqtt_client.hpp"
-#include "sinks/mqtt_publisher.hpp"
 #include "receiver/receiver_table.hpp"
+#include "sinks/mqtt_publisher.hpp"
 #include "support/fake_platform.hpp"
 #include "support/files.hpp"
 #include "support/mosquitto_broker.hpp"
 #include "support/run_until.hpp"
+#include "support/sink_streams.hpp"
 
 namespace quorvane {
 namespace {
@@ -215,7 +216,8 @@ TEST_F(MqttTest, AHostMayOpenAnotherSourceInTheLastCycleOfAStreamForgottenToMake
 TEST_F(MqttTest, FixesMadeWhileTheBrokerIsAwayArePublishedInOrderWithinTheBound) {
   testing::MosquittoBroker broker(folder_.File(""));
   ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
-  MqttPublisher publisher(io_, Local(broker), "fleet/car7", /*queue_limit=*/5);
+  testing::SinkStreams streams;
+  MqttPublisher publisher(io_, Local(broker), "fleet/car7", streams, /*queue_limit=*/5);
   std::vector<double> retry_waits;
   publisher.on_lost = [&](const std::string&, double seconds, bool) {
     retry_waits.push_back(seconds);
@@ -269,8 +271,7 @@ TEST(MqttAddress, AClustersBrokersAndAConsumersFiltersAreLists) {
   const auto& address = std::get<SourceAddress>(parsed);
   EXPECT_EQ(address.host, "node1");
   // The same broker twice is tried once.
-  EXPECT_EQ(address.alternates,
-            (std::vector<HostPort>{{"node2", 1884}, {"::1", 1885}}));
+  EXPECT_EQ(address.alternates, (std::vector<HostPort>{{"node2", 1884}, {"::1", 1885}}));
   EXPECT_EQ(address.path, "fleet/0/+/nmea");
   EXPECT_EQ(address.more_filters, std::vector<std::string>{"fleet/1/+/nmea"});
   EXPECT_EQ(MqttAddressText(address),
@@ -297,7 +298,8 @@ TEST_F(MqttTest, ABrokerListSaysEachBrokerThatFailsAndGoesOnToTheOneThatAnswers)
                            ",127.0.0.1:" + std::to_string(broker.Port());
   const auto started = std::chrono::steady_clock::now();
   gps_.OpenSource("mqtt://" + list + "/fleet/+/nmea");
-  ASSERT_TRUE(testing::RunUntil(io_, [&] { return gps_.Engine(); }, 20s));
+  ASSERT_TRUE(testing::RunUntil(
+      io_, [&] { return gps_.Engine(); }, 20s));
   // Each failed once and was said; the next was tried at once (the silent one after its 10 s).
   EXPECT_LT(std::chrono::steady_clock::now() - started, 14s);
   ASSERT_EQ(retries_.size(), 3u);

@@ -74,7 +74,7 @@ TEST_F(DecoderTest, CoordinateOperationsTakeTheWholeSentence) {
   EXPECT_DOUBLE_EQ(GgaLongitude(kGga), 11.0 + 31.0 / 60);
   EXPECT_EQ(GgaLatitude("$GPRMC,123519,A,4807.038,N,01131.000,E*6A\r"), 0);
   EXPECT_EQ(GgaLongitude("$GPGGA,1,2,N,00030,"), -0.5);  // empty hemisphere
-  EXPECT_EQ(GgaLongitude("$GPGGA,1,2,N,03"), 0);  // shorter than the degree digits
+  EXPECT_EQ(GgaLongitude("$GPGGA,1,2,N,03"), 0);         // shorter than the degree digits
   EXPECT_EQ(GgaLatitude("$GPGGA"), 0);
 }
 

@@ -12,6 +12,7 @@
 #include "sinks/sink_factory.hpp"
 #include "sources/log_replay.hpp"
 #include "support/files.hpp"
+#include "support/sink_streams.hpp"
 
 namespace quorvane {
 namespace {
@@ -40,7 +41,8 @@ TEST(SinkFactory, TextsAreCutIntoTheirKindPlaceAndOptions) {
 
 TEST(SinkFactory, ATextThatNamesNoOutputIsAUsageErrorSayingWhatIsTaken) {
   asio::io_context io;
-  const SinkContext context{.io = io, .platform = TheSystemPlatform()};
+  testing::SinkStreams streams;
+  const SinkContext context{.io = io, .platform = TheSystemPlatform(), .streams = streams};
   for (const char* text :
        {"track.txt", "noextension", "ftp://host/x", "gpsd://:99999", "shm:300", "shm:2?offset=nan",
         "tcp://:10110?colour=red", "gpsd://nowhere.invalid:2950", "udp://:5000", "tracks/*.gpx"}) {

@@ -14,6 +14,7 @@
 
 #include "support/files.hpp"
 #include "support/run_until.hpp"
+#include "support/sink_streams.hpp"
 
 namespace quorvane {
 namespace {
@@ -51,7 +52,8 @@ class WebMapServerTest : public ::testing::Test {
       // Nothing waiting: has the server closed it?
       client.non_blocking(true);
       char probe;
-      const size_t got = client.receive(asio::buffer(&probe, 1), asio::socket_base::message_peek, error);
+      const size_t got =
+          client.receive(asio::buffer(&probe, 1), asio::socket_base::message_peek, error);
       client.non_blocking(false);
       return got == 0 && error == asio::error::eof;
     });
@@ -64,7 +66,8 @@ class WebMapServerTest : public ::testing::Test {
       testing::RunFor(io_, 1ms);
       std::error_code error;
       size_t read = 0;
-      while (client.available(error) > 0 && !error) read += client.read_some(asio::buffer(buffer), error);
+      while (client.available(error) > 0 && !error)
+        read += client.read_some(asio::buffer(buffer), error);
       quiet = read > 0 ? 0 : quiet + 1;
     }
   }
@@ -87,9 +90,10 @@ class WebMapServerTest : public ::testing::Test {
   testing::ScratchFolder folder_;
   bool leaflet_written_ = WriteLeaflet();
   asio::io_context io_;
+  testing::SinkStreams streams_;
   std::unique_ptr<WebMap> map_ = std::make_unique<WebMap>(
       io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
-      WebMapSettings{.receiver = "/dev/ttyUSB0", .leaflet_folder = folder_.File(".")});
+      WebMapSettings{.receiver = "/dev/ttyUSB0", .leaflet_folder = folder_.File(".")}, streams_);
 };
 
 TEST_F(WebMapServerTest, OnlyItsOwnFilesAndItsOwnPagesSocketsAreAnswered) {
@@ -97,7 +101,7 @@ TEST_F(WebMapServerTest, OnlyItsOwnFilesAndItsOwnPagesSocketsAreAnswered) {
   EXPECT_NE(Request("GET /leaflet/leaflet.js HTTP/1.1\r\nHost: x\r\n\r\n").find("window.L"),
             std::string::npos);
   for (const std::string path : {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd",
-                                  "/leaflet/../../../etc/passwd", "/map.js/..", "//etc/passwd"}) {
+                                 "/leaflet/../../../etc/passwd", "/map.js/..", "//etc/passwd"}) {
     SCOPED_TRACE(path);
     const std::string answer = Request("GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 404")) << answer.substr(0, 200);
@@ -106,8 +110,8 @@ TEST_F(WebMapServerTest, OnlyItsOwnFilesAndItsOwnPagesSocketsAreAnswered) {
   EXPECT_TRUE(Request("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nhi")
                   .starts_with("HTTP/1.1 4"));
   // A megabyte of header is refused, not kept.
-  const std::string huge = Request("GET / HTTP/1.1\r\nHost: x\r\nX-Junk: " +
-                                   std::string(1 << 20, 'a') + "\r\n\r\n");
+  const std::string huge =
+      Request("GET / HTTP/1.1\r\nHost: x\r\nX-Junk: " + std::string(1 << 20, 'a') + "\r\n\r\n");
   EXPECT_FALSE(huge.starts_with("HTTP/1.1 200")) << huge.substr(0, 200);
 
   auto foreign = Connect();
@@ -178,9 +182,10 @@ std::string ClientFrame(const std::string& text) {
 class WebMapFleetServerTest : public WebMapServerTest {
  protected:
   WebMapFleetServerTest() {
-    map_ = std::make_unique<WebMap>(
-        io_, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
-        WebMapSettings{.leaflet_folder = folder_.File(".")});
+    map_.reset();  // its vehicles go with it
+    map_ = std::make_unique<WebMap>(io_,
+                                    asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
+                                    WebMapSettings{.leaflet_folder = folder_.File(".")}, streams_);
   }
 };
 
@@ -210,9 +215,10 @@ TEST_F(WebMapFleetServerTest, AFollowedVehicleComesWithItsTrackAndOnlyItsSky) {
   asio::write(page, asio::buffer(ClientFrame(R"({"follow":"fleet/car2/nmea"})")));
   asio::write(page, asio::buffer(ClientFrame(R"({"follow":"fleet/car2"})")));
   const std::string track = Read(page, "]]}");
-  EXPECT_NE(track.find(R"({"class":"TRACK","device":"fleet/car2","points":[[48.0000000,11.5000000],)"
-                       R"([48.0010000,11.5000000],null,[48.0030000,11.5000000]]})"),
-            std::string::npos)
+  EXPECT_NE(
+      track.find(R"({"class":"TRACK","device":"fleet/car2","points":[[48.0000000,11.5000000],)"
+                 R"([48.0010000,11.5000000],null,[48.0030000,11.5000000]]})"),
+      std::string::npos)
       << track;
   epoch("fleet/car1", 10, true);
   epoch("fleet/car2", 10, true);
@@ -224,12 +230,12 @@ TEST_F(WebMapFleetServerTest, AFollowedVehicleComesWithItsTrackAndOnlyItsSky) {
 TEST(WebMapSetUpTest, WithoutLeafletItSaysWhereItLooked) {
   asio::io_context io;
   try {
+    testing::SinkStreams streams;
     WebMap map(io, {asio::ip::make_address("127.0.0.1"), 0},
-               WebMapSettings{.leaflet_folder = "/nonexistent/leaflet"});
+               WebMapSettings{.leaflet_folder = "/nonexistent/leaflet"}, streams);
     ADD_FAILURE() << "served without Leaflet";
   } catch (const std::runtime_error& error) {
-    EXPECT_NE(std::string(error.what()).find("/nonexistent/leaflet/leaflet.js"),
-              std::string::npos)
+    EXPECT_NE(std::string(error.what()).find("/nonexistent/leaflet/leaflet.js"), std::string::npos)
         << error.what();
   }
 }

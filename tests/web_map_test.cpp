@@ -28,12 +28,12 @@ using testing::ReadFile;
 // The page at `url` after its scripts ran for a while, as Chromium's DOM; empty without one.
 std::string LoadedPage(const std::string& url, const std::string& scratch) {
   const pid_t pid = testing::SpawnProgram(
-      {"timeout", "60", "chromium", "--headless", "--no-sandbox", "--disable-gpu",
-       "--no-first-run", "--disable-background-networking", "--disable-component-update",
-       "--disable-sync", "--disable-extensions",
+      {"timeout", "60", "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+       "--disable-background-networking", "--disable-component-update", "--disable-sync",
+       "--disable-extensions",
        // Every name fails to resolve: whatever the page or the browser wanted elsewhere.
-       "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-       "--virtual-time-budget=2000", "--dump-dom", url},
+       "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", "--virtual-time-budget=2000",
+       "--dump-dom", url},
       scratch, "/dev/null");
   int status = 0;
   ::waitpid(pid, &status, 0);
