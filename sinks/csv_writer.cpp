@@ -1,5 +1,7 @@
 #include "sinks/csv_writer.hpp"
 
+#include "sinks/track_files.hpp"
+
 #include "base/text_rules.hpp"
 
 namespace quorvane {
@@ -20,6 +22,10 @@ void CsvWriter::Point(const TrackFix& fix) {
   NextPoint();
   out() << fix.time << ',' << NumberToText(fix.latitude) << ',' << NumberToText(fix.longitude)
         << ',' << Cell(fix.altitude) << ',' << Cell(fix.speed) << ',' << Cell(fix.course) << "\r\n";
+}
+
+void RegisterCsvSinks(SinkFactory& factory) {
+  RegisterTrackFormat(factory, ".csv", [] { return std::make_unique<CsvWriter>(); });
 }
 
 }  // namespace quorvane

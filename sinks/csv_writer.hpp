@@ -8,7 +8,7 @@
 
 namespace quorvane {
 
-class CsvWriter final : public TrackWriter {
+class CsvWriter final : public TextTrackWriter {
  public:
   void Point(const TrackFix& fix) override;
 

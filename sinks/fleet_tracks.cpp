@@ -113,7 +113,9 @@ FleetTracks::FleetTracks(std::string filter, std::string folder, std::string for
       folder_(std::move(folder)),
       format_(std::move(format)),
       context_(context) {
-  // A vehicle's file that fails is said; the other vehicles and the run go on.
+  // A vehicle's file is one stream's; one that fails is said, and the other vehicles and the
+  // run go on.
+  context_.fleet = false;
   context_.failed = context.warn;
   rlimit limit{};
   const size_t files_each = format_ == ".kml" || format_ == ".geojson" ? 2 : 1;  // and a spool

@@ -1,5 +1,7 @@
 #include "sinks/geojson_writer.hpp"
 
+#include "sinks/track_files.hpp"
+
 #include "base/text_rules.hpp"
 
 namespace quorvane {
@@ -69,6 +71,10 @@ void GeoJsonWriter::End() {
   });
   out() << close << "}}]}\n";
   times_.Clear();
+}
+
+void RegisterGeoJsonSinks(SinkFactory& factory) {
+  RegisterTrackFormat(factory, ".geojson", [] { return std::make_unique<GeoJsonWriter>(); });
 }
 
 }  // namespace quorvane

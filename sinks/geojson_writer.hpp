@@ -13,7 +13,7 @@
 
 namespace quorvane {
 
-class GeoJsonWriter final : public TrackWriter {
+class GeoJsonWriter final : public TextTrackWriter {
  public:
   void Point(const TrackFix& fix) override;
 

@@ -1,5 +1,7 @@
 #include "sinks/gpx_writer.hpp"
 
+#include "sinks/track_files.hpp"
+
 #include "base/text_rules.hpp"
 
 namespace quorvane {
@@ -47,6 +49,10 @@ void GpxWriter::Point(const TrackFix& fix) {
 void GpxWriter::End() {
   if (HasPoints()) out() << "    </trkseg>\n";
   out() << "  </trk>\n</gpx>\n";
+}
+
+void RegisterGpxSinks(SinkFactory& factory) {
+  RegisterTrackFormat(factory, ".gpx", [] { return std::make_unique<GpxWriter>(); });
 }
 
 }  // namespace quorvane

@@ -7,7 +7,7 @@
 
 namespace quorvane {
 
-class GpxWriter final : public TrackWriter {
+class GpxWriter final : public TextTrackWriter {
  public:
   void Point(const TrackFix& fix) override;
 

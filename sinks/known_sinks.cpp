@@ -6,7 +6,9 @@ const SinkFactory& KnownSinks() {
   static const SinkFactory factory = [] {
     SinkFactory made;
     RegisterKmlSinks(made);
-    RegisterTrackSinks(made);
+    RegisterGpxSinks(made);
+    RegisterGeoJsonSinks(made);
+    RegisterCsvSinks(made);
     RegisterNmeaLogSinks(made);
     RegisterFleetSinks(made);
     RegisterRelaySinks(made);

@@ -127,7 +127,9 @@ std::string ClientsText(size_t clients, const char* what, const asio::ip::tcp::e
 std::string OptionValue(std::string_view value);
 
 // The registrations of the kinds, each beside its sink.
-void RegisterTrackSinks(SinkFactory& factory);
+void RegisterGpxSinks(SinkFactory& factory);
+void RegisterGeoJsonSinks(SinkFactory& factory);
+void RegisterCsvSinks(SinkFactory& factory);
 void RegisterKmlSinks(SinkFactory& factory);
 void RegisterNmeaLogSinks(SinkFactory& factory);
 void RegisterFleetSinks(SinkFactory& factory);

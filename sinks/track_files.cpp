@@ -39,13 +39,10 @@ TrackFix TrackFixOf(const Fix& fix) {
           .fix = FixKind(fix)};
 }
 
-std::string TrackFiles::Open(const std::vector<std::string>& paths, const std::string& name) {
-  for (const auto& path : paths) {
-    auto writer = TrackWriterFor(path);
-    if (!writer) continue;  // the control's own KML
-    if (std::string failure = writer->Open(path, name); !failure.empty()) return failure;
-    writers_.push_back(std::move(writer));
-  }
+std::string TrackFiles::Open(std::unique_ptr<TrackWriter> writer, const std::string& path,
+                             const std::string& name) {
+  if (std::string failure = writer->Open(path, name); !failure.empty()) return failure;
+  writers_.push_back(std::move(writer));
   return {};
 }
 
@@ -93,20 +90,27 @@ std::vector<std::string> TrackFiles::Close() {
   return {failure};
 }
 
-void RegisterTrackSinks(SinkFactory& factory) {
-  for (const char* extension : {".gpx", ".geojson", ".csv"}) {
-    factory.Register(extension, std::string("TRACK") + extension + "[?name=NAME] (a point per fix)",
-                     [](const SinkText& text, const SinkContext& context) {
-                       text.OnlyOptions({"name"});
-                       auto track = std::make_shared<TrackFiles>();
-                       if (std::string failure = track->Open({text.rest}, text.Option("name"));
-                           !failure.empty()) {
-                         throw std::runtime_error(failure);
-                       }
-                       track->OnFailure(context.failed);
-                       return MadeOf(track);
-                     });
-  }
+void RefuseAFleet(const SinkText& text, const SinkContext& context) {
+  if (!context.fleet) return;
+  text.Refuse("a fleet's vehicles would be spliced into one track: FOLDER/*" + text.scheme +
+              " records each to a file of its own (--record-dir)");
+}
+
+void RegisterTrackFormat(SinkFactory& factory, const std::string& extension,
+                         std::function<std::unique_ptr<TrackWriter>()> make_writer) {
+  factory.Register(
+      extension, "TRACK" + extension + "[?name=NAME] (a point per fix)",
+      [make_writer](const SinkText& text, const SinkContext& context) {
+        text.OnlyOptions({"name"});
+        RefuseAFleet(text, context);
+        auto track = std::make_shared<TrackFiles>();
+        if (std::string failure = track->Open(make_writer(), text.rest, text.Option("name"));
+            !failure.empty()) {
+          throw std::runtime_error(failure);
+        }
+        track->OnFailure(context.failed);
+        return MadeOf(track);
+      });
 }
 
 }  // namespace quorvane

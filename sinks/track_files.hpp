@@ -1,6 +1,6 @@
 #pragma once
-// The GPX and GeoJSON tracks of one receiver, fed with its epochs: a point for every fix, a
-// break in the track when the fix is lost, each file handed to the disk once per received block.
+// The track files of one receiver (GPX, GeoJSON, CSV), fed with its epochs: a point for every fix,
+// a break in the track when the fix is lost, each file handed to the disk once per received block.
 
 #include <memory>
 #include <string>
@@ -20,9 +20,9 @@ TrackFix TrackFixOf(const Fix& fix);
 
 class TrackFiles final : public EpochSink, public Output {
  public:
-  // Opens a writer for each path (by its extension: .gpx, .geojson; others are left out); the
-  // first failure, or an empty text.
-  std::string Open(const std::vector<std::string>& paths, const std::string& name);
+  // Opens `writer` on `path`, the track named `name`; the failure, or an empty text.
+  std::string Open(std::unique_ptr<TrackWriter> writer, const std::string& path,
+                   const std::string& name);
   // An epoch: its point, or a break in the track when it has no fix.
   void Take(const Fix& fix);
   void TakeEpoch(const Fix& fix, const std::string&) override { Take(fix); }
@@ -45,5 +45,16 @@ class TrackFiles final : public EpochSink, public Output {
 
   std::string Unsaid(std::string failure);
 };
+
+class SinkFactory;
+struct SinkText;
+struct SinkContext;
+
+// Registers a file format fed with the epochs: TRACK.EXTENSION[?name=NAME], each file written
+// by a writer `make_writer` makes.
+void RegisterTrackFormat(SinkFactory& factory, const std::string& extension,
+                         std::function<std::unique_ptr<TrackWriter>()> make_writer);
+// A file of one track refuses a fleet, whose vehicles it would splice.
+void RefuseAFleet(const SinkText& text, const SinkContext& context);
 
 }  // namespace quorvane

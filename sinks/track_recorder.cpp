@@ -2,20 +2,9 @@
 
 #include "sinks/output.hpp"
 #include "sinks/sink_factory.hpp"
-
-#include <cmath>
-#include <cstdio>
-
-#include "geo/great_circle.hpp"
+#include "sinks/track_files.hpp"
 
 namespace quorvane {
-namespace {
-
-// The path through the placemarks: three pixels wide, opaque green.
-constexpr int16_t kPathWidth = 3;
-constexpr const char* kPathColor = "FF00FF00";
-
-}  // namespace
 
 TrackPoint TrackPointOf(const FixRecord& fix) {
   return {
@@ -32,61 +21,49 @@ TrackRecorder::~TrackRecorder() {
   if (recording_) Stop();
 }
 
-QuorvaneKML& TrackRecorder::Writer() {
-  if (!writer_) writer_ = std::make_unique<QuorvaneKML>(platform_);
-  return *writer_;
-}
-
 void TrackRecorder::Start(const std::string& file, const std::string& description) {
   if (recording_) Stop();
   recording_ = true;
-  Writer().ClearPath();
-  Writer().SpoolPathTo(SpoolPathOf(file));
-  Writer().CreateKML(file, description);
-  ReportFailure();
+  writer_ = std::make_unique<KmlWriter>(platform_);
+  Fail(writer_->Open(file, description));
 }
 
 void TrackRecorder::Stop() {
   const bool was_recording = recording_;
   recording_ = false;
   unflushed_ = false;
-  Writer().CreatePathFromPlaceMarks(kPathWidth, kPathColor);
-  Writer().CloseKML();
-  Writer().ClearPath();
-  if (was_recording) ReportFailure();
+  const std::string failure = writer_ ? writer_->Finish() : std::string();
+  writer_.reset();
+  if (was_recording && !failure.empty() && on_failure_) on_failure_(failure);
 }
 
-void TrackRecorder::ReportFailure() {
-  std::string failure = Writer().TakeFailure();
+void TrackRecorder::Fail(const std::string& failure) {
   if (failure.empty()) return;
-  if (recording_) Stop();
-  Writer().TakeFailure();  // what the stop could not write either is the same failure
-  if (on_failure_) on_failure_(std::move(failure));
+  // What the end could not write either is the same failure: it is said once.
+  recording_ = false;
+  unflushed_ = false;
+  writer_->Finish();
+  writer_.reset();
+  if (on_failure_) on_failure_(failure);
 }
 
 void TrackRecorder::Take(const TrackPoint& point) {
   if (!recording_) return;
   ++recorded_points_;
   // A sentence without a position decodes as 0,0; drawing it would send the track across the
-  // globe and back. It is counted, like one without an altitude, but not drawn.
-  if (!point.has_position || !point.altitude) return;
-  // A field such as 99999.999 makes a longitude of 1000°: no reader takes such a file.
-  if (!std::isfinite(*point.altitude) || !OnTheGlobe(point.latitude, point.longitude)) return;
-  const ClockReading now = platform_.Now();
-  char name[64];
-  std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
-                now.hour, now.minute, now.second);
-  // The writer adds the zone's "Z" itself.
-  const std::string when = point.time.empty() ? "" : point.time.substr(0, point.time.size() - 1);
-  Writer().CreatePlaceMark(point.latitude, point.longitude, *point.altitude, name, "", when);
+  // globe and back. It is counted, like one the writer cannot draw, but not drawn.
+  if (!point.has_position) return;
+  writer_->Point({.latitude = point.latitude,
+                  .longitude = point.longitude,
+                  .altitude = point.altitude,
+                  .time = point.time});
   unflushed_ = true;
 }
 
 void TrackRecorder::EndOfBlock() {
   if (!unflushed_) return;
   unflushed_ = false;
-  Writer().Flush();
-  ReportFailure();
+  Fail(writer_->Flush());
 }
 
 namespace {
@@ -117,6 +94,7 @@ void RegisterKmlSinks(SinkFactory& factory) {
   factory.Register(".kml", "TRACK.kml[?name=NAME] (a placemark per fix, a path at the end)",
                    [](const SinkText& text, const SinkContext& context) {
                      text.OnlyOptions({"name"});
+                     RefuseAFleet(text, context);
                      auto track = std::make_shared<KmlTrack>(context.platform, text.rest);
                      std::string failure;
                      track->Recorder().OnFailure([&failure](std::string why) { failure = why; });

@@ -13,7 +13,7 @@
 
 #include "platform/platform.hpp"
 #include "receiver/sinks.hpp"
-#include "sinks/quorvane_kml.hpp"
+#include "sinks/kml_writer.hpp"
 
 namespace quorvane {
 
@@ -58,15 +58,12 @@ class TrackRecorder final : public EpochSink {
   double RecordedPoints() const { return recorded_points_; }
   bool isRecording() const { return recording_; }
 
-  // The spool file of a recording to `file`.
-  static std::string SpoolPathOf(const std::string& file) { return file + ".points.tmp"; }
-
  private:
-  QuorvaneKML& Writer();
-  void ReportFailure();
+  // A failure of the writer ends the recording and is told once.
+  void Fail(const std::string& failure);
 
   Platform& platform_;
-  std::unique_ptr<QuorvaneKML> writer_;  // made on first use
+  std::unique_ptr<KmlWriter> writer_;  // while recording
   bool recording_ = false;
   bool unflushed_ = false;
   double recorded_points_ = 0;

@@ -1,8 +1,7 @@
 #pragma once
-// Track files other than KML, written as fixes arrive: GPX 1.1, GeoJSON (RFC 7946) and CSV. Each is
-// handed to the disk at every Flush (once per received block); the closing part is written by
-// Finish, so a file cut short by a crash holds every point up to its last flush but lacks its
-// end.
+// Track files, written as fixes arrive: KML, GPX 1.1, GeoJSON (RFC 7946) and CSV. Each is handed
+// to the disk at every Flush (once per received block); the closing part is written by Finish,
+// so a file cut short by a crash holds every point up to its last flush but lacks its end.
 
 #include <fstream>
 #include <memory>
@@ -29,20 +28,30 @@ struct TrackFix {
   std::string fix{};               // "2d", "3d" or "dgps"
 };
 
+// A track file, written point by point: KML, GPX, GeoJSON, CSV.
 class TrackWriter {
  public:
   virtual ~TrackWriter() = default;
 
   // Opens the file (only a regular file at the path is replaced) and writes the beginning; the
   // track is named `name`. The failure, or an empty text.
-  std::string Open(const std::string& path, const std::string& name);
+  virtual std::string Open(const std::string& path, const std::string& name) = 0;
   virtual void Point(const TrackFix& fix) = 0;
-  // The fix was lost: the next point begins a new segment.
-  void Gap() { gap_ = true; }
+  // The fix was lost: the next point begins a new segment (where the format has them).
+  virtual void Gap() {}
   // Hands what is written to the file; the first failure since Open, or an empty text.
-  std::string Flush();
+  virtual std::string Flush() = 0;
   // Writes the end and closes the file; the first failure, or an empty text.
-  std::string Finish();
+  virtual std::string Finish() = 0;
+};
+
+// A track file written as text through a stream of its own: a beginning, the points, an end.
+class TextTrackWriter : public TrackWriter {
+ public:
+  std::string Open(const std::string& path, const std::string& name) override;
+  void Gap() override { gap_ = true; }
+  std::string Flush() override;
+  std::string Finish() override;
 
  protected:
   virtual void Begin(const std::string& name) = 0;
@@ -61,8 +70,5 @@ class TrackWriter {
   bool gap_ = false;  // the fix was lost since the last point
   size_t points_ = 0;
 };
-
-// The writer for a file name's extension (".gpx", ".geojson", ".csv", either case), or null.
-std::unique_ptr<TrackWriter> TrackWriterFor(const std::string& path);
 
 }  // namespace quorvane

@@ -300,7 +300,7 @@ TEST_F(RecordingTest, AHostKilledWhileRecordingLeavesEveryPlacemarkOnDisk) {
   EXPECT_NE(Recorded().find("<coordinates>1,5,5</coordinates>"), std::string::npos);
 
   // The path's spool is left behind; the next recording to the file takes it over, empty.
-  const std::string spool = TrackRecorder::SpoolPathOf(file_);
+  const std::string spool = KmlWriter::SpoolPathOf(file_);
   ASSERT_TRUE(std::filesystem::exists(spool));
   gps_ = std::make_unique<GPS>(io_, platform_);
   gps_->Advise({.Stream = [this](std::string&) { ++streams_; }});

@@ -53,6 +53,12 @@ TEST(SinkFactory, ATextThatNamesNoOutputIsAUsageErrorSayingWhatIsTaken) {
       EXPECT_TRUE(std::string(error.what()).starts_with("Cannot use output")) << error.what();
     }
   }
+  // One track of a fleet would splice its vehicles: each gets a file of its own instead.
+  SinkContext fleet = context;
+  fleet.fleet = true;
+  for (const char* text : {"drive.kml", "drive.gpx", "drive.csv"}) {
+    EXPECT_THROW(KnownSinks().Make(text, fleet), SinkUsageError) << text;
+  }
   try {
     KnownSinks().Make("track.txt", context);
   } catch (const SinkUsageError& error) {
