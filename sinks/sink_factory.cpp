@@ -132,8 +132,10 @@ asio::ip::tcp::endpoint ServedEndpoint(const SinkText& text, uint16_t port) {
       colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket);
   const std::string_view host_part = has_port ? rest.substr(0, colon) : rest;
   if (has_port) {
-    const auto number = PortOf(rest.substr(colon + 1));
-    if (!number) text.Refuse("the port must be a number from 1 to 65535");
+    // Port 0 is any free one: the output's state says which it took.
+    const std::string_view digits = rest.substr(colon + 1);
+    const auto number = digits == "0" ? std::optional<uint16_t>(0) : PortOf(digits);
+    if (!number) text.Refuse("the port must be a number from 1 to 65535, or 0 for any free one");
     port = *number;
   }
   if (!host_part.empty()) host = host_part;

@@ -11,7 +11,8 @@
 //   shm:UNIT                         each epoch's time for chrony, in NTP shared memory
 //   json:-  json:FILE                gpsd's TPV and SKY, a line each, on standard output or a file
 //   mqtt://[USER[:PASSWORD]@]HOST[:PORT][,HOST...]/PREFIX, mqtts://...   published to a broker
-// Servers listen on 127.0.0.1 unless a host is given. Options follow a "?" as NAME=VALUE joined
+// Servers listen on 127.0.0.1 unless a host is given; port 0 is any free one, which the output's
+// state then names. Options follow a "?" as NAME=VALUE joined
 // by "&", "%" escapes allowed ("track.gpx?name=Morning%20drive"); each kind names its own.
 // Each kind registers a maker for its scheme (or a file name's extension, ".gpx"), beside its
 // sink; a new kind is its own files and one line in KnownSinks.

@@ -5,7 +5,8 @@ set -euo pipefail
 build_dir=$1
 source_dir=$2
 prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+server=
+trap 'if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; fi; rm -rf "$prefix"' EXIT
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 # Only what a host needs: the two entry headers and what gps.hpp names, the programs.
@@ -26,6 +27,23 @@ cmake -S "$source_dir/examples/cpp_host" -B "$prefix/host-build" -DCMAKE_PREFIX_
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$prefix/host-build" >/dev/null
 LD_LIBRARY_PATH="$prefix/lib" "$prefix/host-build/gps-host"
+
+# A host that serves its own receiver: gpsd's clients and a browser read it.
+cmake -S "$source_dir/examples/serving_host" -B "$prefix/serve-build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$prefix/serve-build" >/dev/null
+"$prefix/bin/nmea-simulate" --duration 30 --start 0 -o "$prefix/drive.nmea" >/dev/null
+LD_LIBRARY_PATH="$prefix/lib" "$prefix/serve-build/gps-serve" "file:$prefix/drive.nmea?speed=5" \
+  127.0.0.1:0 127.0.0.1:0 >"$prefix/serving" &
+server=$!
+for _ in $(seq 100); do [ "$(wc -l <"$prefix/serving")" -ge 2 ] && break; sleep 0.1; done
+gpsd_port=$(sed -n 's/.* gpsd clients on 127.0.0.1:\([0-9]*\)$/\1/p' "$prefix/serving")
+map_port=$(sed -n 's/.* map clients on 127.0.0.1:\([0-9]*\)$/\1/p' "$prefix/serving")
+reports=$(timeout 20 gpspipe -w -n 6 "127.0.0.1:$gpsd_port")
+grep -q '"class":"TPV"' <<<"$reports"
+python3 -c "import urllib.request,sys; sys.exit(b'leaflet' not in urllib.request.urlopen('http://127.0.0.1:$map_port/', timeout=10).read())"
+wait "$server"
+server=
 
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 flags=$(pkg-config --cflags --libs quorvane-gps)
