@@ -10,9 +10,9 @@
 
 #include <asio/post.hpp>
 
-#include "apps/gps_monitor/hearing.hpp"
 #include "base/text_rules.hpp"
 #include "mqtt/mqtt_address.hpp"
+#include "nmea/hearing.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
 #include "sinks/fleet_tracks.hpp"
@@ -46,13 +46,6 @@ Display::Mode ModeFor(const Options& options) {
   if (options.json) return Display::Mode::kJson;
   if (options.json_properties) return Display::Mode::kProperties;
   return ::isatty(STDOUT_FILENO) ? Display::Mode::kDashboard : Display::Mode::kPlain;
-}
-
-// "HOST:PORT" of a server, an IPv6 host in brackets.
-std::string Served(const std::pair<std::string, uint16_t>& address) {
-  const auto& [host, port] = address;
-  const bool v6 = host.find(':') != std::string::npos;
-  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 }  // namespace
@@ -151,10 +144,10 @@ std::vector<std::string> Monitor::ServiceTexts() const {
   // The servers name the receiver's device as gps-monitor says it; a fleet's are its vehicles.
   const std::string device = "device=" + OptionValue(ReceiverName());
   std::vector<std::string> texts;
-  if (options_.serve_nmea) texts.push_back("tcp://" + Served(*options_.serve_nmea));
-  if (options_.serve_gpsd) texts.push_back("gpsd://" + Served(*options_.serve_gpsd) + "?" + device);
+  if (options_.serve_nmea) texts.push_back("tcp://" + *options_.serve_nmea);
+  if (options_.serve_gpsd) texts.push_back("gpsd://" + *options_.serve_gpsd + "?" + device);
   if (options_.web) {
-    texts.push_back("http://" + Served(*options_.web) + "?" + device +
+    texts.push_back("http://" + *options_.web + "?" + device +
                     "&tiles=" + OptionValue(options_.tiles.empty() ? "none" : options_.tiles) +
                     "&attribution=" + OptionValue(options_.tiles_attribution));
   }

@@ -15,9 +15,9 @@
 
 #include "apps/gps_monitor/display.hpp"
 #include "apps/gps_monitor/options.hpp"
-#include "apps/gps_monitor/pty_replay.hpp"
 #include "control/gps.hpp"
 #include "sources/log_replay.hpp"
+#include "sources/pty_replay.hpp"
 
 namespace quorvane::monitor {
 

@@ -9,7 +9,6 @@
 #include <tuple>
 
 #include <CLI/CLI.hpp>
-#include <asio/ip/address.hpp>
 
 #include "control/gps.hpp"
 #include "platform/line_settings.hpp"
@@ -38,35 +37,23 @@ std::optional<std::pair<std::string, uint16_t>> ParseHostPort(const std::string&
   }
 }
 
-// "[HOST:]PORT" of a server, HOST an address of this machine: 127.0.0.1 unless a host is given,
-// "localhost" as 127.0.0.1, an IPv6 address in brackets ("[::1]:10110").
-std::optional<std::pair<std::string, uint16_t>> ParseServedAddress(const std::string& text) {
-  auto address = ParseHostPort(text.find(':') == std::string::npos ? "127.0.0.1:" + text : text);
-  if (!address) return std::nullopt;
-  std::string& host = address->first;
-  if (host == "localhost") host = "127.0.0.1";
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    host = host.substr(1, host.size() - 2);
-  }
-  std::error_code not_an_address;
-  asio::ip::make_address(host, not_an_address);
-  if (not_an_address) return std::nullopt;
-  return address;
-}
-
-// A server's "[[HOST:]PORT]" option, on `port` of 127.0.0.1 when only the flag was given; false
-// after saying what is wrong with it.
+// A server's "[[HOST:]PORT]" option as its output takes it, on `port` of 127.0.0.1 when only the
+// flag was given; false after saying what is wrong with it.
 bool TakeServedAddress(const CLI::Option& option, const std::string& text, const std::string& port,
-                       std::optional<std::pair<std::string, uint16_t>>& address) {
+                       std::optional<std::string>& address) {
   if (option.count() == 0) return true;
-  address = ParseServedAddress(text.empty() ? port : text);
-  if (!address) {
+  address = text.empty() ? port : text;
+  if (address->find(':') == std::string::npos) address = ":" + *address;
+  try {
+    ServedEndpoint(KnownSinks().Parse("tcp://" + *address), 0);
+    return true;
+  } catch (const SinkUsageError&) {
     std::cerr << "gps-monitor: " << option.get_name()
               << " wants [HOST:]PORT, HOST an address of this machine (127.0.0.1, [::1], "
                  "localhost, or 0.0.0.0 for every network), not \""
               << text << "\"\n";
+    return false;
   }
-  return address.has_value();
 }
 
 // Several MQTT sources of one broker (or cluster) are one source of all their filters; false

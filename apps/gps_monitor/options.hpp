@@ -22,12 +22,13 @@ struct Options {
   std::string source;  // an address: serial:, udp://, tcp://, gpsd://, file:, mqtt://
   // The source address read from `source` (when there is one).
   std::optional<SourceAddress> source_address;
+  // Where the servers listen, "HOST:PORT" as their outputs take it.
   // Where to serve the received text over TCP ("--serve-nmea [HOST:]PORT").
-  std::optional<std::pair<std::string, uint16_t>> serve_nmea;
+  std::optional<std::string> serve_nmea;
   // Where to serve gpsd's JSON protocol ("--serve-gpsd [[HOST:]PORT]").
-  std::optional<std::pair<std::string, uint16_t>> serve_gpsd;
+  std::optional<std::string> serve_gpsd;
   // Where to serve the live map ("--web [[HOST:]PORT]"), and its tiles ("" for none).
-  std::optional<std::pair<std::string, uint16_t>> web;
+  std::optional<std::string> web;
   std::string tiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
   std::string tiles_attribution = "&copy; OpenStreetMap contributors";
   // The NTP shared-memory segment to give each epoch's time to, and the receiver's delay.

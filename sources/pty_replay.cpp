@@ -1,4 +1,4 @@
-#include "apps/gps_monitor/pty_replay.hpp"
+#include "sources/pty_replay.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 
 #include <asio/post.hpp>
 
-namespace quorvane::monitor {
+namespace quorvane {
 
 PtyReplay::PtyReplay(asio::io_context& io, const std::string& log, double speed)
     : io_(io), log_(writer_io_, log, speed) {
@@ -92,4 +92,4 @@ double PtyReplay::ShareDone() const {
                        : 0;
 }
 
-}  // namespace quorvane::monitor
+}  // namespace quorvane

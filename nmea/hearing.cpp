@@ -1,10 +1,10 @@
-#include "apps/gps_monitor/hearing.hpp"
+#include "nmea/hearing.hpp"
 
 #include <cstdio>
 
 #include "nmea/nmea_decoder.hpp"
 
-namespace quorvane::monitor {
+namespace quorvane {
 namespace {
 
 // Tags listed before the list is cut short.
@@ -68,4 +68,4 @@ std::string SummaryLine(const ReplaySummary& summary, const SentenceCensus& cens
   return line;
 }
 
-}  // namespace quorvane::monitor
+}  // namespace quorvane

@@ -1,13 +1,13 @@
 #pragma once
-// What gps-monitor says about what it hears: while no fix comes, what does come and why nothing
-// decodes; at the end of a replay, one summary line.
+// What a receiver's text says of itself, for a host to tell its user: while no fix comes, what
+// does come and why nothing decodes; at the end of a replay, one summary line.
 
 #include <cstdint>
 #include <string>
 
 #include "nmea/sentence_census.hpp"
 
-namespace quorvane::monitor {
+namespace quorvane {
 
 struct Hearing {
   const SentenceCensus& census;
@@ -35,4 +35,4 @@ struct ReplaySummary {
 // (and ", 3 malformed fields" when a field held junk)
 std::string SummaryLine(const ReplaySummary& summary, const SentenceCensus& census, bool gp_only);
 
-}  // namespace quorvane::monitor
+}  // namespace quorvane

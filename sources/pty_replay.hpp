@@ -16,7 +16,7 @@
 #include "base/life_token.hpp"
 #include "sources/log_replay.hpp"
 
-namespace quorvane::monitor {
+namespace quorvane {
 
 class PtyReplay {
  public:
@@ -59,4 +59,4 @@ class PtyReplay {
   LifeToken alive_;
 };
 
-}  // namespace quorvane::monitor
+}  // namespace quorvane
