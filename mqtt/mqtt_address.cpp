@@ -38,4 +38,25 @@ MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_fi
   return broker;
 }
 
+std::optional<std::string> JoinedMqttAddress(const std::vector<std::string>& addresses) {
+  if (addresses.size() == 1) return addresses.front();
+  const auto first = ParseSourceAddress(addresses.front());
+  const auto* a = std::get_if<SourceAddress>(&first);
+  std::string joined = addresses.front();
+  for (size_t i = 1; i < addresses.size(); ++i) {
+    const auto other = ParseSourceAddress(addresses[i]);
+    const auto* b = std::get_if<SourceAddress>(&other);
+    const bool joinable =
+        a != nullptr && b != nullptr && a->scheme == SourceAddress::Scheme::kMqtt &&
+        b->scheme == SourceAddress::Scheme::kMqtt && a->tls == b->tls && a->host == b->host &&
+        a->port == b->port && a->alternates == b->alternates && a->user == b->user &&
+        a->password == b->password;
+    if (!joinable) return std::nullopt;
+    // The filters follow the first "/" after the broker part.
+    const std::string& text = addresses[i];
+    joined += ',' + text.substr(text.find('/', text.find("://") + 3) + 1);
+  }
+  return joined;
+}
+
 }  // namespace quorvane

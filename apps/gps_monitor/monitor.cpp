@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include <asio/post.hpp>
 
@@ -366,26 +367,14 @@ void Monitor::OnEpoch(const Fix& fix, const std::string& stream) {
 void Monitor::OnFirstFix() {
   had_fix_ = true;
   if (options_.map) {
-    switch (*options_.map) {
-      case MapService::kMapQuest:
-        gps_.ShowMapQuestWebPage();
-        break;
-      case MapService::kNokia:
-        gps_.ShowNokiaMaps();
-        break;
-      case MapService::kGoogle:
-        gps_.ShowGoogleMaps();
-        break;
-      case MapService::kGoogleSatellite:
-        gps_.ShowGoogleMapsSatellite();
-        break;
-      case MapService::kBing:
-        gps_.ShowBingMaps();
-        break;
-      case MapService::kBingSatellite:
-        gps_.ShowBingMapsSatellite();
-        break;
-    }
+    static const std::map<MapService, void (GPS::*)() const> kShowMap{
+        {MapService::kMapQuest, &GPS::ShowMapQuestWebPage},
+        {MapService::kNokia, &GPS::ShowNokiaMaps},
+        {MapService::kGoogle, &GPS::ShowGoogleMaps},
+        {MapService::kGoogleSatellite, &GPS::ShowGoogleMapsSatellite},
+        {MapService::kBing, &GPS::ShowBingMaps},
+        {MapService::kBingSatellite, &GPS::ShowBingMapsSatellite}};
+    (gps_.*kShowMap.at(*options_.map))();
   }
   if (!options_.set_clock.empty() && ConfirmClockSetting()) {
     if (options_.set_clock == "utc") {

@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "control/gps.hpp"
+#include "mqtt/mqtt_address.hpp"
 #include "platform/line_settings.hpp"
 #include "platform/source_address.hpp"
 #include "sinks/sink_factory.hpp"
@@ -60,27 +61,13 @@ bool TakeServedAddress(const CLI::Option& option, const std::string& text, const
 // after saying why they cannot be.
 bool JoinSources(const std::vector<std::string>& list, std::string& source) {
   if (list.empty()) return true;
-  source = list.front();
-  if (list.size() == 1) return true;
-  const auto first = ParseSourceAddress(list.front());
-  for (size_t i = 1; i < list.size(); ++i) {
-    const auto other = ParseSourceAddress(list[i]);
-    const auto* a = std::get_if<SourceAddress>(&first);
-    const auto* b = std::get_if<SourceAddress>(&other);
-    const bool joinable =
-        a != nullptr && b != nullptr && a->scheme == SourceAddress::Scheme::kMqtt &&
-        b->scheme == SourceAddress::Scheme::kMqtt && a->tls == b->tls && a->host == b->host &&
-        a->port == b->port && a->alternates == b->alternates && a->user == b->user &&
-        a->password == b->password;
-    if (!joinable) {
-      std::cerr << "gps-monitor: --source is given once, or more than once only for MQTT "
-                   "filters of the same broker\n";
-      return false;
-    }
-    // The filters follow the first "/" after the broker part.
-    const std::string& text = list[i];
-    source += ',' + text.substr(text.find('/', text.find("://") + 3) + 1);
+  const auto joined = JoinedMqttAddress(list);
+  if (!joined) {
+    std::cerr << "gps-monitor: --source is given once, or more than once only for MQTT "
+                 "filters of the same broker\n";
+    return false;
   }
+  source = *joined;
   return true;
 }
 
