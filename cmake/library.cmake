@@ -18,7 +18,7 @@ target_link_libraries(quorvane-gps PUBLIC Threads::Threads)
 target_include_directories(quorvane-gps PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>"
   "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
-target_compile_definitions(quorvane-gps PUBLIC ASIO_STANDALONE)
+target_compile_definitions(quorvane-gps PUBLIC ASIO_STANDALONE ASIO_DISABLE_STD_ALIGNED_ALLOC)
 set_target_properties(quorvane-gps PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} EXPORT_NAME gps)
 
