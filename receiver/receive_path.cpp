@@ -53,6 +53,9 @@ void ReceivePath::Restart() {
 }
 
 void ReceivePath::Take(std::string block, std::string_view stream, bool from_network) {
+  // A block taken inside another's event (a host opening a source there) leaves the outer
+  // block's receiver alone.
+  if (taking_ == 0) receivers_.DropForgotten();
   ++taking_;
   Receiver& receiver = receivers_.Hear(stream);
   current_ = &receiver;

@@ -12,8 +12,6 @@ ReceiverTable::ReceiverTable(std::function<ClockReading()> clock, EpochHandler o
 }
 
 Receiver& ReceiverTable::Hear(std::string_view stream) {
-  // The streams of the last source go at the next block, whichever stream it is.
-  retired_.clear();
   if (stream.empty()) return single_;
   return Make(stream);
 }

@@ -51,12 +51,15 @@ class ReceiverTable : public StreamStates {
                 NewStreamHandler on_new_stream);
 
   // The receiver of that stream ("" the single one), made when it is new; it becomes the most
-  // recently heard. Call it before each block of a stream, never inside one.
+  // recently heard.
   Receiver& Hear(std::string_view stream);
+  // The streams forgotten by ForgetStreams go now, with what the sinks kept in them. Call it
+  // before a block, never inside one: the block being taken may be theirs.
+  void DropForgotten() { retired_.clear(); }
   Receiver& Single() { return single_; }
   const Receiver& Single() const { return single_; }
   // Forgets every named stream; the single receiver keeps its fix. A block being taken keeps
-  // its receiver until the next Find: a host may open another source inside an event of it.
+  // its receiver until DropForgotten: a host may open another source inside an event of it.
   void ForgetStreams();
   size_t Streams() const { return streams_.Size(); }
   // The named streams, the most recently heard first.
