@@ -183,6 +183,10 @@ void GPS::Parts::WaitForDeliveries(std::chrono::steady_clock::time_point deadlin
         });
     return;
   }
+  done(CloseOutputs());
+}
+
+std::vector<std::string> GPS::Parts::CloseOutputs() {
   std::vector<std::string> lost;
   for (const MadeSink& made : outputs_) {
     for (std::string& sentence : made.output->Close()) lost.push_back(std::move(sentence));
@@ -190,7 +194,7 @@ void GPS::Parts::WaitForDeliveries(std::chrono::steady_clock::time_point deadlin
     if (made.blocks) path.Remove(made.blocks.get());
   }
   outputs_.clear();
-  done(lost);
+  return lost;
 }
 
 }  // namespace quorvane

@@ -24,6 +24,8 @@ namespace quorvane {
 class GPS::Parts {
  public:
   Parts(asio::io_context& io, Platform& platform);
+  // The outputs a host never closed are ended, so that their files are whole.
+  ~Parts() { CloseOutputs(); }
 
   // Stops a running source and reads `source` from now on.
   void Open(std::shared_ptr<BlockSource> source);
@@ -71,6 +73,8 @@ class GPS::Parts {
   void WaitForDeliveries(std::chrono::steady_clock::time_point deadline,
                          std::function<void(const std::vector<std::string>&)> done);
   bool Delivering() const;
+  // Ends every output opened from a text at once; what they could not deliver.
+  std::vector<std::string> CloseOutputs();
 
   // Kept after Stop closes it: it may be the one whose block is being taken.
   std::shared_ptr<BlockSource> source_;

@@ -90,6 +90,14 @@ TEST(SinkFactory, ALogOfTheSentencesHoldsEachAsReceivedAndAFailureOpensNothing) 
                  [&](const std::vector<std::string>& lost) { closed = lost.empty(); });
   EXPECT_TRUE(closed);
   EXPECT_EQ(testing::ReadFile(folder.File("copy.nmea")), gga + "\r\n" + rmc + "\r\n");
+
+  // A host that never closes its outputs still leaves whole files behind.
+  {
+    GPS forgetful(io);
+    ASSERT_TRUE(forgetful.OpenSink(folder.File("drive.gpx")));
+  }
+  EXPECT_TRUE(testing::ReadFile(folder.File("drive.gpx")).ends_with("</gpx>\n"))
+      << testing::ReadFile(folder.File("drive.gpx"));
 }
 
 }  // namespace
