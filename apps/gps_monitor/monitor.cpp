@@ -1,6 +1,5 @@
 #include "apps/gps_monitor/monitor.hpp"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,8 +16,6 @@
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
 #include "sinks/fleet_tracks.hpp"
-#include "sinks/gpsd_json.hpp"
-#include "sinks/json_lines.hpp"
 #include "sinks/sink_factory.hpp"
 
 namespace quorvane::monitor {
