@@ -123,7 +123,7 @@ bool GPS::Parts::OpenSink(const std::string& text) {
       .platform = platform,
       .streams = path.Streams(),
       .source = source_name,
-      .fleet = source_ && source_->NamesStreams(),
+      .fleet = source_ ? source_->StreamFilter() : std::string(),
       .failed =
           [this](const std::string& failure) { RaiseError(failure, NoticeKind::kOutputFailed); },
       .warn = [this](const std::string& what) { Warn(what); }};

@@ -1,8 +1,124 @@
 #include "mqtt/mqtt_address.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace quorvane {
+namespace {
+
+// A topic filter as brokers take it: "+" a whole level, "#" a whole last level, no NUL.
+bool IsTopicFilter(std::string_view filter) {
+  if (filter.empty() || filter.find('\0') != std::string_view::npos) return false;
+  for (size_t start = 0;;) {
+    const size_t slash = filter.find('/', start);
+    const std::string_view level = filter.substr(start, slash - start);
+    const bool has_wildcard = level.find_first_of("+#") != std::string_view::npos;
+    if (has_wildcard && level != "+" && level != "#") return false;
+    if (level == "#" && slash != std::string_view::npos) return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
+// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PATH and mqtts://...; `path_is_filter` says whether the
+// path may hold wildcards (a source's filter) or must not (a publisher's prefix).
+std::variant<SourceAddress, std::string> MqttAddress(std::string_view scheme, std::string_view rest,
+                                                     bool path_is_filter) {
+  SourceAddress address;
+  address.scheme = SourceAddress::Scheme::kMqtt;
+  address.tls = scheme == "mqtts";
+  const size_t slash = rest.find('/');
+  if (slash == std::string_view::npos) {
+    return std::string(path_is_filter ? "no topic filter after the host"
+                                      : "no topic prefix after the host");
+  }
+  std::string_view authority = rest.substr(0, slash);
+  address.path = rest.substr(slash + 1);
+  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    const std::string_view login = authority.substr(0, at);
+    const size_t colon = login.find(':');
+    const auto user = PercentDecoded(login.substr(0, colon));
+    const auto password = colon == std::string_view::npos ? std::optional<std::string>("")
+                                                          : PercentDecoded(login.substr(colon + 1));
+    if (!user || !password) return std::string("a bad percent-escape in the login");
+    if (user->empty()) return std::string("a password without a user name");
+    address.user = *user;
+    address.password = *password;
+    authority = authority.substr(at + 1);
+  }
+  // A cluster's brokers, separated by commas: each once, in the order given.
+  const uint16_t default_port = address.tls ? kMqttTlsPort : kMqttPort;
+  std::vector<HostPort> brokers;
+  for (size_t start = 0; start <= authority.size();) {
+    const size_t comma = std::min(authority.find(',', start), authority.size());
+    SourceAddress broker = address;
+    if (auto what =
+            ReadHostAndPort(authority.substr(start, comma - start), broker, true, default_port)) {
+      return *what;
+    }
+    const HostPort host_port{broker.host, broker.port};
+    if (std::find(brokers.begin(), brokers.end(), host_port) == brokers.end()) {
+      brokers.push_back(host_port);
+    }
+    if (brokers.size() > kMostBrokers) {
+      return std::string("more than " + std::to_string(kMostBrokers) + " brokers");
+    }
+    start = comma + 1;
+  }
+  address.host = brokers.front().host;
+  address.port = brokers.front().port;
+  address.alternates.assign(brokers.begin() + 1, brokers.end());
+  // A source's filters, separated by commas (a topic level holding a comma cannot be named).
+  if (path_is_filter) {
+    std::vector<std::string> filters;
+    for (size_t start = 0; start <= address.path.size();) {
+      const size_t comma = std::min(address.path.find(',', start), address.path.size());
+      filters.push_back(address.path.substr(start, comma - start));
+      start = comma + 1;
+    }
+    for (const std::string& filter : filters) {
+      if (!IsTopicFilter(filter)) {
+        return std::string(
+            "a topic filter must not be empty, and + and # must be whole levels (# the last)");
+      }
+    }
+    address.path = filters.front();
+    address.more_filters.assign(filters.begin() + 1, filters.end());
+  }
+  if (!path_is_filter &&
+      (address.path.empty() || address.path.find_first_of("+#") != std::string::npos)) {
+    return std::string("the topic prefix must not be empty nor hold + or #");
+  }
+  return address;
+}
+
+}  // namespace
+
+const SchemeParsers& MqttSchemes() {
+  static const SchemeParsers schemes = [] {
+    SchemeParsers made;
+    for (const char* scheme : {"mqtt", "mqtts"}) {
+      made[scheme] = [](std::string_view name, std::string_view rest) {
+        return MqttAddress(name, rest, true);
+      };
+    }
+    return made;
+  }();
+  return schemes;
+}
+
+std::variant<SourceAddress, std::string> ParsePublishAddress(std::string_view address) {
+  const size_t scheme_end = address.find("://");
+  const std::string_view scheme = address.substr(0, scheme_end);
+  if (scheme_end == std::string_view::npos || (scheme != "mqtt" && scheme != "mqtts")) {
+    return AddressFault("MQTT address", address, "it must begin mqtt:// or mqtts://");
+  }
+  auto parsed = MqttAddress(scheme, address.substr(scheme_end + 3), false);
+  if (auto* what = std::get_if<std::string>(&parsed)) {
+    return AddressFault("MQTT address", address, *what);
+  }
+  return parsed;
+}
 
 std::string HostAndPortText(const std::string& host, uint16_t port) {
   const bool bracketed = host.find(':') != std::string::npos;
@@ -40,11 +156,11 @@ MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_fi
 
 std::optional<std::string> JoinedMqttAddress(const std::vector<std::string>& addresses) {
   if (addresses.size() == 1) return addresses.front();
-  const auto first = ParseSourceAddress(addresses.front());
+  const auto first = ParseSourceAddress(addresses.front(), MqttSchemes());
   const auto* a = std::get_if<SourceAddress>(&first);
   std::string joined = addresses.front();
   for (size_t i = 1; i < addresses.size(); ++i) {
-    const auto other = ParseSourceAddress(addresses[i]);
+    const auto other = ParseSourceAddress(addresses[i], MqttSchemes());
     const auto* b = std::get_if<SourceAddress>(&other);
     const bool joinable =
         a != nullptr && b != nullptr && a->scheme == SourceAddress::Scheme::kMqtt &&

@@ -3,8 +3,11 @@
 // and the password from QGPS_MQTT_PASSWORD when the address has a user and no password (so it
 // need not sit in a command line, where every user of the machine can read it).
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "mqtt/mqtt_settings.hpp"
@@ -13,6 +16,20 @@
 namespace quorvane {
 
 inline constexpr const char* kMqttPasswordVariable = "QGPS_MQTT_PASSWORD";
+
+// MQTT's port without and with TLS, and the most brokers one address may list.
+inline constexpr uint16_t kMqttPort = 1883;
+inline constexpr uint16_t kMqttTlsPort = 8883;
+inline constexpr size_t kMostBrokers = 100;
+
+// mqtt://[USER[:PASSWORD]@]HOST[:PORT][,HOST[:PORT]...]/TOPIC-FILTER[,TOPIC-FILTER...] and
+// mqtts://: messages from an MQTT broker, or from the first of a cluster's that answers; for
+// ParseSourceAddress.
+const SchemeParsers& MqttSchemes();
+
+// Where gps-monitor publishes: "mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX" or mqtts://, or
+// "Invalid MQTT address \"ADDRESS\": WHAT".
+std::variant<SourceAddress, std::string> ParsePublishAddress(std::string_view address);
 
 // The address as it may be shown: without the password.
 std::string MqttAddressText(const SourceAddress& address);

@@ -28,6 +28,7 @@ void MqttSource::Close() {
 }
 
 void RegisterMqttSources(SourceFactory& factory) {
+  factory.Register(MqttSchemes());
   // The client looks each broker up on a thread of its own, and says one it cannot find.
   factory.Register(
       SourceAddress::Scheme::kMqtt,

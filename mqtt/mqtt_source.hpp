@@ -28,7 +28,7 @@ class MqttSource final : public BlockSource {
   bool GaveUp() const override { return client_.Refused(); }
   bool EverOpen() const override { return client_.EverConnected(); }
   std::string Peer() const override { return client_.CurrentBroker(); }
-  bool NamesStreams() const override { return true; }
+  std::string StreamFilter() const override { return topic_filters_.front(); }
 
  private:
   MqttClient client_;

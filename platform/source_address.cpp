@@ -75,92 +75,7 @@ std::optional<std::string> PercentDecoded(std::string_view text) {
 
 namespace {
 
-// A topic filter as brokers take it: "+" a whole level, "#" a whole last level, no NUL.
-bool IsTopicFilter(std::string_view filter) {
-  if (filter.empty() || filter.find('\0') != std::string_view::npos) return false;
-  for (size_t start = 0;;) {
-    const size_t slash = filter.find('/', start);
-    const std::string_view level = filter.substr(start, slash - start);
-    const bool has_wildcard = level.find_first_of("+#") != std::string_view::npos;
-    if (has_wildcard && level != "+" && level != "#") return false;
-    if (level == "#" && slash != std::string_view::npos) return false;
-    if (slash == std::string_view::npos) return true;
-    start = slash + 1;
-  }
-}
-
-// mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PATH and mqtts://...; `path_is_filter` says whether the
-// path may hold wildcards (a source's filter) or must not (a publisher's prefix).
-std::variant<SourceAddress, Invalid> MqttAddress(std::string_view scheme, std::string_view rest,
-                                                 bool path_is_filter) {
-  SourceAddress address;
-  address.scheme = SourceAddress::Scheme::kMqtt;
-  address.tls = scheme == "mqtts";
-  const size_t slash = rest.find('/');
-  if (slash == std::string_view::npos) {
-    return Invalid{path_is_filter ? "no topic filter after the host"
-                                  : "no topic prefix after the host"};
-  }
-  std::string_view authority = rest.substr(0, slash);
-  address.path = rest.substr(slash + 1);
-  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
-    const std::string_view login = authority.substr(0, at);
-    const size_t colon = login.find(':');
-    const auto user = PercentDecoded(login.substr(0, colon));
-    const auto password = colon == std::string_view::npos ? std::optional<std::string>("")
-                                                          : PercentDecoded(login.substr(colon + 1));
-    if (!user || !password) return Invalid{"a bad percent-escape in the login"};
-    if (user->empty()) return Invalid{"a password without a user name"};
-    address.user = *user;
-    address.password = *password;
-    authority = authority.substr(at + 1);
-  }
-  // A cluster's brokers, separated by commas: each once, in the order given.
-  const uint16_t default_port = address.tls ? kMqttTlsPort : kMqttPort;
-  std::vector<HostPort> brokers;
-  for (size_t start = 0; start <= authority.size();) {
-    const size_t comma = std::min(authority.find(',', start), authority.size());
-    auto one = HostAndPort(authority.substr(start, comma - start), address, true, default_port);
-    if (const auto* invalid = std::get_if<Invalid>(&one)) return *invalid;
-    const auto& broker = std::get<SourceAddress>(one);
-    const HostPort host_port{broker.host, broker.port};
-    if (std::find(brokers.begin(), brokers.end(), host_port) == brokers.end()) {
-      brokers.push_back(host_port);
-    }
-    if (brokers.size() > kMostBrokers) {
-      return Invalid{"more than " + std::to_string(kMostBrokers) + " brokers"};
-    }
-    start = comma + 1;
-  }
-  address.host = brokers.front().host;
-  address.port = brokers.front().port;
-  address.alternates.assign(brokers.begin() + 1, brokers.end());
-  // A source's filters, separated by commas (a topic level holding a comma cannot be named).
-  if (path_is_filter) {
-    std::vector<std::string> filters;
-    for (size_t start = 0; start <= address.path.size();) {
-      const size_t comma = std::min(address.path.find(',', start), address.path.size());
-      filters.push_back(address.path.substr(start, comma - start));
-      start = comma + 1;
-    }
-    for (const std::string& filter : filters) {
-      if (!IsTopicFilter(filter)) {
-        return Invalid{
-            "a topic filter must not be empty, and + and # must be whole levels (# the last)"};
-      }
-    }
-    address.path = filters.front();
-    address.more_filters.assign(filters.begin() + 1, filters.end());
-  }
-  std::variant<SourceAddress, Invalid> parsed = address;
-  if (!path_is_filter &&
-      (address.path.empty() || address.path.find_first_of("+#") != std::string::npos)) {
-    return Invalid{"the topic prefix must not be empty nor hold + or #"};
-  }
-  return parsed;
-}
-
-std::variant<SourceAddress, Invalid> Parse(std::string_view text) {
+std::variant<SourceAddress, Invalid> Parse(std::string_view text, const SchemeParsers& more) {
   SourceAddress address;
   if (text.starts_with("serial:") || text.starts_with('/')) {
     address.scheme = SourceAddress::Scheme::kSerial;
@@ -217,7 +132,11 @@ std::variant<SourceAddress, Invalid> Parse(std::string_view text) {
     address.scheme = SourceAddress::Scheme::kGpsd;
     return HostAndPort(rest, address, true, kGpsdPort);
   }
-  if (scheme == "mqtt" || scheme == "mqtts") return MqttAddress(scheme, rest, true);
+  if (const auto found = more.find(scheme); found != more.end()) {
+    auto parsed = found->second(scheme, rest);
+    if (auto* what = std::get_if<std::string>(&parsed)) return Invalid{std::move(*what)};
+    return std::get<SourceAddress>(std::move(parsed));
+  }
   return Invalid{"unknown scheme \"" + std::string(scheme) + "\""};
 }
 
@@ -242,26 +161,30 @@ namespace {
 
 std::variant<SourceAddress, std::string> Named(std::variant<SourceAddress, Invalid> parsed,
                                                std::string_view kind, std::string_view address) {
-  if (auto* invalid = std::get_if<Invalid>(&parsed)) {
-    return "Invalid " + std::string(kind) + " \"" + WithoutPassword(address) +
-           "\": " + invalid->what;
-  }
+  if (auto* invalid = std::get_if<Invalid>(&parsed))
+    return AddressFault(kind, address, invalid->what);
   return std::get<SourceAddress>(parsed);
 }
 
 }  // namespace
 
-std::variant<SourceAddress, std::string> ParseSourceAddress(std::string_view address) {
-  return Named(Parse(address), "source address", address);
+std::variant<SourceAddress, std::string> ParseSourceAddress(std::string_view address,
+                                                            const SchemeParsers& more) {
+  return Named(Parse(address, more), "source address", address);
 }
 
-std::variant<SourceAddress, std::string> ParsePublishAddress(std::string_view address) {
-  const size_t scheme_end = address.find("://");
-  const std::string_view scheme = address.substr(0, scheme_end);
-  if (scheme_end == std::string_view::npos || (scheme != "mqtt" && scheme != "mqtts")) {
-    return Named(Invalid{"it must begin mqtt:// or mqtts://"}, "MQTT address", address);
-  }
-  return Named(MqttAddress(scheme, address.substr(scheme_end + 3), false), "MQTT address", address);
+std::string AddressFault(std::string_view kind, std::string_view address, std::string_view what) {
+  return "Invalid " + std::string(kind) + " \"" + WithoutPassword(address) +
+         "\": " + std::string(what);
+}
+
+std::optional<std::string> ReadHostAndPort(std::string_view rest, SourceAddress& address,
+                                           bool host_required,
+                                           std::optional<uint16_t> default_port) {
+  auto read = HostAndPort(rest, address, host_required, default_port);
+  if (auto* invalid = std::get_if<Invalid>(&read)) return std::move(invalid->what);
+  address = std::get<SourceAddress>(std::move(read));
+  return std::nullopt;
 }
 
 }  // namespace quorvane

@@ -9,8 +9,6 @@
 
 #include <filesystem>
 
-#include "platform/source_address.hpp"
-
 namespace quorvane {
 namespace {
 
@@ -115,7 +113,7 @@ FleetTracks::FleetTracks(std::string filter, std::string folder, std::string for
       context_(context) {
   // A vehicle's file is one stream's; one that fails is said, and the other vehicles and the
   // run go on.
-  context_.fleet = false;
+  context_.fleet.clear();
   context_.failed = context.warn;
   rlimit limit{};
   const size_t files_each = format_ == ".kml" || format_ == ".geojson" ? 2 : 1;  // and a spool
@@ -172,7 +170,7 @@ void RegisterFleetSinks(SinkFactory& factory) {
       "*", "FOLDER/*.EXTENSION (a file per vehicle of a fleet, \"*\" its name)",
       [](const SinkText& text, const SinkContext& context) {
         text.OnlyOptions({});
-        if (!context.fleet) text.Refuse("a file per vehicle goes with a fleet's source");
+        if (context.fleet.empty()) text.Refuse("a file per vehicle goes with a fleet's source");
         const size_t slash = text.rest.rfind('/');
         const std::string folder = slash == std::string::npos ? "." : text.rest.substr(0, slash);
         const std::string pattern = text.rest.substr(slash == std::string::npos ? 0 : slash + 1);
@@ -188,11 +186,8 @@ void RegisterFleetSinks(SinkFactory& factory) {
         }
         std::error_code error;
         if (!std::filesystem::is_directory(folder, error)) text.Refuse(folder + " is no folder");
-        const auto source = ParseSourceAddress(context.source);
-        const auto* address = std::get_if<SourceAddress>(&source);
-        const std::string filter = address != nullptr ? address->path : std::string();
         AllowEveryOpenFile();
-        return MadeOf(std::make_shared<FleetTracks>(filter, folder, extension, context));
+        return MadeOf(std::make_shared<FleetTracks>(context.fleet, folder, extension, context));
       });
 }
 

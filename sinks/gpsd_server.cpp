@@ -261,15 +261,17 @@ std::string GpsdServer::PollObject() {
 }
 
 void RegisterGpsdSinks(SinkFactory& factory) {
-  factory.Register(
-      "gpsd", "gpsd://[HOST][:PORT][?device=NAME] (gpsd's protocol served, 2947 by default)",
-      [](const SinkText& text, const SinkContext& context) {
-        text.OnlyOptions({"device"});
-        // A fleet's vehicles are devices of their own: the unnamed stream is no device then.
-        const std::string receiver = text.Option("device", context.fleet ? "" : context.source);
-        return MadeOf(Serve<GpsdServer>(text, context, ServedEndpoint(text, kGpsdPort), receiver,
-                                        context.streams));
-      });
+  factory.Register("gpsd",
+                   "gpsd://[HOST][:PORT][?device=NAME] (gpsd's protocol served, 2947 by default)",
+                   [](const SinkText& text, const SinkContext& context) {
+                     text.OnlyOptions({"device"});
+                     // A fleet's vehicles are devices of their own: the unnamed stream is no device
+                     // then.
+                     const std::string receiver =
+                         text.Option("device", context.fleet.empty() ? context.source : "");
+                     return MadeOf(Serve<GpsdServer>(text, context, ServedEndpoint(text, kGpsdPort),
+                                                     receiver, context.streams));
+                   });
 }
 
 }  // namespace quorvane

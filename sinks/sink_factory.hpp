@@ -66,8 +66,9 @@ struct SinkContext {
   // The source's address as it may be shown (empty before one opened): a fleet's files are named
   // by its topic filter, a server's device by it.
   std::string source{};
-  // The source carries a fleet (named streams, one per vehicle), not one receiver.
-  bool fleet = false;
+  // The topic filter that names a fleet's vehicles (its streams) when the source carries one;
+  // empty for a source of one receiver.
+  std::string fleet{};
   // A failure of the output while it runs, to be said once; the others go on.
   std::function<void(const std::string&)> failed{};
   // What the user should know that is no failure (a server open to the network).

@@ -91,7 +91,7 @@ std::vector<std::string> TrackFiles::Close() {
 }
 
 void RefuseAFleet(const SinkText& text, const SinkContext& context) {
-  if (!context.fleet) return;
+  if (context.fleet.empty()) return;
   text.Refuse("a fleet's vehicles would be spliced into one track: FOLDER/*" + text.scheme +
               " records each to a file of its own (--record-dir)");
 }

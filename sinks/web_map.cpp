@@ -186,7 +186,7 @@ void RegisterWebMapSinks(SinkFactory& factory) {
       [](const SinkText& text, const SinkContext& context) {
         text.OnlyOptions({"device", "tiles", "attribution"});
         WebMapSettings settings{
-            .receiver = text.Option("device", context.fleet ? "" : context.source),
+            .receiver = text.Option("device", context.fleet.empty() ? context.source : ""),
             .tiles = text.Option("tiles", kOpenStreetMapTiles),
             .attribution = text.Option("attribution", kOpenStreetMapCredit)};
         if (settings.tiles == "none") settings.tiles.clear();

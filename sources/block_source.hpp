@@ -44,8 +44,9 @@ class BlockSource {
   virtual void Send(std::string_view) {}
   // The text is another control's rebroadcast: it is never sent on again.
   virtual bool FromNetwork() const { return false; }
-  // It carries several senders, each a stream of its own name (a fleet's vehicles).
-  virtual bool NamesStreams() const { return false; }
+  // The pattern that names its streams when it carries several senders (an MQTT topic filter,
+  // "fleet/+/nmea": a fleet's vehicles); empty for a source of one stream.
+  virtual std::string StreamFilter() const { return {}; }
 
   void OnLost(LostHandler handler) { on_lost_ = std::move(handler); }
   void OnRefused(RefusedHandler handler) { on_refused_ = std::move(handler); }

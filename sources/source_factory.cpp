@@ -9,7 +9,7 @@ void SourceFactory::Register(SourceAddress::Scheme scheme, Maker maker) {
 }
 
 MadeSource SourceFactory::Make(const std::string& text, const SourceContext& context) const {
-  auto parsed = ParseSourceAddress(text);
+  auto parsed = Parse(text);
   if (auto* failure = std::get_if<std::string>(&parsed)) throw std::runtime_error(*failure);
   const SourceAddress& address = std::get<SourceAddress>(parsed);
   const Maker& maker = makers_[static_cast<size_t>(address.scheme)];

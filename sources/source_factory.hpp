@@ -41,6 +41,12 @@ class SourceFactory {
                                          const SourceContext& context)>;
 
   void Register(SourceAddress::Scheme scheme, Maker maker);
+  // The parsers of schemes the address rules below this layer do not read (mqtt://).
+  void Register(const SchemeParsers& parsers) { schemes_.insert(parsers.begin(), parsers.end()); }
+  // The address `text` names, or the sentence that says what is wrong with it.
+  std::variant<SourceAddress, std::string> Parse(std::string_view text) const {
+    return ParseSourceAddress(text, schemes_);
+  }
   // The source `text` names; throws std::runtime_error saying what is wrong with the address,
   // or why its source cannot be made.
   MadeSource Make(const std::string& text, const SourceContext& context) const;
@@ -48,6 +54,7 @@ class SourceFactory {
  private:
   static constexpr size_t kSchemes = static_cast<size_t>(SourceAddress::Scheme::kMqtt) + 1;
   std::array<Maker, kSchemes> makers_;
+  SchemeParsers schemes_;
 };
 
 // Every kind of source this build knows.

@@ -55,7 +55,7 @@ TEST(SinkFactory, ATextThatNamesNoOutputIsAUsageErrorSayingWhatIsTaken) {
   }
   // One track of a fleet would splice its vehicles: each gets a file of its own instead.
   SinkContext fleet = context;
-  fleet.fleet = true;
+  fleet.fleet = "fleet/+/nmea";
   for (const char* text : {"drive.kml", "drive.gpx", "drive.csv"}) {
     EXPECT_THROW(KnownSinks().Make(text, fleet), SinkUsageError) << text;
   }

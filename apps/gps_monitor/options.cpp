@@ -15,6 +15,7 @@
 #include "platform/line_settings.hpp"
 #include "platform/source_address.hpp"
 #include "sinks/sink_factory.hpp"
+#include "sources/source_factory.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -359,7 +360,7 @@ bool TakeSource(Options& options, const OptionTexts& texts) {
     options.source += "?speed=" + speed;
   }
   if (options.source.empty()) return true;
-  if (!TakeAddress(ParseSourceAddress(options.source), options.source_address)) return false;
+  if (!TakeAddress(KnownSources().Parse(options.source), options.source_address)) return false;
   // A missing log is a mistake in the command, as it is for --replay.
   if (options.source_address && options.source_address->scheme == SourceAddress::Scheme::kFile &&
       !std::filesystem::exists(options.source_address->path)) {
