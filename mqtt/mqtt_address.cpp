@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <tuple>
 
 namespace quorvane {
 namespace {
@@ -152,6 +155,23 @@ MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_fi
   broker.tls = address.tls;
   if (broker.tls) broker.tls_files = tls_files;
   return broker;
+}
+
+std::string TlsFilesFault(const MqttTlsFiles& files) {
+  for (const auto& [what, path] : {std::pair("certificate authority", files.ca_file),
+                                   std::pair("client certificate", files.certificate_file)}) {
+    if (path.empty()) continue;
+    std::ifstream file(path);
+    if (!file) return std::string("the ") + what + " " + path + " cannot be read";
+    const std::string text((std::istreambuf_iterator<char>(file)), {});
+    if (text.find("-----BEGIN CERTIFICATE") == std::string::npos) {
+      return std::string("the ") + what + " " + path + " holds no PEM CERTIFICATE";
+    }
+  }
+  if (!files.key_file.empty() && files.certificate_file.empty()) {
+    return "a client key goes with its certificate";
+  }
+  return {};
 }
 
 std::optional<std::string> JoinedMqttAddress(const std::vector<std::string>& addresses) {

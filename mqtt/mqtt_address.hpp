@@ -42,4 +42,8 @@ std::optional<std::string> JoinedMqttAddress(const std::vector<std::string>& add
 MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_files,
                         const std::string& client_id = {});
 
+// Why the TLS files cannot serve ("the certificate authority FILE holds no PEM CERTIFICATE", a key
+// without its certificate), found once rather than on every try to connect; empty when they can.
+std::string TlsFilesFault(const MqttTlsFiles& files);
+
 }  // namespace quorvane

@@ -194,6 +194,7 @@ MadeSink MakePublishing(const SinkText& text, const SinkContext& context) {
     text.Refuse("the queue must be a number of fixes from 1 to 10000000");
   }
   const MqttTlsFiles tls{text.Option("cafile"), text.Option("cert"), text.Option("key")};
+  if (const std::string fault = TlsFilesFault(tls); !fault.empty()) text.Refuse(fault);
   auto publisher =
       std::make_unique<MqttPublisher>(context.io, MqttBrokerOf(address, tls, text.Option("id")),
                                       address.path, context.streams, static_cast<size_t>(*queue));

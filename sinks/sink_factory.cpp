@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <set>
 
 #include "platform/source_address.hpp"
 
@@ -109,17 +110,42 @@ SinkText SinkFactory::Parse(const std::string& typed) const {
   return text;
 }
 
+namespace {
+
+// A file's folder must be there: a mistake in the text, said before anything is written.
+void RefuseAMissingFolder(const SinkText& text) {
+  const auto folder = std::filesystem::path(text.rest).parent_path();
+  std::error_code error;
+  if (folder.empty() || std::filesystem::is_directory(folder, error)) return;
+  text.Refuse(std::filesystem::exists(folder, error) ? folder.string() + " is not a folder"
+                                                     : "no folder " + folder.string());
+}
+
+}  // namespace
+
 MadeSink SinkFactory::Make(const std::string& typed, const SinkContext& context) const {
   const SinkText text = Parse(typed);
-  // A file's folder must be there: a mistake in the text, said before anything is written.
-  if (text.scheme.starts_with('.')) {
-    const auto folder = std::filesystem::path(text.rest).parent_path();
-    std::error_code error;
-    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
-      text.Refuse("no folder " + folder.string());
-    }
-  }
+  if (text.scheme.starts_with('.')) RefuseAMissingFolder(text);
   return makers_.find(text.scheme)->second.second(text, context);
+}
+
+void SinkFactory::CheckTogether(const std::vector<std::string>& texts,
+                                const std::vector<std::string>& own_files) const {
+  std::vector<SinkText> files;
+  for (const std::string& typed : texts) {
+    SinkText text = Parse(typed);
+    if (text.scheme.starts_with('.')) files.push_back(std::move(text));
+  }
+  for (const std::string& path : own_files) files.push_back({.text = path, .rest = path});
+  std::set<std::filesystem::path> named;
+  for (const SinkText& file : files) {
+    RefuseAMissingFolder(file);
+    // Two outputs writing one file would write over each other, however the paths are spelled.
+    std::error_code ignored;
+    const auto path = std::filesystem::weakly_canonical(
+        std::filesystem::absolute(file.rest, ignored).lexically_normal(), ignored);
+    if (!named.insert(path).second) file.Refuse("another output writes that file too");
+  }
 }
 
 asio::ip::tcp::endpoint ServedEndpoint(const SinkText& text, uint16_t port) {

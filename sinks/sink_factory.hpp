@@ -106,6 +106,11 @@ class SinkFactory {
   SinkText Parse(const std::string& text) const;
   // The output `text` names, opened.
   MadeSink Make(const std::string& text, const SinkContext& context) const;
+  // Throws SinkUsageError, before anything opens, when the outputs one run would make cannot all
+  // be made: a text that names none, a file whose folder is missing, a file named twice (among
+  // them and the files the host writes itself, `own_files`).
+  void CheckTogether(const std::vector<std::string>& texts,
+                     const std::vector<std::string>& own_files = {}) const;
 
  private:
   std::map<std::string, std::pair<std::string, Maker>, std::less<>> makers_;

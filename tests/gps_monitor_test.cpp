@@ -193,7 +193,7 @@ TEST_F(GpsMonitorTest, TrackFilesAreCheckedBeforeAndReportedWhenTheyCannotBeWrit
   const Outcome run =
       Run({"--replay", SAMPLE_DRIVE, "--speed", "max", "--record", kml, "--record", nowhere});
   EXPECT_EQ(run.exit_code, 2);
-  EXPECT_EQ(run.err, "gps-monitor: cannot record to " + nowhere + ": no folder " +
+  EXPECT_EQ(run.err, "gps-monitor: Cannot use output \"" + nowhere + "\": no folder " +
                          folder_.File("no/such/folder") + "\n");
   EXPECT_FALSE(std::filesystem::exists(kml));
 }

@@ -29,9 +29,6 @@ struct Status {
 // sequence that would retitle or clear the terminal, a bell, a stray CR) becomes "?".
 std::string Printable(std::string text);
 
-// Every fix property of the control as one JSON object on one line.
-std::string FixJson(const GPS& gps);
-
 // One plain line for an epoch: "12:00:00 UTC  48.1173, 11.516667  3D  41.4 km/h  84.4 deg ..."
 // or "12:00:00 UTC  no fix".
 std::string EpochLine(const Fix& fix);

@@ -99,7 +99,6 @@ bool Monitor::OpenSource() {
       gps_.MqttId(options_.mqtt_id);
       fleet_filter_ = parsed->path;
     }
-    SetUpBroadcast();
     gps_.OpenSource(options_.source);
     return exit_code_ == 0;
   }
@@ -142,6 +141,7 @@ std::vector<std::string> Monitor::ServiceTexts() const {
   // The servers name the receiver's device as gps-monitor says it; a fleet's are its vehicles.
   const std::string device = "device=" + OptionValue(ReceiverName());
   std::vector<std::string> texts;
+  if (!options_.broadcast.empty()) texts.push_back("udp://" + options_.broadcast);
   if (options_.serve_nmea) texts.push_back("tcp://" + *options_.serve_nmea);
   if (options_.serve_gpsd) texts.push_back("gpsd://" + *options_.serve_gpsd + "?" + device);
   if (options_.web) {
@@ -191,16 +191,8 @@ bool Monitor::ReadsALog() const {
   return !options_.listen && !options_.port && options_.device.empty();
 }
 
-void Monitor::SetUpBroadcast() {
-  if (!options_.broadcast) return;
-  gps_.Broadcast(true);
-  gps_.BroadcastAddress(options_.broadcast->first);
-  gps_.TxPort(static_cast<int16_t>(options_.broadcast->second));
-}
-
 void Monitor::StartSerial() {
   if (!options_.settings.empty()) gps_.PortSettings(options_.settings);
-  SetUpBroadcast();
   gps_.Start();
 }
 
@@ -229,7 +221,6 @@ bool Monitor::OpenReplay() {
   }
   // Stopping waits for the turn that handed on the last block to finish.
   log_replay_->OnEnd([this] { Stop(0); });
-  SetUpBroadcast();
   gps_.Open(log_replay_);
   return true;
 }

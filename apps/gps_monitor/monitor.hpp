@@ -47,7 +47,6 @@ class Monitor {
   bool SourceIs(SourceAddress::Scheme scheme) const;
   MqttTlsFiles TlsFiles() const;
   void StartSerial();
-  void SetUpBroadcast();
   void OnFixUpdated(FixChanges changes);
   void OnEpoch(const Fix& fix, const std::string& stream);
   void OnNotice(const std::string& what, NoticeKind kind);

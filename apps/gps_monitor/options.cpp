@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
-#include <set>
-#include <tuple>
 
 #include <CLI/CLI.hpp>
 
@@ -25,37 +22,13 @@ const std::map<std::string, MapService> kMapServices{
     {"bing", MapService::kBing},         {"bing-satellite", MapService::kBingSatellite},
     {"mapquest", MapService::kMapQuest}, {"nokia", MapService::kNokia}};
 
-// "HOST:PORT", the port 1 to 65535.
-std::optional<std::pair<std::string, uint16_t>> ParseHostPort(const std::string& text) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string::npos || colon == 0) return std::nullopt;
-  try {
-    size_t used = 0;
-    const int port = std::stoi(text.substr(colon + 1), &used);
-    if (used != text.size() - colon - 1 || port < 1 || port > 65535) return std::nullopt;
-    return std::pair{text.substr(0, colon), static_cast<uint16_t>(port)};
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
-
 // A server's "[[HOST:]PORT]" option as its output takes it, on `port` of 127.0.0.1 when only the
-// flag was given; false after saying what is wrong with it.
-bool TakeServedAddress(const CLI::Option& option, const std::string& text, const std::string& port,
-                       std::optional<std::string>& address) {
-  if (option.count() == 0) return true;
-  address = text.empty() ? port : text;
-  if (address->find(':') == std::string::npos) address = ":" + *address;
-  try {
-    ServedEndpoint(KnownSinks().Parse("tcp://" + *address), 0);
-    return true;
-  } catch (const SinkUsageError&) {
-    std::cerr << "gps-monitor: " << option.get_name()
-              << " wants [HOST:]PORT, HOST an address of this machine (127.0.0.1, [::1], "
-                 "localhost, or 0.0.0.0 for every network), not \""
-              << text << "\"\n";
-    return false;
-  }
+// flag was given (the output says what is wrong with an address).
+std::optional<std::string> ServedAddress(const CLI::Option& option, const std::string& text,
+                                         const std::string& port) {
+  if (option.count() == 0) return std::nullopt;
+  const std::string address = text.empty() ? port : text;
+  return address.find(':') == std::string::npos ? ":" + address : address;
 }
 
 // Several MQTT sources of one broker (or cluster) are one source of all their filters; false
@@ -195,7 +168,6 @@ namespace {
 struct OptionTexts {
   std::vector<std::string> source_list;
   std::string speed;
-  std::string broadcast;
   std::string serve;
   std::string serve_gpsd;
   std::string web;
@@ -207,8 +179,7 @@ struct OptionTexts {
 
 // The table of options.
 void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
-  auto& [source_list, speed, broadcast, serve, serve_gpsd, web, map, serve_nmea, gpsd, web_option] =
-      texts;
+  auto& [source_list, speed, serve, serve_gpsd, web, map, serve_nmea, gpsd, web_option] = texts;
   auto* sources = app.add_option_group("Source", "where the NMEA text comes from (one of them)");
   sources
       ->add_option("--port", options.port,
@@ -236,7 +207,8 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
                "replay through a pseudo-terminal and the serial port, as a receiver would send");
 
   app.add_option("--settings", options.settings, "serial line settings, e.g. 9600,n,8,1");
-  app.add_option("--broadcast", broadcast, "rebroadcast the serial text to HOST:PORT over UDP");
+  app.add_option("--broadcast", options.broadcast,
+                 "rebroadcast the serial text to HOST:PORT over UDP");
   serve_nmea =
       app.add_option("--serve-nmea", serve,
                      "serve the received text to TCP clients on [HOST:]PORT (10110 is NMEA's port; "
@@ -371,24 +343,6 @@ bool TakeSource(Options& options, const OptionTexts& texts) {
   return true;
 }
 
-// The addresses of the rebroadcast and of the servers.
-bool TakeNetworkOutputs(Options& options, const OptionTexts& texts) {
-  if (!texts.broadcast.empty()) {
-    options.broadcast = ParseHostPort(texts.broadcast);
-    if (!options.broadcast) {
-      std::cerr << "gps-monitor: --broadcast wants HOST:PORT, not \"" << texts.broadcast << "\"\n";
-      return false;
-    }
-  }
-  if (!TakeServedAddress(*texts.serve_option, texts.serve, "10110", options.serve_nmea) ||
-      !TakeServedAddress(*texts.gpsd_option, texts.serve_gpsd, "2947", options.serve_gpsd) ||
-      !TakeServedAddress(*texts.web_option, texts.web, "8080", options.web)) {
-    return false;
-  }
-  if (options.publish.empty()) return true;
-  return TakeAddress(ParsePublishAddress(options.publish), options.publish_address);
-}
-
 // A file name the outputs take: a track, or a log of the sentences.
 bool IsRecordable(const std::string& file) {
   try {
@@ -398,18 +352,8 @@ bool IsRecordable(const std::string& file) {
   }
 }
 
-// Why a file cannot be made at `path`: its folder is missing or is no folder; or an empty text.
-std::string FolderFault(const std::string& path) {
-  const auto folder = std::filesystem::path(path).parent_path();
-  if (folder.empty()) return {};
-  std::error_code error;
-  if (std::filesystem::is_directory(folder, error)) return {};
-  return std::filesystem::exists(folder, error) ? folder.string() + " is not a folder"
-                                                : "no folder " + folder.string();
-}
-
-// The track files: each of a known format, one KML at most, none named twice; a record folder
-// only for a fleet.
+// The track files: each of a known format, one KML at most, each to be made and none named
+// twice (with the placemark); a record folder only for a fleet.
 bool CheckRecording(const Options& options) {
   int kml_files = 0;
   for (const auto& file : options.record) {
@@ -421,35 +365,16 @@ bool CheckRecording(const Options& options) {
       return false;
     }
   }
-  for (const auto& file : options.record) {
-    if (const std::string fault = FolderFault(file); !fault.empty()) {
-      std::cerr << "gps-monitor: cannot record to " << file << ": " << fault << "\n";
-      return false;
-    }
-  }
-  if (const std::string fault = FolderFault(options.placemark);
-      !options.placemark.empty() && !fault.empty()) {
-    std::cerr << "gps-monitor: cannot write the placemark to " << options.placemark << ": " << fault
-              << "\n";
-    return false;
-  }
-  // Two outputs naming one file would write over each other.
-  std::vector<std::string> outputs = options.record;
-  if (!options.placemark.empty()) outputs.push_back(options.placemark);
-  std::set<std::filesystem::path> named;
-  for (const auto& file : outputs) {
-    std::error_code ignored;
-    const auto path = std::filesystem::weakly_canonical(
-        std::filesystem::absolute(file, ignored).lexically_normal(), ignored);
-    if (!named.insert(path).second) {
-      std::cerr << "gps-monitor: " << file
-                << " is named twice (--record, --placemark): each output needs a file of its "
-                   "own\n";
-      return false;
-    }
-  }
   if (kml_files > 1) {
     std::cerr << "gps-monitor: --record takes one .kml file (and any .gpx, .geojson and .csv)\n";
+    return false;
+  }
+  try {
+    KnownSinks().CheckTogether(options.record, options.placemark.empty()
+                                                   ? std::vector<std::string>()
+                                                   : std::vector{options.placemark});
+  } catch (const SinkUsageError& error) {
+    std::cerr << "gps-monitor: " << error.what() << "\n";
     return false;
   }
   const bool fleet =
@@ -461,26 +386,13 @@ bool CheckRecording(const Options& options) {
   return true;
 }
 
-// Why a TLS file given for MQTT cannot serve (unreadable, or without the PEM block it must
-// hold), or an empty text: found now rather than on every try to connect.
-std::string PemFault(const std::string& path, const std::string& block) {
-  std::ifstream file(path);
-  if (!file) return "cannot be read";
-  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (text.find("-----BEGIN " + block) == std::string::npos) return "holds no PEM " + block;
-  return {};
-}
-
 // Options that go only with others.
 bool CheckCompanions(const Options& options) {
-  for (const auto& [option, path, block] :
-       {std::tuple("--mqtt-cafile", options.mqtt_cafile, "CERTIFICATE"),
-        std::tuple("--mqtt-cert", options.mqtt_cert, "CERTIFICATE")}) {
-    if (path.empty()) continue;
-    if (const std::string fault = PemFault(path, block); !fault.empty()) {
-      std::cerr << "gps-monitor: " << option << " " << path << " " << fault << "\n";
-      return false;
-    }
+  if (const std::string fault =
+          TlsFilesFault({options.mqtt_cafile, options.mqtt_cert, options.mqtt_key});
+      !fault.empty()) {
+    std::cerr << "gps-monitor: MQTT's TLS files: " << fault << "\n";
+    return false;
   }
   if (!options.settings.empty() && !ParseLineSettings(options.settings)) {
     std::cerr << "gps-monitor: --settings wants baud,parity,data bits,stop bits such as "
@@ -488,13 +400,10 @@ bool CheckCompanions(const Options& options) {
               << options.settings << "\"\n";
     return false;
   }
-  if (options.listen && (options.broadcast || !options.send.empty() || !options.settings.empty())) {
+  if (options.listen &&
+      (!options.broadcast.empty() || !options.send.empty() || !options.settings.empty())) {
     std::cerr << "gps-monitor: --broadcast, --send and --settings go with a serial source, not "
                  "--listen\n";
-    return false;
-  }
-  if (!options.mqtt_key.empty() && options.mqtt_cert.empty()) {
-    std::cerr << "gps-monitor: --mqtt-key goes with --mqtt-cert\n";
     return false;
   }
   if (options.print_url && !options.map) {
@@ -527,8 +436,10 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
 
   if (!texts.map.empty()) options.map = kMapServices.at(texts.map);
   if (options.tiles == "none") options.tiles.clear();
-  if (!TakeSource(options, texts) || !TakeNetworkOutputs(options, texts) ||
-      !CheckRecording(options) || !CheckCompanions(options)) {
+  options.serve_nmea = ServedAddress(*texts.serve_option, texts.serve, "10110");
+  options.serve_gpsd = ServedAddress(*texts.gpsd_option, texts.serve_gpsd, "2947");
+  options.web = ServedAddress(*texts.web_option, texts.web, "8080");
+  if (!TakeSource(options, texts) || !CheckRecording(options) || !CheckCompanions(options)) {
     return 2;
   }
   options.send = UnescapeCommand(options.send);

@@ -39,7 +39,7 @@ struct Options {
   bool replay_via_pty = false;  // through a pseudo-terminal and the serial port, not in the loop
 
   std::string settings;
-  std::optional<std::pair<std::string, uint16_t>> broadcast;
+  std::string broadcast;            // HOST:PORT, the received text rebroadcast over UDP
   std::vector<std::string> record;  // .kml (at most one), .gpx, .geojson
   std::string description;
   std::string placemark;
@@ -58,7 +58,6 @@ struct Options {
   // mqtts:// (for --publish and an mqtts:// --source), and the fixes kept while the broker is
   // away.
   std::string publish;
-  std::optional<SourceAddress> publish_address;  // read from `publish`
   std::string mqtt_cafile;
   std::string mqtt_cert;
   std::string mqtt_key;
