@@ -1,5 +1,6 @@
 #include "sinks/web_map.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -49,6 +50,17 @@ void AppendNumber(std::string& text, double value, int decimals) {
   text.append(digits, result.ptr);
 }
 
+// "a.example,b.example" as its names.
+std::vector<std::string> NamesOf(const std::string& list) {
+  std::vector<std::string> names;
+  for (size_t start = 0; start < list.size();) {
+    const size_t comma = std::min(list.find(',', start), list.size());
+    if (comma > start) names.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return names;
+}
+
 }  // namespace
 
 WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings,
@@ -62,7 +74,8 @@ WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMa
       WebPageHandlers{
           .opened = [this](uint64_t page) { Open(page); },
           .received = [this](uint64_t page, const std::string& message) { Follow(page, message); },
-          .closed = [this](uint64_t page) { followed_.erase(page); }});
+          .closed = [this](uint64_t page) { followed_.erase(page); }},
+      settings_.host_names);
 }
 
 void WebMap::TakeEpoch(const Fix& fix, const std::string& stream) {
@@ -181,14 +194,17 @@ std::string WebMap::TrackObject(const std::string& device, const Vehicle& vehicl
 void RegisterWebMapSinks(SinkFactory& factory) {
   factory.Register(
       "http",
-      "http://[HOST][:PORT][?device=NAME&tiles=URL-TEMPLATE|none&attribution=CREDIT] (the live "
-      "map served, 8080 by default)",
+      "http://"
+      "[HOST][:PORT][?device=NAME&tiles=URL-TEMPLATE|none&attribution=CREDIT&hosts=NAME,...] "
+      "(the live map served, 8080 by default; pages may use its addresses, localhost and the "
+      "hosts' names)",
       [](const SinkText& text, const SinkContext& context) {
-        text.OnlyOptions({"device", "tiles", "attribution"});
+        text.OnlyOptions({"device", "tiles", "attribution", "hosts"});
         WebMapSettings settings{
             .receiver = text.Option("device", context.fleet.empty() ? context.source : ""),
             .tiles = text.Option("tiles", kOpenStreetMapTiles),
-            .attribution = text.Option("attribution", kOpenStreetMapCredit)};
+            .attribution = text.Option("attribution", kOpenStreetMapCredit),
+            .host_names = NamesOf(text.Option("hosts"))};
         if (settings.tiles == "none") settings.tiles.clear();
         return MadeOf(
             Serve<WebMap>(text, context, ServedEndpoint(text, 8080), settings, context.streams));

@@ -36,6 +36,8 @@ struct WebMapSettings {
   // none (the track and markers on a plain background).
   std::string tiles{};
   std::string attribution{};
+  // Names of this machine that pages may use beside its addresses and "localhost".
+  std::vector<std::string> host_names{};
   // Where Leaflet's leaflet.js and leaflet.css are.
   std::string leaflet_folder = "/usr/share/javascript/leaflet";
 };

@@ -6,6 +6,8 @@
 
 #include "sinks/web_transport.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <system_error>
 
 #include <asio/post.hpp>
@@ -22,12 +24,18 @@ using Handle = websocketpp::connection_hdl;
 
 constexpr long kHandshakeMilliseconds = 5000;
 constexpr char kLivePath[] = "/live";
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'self'; script-src 'self'; object-src 'none'; base-uri 'none'; "
+    "frame-ancestors 'none'; form-action 'none'; connect-src 'self'; "
+    "img-src 'self' data: http: https:; style-src 'self' 'unsafe-inline'";
 
 }  // namespace
 
 struct WebTransport::Impl {
   Impl(asio::io_context& io_context, const asio::ip::tcp::endpoint& where,
        std::map<std::string, WebFile> web_files, WebPageHandlers page_handlers);
+  // A Host header of this server: an address, localhost or a name the user gave.
+  bool OwnHost(const std::string& host) const;
 
   void TakeConnection(Handle handle);
   void Answer(Handle handle);
@@ -41,6 +49,7 @@ struct WebTransport::Impl {
   bool closing = false;  // the transport is gone: what websocketpp still hands on is dropped
   std::map<std::string, WebFile> files;
   WebPageHandlers handlers;
+  std::vector<std::string> host_names;
   std::map<uint64_t, Handle> pages;
   std::map<Handle, uint64_t, std::owner_less<Handle>> page_of;
   std::vector<Handle> connections;  // every connection, to bound them
@@ -109,6 +118,9 @@ void WebTransport::Impl::Answer(Handle handle) {
   path = path.substr(0, path.find('?'));
   connection->append_header("X-Content-Type-Options", "nosniff");
   connection->append_header("Cache-Control", "no-cache");
+  // Scripts only from this server's files, never inline: a name from the data that slipped into
+  // the page as HTML would still run nothing. Tiles are images from wherever the user set them.
+  connection->append_header("Content-Security-Policy", kContentSecurityPolicy);
   const auto file = files.find(path);
   if (method != "GET" && method != "HEAD") {
     connection->set_status(websocketpp::http::status_code::method_not_allowed);
@@ -131,11 +143,28 @@ bool WebTransport::Impl::Admit(Handle handle) {
   // A browser says which page opened the socket: only this server's own.
   const std::string& origin = connection->get_origin();
   const std::string& host = connection->get_request_header("Host");
-  if (connection->get_resource() == kLivePath && (origin.empty() || origin == "http://" + host)) {
+  if (connection->get_resource() == kLivePath && OwnHost(host) &&
+      (origin.empty() || origin == "http://" + host)) {
     return true;
   }
   connection->set_status(websocketpp::http::status_code::forbidden);
   return false;
+}
+
+bool WebTransport::Impl::OwnHost(const std::string& host) const {
+  // The name without its port; an IPv6 address keeps its brackets off.
+  std::string name = host;
+  if (!name.empty() && name.front() == '[') {
+    name = name.substr(1, name.find(']') - 1);
+  } else {
+    name = name.substr(0, name.rfind(':'));
+  }
+  std::error_code not_an_address;
+  asio::ip::make_address(name, not_an_address);
+  if (!not_an_address) return true;  // no name a page's site could point elsewhere
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "localhost" ||
+         std::find(host_names.begin(), host_names.end(), name) != host_names.end();
 }
 
 void WebTransport::Impl::Open(Handle handle) {
@@ -163,8 +192,14 @@ void WebTransport::Impl::Cut(Handle handle) {
 }
 
 WebTransport::WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where,
-                           std::map<std::string, WebFile> files, WebPageHandlers handlers)
-    : impl_(std::make_shared<Impl>(io, where, std::move(files), std::move(handlers))) {}
+                           std::map<std::string, WebFile> files, WebPageHandlers handlers,
+                           std::vector<std::string> host_names)
+    : impl_(std::make_shared<Impl>(io, where, std::move(files), std::move(handlers))) {
+  for (std::string& name : host_names) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  impl_->host_names = std::move(host_names);
+}
 
 WebTransport::~WebTransport() {
   std::error_code ignored;

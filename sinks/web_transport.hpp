@@ -7,7 +7,9 @@
 // a connection that has not finished its request within five seconds closed, requests and
 // headers as small as websocketpp keeps them (16 kB of headers), messages from a page at most
 // kLongestMessage, and a page that reads too slowly cut once kMostWaiting waits for it. A
-// WebSocket opened from another site's page (an Origin that is not this server) is refused.
+// WebSocket opened from another site's page (an Origin that is not this server) is refused, and
+// so is one asked for under a name that is not this server's (a name of someone else's that was
+// made to point here, to read the positions from a page of theirs).
 //
 // (This header is C++17: websocketpp, behind it, does not build as C++20.)
 
@@ -17,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
@@ -41,9 +44,11 @@ class WebTransport {
   static constexpr size_t kLongestMessage = 4096;
 
   // Listens on `where`, answering `files` by their paths ("/", "/map.js", ...); throws
-  // std::system_error when it cannot listen.
+  // std::system_error when it cannot listen. Pages connect under an address, "localhost" or one
+  // of `host_names`.
   WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where,
-               std::map<std::string, WebFile> files, WebPageHandlers handlers);
+               std::map<std::string, WebFile> files, WebPageHandlers handlers,
+               std::vector<std::string> host_names = {});
   ~WebTransport();
   WebTransport(const WebTransport&) = delete;
   WebTransport& operator=(const WebTransport&) = delete;

@@ -76,9 +76,10 @@ class WebMapServerTest : public ::testing::Test {
     asio::write(client, asio::buffer(request));
     return Read(client);
   }
-  std::string Upgrade(asio::ip::tcp::socket& client, const std::string& origin) {
+  std::string Upgrade(asio::ip::tcp::socket& client, const std::string& origin,
+                      std::string host = "127.0.0.1") {
     const std::string port = std::to_string(map_->Port());
-    asio::write(client, asio::buffer("GET /live HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+    asio::write(client, asio::buffer("GET /live HTTP/1.1\r\nHost: " + host + ":" + port +
                                      "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                                      "Sec-WebSocket-Version: 13\r\nOrigin: " +
@@ -97,7 +98,11 @@ class WebMapServerTest : public ::testing::Test {
 };
 
 TEST_F(WebMapServerTest, OnlyItsOwnFilesAndItsOwnPagesSocketsAreAnswered) {
-  EXPECT_TRUE(Request("GET / HTTP/1.1\r\nHost: x\r\n\r\n").starts_with("HTTP/1.1 200"));
+  const std::string page = Request("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_TRUE(page.starts_with("HTTP/1.1 200"));
+  // No inline script runs, whatever text reaches the page.
+  EXPECT_NE(page.find("Content-Security-Policy: default-src 'self'; script-src 'self';"),
+            std::string::npos);
   EXPECT_NE(Request("GET /leaflet/leaflet.js HTTP/1.1\r\nHost: x\r\n\r\n").find("window.L"),
             std::string::npos);
   for (const std::string path : {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd",
@@ -117,6 +122,15 @@ TEST_F(WebMapServerTest, OnlyItsOwnFilesAndItsOwnPagesSocketsAreAnswered) {
   auto foreign = Connect();
   const std::string refused = Upgrade(foreign, "http://evil.example");
   EXPECT_TRUE(refused.starts_with("HTTP/1.1 403")) << refused;
+  // Someone else's name pointed here: its page's Origin matches its Host, but the name is not
+  // this server's.
+  const std::string port = std::to_string(map_->Port());
+  auto rebound = Connect();
+  EXPECT_TRUE(
+      Upgrade(rebound, "http://evil.example:" + port, "evil.example").starts_with("HTTP/1.1 403"));
+  auto named = Connect();
+  EXPECT_TRUE(Upgrade(named, "http://LocalHost:" + port, "LocalHost").starts_with("HTTP/1.1 101"));
+  named.close();
   auto own = Connect();
   EXPECT_TRUE(Upgrade(own, Own()).starts_with("HTTP/1.1 101"));
   ASSERT_TRUE(testing::RunUntil(io_, [&] { return map_->Pages() == 1; }));

@@ -173,9 +173,16 @@ TEST_F(WebMapTest, AFleetsThreeVehiclesAreListedWhereTheirLogsEnd) {
     ASSERT_EQ(status, 0) << ReadFile(folder_.File("publisher.err"));
   }
 
+  // A vehicle named by its publisher with markup: the page shows the name and runs nothing.
+  const std::string hostile = "fleet/<img src=x onerror=\"document.body.dataset.ran=1\">/nmea";
+  ASSERT_TRUE(testing::RunProgram(
+      {"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.Port()), "-t", hostile, "-q",
+       "1", "-m", "$GPGGA,120000.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*67\r\n"
+       "$GPGGA,120001.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*66\r\n"}));
+
   std::string page;
   size_t rows = 0;
-  for (int load = 0; load < 10 && rows < 3; ++load) {
+  for (int load = 0; load < 10 && rows < 4; ++load) {
     page = LoadedPage("http://127.0.0.1:" + std::to_string(port) + "/", folder_.File("page.html"));
     rows = 0;
     for (size_t at = page.find("<tr data-device="); at != std::string::npos;
@@ -184,7 +191,9 @@ TEST_F(WebMapTest, AFleetsThreeVehiclesAreListedWhereTheirLogsEnd) {
     }
   }
   Stop(consumer);
-  ASSERT_EQ(rows, 3u) << page.substr(0, 3000);
+  ASSERT_EQ(rows, 4u) << page.substr(0, 3000);
+  EXPECT_EQ(Attributes(FirstTag(page, "<body"))["data-ran"], "");
+  EXPECT_NE(page.find("&lt;img src=x onerror="), std::string::npos) << page.substr(0, 3000);
   for (const auto& [device, end] : ends) {
     SCOPED_TRACE(device);
     auto row = Attributes(FirstTag(page, "<tr data-device=\"" + device + "\""));

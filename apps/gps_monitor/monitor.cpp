@@ -145,9 +145,11 @@ std::vector<std::string> Monitor::ServiceTexts() const {
   if (options_.serve_nmea) texts.push_back("tcp://" + *options_.serve_nmea);
   if (options_.serve_gpsd) texts.push_back("gpsd://" + *options_.serve_gpsd + "?" + device);
   if (options_.web) {
-    texts.push_back("http://" + *options_.web + "?" + device +
-                    "&tiles=" + OptionValue(options_.tiles.empty() ? "none" : options_.tiles) +
-                    "&attribution=" + OptionValue(options_.tiles_attribution));
+    texts.push_back(
+        "http://" + *options_.web + "?" + device +
+        "&tiles=" + OptionValue(options_.tiles.empty() ? "none" : options_.tiles) +
+        "&attribution=" + OptionValue(options_.tiles_attribution) +
+        (options_.web_hosts.empty() ? "" : "&hosts=" + OptionValue(options_.web_hosts)));
   }
   if (options_.chrony_shm) {
     texts.push_back("shm:" + std::to_string(*options_.chrony_shm) +

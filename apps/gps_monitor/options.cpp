@@ -61,6 +61,7 @@ void NamePlaceholders(CLI::App& app) {
       {"--web", "[[HOST:]PORT]"},
       {"--tiles", "URL|none"},
       {"--tiles-attribution", "CREDIT"},
+      {"--web-hosts", "NAME[,NAME...]"},
       {"--chrony-shm", "N"},
       {"--time-offset", "SECONDS"},
       {"--record", "FILE"},
@@ -226,6 +227,10 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
   app.add_option("--tiles", options.tiles,
                  "the map's tiles, a URL template with {z}/{x}/{y}, or none (OpenStreetMap's by "
                  "default; without tiles or a network the track and markers show on a plain map)")
+      ->needs(web_option);
+  app.add_option("--web-hosts", options.web_hosts,
+                 "names of this machine that browsers may use for the map, beside its addresses "
+                 "and localhost (pages under any other name are refused their positions)")
       ->needs(web_option);
   app.add_option("--tiles-attribution", options.tiles_attribution,
                  "the credit the tiles' provider asks for (OpenStreetMap's by default)")

@@ -31,6 +31,7 @@ struct Options {
   std::optional<std::string> web;
   std::string tiles = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
   std::string tiles_attribution = "&copy; OpenStreetMap contributors";
+  std::string web_hosts;  // names the map's pages may use beside the machine's addresses
   // The NTP shared-memory segment to give each epoch's time to, and the receiver's delay.
   std::optional<int> chrony_shm;
   double time_offset = 0;

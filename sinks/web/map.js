@@ -74,7 +74,10 @@ function vehicle(device) {
   known.marker = L.circleMarker([0, 0], { radius: 6, color: "#0d47a1", weight: 2, fillColor: "#42a5f5", fillOpacity: 0.9 });
   known.marker.on("click", () => follow(device));
   if (state.receiver === "") {
-    known.marker.bindTooltip(device, { permanent: state.vehicles.size < kLabelsUpTo, direction: "right", className: "vehicle" });
+    // A vehicle's name comes from the data (a topic): it is shown as text, never read as HTML.
+    const label = document.createElement("span");
+    label.textContent = device;
+    known.marker.bindTooltip(label, { permanent: state.vehicles.size < kLabelsUpTo, direction: "right", className: "vehicle" });
     known.row = document.querySelector("#vehicles tbody").insertRow();
     known.row.dataset.device = device;
     known.row.insertCell().textContent = device;
