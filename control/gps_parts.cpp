@@ -124,6 +124,7 @@ bool GPS::Parts::OpenSink(const std::string& text) {
       .streams = path.Streams(),
       .source = source_name,
       .fleet = source_ ? source_->StreamFilter() : std::string(),
+      .replay = source_ && source_->Replays(),
       .failed =
           [this](const std::string& failure) { RaiseError(failure, NoticeKind::kOutputFailed); },
       .warn = [this](const std::string& what) { Warn(what); }};

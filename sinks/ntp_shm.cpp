@@ -2,6 +2,8 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "base/text_rules.hpp"
 
@@ -65,12 +68,17 @@ NtpShm::NtpShm(int unit, std::chrono::duration<double> sentence_delay)
   if (unit < 0 || unit > kMostUnit) {
     throw Failure(unit, "units are 0 to " + std::to_string(NtpShm::kMostUnit));
   }
-  const int permissions = unit < 2 ? 0600 : 0666;
-  const int id = ::shmget(kKeyOfUnitZero + unit, sizeof(Segment), IPC_CREAT | permissions);
+  // Units 0 and 1 are root's, and made by root: another user who made one could write the time.
+  const bool roots = unit < 2;
+  const bool may_make = !roots || ::geteuid() == 0;
+  const int id = ::shmget(kKeyOfUnitZero + unit, sizeof(Segment),
+                          may_make ? IPC_CREAT | (roots ? 0600 : 0666) : 0);
   if (id < 0) {
     const int error = errno;
-    throw Failure(unit, error == EINVAL ? "one of another size is there"
-                                        : std::generic_category().message(error));
+    throw Failure(unit, error == EINVAL   ? "one of another size is there"
+                        : error == ENOENT ? "units 0 and 1 are made by root (run as root, or use "
+                                            "unit 2 or above with the time daemon)"
+                                          : std::generic_category().message(error));
   }
   shmid_ds status{};
   if (::shmctl(id, IPC_STAT, &status) != 0) {
@@ -80,20 +88,49 @@ NtpShm::NtpShm(int unit, std::chrono::duration<double> sentence_delay)
     throw Failure(unit, "it has " + std::to_string(status.shm_segsz) + " bytes, not " +
                             std::to_string(sizeof(Segment)));
   }
-  // Ours, or the time daemon's (root's): another user's segment may feed anything to the clock.
-  const uid_t owner = status.shm_perm.uid;
-  if (owner != ::geteuid() && owner != 0) {
-    throw Failure(unit, "it belongs to user " + std::to_string(owner));
+  // Ours, or the time daemon's (root's), and made so: a segment another user made or may write
+  // feeds the clock whatever they like, whoever owns it now.
+  for (const auto& [user, how] : {std::pair(status.shm_perm.uid, "belongs to"),
+                                  std::pair(status.shm_perm.cuid, "was made by")}) {
+    if (user != ::geteuid() && user != 0) {
+      throw Failure(unit, std::string("it ") + how + " user " + std::to_string(user));
+    }
   }
+  if (roots && (status.shm_perm.mode & 0022) != 0) {
+    throw Failure(unit, "others than its owner may write it");
+  }
+  TakeUnit(unit);
   void* attached = ::shmat(id, nullptr, 0);
   if (attached == reinterpret_cast<void*>(-1)) {
-    throw Failure(unit, std::generic_category().message(errno));
+    const int error = errno;
+    ::close(std::exchange(writer_lock_, -1));
+    throw Failure(unit, std::generic_category().message(error));
   }
   segment_ = attached;
 }
 
 NtpShm::~NtpShm() {
   ::shmdt(segment_);
+  if (writer_lock_ >= 0) ::close(writer_lock_);
+}
+
+void NtpShm::TakeUnit(int unit) {
+  // One writer a unit: a name in the abstract socket space, held while the segment is written
+  // and let go with the process, however it ends.
+  writer_lock_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (writer_lock_ < 0) throw Failure(unit, std::generic_category().message(errno));
+  sockaddr_un name{};
+  name.sun_family = AF_UNIX;
+  const std::string path = "quorvane-gps/ntp-shm/" + std::to_string(unit);
+  path.copy(name.sun_path + 1, sizeof name.sun_path - 2);
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+  if (::bind(writer_lock_, reinterpret_cast<const sockaddr*>(&name), length) != 0) {
+    const int error = errno;
+    ::close(writer_lock_);
+    writer_lock_ = -1;
+    throw Failure(unit, error == EADDRINUSE ? "another program writes it already"
+                                            : std::generic_category().message(error));
+  }
 }
 
 bool NtpShm::Write(const Fix& fix) {
@@ -126,8 +163,16 @@ void RegisterTimeSinks(SinkFactory& factory) {
       "shm",
       "shm:UNIT[?offset=SECONDS] (each epoch's time for chrony's \"refclock SHM UNIT\", the "
       "sentences' delay taken off)",
-      [](const SinkText& text, const SinkContext&) {
+      [](const SinkText& text, const SinkContext& context) {
         text.OnlyOptions({"offset"});
+        // The clock follows one receiver the user named: not whoever may publish to a fleet's
+        // topics, and not a log, whose times are long past.
+        if (!context.fleet.empty()) {
+          text.Refuse(
+              "a fleet's vehicles send whatever time they like: the clock takes its time "
+              "from one receiver of this machine");
+        }
+        if (context.replay) text.Refuse("a replayed log's times are not now");
         const auto unit = ReadStrict(text.rest);
         if (!unit || *unit != std::floor(*unit) || *unit < 0 || *unit > NtpShm::kMostUnit) {
           text.Refuse("the unit must be a number from 0 to " + std::to_string(NtpShm::kMostUnit));

@@ -22,9 +22,9 @@ class NtpShm final : public EpochSink, public Output {
   static constexpr int kMostUnit = 255;
 
   // Attaches to segment `unit` (0-255), made when no daemon made it yet: units 0 and 1 for root
-  // alone, the others for everyone, as ntpd and chrony make them. Throws std::runtime_error
-  // saying why it cannot: no permission, or a segment there of another size or owner (it is
-  // someone else's: nothing is written into it).
+  // alone (and only by root), the others for everyone, as ntpd and chrony make them. Throws
+  // std::runtime_error saying why it cannot: no permission, a segment there of another size, or
+  // one that another user made, owns or (units 0 and 1) may write, or another writer has.
   NtpShm(int unit, std::chrono::duration<double> sentence_delay);
   ~NtpShm();
   NtpShm(const NtpShm&) = delete;
@@ -36,7 +36,10 @@ class NtpShm final : public EpochSink, public Output {
   uint64_t Samples() const { return samples_; }
 
  private:
+  void TakeUnit(int unit);
+
   void* segment_ = nullptr;
+  int writer_lock_ = -1;  // held while this writes the unit
   std::chrono::nanoseconds sentence_delay_;
   uint64_t samples_ = 0;
 };

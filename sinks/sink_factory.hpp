@@ -69,6 +69,8 @@ struct SinkContext {
   // The topic filter that names a fleet's vehicles (its streams) when the source carries one;
   // empty for a source of one receiver.
   std::string fleet{};
+  // The source plays a recording back: its times are not now.
+  bool replay = false;
   // A failure of the output while it runs, to be said once; the others go on.
   std::function<void(const std::string&)> failed{};
   // What the user should know that is no failure (a server open to the network).

@@ -47,6 +47,8 @@ class BlockSource {
   // The pattern that names its streams when it carries several senders (an MQTT topic filter,
   // "fleet/+/nmea": a fleet's vehicles); empty for a source of one stream.
   virtual std::string StreamFilter() const { return {}; }
+  // The text is a recording played back: its times are not now.
+  virtual bool Replays() const { return false; }
 
   void OnLost(LostHandler handler) { on_lost_ = std::move(handler); }
   void OnRefused(RefusedHandler handler) { on_refused_ = std::move(handler); }

@@ -37,6 +37,7 @@ class LogReplay final : public BlockSource {
   void Begin(BlockHandler on_block) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
+  bool Replays() const override { return true; }
 
   // Runs on the io_context once the last block has been handed on (not after Close).
   void OnEnd(std::function<void()> handler) { on_end_ = std::move(handler); }

@@ -2,6 +2,7 @@
 // and xmllint.
 
 #include <signal.h>
+#include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -351,6 +352,30 @@ TEST_F(GpsMonitorTest, APortThatCannotBeOpenedIsAnErrorWithTheReason) {
   run = Run({"--port", "97"});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.err, "gps-monitor: Invalid port number\n");
+}
+
+TEST_F(GpsMonitorTest, TheClockTakesTheTimeOfALiveReceiverOnly) {
+  // A log's times are long past, and a fleet's vehicles send whatever time they like: each is
+  // refused with 2 before a sample is written (or, unrefused, would run on until cut here).
+  const std::string unit = "251";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--chrony-shm", unit},
+        {"--replay", SAMPLE_DRIVE, "--speed", "max", "--chrony-shm", unit},
+        {"--replay", SAMPLE_DRIVE, "--replay-via-pty", "--chrony-shm", unit},
+        {"--source", "mqtt://127.0.0.1:1/fleet/+/nmea", "--chrony-shm", unit},
+        {"--device", "/no/such/receiver", "--chrony-shm", unit, "--time-offset", "nan"}}) {
+    const pid_t pid = Spawn(arguments);
+    int status = 0;
+    for (int waited = 0; waited < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+      std::this_thread::sleep_for(50ms);
+    }
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << arguments[1];
+  }
+  EXPECT_LT(::shmget(0x4E545030 + 251, 0, 0), 0);  // nothing was made
 }
 
 TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -22,6 +23,7 @@
 #include "support/files.hpp"
 #include "support/mosquitto_broker.hpp"
 #include "support/programs.hpp"
+#include "support/pseudo_terminal.hpp"
 
 namespace quorvane {
 namespace {
@@ -170,7 +172,7 @@ TEST(GpsdClientsTest, GpspipeCgpsThePythonModuleAndGpsdItselfReadOneRun) {
   }
 }
 
-TEST(ChronyTest, ChronydTakesAReplaysTimesFromSharedMemory) {
+TEST(ChronyTest, ChronydTakesALiveReceiversTimesFromSharedMemory) {
   const std::string chronyd = testing::DaemonPath("chronyd");
   if (::access(chronyd.c_str(), X_OK) != 0 || ::geteuid() != 0) {
     GTEST_SKIP() << "chronyd is not installed or this is not root (scripts/setup.sh --tests)";
@@ -193,26 +195,32 @@ TEST(ChronyTest, ChronydTakesAReplaysTimesFromSharedMemory) {
       testing::SpawnProgram({chronyd, "-x", "-d", "-u", "root", "-f", folder.File("chrony.conf")},
                             "/dev/null", folder.File("chronyd.err")));
 
-  // A drive whose times run 3 s ahead of this machine's clock, replayed in real time: chrony
-  // should find the clock 3 s behind its reference (less the moment the replay takes to start).
+  // A receiver on a pseudo-terminal whose clock runs 3 s ahead of this machine's: each second's
+  // sentences are written when that second begins here, so chrony should find the clock 3 s
+  // behind its reference, whenever gps-monitor started.
   constexpr double kAhead = 3;
   const auto now = std::chrono::system_clock::now();
   const auto today = std::chrono::floor<std::chrono::days>(now);
+  const auto first_second = std::chrono::ceil<std::chrono::seconds>(now) + 1s;
   const std::chrono::year_month_day date(today);
   simulator::DriveOptions options;
   options.duration_s = 30;
-  options.start_utc_s = std::chrono::duration<double>(now - today).count() + kAhead;
+  options.start_utc_s = std::chrono::duration<double>(first_second - today).count() + kAhead;
   options.year = static_cast<int>(date.year());
   options.month = static_cast<int>(unsigned(date.month()));
   options.day = static_cast<int>(unsigned(date.day()));
   simulator::NmeaSimulator drive(options);
-  {
-    std::ofstream log(folder.File("drive.nmea"), std::ios::binary);
-    for (size_t fix = 0; fix < drive.FixCount(); ++fix) log << drive.Sentences(fix);
-  }
-  Running monitor(testing::SpawnProgram({GPS_MONITOR, "--replay", folder.File("drive.nmea"),
-                                         "--speed", "1", "--chrony-shm", std::to_string(unit)},
-                                        "/dev/null", folder.File("monitor.err")));
+  testing::PseudoTerminal receiver;
+  Running monitor(testing::SpawnProgram(
+      {GPS_MONITOR, "--device", receiver.SlavePath(), "--chrony-shm", std::to_string(unit)},
+      "/dev/null", folder.File("monitor.err")));
+  std::atomic<bool> done = false;
+  std::thread sending([&] {
+    for (size_t fix = 0; fix < drive.FixCount() && !done; ++fix) {
+      std::this_thread::sleep_until(first_second + std::chrono::seconds(fix));
+      receiver.Write(drive.Sentences(fix));
+    }
+  });
 
   // chronyc -c sources: mode,state,name,stratum,poll,reach,last,offset,raw offset,error.
   std::vector<std::string> fields;
@@ -226,6 +234,8 @@ TEST(ChronyTest, ChronydTakesAReplaysTimesFromSharedMemory) {
     for (std::string field; std::getline(line, field, ',');) fields.push_back(field);
     if (fields.size() >= 9 && fields[2] == "QGPS" && fields[5] != "0") break;
   }
+  done = true;
+  sending.join();
   monitor.Stop();
   daemon.Stop();
   ::shmctl(::shmget(0x4E545030 + unit, 0, 0), IPC_RMID, nullptr);
@@ -233,10 +243,10 @@ TEST(ChronyTest, ChronydTakesAReplaysTimesFromSharedMemory) {
                                << ReadFile(folder.File("monitor.err"));
   EXPECT_EQ(fields[2], "QGPS");
   EXPECT_NE(fields[5], "0");  // samples were taken
-  // The local clock's offset from the reference: behind it by the drive's lead, within the
-  // replay's start and the loop's delays.
+  // The local clock's offset from the reference: behind it by the receiver's lead, within the
+  // delays of a pseudo-terminal and a loop.
   const double offset = std::stod(fields[8]);
-  EXPECT_NEAR(offset, -kAhead, 0.3) << "raw offset " << fields[8];
+  EXPECT_NEAR(offset, -kAhead, 0.2) << "raw offset " << fields[8];
 }
 
 }  // namespace

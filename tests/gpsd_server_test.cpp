@@ -250,6 +250,8 @@ TEST(NtpShmTest, AnEpochIsWrittenAsTheTimeDaemonsReadItAndAForeignSegmentIsLeftA
   EXPECT_EQ(words[8], 130000);
   EXPECT_EQ(words[12], 1);  // valid
   ::shmdt(words);
+  // One writer a unit: a second one (another gps-monitor) would alternate its samples with ours.
+  EXPECT_THROW(NtpShm(unit, 0s), std::runtime_error);
   segment.reset();
   ::shmctl(id, IPC_RMID, nullptr);
 
@@ -281,6 +283,23 @@ TEST(NtpShmTest, AnEpochIsWrittenAsTheTimeDaemonsReadItAndAForeignSegmentIsLeftA
   EXPECT_EQ(untouched[12], 0);  // never made valid
   ::shmdt(untouched);
   ::shmctl(foreign, IPC_RMID, nullptr);
+
+  // Made by another user for everyone to write, then given to root: its maker still writes it.
+  const pid_t maker = ::fork();
+  if (maker == 0) {
+    const bool made = ::setuid(65534) == 0 && ::shmget(key, 96, IPC_CREAT | 0666) >= 0;
+    ::_exit(made ? 0 : 1);
+  }
+  int exit_status = 0;
+  ::waitpid(maker, &exit_status, 0);
+  ASSERT_EQ(exit_status, 0);
+  const int given = ::shmget(key, 0, 0);
+  ASSERT_GE(given, 0);
+  ::shmctl(given, IPC_STAT, &status);
+  status.shm_perm.uid = 0;
+  ASSERT_EQ(::shmctl(given, IPC_SET, &status), 0);
+  refused("made by nobody");
+  ::shmctl(given, IPC_RMID, nullptr);
 }
 
 }  // namespace

@@ -151,10 +151,6 @@ std::vector<std::string> Monitor::ServiceTexts() const {
         "&attribution=" + OptionValue(options_.tiles_attribution) +
         (options_.web_hosts.empty() ? "" : "&hosts=" + OptionValue(options_.web_hosts)));
   }
-  if (options_.chrony_shm) {
-    texts.push_back("shm:" + std::to_string(*options_.chrony_shm) +
-                    "?offset=" + NumberToText(options_.time_offset));
-  }
   if (!options_.publish.empty()) {
     // One process's two clients must not share a name: the broker would drop one for the other.
     const bool source_too = SourceIs(SourceAddress::Scheme::kMqtt);
@@ -173,6 +169,11 @@ std::vector<std::string> Monitor::ServiceTexts() const {
 
 std::vector<std::string> Monitor::FileTexts() const {
   std::vector<std::string> texts;
+  // The clock's segment knows the source it takes the time of.
+  if (options_.chrony_shm) {
+    texts.push_back("shm:" + std::to_string(*options_.chrony_shm) +
+                    "?offset=" + NumberToText(options_.time_offset));
+  }
   if (display_.GetMode() == Display::Mode::kJson) texts.emplace_back("json:-");
   for (const auto& file : options_.record) {
     texts.push_back(

@@ -34,8 +34,8 @@ class Monitor {
   int ListPorts();
   bool OpenSource();
   bool OpenReplay();
-  // The outputs named by the options: the servers, chrony's segment and the broker, opened
-  // before the source; the files and JSON lines, once it opened.
+  // The outputs named by the options: the servers and the broker, opened before the source;
+  // chrony's segment, the files and JSON lines, once it opened.
   std::vector<std::string> ServiceTexts() const;
   std::vector<std::string> FileTexts() const;
   bool OpenSinks(const std::vector<std::string>& texts);

@@ -1,12 +1,14 @@
 #include "apps/gps_monitor/options.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <map>
 
 #include <CLI/CLI.hpp>
 
+#include "base/text_rules.hpp"
 #include "control/gps.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "platform/line_settings.hpp"
@@ -43,6 +45,19 @@ bool JoinSources(const std::vector<std::string>& list, std::string& source) {
   }
   source = *joined;
   return true;
+}
+
+// A finite number from `least` to `most` (NaN and infinities are no numbers here), said as
+// "wants WHAT from LEAST to MOST, not "TEXT"" when the text is anything else.
+CLI::Validator NumberFrom(double least, double most, const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        const auto number = ReadStrict(text);
+        if (number && *number >= least && *number <= most) return {};
+        return "wants " + what + " from " + NumberToText(least) + " to " + NumberToText(most) +
+               ", not \"" + text + "\"";
+      },
+      "");
 }
 
 // What --help shows after each option that takes a value, instead of CLI11's bare TEXT.
@@ -239,11 +254,11 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
       app.add_option("--chrony-shm", options.chrony_shm,
                      "give each epoch's time to chrony's \"refclock SHM N\" (or ntpd's type 28) "
                      "through the NTP shared memory segment N; with a PPS line, use that instead")
-          ->check(CLI::Range(0, 255));
+          ->check(NumberFrom(0, 255, "a unit"));
   app.add_option("--time-offset", options.time_offset,
                  "seconds the receiver's sentences arrive after the time they name (0)")
       ->needs(shm)
-      ->check(CLI::Range(-10.0, 10.0));
+      ->check(NumberFrom(-10, 10, "seconds"));
   auto* record = app.add_option(
       "--record", options.record,
       "record the track to this file: .kml, .gpx, .geojson or .csv (may be given once for each), "
@@ -322,7 +337,8 @@ bool TakeSource(Options& options, const OptionTexts& texts) {
     try {
       size_t used = 0;
       options.speed = std::stod(speed, &used);
-      if (used != speed.size() || !(*options.speed > 0)) throw std::invalid_argument(speed);
+      if (used != speed.size() || !(*options.speed > 0) || std::isinf(*options.speed))
+        throw std::invalid_argument(speed);
     } catch (const std::exception&) {
       std::cerr << "gps-monitor: --speed wants a positive factor or max, not \"" << speed << "\"\n";
       return false;
@@ -397,6 +413,11 @@ bool CheckCompanions(const Options& options) {
           TlsFilesFault({options.mqtt_cafile, options.mqtt_cert, options.mqtt_key});
       !fault.empty()) {
     std::cerr << "gps-monitor: MQTT's TLS files: " << fault << "\n";
+    return false;
+  }
+  if (options.chrony_shm && options.replay_via_pty) {
+    std::cerr << "gps-monitor: --chrony-shm takes the time of a live receiver: a replayed log's "
+                 "times are not now\n";
     return false;
   }
   if (!options.settings.empty() && !ParseLineSettings(options.settings)) {
