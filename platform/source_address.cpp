@@ -147,9 +147,21 @@ std::string WithoutPassword(std::string_view address) {
   if (authority == std::string_view::npos) return std::string(address);
   const size_t host_end = address.find('/', authority + 3);
   const std::string_view login_and_host = address.substr(authority + 3, host_end - authority - 3);
-  const size_t at = login_and_host.rfind('@');
   const size_t colon = login_and_host.find(':');
-  if (at == std::string_view::npos || colon == std::string_view::npos || colon > at) {
+  if (colon == std::string_view::npos) return std::string(address);
+  size_t at = login_and_host.rfind('@');
+  if (at == std::string_view::npos) {
+    // A password holding "/" (it should be written %2F) cuts the address early: what follows the
+    // colon is no port, and an "@" comes later.
+    const std::string_view after = login_and_host.substr(colon + 1);
+    const bool port = !after.empty() && after.size() <= 5 &&
+                      after.find_first_not_of("0123456789") == std::string_view::npos;
+    const size_t later = address.find('@', authority + 3);
+    if (port || host_end == std::string_view::npos || later == std::string_view::npos) {
+      return std::string(address);
+    }
+    at = later - authority - 3;
+  } else if (colon > at) {
     return std::string(address);
   }
   const size_t password = authority + 3 + colon + 1;
