@@ -132,8 +132,13 @@ std::string MqttAddressText(const SourceAddress& address) {
   std::string text = std::string(address.tls ? "mqtts://" : "mqtt://") +
                      (address.user.empty() ? "" : address.user + "@") +
                      HostAndPortText(address.host, address.port);
-  for (const HostPort& broker : address.alternates) {
-    text += ',' + HostAndPortText(broker.host, broker.port);
+  // A long list is named by its first brokers: the name goes into every line said of the source.
+  constexpr size_t kBrokersNamed = 3;
+  for (size_t i = 0; i < address.alternates.size() && i + 1 < kBrokersNamed; ++i) {
+    text += ',' + HostAndPortText(address.alternates[i].host, address.alternates[i].port);
+  }
+  if (address.alternates.size() >= kBrokersNamed) {
+    text += ",(" + std::to_string(address.alternates.size() + 1 - kBrokersNamed) + " more)";
   }
   text += '/' + address.path;
   for (const std::string& filter : address.more_filters) text += ',' + filter;
@@ -155,6 +160,18 @@ MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_fi
   broker.tls = address.tls;
   if (broker.tls) broker.tls_files = tls_files;
   return broker;
+}
+
+std::string ClientIdFault(std::string_view id) {
+  if (id.size() > kLongestClientId) {
+    return "an MQTT client id has at most " + std::to_string(kLongestClientId) +
+           " characters, not " + std::to_string(id.size());
+  }
+  const bool printable = std::all_of(id.begin(), id.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > 0x20 && byte != 0x7f;
+  });
+  return printable ? std::string() : "an MQTT client id holds no spaces or control characters";
 }
 
 std::string TlsFilesFault(const MqttTlsFiles& files) {

@@ -42,6 +42,11 @@ std::optional<std::string> JoinedMqttAddress(const std::vector<std::string>& add
 MqttBroker MqttBrokerOf(const SourceAddress& address, const MqttTlsFiles& tls_files,
                         const std::string& client_id = {});
 
+// Why `id` cannot name an MQTT client (longer than kLongestClientId, or a space or control
+// character, which brokers refuse), or an empty text when it can.
+constexpr size_t kLongestClientId = 256;
+std::string ClientIdFault(std::string_view id);
+
 // Why the TLS files cannot serve ("the certificate authority FILE holds no PEM CERTIFICATE", a key
 // without its certificate), found once rather than on every try to connect; empty when they can.
 std::string TlsFilesFault(const MqttTlsFiles& files);

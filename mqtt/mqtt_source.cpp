@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_source.hpp"
 
+#include <stdexcept>
+
 #include "mqtt/mqtt_address.hpp"
 #include "sources/source_factory.hpp"
 
@@ -35,6 +37,9 @@ void RegisterMqttSources(SourceFactory& factory) {
       [](const SourceAddress& address, const std::string&, const SourceContext& context) {
         std::vector<std::string> filters{address.path};
         filters.insert(filters.end(), address.more_filters.begin(), address.more_filters.end());
+        if (const std::string fault = ClientIdFault(context.settings.mqtt_id); !fault.empty()) {
+          throw std::runtime_error("Cannot use " + MqttAddressText(address) + ": " + fault);
+        }
         auto broker = MqttBrokerOf(address, context.settings.mqtt_tls, context.settings.mqtt_id);
         // The password stays out of everything said about the source.
         return MadeSource{

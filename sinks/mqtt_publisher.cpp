@@ -195,6 +195,8 @@ MadeSink MakePublishing(const SinkText& text, const SinkContext& context) {
   }
   const MqttTlsFiles tls{text.Option("cafile"), text.Option("cert"), text.Option("key")};
   if (const std::string fault = TlsFilesFault(tls); !fault.empty()) text.Refuse(fault);
+  if (const std::string fault = ClientIdFault(text.Option("id")); !fault.empty())
+    text.Refuse(fault);
   auto publisher =
       std::make_unique<MqttPublisher>(context.io, MqttBrokerOf(address, tls, text.Option("id")),
                                       address.path, context.streams, static_cast<size_t>(*queue));

@@ -64,6 +64,8 @@ WebTransport::Impl::Impl(asio::io_context& io_context, const asio::ip::tcp::endp
   server.clear_error_channels(websocketpp::log::elevel::all);
   server.init_asio(&io_context);
   server.set_reuse_addr(true);
+  // No Server header: which library and version answer is nobody's business.
+  server.set_user_agent("");
   server.set_open_handshake_timeout(kHandshakeMilliseconds);
   server.set_close_handshake_timeout(kHandshakeMilliseconds);
   server.set_max_message_size(kLongestMessage);

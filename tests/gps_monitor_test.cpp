@@ -394,6 +394,8 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
         {"--source", "file:x.nmea?speed=2", "--speed", "max"},
         {"--source", "file:no-such.nmea"},
         {"--mqtt-cafile", SAMPLE_DRIVE},  // no certificate in it
+        {"--mqtt-id", "c1"},              // no MQTT client to name
+        {"--source", "mqtt://127.0.0.1:1/f/+/nmea", "--mqtt-id", std::string(70000, 'c')},
         {"--no-such-option"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[0];

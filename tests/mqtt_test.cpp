@@ -277,6 +277,9 @@ TEST(MqttAddress, AClustersBrokersAndAConsumersFiltersAreLists) {
   EXPECT_EQ(address.more_filters, std::vector<std::string>{"fleet/1/+/nmea"});
   EXPECT_EQ(MqttAddressText(address),
             "mqtt://ops@node1:1883,node2:1884,[::1]:1885/fleet/0/+/nmea,fleet/1/+/nmea");
+  // Every line said of a long list's source would carry the list: its name keeps three.
+  const auto five = std::get<SourceAddress>(KnownSources().Parse("mqtt://a,b,c,d,e/f/+/nmea"));
+  EXPECT_EQ(MqttAddressText(five), "mqtt://a:1883,b:1883,c:1883,(2 more)/f/+/nmea");
   std::string hundred_and_one = "mqtt://";
   for (int i = 0; i <= 100; ++i) hundred_and_one.append("h").append(std::to_string(i)).append(",");
   hundred_and_one.back() = '/';

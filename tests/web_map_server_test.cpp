@@ -103,6 +103,7 @@ TEST_F(WebMapServerTest, OnlyItsOwnFilesAndItsOwnPagesSocketsAreAnswered) {
   // No inline script runs, whatever text reaches the page.
   EXPECT_NE(page.find("Content-Security-Policy: default-src 'self'; script-src 'self';"),
             std::string::npos);
+  EXPECT_EQ(page.find("Server:"), std::string::npos);
   EXPECT_NE(Request("GET /leaflet/leaflet.js HTTP/1.1\r\nHost: x\r\n\r\n").find("window.L"),
             std::string::npos);
   for (const std::string path : {"/../../etc/passwd", "/%2e%2e/%2e%2e/etc/passwd",

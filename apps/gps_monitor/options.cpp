@@ -415,6 +415,16 @@ bool CheckCompanions(const Options& options) {
     std::cerr << "gps-monitor: MQTT's TLS files: " << fault << "\n";
     return false;
   }
+  const bool mqtt_source =
+      options.source_address && options.source_address->scheme == SourceAddress::Scheme::kMqtt;
+  if (!options.mqtt_id.empty() && !mqtt_source && options.publish.empty()) {
+    std::cerr << "gps-monitor: --mqtt-id names the client of an MQTT source or of --publish\n";
+    return false;
+  }
+  if (const std::string fault = ClientIdFault(options.mqtt_id); !fault.empty()) {
+    std::cerr << "gps-monitor: --mqtt-id: " << fault << "\n";
+    return false;
+  }
   if (options.chrony_shm && options.replay_via_pty) {
     std::cerr << "gps-monitor: --chrony-shm takes the time of a live receiver: a replayed log's "
                  "times are not now\n";
