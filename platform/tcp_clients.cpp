@@ -1,9 +1,12 @@
 #include "platform/tcp_clients.hpp"
 
 #include <array>
+#include <utility>
 
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
+
+#include "platform/send_budget.hpp"
 
 namespace quorvane {
 
@@ -32,7 +35,10 @@ TcpClients::~TcpClients() {
   std::error_code ignored;
   accept_wait_.cancel();
   acceptor_.close(ignored);
-  for (const auto& [id, client] : clients_) client->socket.close(ignored);
+  for (const auto& [id, client] : clients_) {
+    client->socket.close(ignored);
+    SendBudget::Shared().Remove(std::exchange(client->waiting_bytes, 0));
+  }
 }
 
 void TcpClients::AcceptNext() {
@@ -92,12 +98,14 @@ void TcpClients::SendTo(ClientId id, const Text& text) {
 }
 
 void TcpClients::Queue(const std::shared_ptr<Client>& client, const Text& text) {
-  if (client->waiting_bytes + text->size() > most_waiting_) {
+  if (!SendBudget::Shared().Allows(client->waiting_bytes, text->size(), most_waiting_)) {
     Drop(client);
+    SendBudget::GiveBackSoon(io_);
     return;
   }
   client->waiting.push_back(text);
   client->waiting_bytes += text->size();
+  SendBudget::Shared().Add(text->size());
   if (!client->writing) WriteNext(client);
 }
 
@@ -118,6 +126,7 @@ void TcpClients::WriteNext(const std::shared_ptr<Client>& client) {
         }
         client->waiting.pop_front();
         client->waiting_bytes -= text->size();
+        SendBudget::Shared().Remove(text->size());
         WriteNext(client);
       });
 }
@@ -159,7 +168,7 @@ void TcpClients::Drop(std::shared_ptr<Client> client) {
   std::error_code ignored;
   client->socket.close(ignored);
   client->waiting.clear();
-  client->waiting_bytes = 0;
+  SendBudget::Shared().Remove(std::exchange(client->waiting_bytes, 0));
   if (clients_.erase(client->id) > 0 && handlers_.closed) handlers_.closed(client->id);
 }
 

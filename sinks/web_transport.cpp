@@ -16,6 +16,8 @@
 #include <websocketpp/config/asio_no_tls.hpp>
 #include <websocketpp/server.hpp>
 
+#include "platform/send_budget.hpp"
+
 namespace quorvane {
 namespace {
 
@@ -43,6 +45,8 @@ struct WebTransport::Impl {
   void Open(Handle handle);
   void Close(Handle handle);
   void Cut(Handle handle);
+  // The page's waiting bytes in the process's budget are now `waiting`.
+  void Count(uint64_t page, size_t waiting);
 
   asio::io_context& io;
   Server server;
@@ -51,6 +55,8 @@ struct WebTransport::Impl {
   WebPageHandlers handlers;
   std::vector<std::string> host_names;
   std::map<uint64_t, Handle> pages;
+  // What each page had waiting when last sent to, as counted in the process's budget.
+  std::map<uint64_t, size_t> counted;
   std::map<Handle, uint64_t, std::owner_less<Handle>> page_of;
   std::vector<Handle> connections;  // every connection, to bound them
   uint64_t next_page = 1;
@@ -182,7 +188,16 @@ void WebTransport::Impl::Close(Handle handle) {
   const uint64_t page = found->second;
   page_of.erase(found);
   pages.erase(page);
+  Count(page, 0);
   if (handlers.closed) handlers.closed(page);
+}
+
+void WebTransport::Impl::Count(uint64_t page, size_t waiting) {
+  size_t& counted_now = counted[page];
+  SendBudget::Shared().Remove(counted_now);
+  SendBudget::Shared().Add(waiting);
+  counted_now = waiting;
+  if (waiting == 0) counted.erase(page);
 }
 
 void WebTransport::Impl::Cut(Handle handle) {
@@ -207,6 +222,8 @@ WebTransport::~WebTransport() {
   std::error_code ignored;
   impl_->closing = true;
   impl_->handlers = {};
+  for (const auto& [page, waiting] : impl_->counted) SendBudget::Shared().Remove(waiting);
+  impl_->counted.clear();
   impl_->server.stop_listening(ignored);
   for (const Handle& handle : impl_->connections) {
     if (const auto connection = impl_->server.get_con_from_hdl(handle, ignored); !ignored) {
@@ -224,11 +241,19 @@ void WebTransport::Send(uint64_t page, const std::shared_ptr<const std::string>&
   const Handle handle = found->second;
   std::error_code error;
   const Server::connection_ptr connection = impl_->server.get_con_from_hdl(handle, error);
-  if (error || connection->get_buffered_amount() + text->size() > kMostWaiting) {
+  if (error) {
     impl_->Cut(handle);
     return;
   }
+  const size_t waiting = connection->get_buffered_amount();
+  impl_->Count(page, waiting);
+  if (!SendBudget::Shared().Allows(waiting, text->size(), kMostWaiting)) {
+    impl_->Cut(handle);
+    SendBudget::GiveBackSoon(impl_->io);
+    return;
+  }
   connection->send(*text, websocketpp::frame::opcode::text);
+  impl_->Count(page, waiting + text->size());
 }
 
 size_t WebTransport::Pages() const {

@@ -15,6 +15,7 @@
 
 #include <asio/write.hpp>
 
+#include "platform/send_budget.hpp"
 #include "sinks/ntp_shm.hpp"
 #include "support/run_until.hpp"
 #include "support/sink_streams.hpp"
@@ -217,6 +218,34 @@ TEST_F(GpsdServerTest, NonsenseGetsAnErrorAndTheConnectionStaysWhileANonReaderIs
   EXPECT_EQ(server_.Clients(), 1u);
   server_.TakeEpoch(FixAt(48.3, 2), "");
   ASSERT_TRUE(AwaitClass(client, "TPV"));
+}
+
+TEST_F(GpsdServerTest, ClientsThatNeverReadShareOneBudgetAndLeaveNothingWhenCut) {
+  // 100 clients that ask and ask and never read: each may hold 1 MiB, all of them together no
+  // more than the process's budget; a watcher beside them is served throughout.
+  Peer watcher = Connect();
+  watcher.Send("?WATCH={\"enable\":true};");
+  ASSERT_TRUE(AwaitClass(watcher, "WATCH"));
+  std::vector<Peer> hoarders;
+  for (int i = 0; i < 100; ++i) hoarders.push_back(Connect(4096));
+  std::string polls;
+  for (int i = 0; i < 10000; ++i) polls += "?DEVICES;";
+  size_t most_waiting = 0;
+  for (int round = 0; round < 400 && server_.Clients() > 1; ++round) {
+    for (Peer& hoarder : hoarders) {
+      std::error_code ignored;
+      hoarder.socket.non_blocking(true);
+      hoarder.socket.write_some(asio::buffer(polls), ignored);
+    }
+    testing::RunFor(io_, 20ms);
+    most_waiting = std::max(most_waiting, SendBudget::Shared().Waiting());
+    ReadWaiting(watcher);
+  }
+  EXPECT_EQ(server_.Clients(), 1u);
+  EXPECT_LE(most_waiting, SendBudget::kAllClients + 100 * SendBudget::kCloseBehind);
+  EXPECT_LT(SendBudget::Shared().Waiting(), SendBudget::kCloseBehind);
+  server_.TakeEpoch(FixAt(48.3, 2), "");
+  ASSERT_TRUE(AwaitClass(watcher, "TPV"));
 }
 
 TEST(NtpShmTest, AnEpochIsWrittenAsTheTimeDaemonsReadItAndAForeignSegmentIsLeftAlone) {
