@@ -17,6 +17,7 @@
 #include <websocketpp/server.hpp>
 
 #include "platform/send_budget.hpp"
+#include "platform/socket_progress.hpp"
 
 namespace quorvane {
 namespace {
@@ -39,6 +40,15 @@ struct WebTransport::Impl {
   // A Host header of this server: an address, localhost or a name the user gave.
   bool OwnHost(const std::string& host) const;
 
+  // What was handed to each page's connection, what its reader acknowledged, and what the
+  // process's budget counts as waiting for it. The library keeps the text it is writing out of
+  // its own count, so a page's waiting is what was handed less what was read.
+  struct Ledger {
+    uint64_t handed = 0;
+    uint64_t acknowledged = 0;
+    size_t counted = 0;
+  };
+
   void TakeConnection(Handle handle);
   void Answer(Handle handle);
   bool Admit(Handle handle);
@@ -46,7 +56,9 @@ struct WebTransport::Impl {
   void Close(Handle handle);
   void Cut(Handle handle);
   // The page's waiting bytes in the process's budget are now `waiting`.
-  void Count(uint64_t page, size_t waiting);
+  void Count(Ledger& ledger, size_t waiting);
+  // What waits for the page, asking the kernel how far it read once that may matter.
+  size_t Waiting(Ledger& ledger, size_t more, const Server::connection_ptr& connection);
 
   asio::io_context& io;
   Server server;
@@ -55,8 +67,7 @@ struct WebTransport::Impl {
   WebPageHandlers handlers;
   std::vector<std::string> host_names;
   std::map<uint64_t, Handle> pages;
-  // What each page had waiting when last sent to, as counted in the process's budget.
-  std::map<uint64_t, size_t> counted;
+  std::map<uint64_t, Ledger> ledgers;
   std::map<Handle, uint64_t, std::owner_less<Handle>> page_of;
   std::vector<Handle> connections;  // every connection, to bound them
   uint64_t next_page = 1;
@@ -188,16 +199,29 @@ void WebTransport::Impl::Close(Handle handle) {
   const uint64_t page = found->second;
   page_of.erase(found);
   pages.erase(page);
-  Count(page, 0);
+  if (const auto ledger = ledgers.find(page); ledger != ledgers.end()) {
+    Count(ledger->second, 0);
+    ledgers.erase(ledger);
+  }
   if (handlers.closed) handlers.closed(page);
 }
 
-void WebTransport::Impl::Count(uint64_t page, size_t waiting) {
-  size_t& counted_now = counted[page];
-  SendBudget::Shared().Remove(counted_now);
+void WebTransport::Impl::Count(Ledger& ledger, size_t waiting) {
+  SendBudget::Shared().Remove(ledger.counted);
   SendBudget::Shared().Add(waiting);
-  counted_now = waiting;
-  if (waiting == 0) counted.erase(page);
+  ledger.counted = waiting;
+}
+
+size_t WebTransport::Impl::Waiting(Ledger& ledger, size_t more,
+                                   const Server::connection_ptr& connection) {
+  // A page that keeps up is asked about once in kCloseBehind bytes.
+  if (ledger.handed - ledger.acknowledged + more > SendBudget::kCloseBehind) {
+    if (const auto read = BytesAcknowledged(connection->get_raw_socket().native_handle())) {
+      // (The count includes the handshake's answer.)
+      ledger.acknowledged = std::min(*read, ledger.handed);
+    }
+  }
+  return static_cast<size_t>(ledger.handed - ledger.acknowledged);
 }
 
 void WebTransport::Impl::Cut(Handle handle) {
@@ -222,8 +246,8 @@ WebTransport::~WebTransport() {
   std::error_code ignored;
   impl_->closing = true;
   impl_->handlers = {};
-  for (const auto& [page, waiting] : impl_->counted) SendBudget::Shared().Remove(waiting);
-  impl_->counted.clear();
+  for (auto& [page, ledger] : impl_->ledgers) impl_->Count(ledger, 0);
+  impl_->ledgers.clear();
   impl_->server.stop_listening(ignored);
   for (const Handle& handle : impl_->connections) {
     if (const auto connection = impl_->server.get_con_from_hdl(handle, ignored); !ignored) {
@@ -245,15 +269,17 @@ void WebTransport::Send(uint64_t page, const std::shared_ptr<const std::string>&
     impl_->Cut(handle);
     return;
   }
-  const size_t waiting = connection->get_buffered_amount();
-  impl_->Count(page, waiting);
+  Impl::Ledger& ledger = impl_->ledgers[page];
+  const size_t waiting = impl_->Waiting(ledger, text->size(), connection);
+  impl_->Count(ledger, waiting);
   if (!SendBudget::Shared().Allows(waiting, text->size(), kMostWaiting)) {
     impl_->Cut(handle);
     SendBudget::GiveBackSoon(impl_->io);
     return;
   }
   connection->send(*text, websocketpp::frame::opcode::text);
-  impl_->Count(page, waiting + text->size());
+  ledger.handed += text->size();
+  impl_->Count(ledger, waiting + text->size());
 }
 
 size_t WebTransport::Pages() const {
