@@ -9,7 +9,7 @@ namespace quorvane {
 
 TcpSource::TcpSource(asio::io_context& io, std::string name, std::string host, uint16_t port,
                      std::string greeting)
-    : resolver_(io),
+    : lookup_(io),
       socket_(io),
       retry_(io),
       name_(std::move(name)),
@@ -31,17 +31,16 @@ void TcpSource::Close() {
   closed_ = true;
   connected_ = false;
   retry_.Cancel();
-  resolver_.cancel();
+  lookup_.Cancel();
   std::error_code ignored;
   socket_.close(ignored);
 }
 
 void TcpSource::Resolve() {
-  resolver_.async_resolve(
-      host_, std::to_string(port_),
-      [this, alive = alive_.Watch()](const std::error_code& error,
-                                     const asio::ip::tcp::resolver::results_type& found) {
-        if (alive.expired() || closed_ || error == asio::error::operation_aborted) return;
+  lookup_.Start(
+      host_, port_,
+      [this](const std::error_code& error, const std::vector<asio::ip::tcp::endpoint>& found) {
+        if (closed_) return;
         if (error || found.empty()) {
           Lose("cannot find host \"" + host_ + "\"" +
                (error ? ": " + error.message() : std::string()));
@@ -51,7 +50,7 @@ void TcpSource::Resolve() {
       });
 }
 
-void TcpSource::Connect(const asio::ip::tcp::resolver::results_type& found) {
+void TcpSource::Connect(const std::vector<asio::ip::tcp::endpoint>& found) {
   std::error_code ignored;
   socket_.close(ignored);
   asio::async_connect(

@@ -17,6 +17,7 @@
 
 #include "base/life_token.hpp"
 #include "block_source.hpp"
+#include "platform/host_lookup.hpp"
 #include "platform/retry_schedule.hpp"
 
 namespace quorvane {
@@ -42,11 +43,11 @@ class TcpSource final : public BlockSource {
 
  private:
   void Resolve();
-  void Connect(const asio::ip::tcp::resolver::results_type& found);
+  void Connect(const std::vector<asio::ip::tcp::endpoint>& found);
   void ReadNext();
   void Lose(const std::string& reason);
 
-  asio::ip::tcp::resolver resolver_;
+  HostLookup lookup_;
   asio::ip::tcp::socket socket_;
   RetrySchedule retry_;
   std::string name_;

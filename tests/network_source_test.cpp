@@ -15,6 +15,7 @@
 
 #include "control/gps.hpp"
 #include "mqtt/mqtt_address.hpp"
+#include "platform/host_lookup.hpp"
 #include "platform/source_address.hpp"
 #include "sources/source_factory.hpp"
 #include "support/fake_platform.hpp"
@@ -79,6 +80,32 @@ TEST(SourceAddress, EveryFormAndWhatIsWrongWithABadOne) {
   }
   // A port and an "@" further on are no password.
   EXPECT_EQ(WithoutPassword("mqtt://host:1883/fleet/car@home"), "mqtt://host:1883/fleet/car@home");
+}
+
+TEST(HostLookupTest, TheAnswerComesOnTheLoopAndACancelledLookupIsNeverHeard) {
+  asio::io_context io;
+  std::vector<asio::ip::tcp::endpoint> found;
+  HostLookup lookup(io);
+  lookup.Start("localhost", 2947,
+               [&](const std::error_code& error, const std::vector<asio::ip::tcp::endpoint>& at) {
+                 EXPECT_FALSE(error) << error.message();
+                 found = at;
+               });
+  ASSERT_TRUE(testing::RunUntil(io, [&] { return !found.empty(); }));
+  EXPECT_EQ(found.front().port(), 2947);
+  // Cancelled, replaced by the next, or its owner gone: its thread ends unheard.
+  int heard = 0;
+  const auto count = [&](const std::error_code&, const std::vector<asio::ip::tcp::endpoint>&) {
+    ++heard;
+  };
+  lookup.Start("localhost", 1, count);
+  lookup.Cancel();
+  lookup.Start("localhost", 2, count);
+  lookup.Start("localhost", 3, count);
+  { HostLookup(io).Start("localhost", 4, count); }
+  ASSERT_TRUE(testing::RunUntil(io, [&] { return heard == 1; }));
+  testing::RunFor(io, 200ms);
+  EXPECT_EQ(heard, 1);
 }
 
 class NetworkSourceTest : public ::testing::Test {
