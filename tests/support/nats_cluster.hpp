@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "support/mosquitto_broker.hpp"
 #include "support/programs.hpp"
 
@@ -26,6 +28,7 @@ class NatsCluster {
       node.client = FreeTcpPort();
       node.route = FreeTcpPort();
       node.mqtt = FreeTcpPort();
+      node.monitor = FreeTcpPort();
     }
     std::string routes;
     for (const auto& node : nodes_) {
@@ -39,8 +42,9 @@ class NatsCluster {
       std::ofstream config(node.config);
       config << "server_name: node" << i + 1 << "\nlisten: 127.0.0.1:" << node.client
              << "\njetstream { store_dir: \"" << folder << "/store" << i + 1 << "\" }\n"
-             << "cluster { name: qgps, listen: 127.0.0.1:" << node.route << ", routes: ["
-             << routes << "] }\nmqtt { listen: 127.0.0.1:" << node.mqtt << " }\n";
+             << "cluster { name: qgps, listen: 127.0.0.1:" << node.route << ", routes: [" << routes
+             << "] }\nmqtt { listen: 127.0.0.1:" << node.mqtt << " }\n"
+             << "http: 127.0.0.1:" << node.monitor << "\n";
     }
   }
   ~NatsCluster() {
@@ -49,23 +53,21 @@ class NatsCluster {
   NatsCluster(const NatsCluster&) = delete;
   NatsCluster& operator=(const NatsCluster&) = delete;
 
-  // Every node started and taking MQTT clients, and the cluster's JetStream leader elected
-  // (a little after the listeners open).
+  // Every node started and taking MQTT clients, and the cluster's JetStream leader elected as
+  // each node's monitoring endpoint reports it (a while after the listeners open).
   bool Start() {
     for (auto& node : nodes_) {
-      node.pid = SpawnProgram({DaemonPath("nats-server"), "-c", node.config}, "/dev/null",
-                              node.log);
+      node.pid =
+          SpawnProgram({DaemonPath("nats-server"), "-c", node.config}, "/dev/null", node.log);
       if (node.pid == 0) return false;
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (const auto& node : nodes_) {
-      bool up = false;
-      for (int tries = 0; tries < 100 && !up; ++tries) {
-        up = Accepting(node.mqtt);
-        if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      while (!Accepting(node.mqtt) || !KnowsItsLeader(node)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
-      if (!up) return false;
     }
-    std::this_thread::sleep_for(std::chrono::seconds(3));
     return true;
   }
   void Kill(size_t node, int signal = SIGKILL) {
@@ -81,8 +83,8 @@ class NatsCluster {
     for (const auto& node : nodes_) {
       std::ifstream log(node.log);
       for (std::string line; std::getline(log, line);) {
-        const bool complaint = line.find("[WRN]") != std::string::npos ||
-                               line.find("[ERR]") != std::string::npos;
+        const bool complaint =
+            line.find("[WRN]") != std::string::npos || line.find("[ERR]") != std::string::npos;
         if (complaint && line.find("to connect to route") == std::string::npos) {
           complaints += node.log.substr(node.log.rfind('/') + 1) + ": " + line + "\n";
         }
@@ -91,19 +93,42 @@ class NatsCluster {
     return complaints;
   }
   // "127.0.0.1:PORT" of a node's MQTT listener.
-  std::string Mqtt(size_t node) const {
-    return "127.0.0.1:" + std::to_string(nodes_[node].mqtt);
-  }
+  std::string Mqtt(size_t node) const { return "127.0.0.1:" + std::to_string(nodes_[node].mqtt); }
 
  private:
   struct Node {
     uint16_t client = 0;
+    uint16_t monitor = 0;  // nats-server's HTTP monitoring
     uint16_t route = 0;
     uint16_t mqtt = 0;
     std::string config;
     std::string log;
     pid_t pid = 0;
   };
+  // The node names the JetStream meta leader in its /jsz report.
+  static bool KnowsItsLeader(const Node& node) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(node.monitor);
+    std::string answer;
+    if (::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      const std::string request = "GET /jsz HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+      if (::write(probe, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        char piece[4096];
+        for (ssize_t got; (got = ::read(probe, piece, sizeof piece)) > 0;)
+          answer.append(piece, got);
+      }
+    }
+    ::close(probe);
+    const size_t body = answer.find("\r\n\r\n");
+    if (body == std::string::npos) return false;
+    const auto report = nlohmann::json::parse(answer.substr(body + 4), nullptr, false);
+    return report.is_object() && report.contains("meta_cluster") &&
+           !report["meta_cluster"].value("leader", "").empty();
+  }
+
   std::array<Node, kNodes> nodes_;
 };
 

@@ -3,38 +3,53 @@
 // field (gpsd, mosquitto, openssl), their output going where the test wants it.
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace quorvane::testing {
 
 // Starts `arguments` (the program found on PATH unless a path is given) with standard input
 // from /dev/null and its output to the files named, "/dev/null" to drop it or "" to leave it as
-// the test's; its process id, or 0 when it could not be started.
+// the test's; its process id, or 0 when it could not be started. The program dies with the test
+// process, however that ends (a failed assertion, a sanitizer's abort, ctest's timeout): none
+// is left running after the suite.
 inline pid_t SpawnProgram(std::vector<std::string> arguments, const std::string& out = "",
                           const std::string& err = "") {
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (!out.empty()) {
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t parent = ::getpid();
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) return 0;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only what is safe between fork and exec: the descriptors, the death signal, the program.
+    const auto redirect = [](int target, const char* path, int flags) {
+      const int file = ::open(path, flags, 0644);
+      if (file >= 0) ::dup2(file, target);
+    };
+    redirect(0, "/dev/null", O_RDONLY);
+    if (!out.empty()) redirect(1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+    if (!err.empty()) redirect(2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);  // the test ended before the signal was asked for
+    ::execvp(argv[0], argv.data());
+    const char failed = 1;
+    [[maybe_unused]] const auto written = ::write(ready[1], &failed, 1);
+    ::_exit(127);
   }
-  if (!err.empty()) {
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = 0;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  ::close(ready[1]);
+  // The pipe closes unread when the program started; a byte says it could not be.
+  char failed = 0;
+  const bool started = pid > 0 && ::read(ready[0], &failed, 1) == 0;
+  ::close(ready[0]);
+  if (pid > 0 && !started) ::waitpid(pid, nullptr, 0);
+  return started ? pid : 0;
 }
 
 // Runs a program to its end, its output dropped; whether it succeeded.
