@@ -11,7 +11,7 @@ if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
              gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd gpsd-clients python3-gps
              mosquitto mosquitto-clients openssl chrony tmux chromium python3-websocket
-             nats-server)
+             nats-server locales)
 fi
 missing=()
 for package in "${packages[@]}"; do
@@ -35,4 +35,10 @@ if ((${#missing[@]})); then
   fi
   apt-get install -y -qq "${missing[@]}" >/dev/null
   if $made_policy; then rm -f "$no_services"; fi
+fi
+# A locale that writes numbers with a decimal comma, for the tests that must not be fooled by one.
+if [[ ${1:-} == --tests ]] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  echo "locale-gen de_DE.UTF-8"
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'de_DE.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
 fi

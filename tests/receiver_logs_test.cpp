@@ -84,6 +84,8 @@ TEST(ReceiverLogs, EachLogDecodesToItsGoldenFile) {
     EXPECT_EQ(golden, testing::ReadFile(expected.string())) << entry.path();
   }
   EXPECT_EQ(logs, 28);
+  // Compared with what it just wrote, the test has checked nothing: it says so.
+  if (update) GTEST_SKIP() << "golden files rewritten: review them with git diff";
 }
 
 TEST(ReceiverLogs, ValuesWorkedOutByHandFromTheLastSentences) {
