@@ -321,7 +321,11 @@ TEST_F(GpsMonitorTest, ASecondMonitorListensToTheFirstOnesBroadcast) {
                                     "sender"),
                               "sender");
   ASSERT_EQ(sender.exit_code, 0) << sender.err;
-  std::this_thread::sleep_for(300ms);
+  // Stopped once it has written a line for each of the sender's.
+  for (int waited = 0; waited < 400 && Lines(ReadFile(folder_.File("listener.out"))).size() < 30;
+       ++waited) {
+    std::this_thread::sleep_for(50ms);
+  }
   ::kill(listener, SIGTERM);
   const Outcome heard = Wait(listener, "listener");
   EXPECT_EQ(heard.exit_code, 0) << heard.err;
@@ -420,9 +424,14 @@ TEST_F(GpsMonitorTest, EverySignalThatWouldEndItWhileRecordingLeavesCompleteTrac
     const std::string gpx = folder_.File("stopped.gpx");
     const std::string geojson = folder_.File("stopped.geojson");
     const std::string placemark = folder_.File("last.kml");
+    for (const auto& file : {kml, gpx, geojson, placemark}) std::filesystem::remove(file);
     const pid_t monitor = Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--record", kml,
                                  "--record", gpx, "--record", geojson, "--placemark", placemark});
-    std::this_thread::sleep_for(1500ms);
+    // The handlers are in place before the files open: signalled once a fix is in the track.
+    for (int waited = 0; waited < 400 && ReadFile(kml).find("<Point>") == std::string::npos;
+         ++waited) {
+      std::this_thread::sleep_for(50ms);
+    }
     ::kill(monitor, signal);
     const Outcome run = Wait(monitor);
     EXPECT_EQ(run.exit_code, 0) << run.err;

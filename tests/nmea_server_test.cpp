@@ -83,9 +83,14 @@ TEST_F(NmeaServerTest, AFleetGoesAsWholeNamedSentencesAndAReaderThatStopsSending
   auto quiet = Connect();
   quiet.shutdown(asio::ip::tcp::socket::shutdown_send);  // says nothing more, still reads
   ASSERT_TRUE(testing::RunUntil(io_, [&] { return server_.Clients() == 2; }));
-  testing::RunFor(io_, 300ms);  // its end of input taken, and its probes
+  // Its end of input taken, it is probed twice, and kept.
+  std::string probes;
+  ASSERT_TRUE(testing::RunUntil(io_, [&] {
+    probes += ReadWaiting(quiet);
+    return probes.size() >= 4;
+  }));
   EXPECT_EQ(server_.Clients(), 2u);
-  EXPECT_EQ(ReadWaiting(quiet), "\r\n\r\n");
+  EXPECT_EQ(probes, "\r\n\r\n");
 
   // Two vehicles' messages, each ending in half a sentence: never spliced.
   const std::string car1 = "fleet/car1/nmea";

@@ -7,9 +7,17 @@
 
 namespace quorvane::testing {
 
+// How long a condition is waited for unless a test says: generous, and more so under the
+// sanitizers, which slow everything several times. A condition that holds ends the wait at once.
+#if defined(__SANITIZE_ADDRESS__) || defined(QGPS_SANITIZED)
+constexpr std::chrono::milliseconds kPatience{15000};
+#else
+constexpr std::chrono::milliseconds kPatience{5000};
+#endif
+
 template <typename Condition>
 bool RunUntil(asio::io_context& io, Condition condition,
-              std::chrono::milliseconds limit = std::chrono::milliseconds(3000)) {
+              std::chrono::milliseconds limit = kPatience) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!condition()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
