@@ -20,6 +20,7 @@
 #include "control/gps.hpp"
 #include "support/files.hpp"
 #include "support/pseudo_terminal.hpp"
+#include "support/run_until.hpp"
 #include "support/udp_peer.hpp"
 
 namespace quorvane {
@@ -111,8 +112,11 @@ TEST(Soak, TwoSourcesAtTenThousandSentencesASecond) {
   stop = true;
   serial.join();
   network.join();
-  io.restart();
-  io.run_for(500ms);  // what is still on its way
+  // What is still on its way: both tracks have every fix sent, or the wait ends.
+  testing::RunUntil(io, [&] {
+    return serial_gps.RecordedPoints() == static_cast<double>(serial_sent) &&
+           network_gps.RecordedPoints() == static_cast<double>(network_sent);
+  });
   const size_t memory_at_end = ResidentBytes();
   serial_gps.StopKMLRecord();
   network_gps.StopKMLRecord();
