@@ -28,15 +28,22 @@ using testing::ReadFile;
 // The page at `url` after its scripts ran for a while, as Chromium's DOM; empty without one.
 std::string LoadedPage(const std::string& url, const std::string& scratch) {
   const pid_t pid = testing::SpawnProgram(
-      {"timeout", "60", "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+      {"chromium", "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
        "--disable-background-networking", "--disable-component-update", "--disable-sync",
        "--disable-extensions",
        // Every name fails to resolve: whatever the page or the browser wanted elsewhere.
        "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", "--virtual-time-budget=2000",
        "--dump-dom", url},
       scratch, "/dev/null");
+  // A browser that hangs is stopped after a minute (and dies with the test in any case).
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  for (int waited = 0; waited < 1200 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+    std::this_thread::sleep_for(50ms);
+  }
+  if (::waitpid(pid, &status, WNOHANG) == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
   return ReadFile(scratch);
 }
 
