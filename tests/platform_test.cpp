@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <asio/io_context.hpp>
+
 #include <filesystem>
 #include <fstream>
 
 #include "platform/line_settings.hpp"
 #include "platform/port_table.hpp"
+#include "platform/retry_schedule.hpp"
 #include "platform/system_calls.hpp"
 
 namespace quorvane {
@@ -99,6 +102,30 @@ TEST(LineSettings, StoresEachParityAsTermiosFlags) {
     EXPECT_EQ((line.c_iflag & IGNPAR) != 0, !c.checked) << c.parity;
     EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   }
+}
+
+TEST(RetrySchedule, WaitsDoubleToTheCapAndStartAgainAfterAConnection) {
+  asio::io_context io;
+  RetrySchedule retry(io);
+  const auto nothing = [] {};
+  // Each row: what is done, the wait it gives, whether it is the first try of this loss.
+  const struct {
+    const char* step;
+    double seconds;
+    bool first;
+  } rows[] = {{"lost", 0.5, true},      {"lost", 1, false},  {"another server", 0, false},
+              {"lost", 2, false},       {"lost", 4, false},  {"lost", 8, false},
+              {"lost", 16, false},      {"lost", 30, false}, {"lost", 30, false},
+              {"connected", 0.5, true}, {"lost", 1, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.step);
+    const std::string step = row.step;
+    if (step == "connected") retry.Connected();
+    const auto next = step == "another server" ? retry.Now(nothing) : retry.Schedule(nothing);
+    EXPECT_EQ(next.seconds, row.seconds);
+    EXPECT_EQ(next.first_of_loss, row.first);
+  }
+  retry.Cancel();
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
+
+#include "base/recent_table.hpp"
 
 namespace quorvane {
 namespace {
@@ -129,6 +132,41 @@ TEST(FormatTwoDecimals, AlwaysTwoDecimalsNoGrouping) {
   EXPECT_EQ(FormatTwoDecimals(-3.14159), "-3.14");
   EXPECT_EQ(FormatTwoDecimals(-0.001), "0.00");
   EXPECT_EQ(FormatTwoDecimals(0.5), "0.50");
+}
+
+TEST(RecentTable, KeepsTheMostRecentlyUsedAndShowsEachForgottenOne) {
+  RecentTable<int> table(3);
+  std::vector<std::string> forgotten;
+  int made = 0;
+  const auto use = [&](const char* name) {
+    return table.Use(
+        name, [&] { return ++made; },
+        [&](const int& value) { forgotten.push_back(std::to_string(value)); });
+  };
+  // Each row: the name used, whether it was new, the names then kept (most recent first).
+  const struct {
+    const char* name;
+    bool made;
+    std::vector<std::string> kept;
+  } rows[] = {{"a", true, {"a"}},           {"b", true, {"b", "a"}},
+              {"c", true, {"c", "b", "a"}}, {"a", false, {"a", "c", "b"}},
+              {"d", true, {"d", "a", "c"}},  // b, used longest ago, goes
+              {"b", true, {"b", "d", "a"}}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(use(row.name).made, row.made);
+    std::vector<std::string> kept;
+    for (const auto& [name, value] : table) kept.push_back(name);
+    EXPECT_EQ(kept, row.kept);
+  }
+  EXPECT_EQ(forgotten, (std::vector<std::string>{"2", "3"}));  // b's and c's values
+  // Finding does not reorder; a forget that empties the table leaves it usable.
+  EXPECT_EQ(*table.Find("a"), 1);
+  EXPECT_EQ(table.Find("c"), nullptr);
+  const auto& entry = table.Use(
+      "e", [] { return 9; }, [&](const int&) { table.TakeAll(); });
+  EXPECT_EQ(entry.value, 9);
+  EXPECT_EQ(table.Size(), 1u);
 }
 
 }  // namespace
