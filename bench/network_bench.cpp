@@ -65,7 +65,7 @@ void ReportLatencies(benchmark::State& state, std::vector<double>& latencies) {
 // Argument: 1 adds a client that never reads to the 100 that do.
 void BM_ServeLatency(benchmark::State& state) {
   asio::io_context io;
-  quorvane::NmeaServer server(io, {asio::ip::make_address("127.0.0.1"), 0});
+  quorvane::NmeaServer server(io, asio::ip::tcp::endpoint{asio::ip::make_address("127.0.0.1"), 0});
   constexpr size_t kReaders = 100;
   std::vector<asio::ip::tcp::socket> clients;
   for (size_t i = 0; i < kReaders + static_cast<size_t>(state.range(0)); ++i) {
@@ -117,8 +117,8 @@ quorvane::Fix BusyEpoch() {
 void BM_GpsdServeLatency(benchmark::State& state) {
   asio::io_context io;
   quorvane::testing::SinkStreams streams;
-  quorvane::GpsdServer server(io, {asio::ip::make_address("127.0.0.1"), 0}, "/dev/ttyUSB0",
-                              streams);
+  quorvane::GpsdServer server(io, asio::ip::tcp::endpoint{asio::ip::make_address("127.0.0.1"), 0},
+                              "/dev/ttyUSB0", streams);
   constexpr size_t kReaders = 100;
   const size_t connections = kReaders + static_cast<size_t>(state.range(0));
   std::vector<asio::ip::tcp::socket> clients;

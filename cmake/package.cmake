@@ -22,6 +22,13 @@ install(FILES ${PROJECT_BINARY_DIR}/compressed/gps-monitor.1.gz
 install(FILES ${PROJECT_BINARY_DIR}/compressed/changelog.gz packaging/copyright
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane-gps)
 
+# gps-monitor as a service: its units, the udev rule that names receivers /dev/gps0, ..., and its
+# configuration (a conffile, in /etc whatever the prefix: stage an install with DESTDIR).
+install(FILES packaging/systemd/gps-monitor.service packaging/systemd/gps-monitor.socket
+  DESTINATION lib/systemd/system)
+install(FILES packaging/60-quorvane-gps.rules DESTINATION lib/udev/rules.d)
+install(FILES packaging/gps-monitor.conf DESTINATION /etc/quorvane-gps)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane-gps)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -44,7 +51,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-leaflet")
 # The library's shlibs entry and the ldconfig trigger are the package's own control files
 # (CPack's generated ones call ldconfig from maintainer scripts, which Debian no longer does).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-  ${PROJECT_SOURCE_DIR}/packaging/shlibs ${PROJECT_SOURCE_DIR}/packaging/triggers)
+  ${PROJECT_SOURCE_DIR}/packaging/shlibs ${PROJECT_SOURCE_DIR}/packaging/triggers
+  ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -19,8 +19,8 @@
 #include <asio/io_context.hpp>
 #include <asio/serial_port.hpp>
 
-#include "line_settings.hpp"
 #include "base/life_token.hpp"
+#include "line_settings.hpp"
 
 namespace quorvane {
 

@@ -1,6 +1,11 @@
 #include "platform/tcp_clients.hpp"
 
+#include <sys/socket.h>
+
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
 #include <utility>
 
 #include <asio/steady_timer.hpp>
@@ -21,13 +26,41 @@ struct TcpClients::Client {
   std::unique_ptr<asio::steady_timer> probe;  // after its end of input
 };
 
-TcpClients::TcpClients(asio::io_context& io, const asio::ip::tcp::endpoint& where,
-                       size_t most_waiting, TcpClientHandlers handlers, EndOfInput end_of_input)
+Listening Listening::Handed(int descriptor) {
+  sockaddr_storage address{};
+  socklen_t size = sizeof address;
+  int type = 0;
+  socklen_t type_size = sizeof type;
+  if (::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+      ::getsockopt(descriptor, SOL_SOCKET, SO_TYPE, &type, &type_size) != 0) {
+    throw std::system_error(errno, std::generic_category());
+  }
+  if (type != SOCK_STREAM || (address.ss_family != AF_INET && address.ss_family != AF_INET6)) {
+    throw std::system_error(std::make_error_code(std::errc::not_a_socket));
+  }
+  asio::ip::tcp::endpoint where;
+  where.resize(size);
+  std::memcpy(where.data(), &address, size);
+  Listening handed(where);
+  handed.descriptor = descriptor;
+  return handed;
+}
+
+TcpClients::TcpClients(asio::io_context& io, const Listening& where, size_t most_waiting,
+                       TcpClientHandlers handlers, EndOfInput end_of_input)
     : io_(io),
-      acceptor_(io, where),
+      acceptor_(io),
       most_waiting_(most_waiting),
       handlers_(std::move(handlers)),
       end_of_input_(end_of_input) {
+  if (where.descriptor >= 0) {
+    acceptor_.assign(where.where.protocol(), where.descriptor);
+  } else {
+    acceptor_.open(where.where.protocol());
+    acceptor_.set_option(asio::ip::tcp::acceptor::reuse_address(true));
+    acceptor_.bind(where.where);
+    acceptor_.listen();
+  }
   AcceptNext();
 }
 

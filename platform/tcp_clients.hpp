@@ -21,6 +21,18 @@
 
 namespace quorvane {
 
+// Where a service listens: an address of its own, or a socket already listening that it was
+// handed (by a service manager's socket activation), by its descriptor.
+struct Listening {
+  // An address is a place to listen.
+  Listening(const asio::ip::tcp::endpoint& address) : where(address) {}  // NOLINT
+  // The socket `descriptor` listens already; throws std::system_error when it is no TCP socket.
+  static Listening Handed(int descriptor);
+
+  asio::ip::tcp::endpoint where;
+  int descriptor = -1;
+};
+
 // What a service does with its clients.
 struct TcpClientHandlers {
   std::function<void(uint64_t client)> connected = nullptr;
@@ -43,7 +55,7 @@ class TcpClients {
 
   // Listens on `where`; throws std::system_error when it cannot. `most_waiting`: the bytes a
   // client may have waiting before it is cut.
-  TcpClients(asio::io_context& io, const asio::ip::tcp::endpoint& where, size_t most_waiting,
+  TcpClients(asio::io_context& io, const Listening& where, size_t most_waiting,
              TcpClientHandlers handlers = {}, EndOfInput end_of_input = EndOfInput::kGone);
   ~TcpClients();
   TcpClients(const TcpClients&) = delete;

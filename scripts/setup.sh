@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev nlohmann-json3-dev
-          libwebsocketpp-dev libjs-leaflet)
+          libwebsocketpp-dev libjs-leaflet libsystemd-dev)
 if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
              gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd gpsd-clients python3-gps

@@ -102,8 +102,8 @@ std::variant<GpsdServer::Watch, std::string> ChangedWatch(GpsdServer::Watch watc
 GpsdServer::Device::Device(std::string device_path)
     : path(std::move(device_path)), activated(NowIso()) {}
 
-GpsdServer::GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where,
-                       std::string receiver, StreamStates& streams)
+GpsdServer::GpsdServer(asio::io_context& io, const Listening& where, std::string receiver,
+                       StreamStates& streams)
     : receiver_(std::move(receiver)),
       streams_(streams),
       slot_(streams.NewSlot()),
@@ -115,7 +115,7 @@ GpsdServer::GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& wher
                     },
                 .received = [this](ClientId id, std::string_view piece) { Receive(id, piece); },
                 .closed = [this](ClientId id) { client_states_.erase(id); }}),
-      where_(where.address(), clients_.Port()) {
+      where_(where.where.address(), clients_.Port()) {
   // The one receiver is a device from the start, as a gpsd's open device is.
   if (!receiver_.empty()) DeviceOf({});
 }
@@ -261,17 +261,19 @@ std::string GpsdServer::PollObject() {
 }
 
 void RegisterGpsdSinks(SinkFactory& factory) {
-  factory.Register("gpsd",
-                   "gpsd://[HOST][:PORT][?device=NAME] (gpsd's protocol served, 2947 by default)",
-                   [](const SinkText& text, const SinkContext& context) {
-                     text.OnlyOptions({"device"});
-                     // A fleet's vehicles are devices of their own: the unnamed stream is no device
-                     // then.
-                     const std::string receiver =
-                         text.Option("device", context.fleet.empty() ? context.source : "");
-                     return MadeOf(Serve<GpsdServer>(text, context, ServedEndpoint(text, kGpsdPort),
-                                                     receiver, context.streams));
-                   });
+  factory.Register(
+      "gpsd",
+      "gpsd://[HOST][:PORT][?device=NAME&fd=N] (gpsd's protocol served, 2947 by default; "
+      "fd: on a socket handed over)",
+      [](const SinkText& text, const SinkContext& context) {
+        text.OnlyOptions({"device", "fd"});
+        // A fleet's vehicles are devices of their own: the unnamed stream is no device
+        // then.
+        const std::string receiver =
+            text.Option("device", context.fleet.empty() ? context.source : "");
+        return MadeOf(Serve<GpsdServer>(text, context, ServedListening(text, kGpsdPort), receiver,
+                                        context.streams));
+      });
 }
 
 }  // namespace quorvane

@@ -47,7 +47,7 @@ class GpsdServer final : public EpochSink, public Output {
   // the stream without a name (the one receiver), empty when every stream is named (a fleet).
   // Each stream's device is kept in `streams` (the control's table: a device goes with its
   // stream).
-  GpsdServer(asio::io_context& io, const asio::ip::tcp::endpoint& where, std::string receiver,
+  GpsdServer(asio::io_context& io, const Listening& where, std::string receiver,
              StreamStates& streams);
 
   // A sentence of a stream as it arrived ("" is the one receiver).

@@ -48,10 +48,11 @@ void NmeaServer::TakeBlock(std::string_view block, const BlockOrigin& origin) {
 void RegisterNmeaServerSinks(SinkFactory& factory) {
   factory.Register("tcp", "tcp://[HOST]:PORT (the text served, 10110 is NMEA's port)",
                    [](const SinkText& text, const SinkContext& context) {
-                     text.OnlyOptions({});
-                     if (text.rest.find(':') == std::string::npos) text.Refuse("it needs a port");
-                     const auto where = ServedEndpoint(text, 0);
-                     return MadeOf(Serve<NmeaServer>(text, context, where));
+                     text.OnlyOptions({"fd"});
+                     if (text.rest.find(':') == std::string::npos && text.Option("fd").empty()) {
+                       text.Refuse("it needs a port");
+                     }
+                     return MadeOf(Serve<NmeaServer>(text, context, ServedListening(text, 0)));
                    });
 }
 

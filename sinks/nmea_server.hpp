@@ -31,9 +31,9 @@ class NmeaServer final : public EpochSink, public BlockSink, public Output {
   static constexpr size_t kMostClients = TcpClients::kMostClients;
 
   // Listens on `where`; throws std::system_error when it cannot.
-  NmeaServer(asio::io_context& io, const asio::ip::tcp::endpoint& where)
+  NmeaServer(asio::io_context& io, const Listening& where)
       : clients_(io, where, kMostWaiting, {}, TcpClients::EndOfInput::kStillReading),
-        where_(asio::ip::tcp::endpoint(where.address(), clients_.Port())) {}
+        where_(asio::ip::tcp::endpoint(where.where.address(), clients_.Port())) {}
 
   void Send(std::string_view block) {
     if (clients_.Size() > 0) clients_.SendToAll(std::make_shared<const std::string>(block));

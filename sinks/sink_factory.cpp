@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <set>
 
+#include "base/text_rules.hpp"
 #include "platform/source_address.hpp"
 
 namespace quorvane {
@@ -177,6 +179,21 @@ asio::ip::tcp::endpoint ServedEndpoint(const SinkText& text, uint16_t port) {
                 "every network)");
   }
   return {address, port};
+}
+
+Listening ServedListening(const SinkText& text, uint16_t port) {
+  const std::string handed = text.Option("fd");
+  if (handed.empty()) return ServedEndpoint(text, port);
+  const auto descriptor = ReadStrict(handed);
+  if (!descriptor || *descriptor != std::floor(*descriptor) || *descriptor < 3 ||
+      *descriptor > 65535) {
+    text.Refuse("fd names a listening socket handed over, a descriptor from 3 on");
+  }
+  try {
+    return Listening::Handed(static_cast<int>(*descriptor));
+  } catch (const std::system_error& error) {
+    text.Refuse("descriptor " + handed + " is no listening TCP socket: " + error.code().message());
+  }
 }
 
 void SayOpenToTheNetwork(const SinkContext& context, const SinkText& text) {

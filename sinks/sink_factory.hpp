@@ -29,6 +29,7 @@
 #include <asio/ip/tcp.hpp>
 
 #include "platform/platform.hpp"
+#include "platform/tcp_clients.hpp"
 #include "receiver/sinks.hpp"
 #include "sinks/output.hpp"
 
@@ -129,7 +130,10 @@ asio::ip::tcp::endpoint ServedEndpoint(const SinkText& text, uint16_t port);
 // other machines is said (anyone reaching it reads every position, without a password).
 template <typename Server, typename... More>
 std::shared_ptr<Server> Serve(const SinkText& text, const SinkContext& context,
-                              const asio::ip::tcp::endpoint& where, More&&... more);
+                              const Listening& where, More&&... more);
+// Where a TCP server of `text` listens: on the socket handed over as its "fd" option (a service
+// manager's socket activation), or on its address (ServedEndpoint).
+Listening ServedListening(const SinkText& text, uint16_t port);
 // "2 gpsd clients on 127.0.0.1:2947".
 std::string ClientsText(size_t clients, const char* what, const asio::ip::tcp::endpoint& where);
 // The text as a sink's option value: "%", "&", "?" and control characters escaped.
@@ -155,14 +159,20 @@ void SayOpenToTheNetwork(const SinkContext& context, const SinkText& text);
 
 template <typename Server, typename... More>
 std::shared_ptr<Server> Serve(const SinkText& text, const SinkContext& context,
-                              const asio::ip::tcp::endpoint& where, More&&... more) {
+                              const Listening& where, More&&... more) {
   std::shared_ptr<Server> server;
   try {
-    server = std::make_shared<Server>(context.io, where, std::forward<More>(more)...);
+    // A server that takes no handed-over socket (the map: its library binds its own) is given the
+    // address; its maker allows no "fd".
+    if constexpr (std::is_constructible_v<Server, asio::io_context&, const Listening&, More...>) {
+      server = std::make_shared<Server>(context.io, where, std::forward<More>(more)...);
+    } else {
+      server = std::make_shared<Server>(context.io, where.where, std::forward<More>(more)...);
+    }
   } catch (const std::system_error& error) {
     text.Refuse(error.code().message());
   }
-  if (!where.address().is_loopback()) SayOpenToTheNetwork(context, text);
+  if (!where.where.address().is_loopback()) SayOpenToTheNetwork(context, text);
   if constexpr (requires { server->OnAcceptFailure(nullptr); }) {
     server->OnAcceptFailure([warn = context.warn, name = text.text](const std::string& failure) {
       if (warn) warn("serving " + name + ": " + failure);

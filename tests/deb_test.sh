@@ -18,6 +18,23 @@ for file in usr/include/quorvane-gps/qgps.h usr/include/quorvane-gps/gps.hpp \
     usr/share/man/man1/gps-monitor.1.gz usr/bin/nmea-simulate; do
   [[ -e "$work/root/$file" ]] || { echo "missing from the package: $file"; exit 1; }
 done
+# The service: its units (as systemd reads them), the udev rule, the configuration as a conffile.
+for file in usr/lib/systemd/system/gps-monitor.service usr/lib/systemd/system/gps-monitor.socket \
+    usr/lib/udev/rules.d/60-quorvane-gps.rules etc/quorvane-gps/gps-monitor.conf; do
+  [[ -e "$work/root/$file" ]] || { echo "missing from the package: $file"; exit 1; }
+done
+dpkg-deb -e "$deb" "$work/control"
+grep -qx /etc/quorvane-gps/gps-monitor.conf "$work/control/conffiles" ||
+  { echo "the configuration is no conffile"; exit 1; }
+mkdir "$work/units"
+cp "$work/root/usr/lib/systemd/system/"gps-monitor.* "$work/units/"
+sed -i "s|/usr/bin/gps-monitor|$work/root/usr/bin/gps-monitor|" "$work/units/gps-monitor.service"
+systemd-analyze verify --man=no "$work/units/gps-monitor.socket" "$work/units/gps-monitor.service"
+# The shipped configuration is one gps-monitor reads (its receiver is absent here: exit 1, not 2).
+status=0
+"$work/root/usr/bin/gps-monitor" --config "$work/root/etc/quorvane-gps/gps-monitor.conf" \
+  --serve-gpsd 127.0.0.1:0 >/dev/null 2>&1 || status=$?
+[[ $status == 1 ]] || { echo "the shipped configuration gave exit $status"; exit 1; }
 lintian --no-tag-display-limit "$deb" 2>&1 | grep -v "running with root privileges" >"$work/lintian" || true
 cat "$work/lintian"
 if grep -q "^E:" "$work/lintian"; then exit 1; fi

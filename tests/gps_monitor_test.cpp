@@ -3,11 +3,15 @@
 
 #include <signal.h>
 #include <sys/shm.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +26,7 @@
 #include "support/files.hpp"
 #include "support/mosquitto_broker.hpp"
 #include "support/programs.hpp"
+#include "support/pseudo_terminal.hpp"
 #include "support/udp_peer.hpp"
 
 namespace quorvane {
@@ -227,6 +232,91 @@ TEST_F(GpsMonitorTest, ASourceAddressOpensAnySourceOrSaysWhatIsWrongWithIt) {
   EXPECT_EQ(bad.exit_code, 2);
   EXPECT_EQ(bad.err,
             "gps-monitor: Invalid source address \"ftp://example:21\": unknown scheme \"ftp\"\n");
+}
+
+TEST_F(GpsMonitorTest, AsAServiceItTakesGpsdsSocketFromSystemdAndSaysWhenItIsReady) {
+  if (!testing::RunProgram({"systemd-socket-activate", "--help"})) {
+    GTEST_SKIP() << "systemd-socket-activate is not installed (scripts/setup.sh --tests)";
+  }
+  // The service manager's end of sd_notify: a datagram socket of the test's own.
+  const std::string notify_path = folder_.File("notify");
+  const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  notify_path.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // A receiver on a pseudo-terminal, named by a configuration file; the socket from systemd.
+  testing::PseudoTerminal receiver;
+  const std::string config = folder_.File("gps-monitor.conf");
+  std::ofstream(config) << "# as the package ships it, with this test's receiver\n"
+                        << "device = \"" << receiver.SlavePath() << "\"\n"
+                        << "serve-gpsd = \"127.0.0.1:2947\"\n";
+  const uint16_t port = testing::FreeTcpPort();
+  const pid_t service =
+      testing::SpawnProgram({"systemd-socket-activate", "-l", "127.0.0.1:" + std::to_string(port),
+                             "--fdname=gpsd", "-E", "NOTIFY_SOCKET=" + notify_path, "-E",
+                             "WATCHDOG_USEC=400000", GPS_MONITOR, "--config", config},
+                            folder_.File("service.out"), folder_.File("service.err"));
+  ASSERT_NE(service, 0);
+  // A first connection starts gps-monitor on the socket; gpspipe then watches, and is sent the
+  // receiver's fixes once its watch is answered.
+  for (int waited = 0; waited < 400 && !testing::Accepting(port); ++waited) {
+    std::this_thread::sleep_for(50ms);
+  }
+  const pid_t pipe =
+      testing::SpawnProgram({"gpspipe", "-w", "-n", "8", "127.0.0.1:" + std::to_string(port)},
+                            folder_.File("pipe"), "/dev/null");
+  for (int waited = 0; waited < 400 && ReadFile(folder_.File("pipe")).find("\"class\":\"WATCH\"") ==
+                                           std::string::npos;
+       ++waited) {
+    std::this_thread::sleep_for(50ms);
+  }
+  simulator::DriveOptions options;
+  options.duration_s = 10;
+  simulator::NmeaSimulator drive(options);
+  int status = 0;
+  for (size_t fix = 0; fix < drive.FixCount() && ::waitpid(pipe, &status, WNOHANG) == 0; ++fix) {
+    receiver.Write(drive.Sentences(fix));
+    std::this_thread::sleep_for(100ms);
+  }
+  if (::waitpid(pipe, &status, WNOHANG) == 0) ::kill(pipe, SIGKILL);
+  std::string said;
+  for (int waited = 0; waited < 100 && said.find("WATCHDOG=1") == std::string::npos; ++waited) {
+    std::array<char, 512> datagram{};
+    const ssize_t got = ::recv(notify, datagram.data(), datagram.size(), 0);
+    if (got > 0) said.append(datagram.data(), static_cast<size_t>(got)).append("\n");
+    if (got <= 0) std::this_thread::sleep_for(50ms);
+  }
+  ::kill(service, SIGTERM);
+  ::waitpid(service, nullptr, 0);
+  ::close(notify);
+  const std::string served = ReadFile(folder_.File("pipe"));
+  EXPECT_NE(served.find("\"class\":\"TPV\""), std::string::npos)
+      << served << ReadFile(folder_.File("service.err"));
+  EXPECT_NE(said.find("READY=1"), std::string::npos) << said;
+  EXPECT_NE(said.find("STATUS=reading " + receiver.SlavePath()), std::string::npos) << said;
+  EXPECT_NE(said.find("WATCHDOG=1"), std::string::npos) << said;
+}
+
+TEST_F(GpsMonitorTest, WritingToTheJournalItDrawsNoScreenAndGivesEachLineItsPriority) {
+  // The journal's stream, as systemd names it to a service: its standard error is that file.
+  const auto journal_run = [&](const std::vector<std::string>& arguments) {
+    std::ofstream(folder_.File("journal.err")).flush();
+    struct stat file {};
+    ::stat(folder_.File("journal.err").c_str(), &file);
+    ::setenv("JOURNAL_STREAM",
+             (std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino)).c_str(), 1);
+    const Outcome run = Wait(Spawn(arguments, "journal"), "journal");
+    ::unsetenv("JOURNAL_STREAM");
+    return run;
+  };
+  const Outcome replay = journal_run({"--replay", ShortDrive(3), "--speed", "max"});
+  EXPECT_EQ(replay.exit_code, 0) << replay.err;
+  EXPECT_EQ(replay.out, "");
+  EXPECT_TRUE(replay.err.starts_with("<6>gps-monitor: reading replay of ")) << replay.err;
+  const Outcome missing = journal_run({"--device", folder_.File("no-such-receiver")});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_TRUE(missing.err.starts_with("<3>gps-monitor: Cannot open serial port ")) << missing.err;
 }
 
 TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {

@@ -64,7 +64,8 @@ class GpsdServerTest : public ::testing::Test {
   };
 
   explicit GpsdServerTest(std::string receiver = "/dev/ttyUSB0")
-      : server_(io_, {asio::ip::make_address("127.0.0.1"), 0}, std::move(receiver), streams_) {}
+      : server_(io_, asio::ip::tcp::endpoint{asio::ip::make_address("127.0.0.1"), 0},
+                std::move(receiver), streams_) {}
 
   Peer Connect(int receive_buffer = 0) {
     Peer peer{asio::ip::tcp::socket(io_), {}};

@@ -4,11 +4,18 @@
 set -euo pipefail
 build_dir=$1
 source_dir=$2
-prefix=$(mktemp -d)
+# Staged as a package is: the prefix /usr under a root of its own (the configuration goes to /etc,
+# which DESTDIR keeps inside it).
+root=$(mktemp -d)
+prefix=$root/usr
 server=
-trap 'if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; fi; rm -rf "$prefix"' EXIT
+trap 'if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; fi; rm -rf "$root"' EXIT
 
-cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+DESTDIR="$root" cmake --install "$build_dir" --prefix /usr >/dev/null
+for file in etc/quorvane-gps/gps-monitor.conf usr/lib/systemd/system/gps-monitor.service \
+    usr/lib/systemd/system/gps-monitor.socket usr/lib/udev/rules.d/60-quorvane-gps.rules; do
+  test -f "$root/$file" || { echo "not installed: /$file" >&2; exit 1; }
+done
 # Only what a host needs: the two entry headers and what gps.hpp names, the programs.
 installed=$(cd "$prefix/include/quorvane-gps" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
 expected="base/clock_reading.hpp base/time_of_day.hpp base/version.hpp control/face.hpp \

@@ -44,7 +44,7 @@ class NmeaServerTest : public ::testing::Test {
   }
 
   asio::io_context io_;
-  NmeaServer server_{io_, {asio::ip::make_address("127.0.0.1"), 0}};
+  NmeaServer server_{io_, asio::ip::tcp::endpoint{asio::ip::make_address("127.0.0.1"), 0}};
 };
 
 TEST_F(NmeaServerTest, EveryClientGetsEveryBlockInOrderAndASlowOneIsDroppedAlone) {

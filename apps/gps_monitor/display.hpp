@@ -37,7 +37,8 @@ std::string VehicleLine(const std::string& name, const Fix& last);
 
 class Display {
  public:
-  enum class Mode { kDashboard, kPlain, kJson, kProperties };
+  // kQuiet: nothing on standard output (a service, whose output is the journal).
+  enum class Mode { kDashboard, kPlain, kJson, kProperties, kQuiet };
 
   Display(Mode mode, std::ostream& out) : mode_(mode), out_(out) {}
 

@@ -40,10 +40,22 @@ bool UdpPortFree(uint16_t port) {
 // waits as long for the broker's first connection.
 constexpr auto kDeliveryTime = std::chrono::seconds(5);
 
-Display::Mode ModeFor(const Options& options) {
+Display::Mode ModeFor(const Options& options, const Service& service) {
   if (options.json) return Display::Mode::kJson;
   if (options.json_properties) return Display::Mode::kProperties;
+  // A service writes no screen: its journal gets the events worth a line.
+  if (service.Journal()) return Display::Mode::kQuiet;
   return ::isatty(STDOUT_FILENO) ? Display::Mode::kDashboard : Display::Mode::kPlain;
+}
+
+Service::Priority PriorityOf(NoticeKind kind) {
+  switch (kind) {
+    case NoticeKind::kWarning:
+    case NoticeKind::kSourceLost:
+      return Service::Priority::kWarning;
+    default:
+      return Service::Priority::kError;
+  }
 }
 
 }  // namespace
@@ -67,7 +79,11 @@ Monitor::Monitor(Options options, Platform& platform)
     : options_(std::move(options)),
       platform_(platform),
       gps_(io_, platform),
-      display_(ModeFor(options_), std::cout) {}
+      display_(ModeFor(options_, service_), std::cout) {}
+
+void Monitor::Say(Service::Priority priority, const std::string& text) const {
+  std::cerr << service_.Line(priority, text) << std::flush;
+}
 
 int Monitor::ListPorts() {
   gps_.Advise({.SerialPort = [](int16_t& number) {
@@ -80,7 +96,7 @@ int Monitor::ListPorts() {
 bool Monitor::OpenSource() {
   if (options_.listen) {
     if (!UdpPortFree(*options_.listen)) {
-      std::cerr << "gps-monitor: UDP port " << *options_.listen << " is in use\n";
+      Say(Service::Priority::kError, "UDP port " + std::to_string(*options_.listen) + " is in use");
       return false;
     }
     source_ = "listening on UDP port " + std::to_string(*options_.listen);
@@ -142,8 +158,17 @@ std::vector<std::string> Monitor::ServiceTexts() const {
   const std::string device = "device=" + OptionValue(ReceiverName());
   std::vector<std::string> texts;
   if (!options_.broadcast.empty()) texts.push_back("udp://" + options_.broadcast);
-  if (options_.serve_nmea) texts.push_back("tcp://" + *options_.serve_nmea);
-  if (options_.serve_gpsd) texts.push_back("gpsd://" + *options_.serve_gpsd + "?" + device);
+  // A socket handed over by systemd is served whether or not its option was given.
+  const int nmea_socket = service_.Socket("nmea");
+  const int gpsd_socket = service_.Socket("gpsd");
+  if (options_.serve_nmea || nmea_socket >= 0) {
+    texts.push_back("tcp://" + options_.serve_nmea.value_or(":10110") +
+                    (nmea_socket >= 0 ? "?fd=" + std::to_string(nmea_socket) : ""));
+  }
+  if (options_.serve_gpsd || gpsd_socket >= 0) {
+    texts.push_back("gpsd://" + options_.serve_gpsd.value_or(":2947") + "?" + device +
+                    (gpsd_socket >= 0 ? "&fd=" + std::to_string(gpsd_socket) : ""));
+  }
   if (options_.web) {
     texts.push_back(
         "http://" + *options_.web + "?" + device +
@@ -213,7 +238,7 @@ bool Monitor::OpenReplay() {
       log_replay_ = std::make_shared<LogReplay>(io_, log, speed);
     }
   } catch (const std::exception& error) {
-    std::cerr << "gps-monitor: " << error.what() << "\n";
+    Say(Service::Priority::kError, error.what());
     return false;
   }
   if (pty_replay_) {
@@ -244,7 +269,7 @@ void Monitor::AdviseEvents() {
              // The dashboard shows why, with when the next try comes.
              reconnecting_ = last_loss_.empty() ? what : last_loss_ + "; " + what;
              if (display_.GetMode() != Display::Mode::kDashboard) {
-               std::cerr << "gps-monitor: " << what << std::endl;
+               Say(Service::Priority::kWarning, what);
              }
            },
        .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); },
@@ -256,7 +281,7 @@ void Monitor::OnNotice(const std::string& what, NoticeKind kind) {
   // shows a network source's losses and warnings itself, once it runs.
   const bool quiet = display_.GetMode() == Display::Mode::kDashboard && running_ &&
                      (kind == NoticeKind::kWarning || kind == NoticeKind::kSourceLost);
-  if (!quiet) std::cerr << "gps-monitor: " << Printable(what) << std::endl;
+  if (!quiet) Say(PriorityOf(kind), Printable(what));
   switch (kind) {
     case NoticeKind::kWarning:
       return;
@@ -294,6 +319,8 @@ int Monitor::Run() {
   // rebroadcast of the block comes after its Stream event).
   if (pty_replay_) pty_replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
   running_ = true;
+  service_.Ready("reading " + source_);
+  if (service_.Journal()) Say(Service::Priority::kInfo, "reading " + source_);
   Tick();
   io_.run();
   return exit_code_;
@@ -318,7 +345,7 @@ void Monitor::CatchSignals() {
 
 int Monitor::SourceAwayAtEnd() const {
   if (!source_away_ || gps_.Engine()) return 0;
-  std::cerr << "gps-monitor: stopped while " << source_ << " was away\n";
+  Say(Service::Priority::kError, "stopped while " + source_ + " was away");
   return 1;
 }
 
@@ -331,8 +358,8 @@ void Monitor::CheckOutput() {
     Stop(0);
     return;
   }
-  std::cerr << "gps-monitor: cannot write the output: "
-            << std::generic_category().message(error_number) << std::endl;
+  Say(Service::Priority::kError,
+      "cannot write the output: " + std::generic_category().message(error_number));
   Stop(1);
 }
 
@@ -435,26 +462,27 @@ void Monitor::MeasureTheSecond() {
   hearing_ = HearingReport({gps_.Heard(), sentences_per_second_, bytes_received_,
                             gps_.ChecksumErrors(), options_.gp_only});
   if (display_.GetMode() != Display::Mode::kDashboard) {
-    std::cerr << "gps-monitor: " << hearing_ << std::endl;
+    Say(Service::Priority::kWarning, hearing_);
   }
 }
 
 void Monitor::PrintSummary() {
-  std::cerr << "gps-monitor: "
-            << SummaryLine({!options_.source.empty()  ? options_.source
-                            : options_.replay.empty() ? SampleDrivePath()
-                                                      : options_.replay,
-                            gps_.Heard().Sentences(), fixes_, gps_.ChecksumErrors(),
-                            first_fix_time_, last_fix_time_, gps_.MalformedFields()},
-                           gps_.Heard(), options_.gp_only)
-            << std::endl;
+  Say(Service::Priority::kInfo,
+      SummaryLine({!options_.source.empty()  ? options_.source
+                   : options_.replay.empty() ? SampleDrivePath()
+                                             : options_.replay,
+                   gps_.Heard().Sentences(), fixes_, gps_.ChecksumErrors(), first_fix_time_,
+                   last_fix_time_, gps_.MalformedFields()},
+                  gps_.Heard(), options_.gp_only));
 }
 
 void Monitor::Tick() {
   MeasureTheSecond();
+  service_.Alive();
   if (source_away_ && gps_.Engine()) {
     source_away_ = false;
     last_loss_.clear();
+    if (service_.Journal()) Say(Service::Priority::kInfo, source_ + " is back");
   }
   // A log named by an address ends when it has been read (the control's source closes itself).
   if (file_source_ && !gps_.Engine()) {
@@ -466,7 +494,7 @@ void Monitor::Tick() {
     return;
   }
   if (serial_source_ && !gps_.Engine()) {
-    std::cerr << "gps-monitor: the receiver went away (" << source_ << ")\n";
+    Say(Service::Priority::kError, "the receiver went away (" + source_ + ")");
     Stop(1);
     return;
   }
@@ -482,6 +510,7 @@ void Monitor::Tick() {
 void Monitor::Stop(int exit_code) {
   if (stopping_) return;
   stopping_ = true;
+  service_.Stopping();
   if (exit_code_ == 0) exit_code_ = exit_code;
   // The receiver's last cycle reaches every output before they are finished.
   gps_.StopGPS();
@@ -499,7 +528,7 @@ void Monitor::Stop(int exit_code) {
   ticker_.cancel();
   gps_.CloseSinks(kDeliveryTime, [this](const std::vector<std::string>& lost) {
     // What an output could not deliver (fixes a broker never had, a track's end) fails the run.
-    for (const std::string& sentence : lost) std::cerr << "gps-monitor: " << sentence << "\n";
+    for (const std::string& sentence : lost) Say(Service::Priority::kError, sentence);
     if (!lost.empty() && exit_code_ == 0) exit_code_ = 1;
     io_.stop();
   });

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 
@@ -92,7 +93,8 @@ void NamePlaceholders(CLI::App& app) {
       {"--placemark", "FILE"},
       {"--map", "SERVICE"},
       {"--set-clock", "utc|local"},
-      {"--send", "COMMAND"}};
+      {"--send", "COMMAND"},
+      {"--config", "FILE"}};
   std::vector<CLI::Option*> all = app.get_options();
   for (CLI::App* group : app.get_subcommands({})) {
     const auto more = group->get_options();
@@ -145,6 +147,27 @@ std::string UnknownArgumentsText(CLI::App& app, const CLI::ExtrasError& error) {
   }
   return first + " is not an option" + (closest.empty() ? "" : "; did you mean " + closest + "?") +
          " (gps-monitor --help lists them)";
+}
+
+// "FILE:LINE: KEY is no option of gps-monitor" for a key the configuration file should not have;
+// CLI11's own words, with the file, for anything else.
+std::string ConfigFaultText(CLI::App& app, const CLI::ConfigError& error) {
+  const std::string file = app.get_config_ptr()->as<std::string>();
+  constexpr std::string_view kUnknown = "INI was not able to parse ";
+  const std::string what = error.what();
+  if (!what.starts_with(kUnknown)) return file + ": " + what;
+  const std::string key = what.substr(kUnknown.size());
+  std::ifstream text(file);
+  int line_number = 0;
+  int found = 0;
+  for (std::string line; found == 0 && std::getline(text, line);) {
+    ++line_number;
+    const size_t start = line.find_first_not_of(" \t");
+    if (start != std::string::npos && line.compare(start, key.size(), key) == 0)
+      found = line_number;
+  }
+  return file + (found > 0 ? ":" + std::to_string(found) : "") + ": \"" + key +
+         "\" is no option of gps-monitor (gps-monitor --help lists them, by their long names)";
 }
 
 }  // namespace
@@ -301,6 +324,12 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
                  "send this text to the receiver after opening (\\r\\n allowed)");
   app.add_flag("--list-ports", options.list_ports, "list the serial ports and exit");
   app.set_version_flag("--version", "gps-monitor " + ControlVersion());
+  app.set_config("--config", "",
+                 "read options from this file, one NAME = VALUE a line by their long names "
+                 "(TOML; # starts a comment); the command line wins")
+      ->check(CLI::ExistingFile);
+  // A key the file should not have is a mistake said, not a setting quietly dropped.
+  app.allow_config_extras(CLI::config_extras_mode::error);
   app.add_flag("--json", options.json,
                "gpsd's JSON: a TPV object per epoch (one reporting cycle), a SKY object when the "
                "satellites or dilutions change");
@@ -464,6 +493,9 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
     return app.exit(help_or_version);
   } catch (const CLI::ExtrasError& error) {
     std::cerr << "gps-monitor: " << UnknownArgumentsText(app, error) << "\n";
+    return 2;
+  } catch (const CLI::ConfigError& error) {
+    std::cerr << "gps-monitor: " << ConfigFaultText(app, error) << "\n";
     return 2;
   } catch (const CLI::ParseError& error) {
     std::cerr << "gps-monitor: " << error.what() << "; gps-monitor --help lists the options\n";

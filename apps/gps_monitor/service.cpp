@@ -1,0 +1,76 @@
+#include "apps/gps_monitor/service.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include <systemd/sd-daemon.h>
+
+namespace quorvane::monitor {
+namespace {
+
+// JOURNAL_STREAM names the journal's stream as "DEVICE:INODE": a descriptor that is it writes
+// to the journal (and not to where the service's output was sent on instead).
+bool WritesToTheJournal(int descriptor) {
+  const char* stream = std::getenv("JOURNAL_STREAM");
+  struct stat status {};
+  if (stream == nullptr || ::fstat(descriptor, &status) != 0) return false;
+  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) == stream;
+}
+
+}  // namespace
+
+Service::Service() : journal_(WritesToTheJournal(STDERR_FILENO)) {
+  char** names = nullptr;
+  const int count = sd_listen_fds_with_names(/*unset_environment=*/1, &names);
+  for (int i = 0; i < count; ++i) {
+    const std::string name = names != nullptr && names[i] != nullptr ? names[i] : "unknown";
+    sockets_[count == 1 && name == "unknown" ? "gpsd" : name] = SD_LISTEN_FDS_START + i;
+  }
+  if (names != nullptr) {
+    for (int i = 0; i < count; ++i) std::free(names[i]);
+    std::free(names);
+  }
+  uint64_t interval = 0;
+  if (sd_watchdog_enabled(/*unset_environment=*/0, &interval) > 0) {
+    watchdog_ = std::chrono::microseconds(interval);
+  }
+}
+
+int Service::Socket(const std::string& name) const {
+  const auto found = sockets_.find(name);
+  return found == sockets_.end() ? -1 : found->second;
+}
+
+void Service::Ready(const std::string& status) const {
+  sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());
+}
+
+void Service::Alive() {
+  if (watchdog_.count() == 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_ping_ < watchdog_ / 2) return;
+  last_ping_ = now;
+  sd_notify(0, "WATCHDOG=1");
+}
+
+void Service::Stopping() const {
+  sd_notify(0, "STOPPING=1");
+}
+
+std::string Service::Line(Priority priority, const std::string& text) const {
+  std::string line;
+  if (journal_) {
+    line += '<';
+    line += static_cast<char>('0' + static_cast<int>(priority));
+    line += '>';
+  }
+  line += "gps-monitor: ";
+  line += text;
+  line += '\n';
+  return line;
+}
+
+}  // namespace quorvane::monitor
