@@ -11,7 +11,7 @@ if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
              gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd gpsd-clients python3-gps
              mosquitto mosquitto-clients openssl chrony tmux chromium python3-websocket
-             nats-server locales)
+             nats-server locales systemd)
 fi
 missing=()
 for package in "${packages[@]}"; do
