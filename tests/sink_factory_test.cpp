@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "control/gps.hpp"
+#include "sinks/fleet_tracks.hpp"
 #include "sinks/sink_factory.hpp"
 #include "sources/log_replay.hpp"
 #include "support/files.hpp"
@@ -98,6 +99,35 @@ TEST(SinkFactory, ALogOfTheSentencesHoldsEachAsReceivedAndAFailureOpensNothing) 
   }
   EXPECT_TRUE(testing::ReadFile(folder.File("drive.gpx")).ends_with("</gpx>\n"))
       << testing::ReadFile(folder.File("drive.gpx"));
+}
+
+TEST(FleetFileNames, AVehicleIsNamedByItsFiltersLastPlusAndOnlyAFileNameIsTaken) {
+  // Each row: the filter, a topic, the vehicle it names, and why that cannot name a file ("" if
+  // it can).
+  const struct {
+    const char* filter;
+    std::string topic;
+    std::string vehicle;
+    const char* fault;
+  } rows[] = {
+      {"fleet/+/nmea", "fleet/car7/nmea", "car7", ""},
+      {"fleet/+/+/nmea", "fleet/3/car7/nmea", "car7", ""},  // a shard's vehicle
+      {"$share/g/fleet/+/nmea", "fleet/car7/nmea", "car7", ""},
+      {"fleet/#", "fleet/car7/nmea", "fleet_car7_nmea", ""},
+      {"fleet/+/nmea", "fleet//nmea", "", "an empty name"},
+      {"fleet/+/nmea", "fleet/../nmea", "..", "\"..\" is no file name"},
+      {"fleet/+/nmea", "fleet/" + std::string(201, 'c') + "/nmea", std::string(201, 'c'),
+       "a name longer than 200 bytes"},
+      {"fleet/+/nmea", "fleet/" + std::string(200, 'c') + "/nmea", std::string(200, 'c'), ""},
+      {"fleet/+/nmea", "fleet/car\x1b[2J/nmea", "car\x1b[2J", "a control character in the name"},
+      {"fleet/+/nmea", "fleet/car\x7f/nmea", "car\x7f", "a control character in the name"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.topic.substr(0, 40));
+    const std::string vehicle = VehicleNameOf(row.filter, row.topic);
+    EXPECT_EQ(vehicle, row.vehicle);
+    EXPECT_EQ(FileNameFault(vehicle), row.fault);
+  }
 }
 
 }  // namespace
