@@ -458,15 +458,7 @@ TEST_F(GpsMonitorTest, TheClockTakesTheTimeOfALiveReceiverOnly) {
         {"--replay", SAMPLE_DRIVE, "--replay-via-pty", "--chrony-shm", unit},
         {"--source", "mqtt://127.0.0.1:1/fleet/+/nmea", "--chrony-shm", unit},
         {"--device", "/no/such/receiver", "--chrony-shm", unit, "--time-offset", "nan"}}) {
-    const pid_t pid = Spawn(arguments);
-    int status = 0;
-    for (int waited = 0; waited < 200 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
-      std::this_thread::sleep_for(50ms);
-    }
-    if (::waitpid(pid, &status, WNOHANG) == 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-    }
+    const int status = testing::WaitAtMost(Spawn(arguments), 10s);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << arguments[1];
   }
   EXPECT_LT(::shmget(0x4E545030 + 251, 0, 0), 0);  // nothing was made

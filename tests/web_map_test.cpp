@@ -36,14 +36,7 @@ std::string LoadedPage(const std::string& url, const std::string& scratch) {
        "--dump-dom", url},
       scratch, "/dev/null");
   // A browser that hangs is stopped after a minute (and dies with the test in any case).
-  int status = 0;
-  for (int waited = 0; waited < 1200 && ::waitpid(pid, &status, WNOHANG) == 0; ++waited) {
-    std::this_thread::sleep_for(50ms);
-  }
-  if (::waitpid(pid, &status, WNOHANG) == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  }
+  testing::WaitAtMost(pid, 60s);
   return ReadFile(scratch);
 }
 
@@ -184,7 +177,8 @@ TEST_F(WebMapTest, AFleetsThreeVehiclesAreListedWhereTheirLogsEnd) {
   const std::string hostile = "fleet/<img src=x onerror=\"document.body.dataset.ran=1\">/nmea";
   ASSERT_TRUE(testing::RunProgram(
       {"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker.Port()), "-t", hostile, "-q",
-       "1", "-m", "$GPGGA,120000.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*67\r\n"
+       "1", "-m",
+       "$GPGGA,120000.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*67\r\n"
        "$GPGGA,120001.00,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*66\r\n"}));
 
   std::string page;

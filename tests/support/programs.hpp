@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorvane::testing {
@@ -50,6 +52,22 @@ inline pid_t SpawnProgram(std::vector<std::string> arguments, const std::string&
   ::close(ready[0]);
   if (pid > 0 && !started) ::waitpid(pid, nullptr, 0);
   return started ? pid : 0;
+}
+
+// Waits for the program `pid` to end, at most `most`: one still running then is killed. Its wait
+// status.
+inline int WaitAtMost(pid_t pid, std::chrono::milliseconds most) {
+  const auto deadline = std::chrono::steady_clock::now() + most;
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status;
 }
 
 // Runs a program to its end, its output dropped; whether it succeeded.
