@@ -121,11 +121,17 @@ TEST(Soak, TwoSourcesAtTenThousandSentencesASecond) {
   serial_gps.StopKMLRecord();
   network_gps.StopKMLRecord();
 
-  for (const auto& [gps, kml, sent] : {std::tuple{&serial_gps, serial_kml, serial_sent},
-                                       std::tuple{&network_gps, network_kml, network_sent}}) {
+  // The serial line loses nothing. UDP may drop a datagram when the machine is busier than the
+  // socket's buffer allows (a loaded machine, the sanitizers): a thousandth at most, and every
+  // fix that arrived is in the track.
+  for (const auto& [gps, kml, sent, may_lose] :
+       {std::tuple{&serial_gps, serial_kml, serial_sent, size_t{0}},
+        std::tuple{&network_gps, network_kml, network_sent, network_sent / 1000}}) {
     const std::string track = testing::ReadFile(kml);
-    EXPECT_EQ(gps->RecordedPoints(), static_cast<double>(sent)) << kml;
-    EXPECT_EQ(Count(track, "  </Placemark>\r\n"), sent + 1) << kml;  // and the path's own
+    const auto recorded = static_cast<size_t>(gps->RecordedPoints());
+    EXPECT_LE(recorded, sent) << kml;
+    EXPECT_GE(recorded + may_lose, sent) << kml;
+    EXPECT_EQ(Count(track, "  </Placemark>\r\n"), recorded + 1) << kml;  // and the path's own
     EXPECT_TRUE(track.ends_with("</Document>\r\n</kml>\r\n")) << kml;
   }
   ASSERT_GT(memory_at_5s, 0u);
