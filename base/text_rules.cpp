@@ -167,6 +167,16 @@ std::string JsonQuoted(std::string_view text) {
   return json + '"';
 }
 
+std::vector<std::string_view> Pieces(std::string_view text, char separator) {
+  std::vector<std::string_view> pieces;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find(separator, start), text.size());
+    pieces.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
+}
+
 std::string XmlEscaped(std::string_view text) {
   std::string escaped;
   escaped.reserve(text.size());

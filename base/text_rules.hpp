@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane {
 
@@ -49,6 +50,10 @@ std::string JsonQuoted(std::string_view text);
 // `text` as XML character data: "&", "<" and ">" become entities, and '"' too, so that the
 // result may stand inside an attribute. Everything else is left as it is.
 std::string XmlEscaped(std::string_view text);
+
+// The pieces of `text` between each `separator`, empty ones included ("a,,b": "a", "", "b"; "":
+// one empty piece).
+std::vector<std::string_view> Pieces(std::string_view text, char separator);
 
 // The "#0.00" format: at least one digit before ".", exactly two after it, "-" for negative
 // values; a value that rounds to zero is "0.00".

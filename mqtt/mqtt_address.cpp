@@ -6,6 +6,8 @@
 #include <iterator>
 #include <tuple>
 
+#include "base/text_rules.hpp"
+
 namespace quorvane {
 namespace {
 
@@ -52,13 +54,9 @@ std::variant<SourceAddress, std::string> MqttAddress(std::string_view scheme, st
   // A cluster's brokers, separated by commas: each once, in the order given.
   const uint16_t default_port = address.tls ? kMqttTlsPort : kMqttPort;
   std::vector<HostPort> brokers;
-  for (size_t start = 0; start <= authority.size();) {
-    const size_t comma = std::min(authority.find(',', start), authority.size());
+  for (const std::string_view piece : Pieces(authority, ',')) {
     SourceAddress broker = address;
-    if (auto what =
-            ReadHostAndPort(authority.substr(start, comma - start), broker, true, default_port)) {
-      return *what;
-    }
+    if (auto what = ReadHostAndPort(piece, broker, true, default_port)) return *what;
     const HostPort host_port{broker.host, broker.port};
     if (std::find(brokers.begin(), brokers.end(), host_port) == brokers.end()) {
       brokers.push_back(host_port);
@@ -66,7 +64,6 @@ std::variant<SourceAddress, std::string> MqttAddress(std::string_view scheme, st
     if (brokers.size() > kMostBrokers) {
       return std::string("more than " + std::to_string(kMostBrokers) + " brokers");
     }
-    start = comma + 1;
   }
   address.host = brokers.front().host;
   address.port = brokers.front().port;
@@ -74,11 +71,7 @@ std::variant<SourceAddress, std::string> MqttAddress(std::string_view scheme, st
   // A source's filters, separated by commas (a topic level holding a comma cannot be named).
   if (path_is_filter) {
     std::vector<std::string> filters;
-    for (size_t start = 0; start <= address.path.size();) {
-      const size_t comma = std::min(address.path.find(',', start), address.path.size());
-      filters.push_back(address.path.substr(start, comma - start));
-      start = comma + 1;
-    }
+    for (const std::string_view piece : Pieces(address.path, ',')) filters.emplace_back(piece);
     for (const std::string& filter : filters) {
       if (!IsTopicFilter(filter)) {
         return std::string(

@@ -53,10 +53,8 @@ void AppendNumber(std::string& text, double value, int decimals) {
 // "a.example,b.example" as its names.
 std::vector<std::string> NamesOf(const std::string& list) {
   std::vector<std::string> names;
-  for (size_t start = 0; start < list.size();) {
-    const size_t comma = std::min(list.find(',', start), list.size());
-    if (comma > start) names.push_back(list.substr(start, comma - start));
-    start = comma + 1;
+  for (const std::string_view name : Pieces(list, ',')) {
+    if (!name.empty()) names.emplace_back(name);
   }
   return names;
 }

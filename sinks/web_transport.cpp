@@ -48,6 +48,10 @@ struct WebTransport::Impl {
     uint64_t acknowledged = 0;
     size_t counted = 0;
   };
+  struct Page {
+    Handle handle;
+    Ledger ledger{};
+  };
 
   void TakeConnection(Handle handle);
   void Answer(Handle handle);
@@ -66,8 +70,7 @@ struct WebTransport::Impl {
   std::map<std::string, WebFile> files;
   WebPageHandlers handlers;
   std::vector<std::string> host_names;
-  std::map<uint64_t, Handle> pages;
-  std::map<uint64_t, Ledger> ledgers;
+  std::map<uint64_t, Page> pages;
   std::map<Handle, uint64_t, std::owner_less<Handle>> page_of;
   std::vector<Handle> connections;  // every connection, to bound them
   uint64_t next_page = 1;
@@ -188,7 +191,7 @@ bool WebTransport::Impl::OwnHost(const std::string& host) const {
 
 void WebTransport::Impl::Open(Handle handle) {
   const uint64_t page = next_page++;
-  pages.emplace(page, handle);
+  pages.emplace(page, Page{handle});
   page_of.emplace(handle, page);
   if (handlers.opened) handlers.opened(page);
 }
@@ -198,10 +201,9 @@ void WebTransport::Impl::Close(Handle handle) {
   if (found == page_of.end()) return;
   const uint64_t page = found->second;
   page_of.erase(found);
-  pages.erase(page);
-  if (const auto ledger = ledgers.find(page); ledger != ledgers.end()) {
-    Count(ledger->second, 0);
-    ledgers.erase(ledger);
+  if (const auto open = pages.find(page); open != pages.end()) {
+    Count(open->second.ledger, 0);
+    pages.erase(open);
   }
   if (handlers.closed) handlers.closed(page);
 }
@@ -246,8 +248,7 @@ WebTransport::~WebTransport() {
   std::error_code ignored;
   impl_->closing = true;
   impl_->handlers = {};
-  for (auto& [page, ledger] : impl_->ledgers) impl_->Count(ledger, 0);
-  impl_->ledgers.clear();
+  for (auto& [number, page] : impl_->pages) impl_->Count(page.ledger, 0);
   impl_->server.stop_listening(ignored);
   for (const Handle& handle : impl_->connections) {
     if (const auto connection = impl_->server.get_con_from_hdl(handle, ignored); !ignored) {
@@ -262,14 +263,14 @@ WebTransport::~WebTransport() {
 void WebTransport::Send(uint64_t page, const std::shared_ptr<const std::string>& text) {
   const auto found = impl_->pages.find(page);
   if (found == impl_->pages.end()) return;
-  const Handle handle = found->second;
+  const Handle handle = found->second.handle;
   std::error_code error;
   const Server::connection_ptr connection = impl_->server.get_con_from_hdl(handle, error);
   if (error) {
     impl_->Cut(handle);
     return;
   }
-  Impl::Ledger& ledger = impl_->ledgers[page];
+  Impl::Ledger& ledger = found->second.ledger;
   const size_t waiting = impl_->Waiting(ledger, text->size(), connection);
   impl_->Count(ledger, waiting);
   if (!SendBudget::Shared().Allows(waiting, text->size(), kMostWaiting)) {
