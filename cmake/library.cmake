@@ -3,7 +3,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QGPS_PARTS qgps_control qgps_sinks qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_platform
+set(QGPS_PARTS qgps_control qgps_sinks qgps_maps qgps_nmea qgps_geo qgps_mqtt qgps_nats qgps_platform
   qgps_base qgps_receiver qgps_sources qgps_web_transport)
 
 set(QGPS_PART_OBJECTS)
@@ -12,7 +12,7 @@ foreach(part ${QGPS_PARTS})
 endforeach()
 add_library(quorvane-gps SHARED control/qgps_abi.cpp ${QGPS_PART_OBJECTS})
 add_library(quorvane::gps ALIAS quorvane-gps)
-target_link_libraries(quorvane-gps PRIVATE asio_standalone PkgConfig::MOSQUITTO
+target_link_libraries(quorvane-gps PRIVATE asio_standalone PkgConfig::MOSQUITTO PkgConfig::NATS
   nlohmann_json::nlohmann_json util ${CMAKE_DL_LIBS})
 target_link_libraries(quorvane-gps PUBLIC Threads::Threads)
 target_include_directories(quorvane-gps PUBLIC

@@ -42,6 +42,8 @@ void GPS::Parts::Open(std::shared_ptr<BlockSource> source) {
   path.Restart();
   running_ = true;
   if (std::string failure = relay->Prepare(); !failure.empty()) RaiseError(std::move(failure));
+  source_->OnEpoch(
+      [this](const quorvane::Fix& fix, std::string_view stream) { path.TakeEpoch(fix, stream); });
   try {
     source_->Begin([this, from_network = source_->FromNetwork()](std::string_view block,
                                                                  std::string_view stream) {
@@ -86,6 +88,9 @@ void GPS::Parts::WatchLosses(BlockSource& source, const std::string& name) {
   });
   source.OnRefused([this, name](const std::string& reason) {
     RaiseError("Connection to " + name + " given up: " + reason);
+  });
+  source.OnWarning([this, name](const std::string& warning) {
+    RaiseError(name + ": " + warning, NoticeKind::kWarning);
   });
 }
 

@@ -1,4 +1,5 @@
 #include "mqtt/mqtt_source.hpp"
+#include "nats/nats_source.hpp"
 #include "sources/source_factory.hpp"
 
 namespace quorvane {
@@ -11,6 +12,7 @@ const SourceFactory& KnownSources() {
     RegisterTcpSources(made);
     RegisterLogSources(made);
     RegisterMqttSources(made);
+    RegisterNatsSources(made);
     return made;
   }();
   return factory;

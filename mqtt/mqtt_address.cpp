@@ -37,37 +37,13 @@ std::variant<SourceAddress, std::string> MqttAddress(std::string_view scheme, st
     return std::string(path_is_filter ? "no topic filter after the host"
                                       : "no topic prefix after the host");
   }
-  std::string_view authority = rest.substr(0, slash);
+  const std::string_view authority = rest.substr(0, slash);
   address.path = rest.substr(slash + 1);
-  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
-    const std::string_view login = authority.substr(0, at);
-    const size_t colon = login.find(':');
-    const auto user = PercentDecoded(login.substr(0, colon));
-    const auto password = colon == std::string_view::npos ? std::optional<std::string>("")
-                                                          : PercentDecoded(login.substr(colon + 1));
-    if (!user || !password) return std::string("a bad percent-escape in the login");
-    if (user->empty()) return std::string("a password without a user name");
-    address.user = *user;
-    address.password = *password;
-    authority = authority.substr(at + 1);
-  }
   // A cluster's brokers, separated by commas: each once, in the order given.
-  const uint16_t default_port = address.tls ? kMqttTlsPort : kMqttPort;
-  std::vector<HostPort> brokers;
-  for (const std::string_view piece : Pieces(authority, ',')) {
-    SourceAddress broker = address;
-    if (auto what = ReadHostAndPort(piece, broker, true, default_port)) return *what;
-    const HostPort host_port{broker.host, broker.port};
-    if (std::find(brokers.begin(), brokers.end(), host_port) == brokers.end()) {
-      brokers.push_back(host_port);
-    }
-    if (brokers.size() > kMostBrokers) {
-      return std::string("more than " + std::to_string(kMostBrokers) + " brokers");
-    }
+  if (auto what =
+          ReadServers(authority, address, address.tls ? kMqttTlsPort : kMqttPort, kMostBrokers)) {
+    return *what;
   }
-  address.host = brokers.front().host;
-  address.port = brokers.front().port;
-  address.alternates.assign(brokers.begin() + 1, brokers.end());
   // A source's filters, separated by commas (a topic level holding a comma cannot be named).
   if (path_is_filter) {
     std::vector<std::string> filters;
@@ -116,24 +92,10 @@ std::variant<SourceAddress, std::string> ParsePublishAddress(std::string_view ad
   return parsed;
 }
 
-std::string HostAndPortText(const std::string& host, uint16_t port) {
-  const bool bracketed = host.find(':') != std::string::npos;
-  return (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
 std::string MqttAddressText(const SourceAddress& address) {
   std::string text = std::string(address.tls ? "mqtts://" : "mqtt://") +
-                     (address.user.empty() ? "" : address.user + "@") +
-                     HostAndPortText(address.host, address.port);
-  // A long list is named by its first brokers: the name goes into every line said of the source.
-  constexpr size_t kBrokersNamed = 3;
-  for (size_t i = 0; i < address.alternates.size() && i + 1 < kBrokersNamed; ++i) {
-    text += ',' + HostAndPortText(address.alternates[i].host, address.alternates[i].port);
-  }
-  if (address.alternates.size() >= kBrokersNamed) {
-    text += ",(" + std::to_string(address.alternates.size() + 1 - kBrokersNamed) + " more)";
-  }
-  text += '/' + address.path;
+                     (address.user.empty() ? "" : address.user + "@") + ServersText(address) + '/' +
+                     address.path;
   for (const std::string& filter : address.more_filters) text += ',' + filter;
   return text;
 }

@@ -24,7 +24,4 @@ struct MqttBroker {
   MqttTlsFiles tls_files;
 };
 
-// "HOST:PORT", "[IPv6]:PORT": a broker as it is shown.
-std::string HostAndPortText(const std::string& host, uint16_t port);
-
 }  // namespace quorvane

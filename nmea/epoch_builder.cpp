@@ -141,6 +141,11 @@ void EpochBuilder::Finish() {
   if (cycle_.Reportable()) EndCycle(End::kStreamEnd);
 }
 
+void EpochBuilder::TakeWhole(const Fix& fix) {
+  fix_ = fix;
+  if (on_epoch_) on_epoch_(fix_);
+}
+
 std::string EpochBuilder::LastSentenceIsoTime() const {
   return IsoTimeText(date_, sentence_time_);
 }

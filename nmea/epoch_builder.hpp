@@ -37,6 +37,9 @@ class EpochBuilder {
   void Take(std::string_view sentence);
   // The stream ended: the cycle under way is handed on if it says anything.
   void Finish();
+  // An epoch made elsewhere (a publisher's TPV) is this stream's latest, handed on as one of its
+  // own would be.
+  void TakeWhole(const Fix& fix);
 
   // The time the last sentence taken carried, with the date of its cycle (when both are known):
   // what a GGA's track point is stamped with.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/text_rules.hpp"
 #include "platform/line_settings.hpp"
 
 namespace quorvane {
@@ -196,6 +197,54 @@ std::optional<std::string> ReadHostAndPort(std::string_view rest, SourceAddress&
   auto read = HostAndPort(rest, address, host_required, default_port);
   if (auto* invalid = std::get_if<Invalid>(&read)) return std::move(invalid->what);
   address = std::get<SourceAddress>(std::move(read));
+  return std::nullopt;
+}
+
+std::string HostAndPortText(const std::string& host, uint16_t port) {
+  const bool bracketed = host.find(':') != std::string::npos;
+  return (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+std::string ServersText(const SourceAddress& address) {
+  std::string text = HostAndPortText(address.host, address.port);
+  // A long list is named by its first servers: the name goes into every line said of it.
+  constexpr size_t kServersNamed = 3;
+  for (size_t i = 0; i < address.alternates.size() && i + 1 < kServersNamed; ++i) {
+    text += ',' + HostAndPortText(address.alternates[i].host, address.alternates[i].port);
+  }
+  if (address.alternates.size() >= kServersNamed) {
+    text += ",(" + std::to_string(address.alternates.size() + 1 - kServersNamed) + " more)";
+  }
+  return text;
+}
+
+std::optional<std::string> ReadServers(std::string_view authority, SourceAddress& address,
+                                       uint16_t default_port, size_t most) {
+  if (const size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    const std::string_view login = authority.substr(0, at);
+    const size_t colon = login.find(':');
+    const auto user = PercentDecoded(login.substr(0, colon));
+    const auto password = colon == std::string_view::npos ? std::optional<std::string>("")
+                                                          : PercentDecoded(login.substr(colon + 1));
+    if (!user || !password) return std::string("a bad percent-escape in the login");
+    if (user->empty()) return std::string("a password without a user name");
+    address.user = *user;
+    address.password = *password;
+    authority = authority.substr(at + 1);
+  }
+  std::vector<HostPort> servers;
+  for (const std::string_view piece : Pieces(authority, ',')) {
+    SourceAddress server = address;
+    if (auto what = ReadHostAndPort(piece, server, true, default_port)) return what;
+    const HostPort host_port{server.host, server.port};
+    if (std::find(servers.begin(), servers.end(), host_port) == servers.end()) {
+      servers.push_back(host_port);
+    }
+    if (servers.size() > most) return "more than " + std::to_string(most) + " servers";
+  }
+  address.host = servers.front().host;
+  address.port = servers.front().port;
+  address.alternates.assign(servers.begin() + 1, servers.end());
   return std::nullopt;
 }
 

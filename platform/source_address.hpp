@@ -27,7 +27,7 @@ struct HostPort {
 };
 
 struct SourceAddress {
-  enum class Scheme { kSerial, kUdp, kTcp, kGpsd, kFile, kMqtt };
+  enum class Scheme { kSerial, kUdp, kTcp, kGpsd, kFile, kMqtt, kNats };
 
   Scheme scheme = Scheme::kSerial;
   std::string path;      // serial: the device; file: the log
@@ -44,6 +44,8 @@ struct SourceAddress {
   // use is lost; and a source's further topic filters, after the one in `path`.
   std::vector<HostPort> alternates;
   std::vector<std::string> more_filters;
+  // nats: what follows the subject's "?", for the source's maker to read ("durable=c1").
+  std::string options;
 };
 
 // gpsd's own port.
@@ -67,6 +69,19 @@ std::string AddressFault(std::string_view kind, std::string_view address, std::s
 std::optional<std::string> ReadHostAndPort(std::string_view rest, SourceAddress& address,
                                            bool host_required,
                                            std::optional<uint16_t> default_port);
+
+// "HOST:PORT", "[IPv6]:PORT": a server as it is shown.
+std::string HostAndPortText(const std::string& host, uint16_t port);
+
+// The servers of an address as they are shown: "HOST:PORT,HOST:PORT,HOST:PORT,(2 more)".
+std::string ServersText(const SourceAddress& address);
+
+// Reads "[USER[:PASSWORD]@]HOST[:PORT][,HOST[:PORT]...]", a broker or a cluster's servers with one
+// login, into `address`: the login percent-decoded, the first server as its host and port, the
+// others (each once, in the order given, at most `most` in all) as its alternates. What is
+// wrong, or nothing.
+std::optional<std::string> ReadServers(std::string_view authority, SourceAddress& address,
+                                       uint16_t default_port, size_t most);
 
 // A port number, 1 to 65535, and nothing else.
 std::optional<uint16_t> PortOf(std::string_view text);

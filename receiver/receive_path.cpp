@@ -68,6 +68,26 @@ void ReceivePath::Take(std::string block, std::string_view stream, bool from_net
   --taking_;
 }
 
+void ReceivePath::TakeEpoch(const Fix& fix, std::string_view stream) {
+  if (taking_ == 0) receivers_.DropForgotten();
+  ++taking_;
+  Receiver& receiver = receivers_.Hear(stream);
+  current_ = &receiver;
+  // Its position goes where a GGA's would (a track recorder draws one point per GGA).
+  FixRecord position;
+  position.latitude = fix.latitude;
+  position.longitude = fix.longitude;
+  position.altitude = fix.altitude_msl;
+  position.position_reported = fix.HasFix() && fix.latitude && fix.longitude;
+  const DecodedGga gga{position, IsoTimeText(fix)};
+  for (const auto& output : receiver.outputs) output->TakeGga(gga);
+  ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeGga(gga); });
+  receiver.epochs.TakeWhole(fix);
+  for (const auto& output : receiver.outputs) output->EndOfBlock();
+  ForEach(epoch_sinks_, [](EpochSink& sink) { sink.EndOfBlock(); });
+  --taking_;
+}
+
 void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
   heard_.Count(sentence);
   for (const auto& output : receiver.outputs) output->TakeSentence(sentence, receiver.name);

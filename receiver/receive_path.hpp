@@ -36,6 +36,9 @@ class ReceivePath {
 
   // A block of `stream` (empty for a source of one receiver).
   void Take(std::string block, std::string_view stream, bool from_network);
+  // A whole epoch of `stream` from a source that sends epochs rather than sentences: the stream's
+  // outputs and the epoch sinks take it as one the stream's sentences had made.
+  void TakeEpoch(const Fix& fix, std::string_view stream);
   // The cycles under way are the last ones: handed on now, and the streams' outputs ended.
   void Finish() {
     receivers_.FinishEpochs();

@@ -5,13 +5,13 @@
 # prepared machine is left as it is; apt says one line per step.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev nlohmann-json3-dev
+packages=(cmake make g++ pkg-config libasio-dev libcli11-dev libmosquitto-dev libnats-dev nlohmann-json3-dev
           libwebsocketpp-dev libjs-leaflet libsystemd-dev)
 if [[ ${1:-} == --tests ]]; then
   packages+=(python3 libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
              gpsbabel libxml2-utils gdal-bin lintian dpkg-dev gpsd gpsd-clients python3-gps
              mosquitto mosquitto-clients openssl chrony tmux chromium python3-websocket
-             nats-server locales systemd)
+             nats-server locales systemd valgrind)
 fi
 missing=()
 for package in "${packages[@]}"; do

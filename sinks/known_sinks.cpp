@@ -18,6 +18,7 @@ const SinkFactory& KnownSinks() {
     RegisterTimeSinks(made);
     RegisterJsonSinks(made);
     RegisterMqttSinks(made);
+    RegisterNatsSinks(made);
     return made;
   }();
   return factory;

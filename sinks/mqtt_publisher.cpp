@@ -142,8 +142,9 @@ class Publishing final : public EpochSink, public BlockSink, public Output {
     publisher_->TakeBlock(block, origin);
   }
   bool Ready() const override { return publisher_->Connected(); }
+  // Fixes not acknowledged are waited for while the broker may still come back.
   bool Delivering() const override {
-    return publisher_->Connected() && publisher_->Unacknowledged() > 0;
+    return publisher_->Unacknowledged() > 0 && !publisher_->Refused();
   }
   std::string State() const override;
   std::vector<std::string> Close() override;

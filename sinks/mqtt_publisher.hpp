@@ -53,6 +53,8 @@ class MqttPublisher final : public EpochSink, public BlockSink {
   void TakeEpoch(const Fix& fix, const std::string& stream) override;
 
   bool Connected() const { return client_.Connected(); }
+  // The broker refused the login: nothing will go.
+  bool Refused() const { return client_.Refused(); }
   // "HOST:PORT" of the broker in use (of a cluster's list).
   std::string CurrentBroker() const { return client_.CurrentBroker(); }
   // Fixes not yet acknowledged by the broker, and those dropped from a full queue.

@@ -153,6 +153,7 @@ void RegisterWebMapSinks(SinkFactory& factory);
 void RegisterTimeSinks(SinkFactory& factory);
 void RegisterJsonSinks(SinkFactory& factory);
 void RegisterMqttSinks(SinkFactory& factory);
+void RegisterNatsSinks(SinkFactory& factory);
 
 // Said when a server listens beyond this machine.
 void SayOpenToTheNetwork(const SinkContext& context, const SinkText& text);

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "../nmea/fix.hpp"
+
 namespace quorvane {
 
 class BlockSource {
@@ -22,6 +24,11 @@ class BlockSource {
       std::function<void(const std::string& reason, double retry_seconds, bool first_of_loss)>;
   // Told once when the source gives up for good (a broker that refused the login).
   using RefusedHandler = std::function<void(const std::string& reason)>;
+  // A source whose messages are whole epochs rather than sentences (a fleet's TPV objects)
+  // hands each here, with the stream (the vehicle) it belongs to.
+  using EpochHandler = std::function<void(const Fix& fix, std::string_view stream)>;
+  // Told of something the user should know that is no loss (a message skipped as unreadable).
+  using WarningHandler = std::function<void(const std::string& warning)>;
 
   virtual ~BlockSource() = default;
 
@@ -52,6 +59,8 @@ class BlockSource {
 
   void OnLost(LostHandler handler) { on_lost_ = std::move(handler); }
   void OnRefused(RefusedHandler handler) { on_refused_ = std::move(handler); }
+  void OnEpoch(EpochHandler handler) { on_epoch_ = std::move(handler); }
+  void OnWarning(WarningHandler handler) { on_warning_ = std::move(handler); }
 
  protected:
   void ReportLost(const std::string& reason, double retry_seconds, bool first_of_loss) const {
@@ -60,10 +69,18 @@ class BlockSource {
   void ReportRefused(const std::string& reason) const {
     if (on_refused_) on_refused_(reason);
   }
+  void HandEpoch(const Fix& fix, std::string_view stream) const {
+    if (on_epoch_) on_epoch_(fix, stream);
+  }
+  void ReportWarning(const std::string& warning) const {
+    if (on_warning_) on_warning_(warning);
+  }
 
  private:
   LostHandler on_lost_;
   RefusedHandler on_refused_;
+  EpochHandler on_epoch_;
+  WarningHandler on_warning_;
 };
 
 }  // namespace quorvane

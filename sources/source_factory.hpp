@@ -52,7 +52,7 @@ class SourceFactory {
   MadeSource Make(const std::string& text, const SourceContext& context) const;
 
  private:
-  static constexpr size_t kSchemes = static_cast<size_t>(SourceAddress::Scheme::kMqtt) + 1;
+  static constexpr size_t kSchemes = static_cast<size_t>(SourceAddress::Scheme::kNats) + 1;
   std::array<Maker, kSchemes> makers_;
   SchemeParsers schemes_;
 };

@@ -1,4 +1,5 @@
-// Fleets on a real broker cluster: three nats-server nodes with their MQTT listeners. Vehicles
+// Fleets on a real broker cluster: three nats-server nodes with their MQTT listeners (the
+// cluster the process's tests share). Vehicles
 // publish through a list of nodes and gps-monitor consumes through another; nodes are killed, a
 // consumer restarts, two consumers share the shards — and every fix ends in a track once, in
 // order. What makes sense on one broker (shards, a restart) runs on a single mosquitto too.
@@ -280,17 +281,17 @@ class FleetOnBrokersTest : public ::testing::Test {
 class MqttClusterTest : public FleetOnBrokersTest {
  protected:
   void SetUp() override {
-    if (!testing::RunProgram({testing::DaemonPath("nats-server"), "--version"})) {
-      GTEST_SKIP() << "nats-server is not installed (scripts/setup.sh --tests)";
-    }
-    ASSERT_TRUE(cluster_.Start());
+    std::string trouble;
+    cluster_ = testing::SharedNatsCluster(trouble);
+    if (trouble.starts_with("nats-server is not installed")) GTEST_SKIP() << trouble;
+    ASSERT_NE(cluster_, nullptr) << trouble;
   }
   void TearDown() override {
-    if (HasFailure()) std::cerr << "The nodes complained:\n" << cluster_.Complaints();
+    if (HasFailure() && cluster_) std::cerr << "The nodes complained:\n" << cluster_->Complaints();
   }
-  std::string Broker(size_t node) const override { return cluster_.Mqtt(node); }
+  std::string Broker(size_t node) const override { return cluster_->Mqtt(node); }
 
-  testing::NatsCluster cluster_{folder_.File(".")};
+  testing::NatsCluster* cluster_ = nullptr;
 };
 
 // One mosquitto is every "node": a list of it is the one broker.
@@ -307,7 +308,7 @@ class MqttOneBrokerTest : public FleetOnBrokersTest {
 };
 
 TEST_F(MqttClusterTest, TwoConsumersShareTheShardsWhileThePublishersNodeDies) {
-  ShareTheShards([&] { cluster_.Kill(0); });
+  ShareTheShards([&] { cluster_->Kill(0); });
 }
 
 TEST_F(MqttOneBrokerTest, TwoConsumersShareTheShards) {
@@ -322,7 +323,7 @@ TEST_F(MqttClusterTest, AConsumerWhoseNodeDiesGoesOnOnTheNextWithItsSession) {
                {"--mqtt-id", "qgps-consumer", "--record-dir", dir, "--record-format", "gpx"});
   ASSERT_TRUE(AwaitListening(Nodes(0, 2), 2, {"consumer"}));
   Vehicles vehicles(io_, Nodes(0, 2), 2, 20);
-  EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { cluster_.Kill(1); }}}));
+  EXPECT_TRUE(Drive(vehicles, {{2.0, [&] { cluster_->Kill(1); }}}));
   AwaitEveryFix({"consumer"}, 2);
   const auto points_of = [&](const std::string& car) {
     const std::string gpx = ReadFile(dir + "/" + car + ".gpx");

@@ -12,6 +12,7 @@
 
 #include "base/text_rules.hpp"
 #include "mqtt/mqtt_address.hpp"
+#include "nats/nats_address.hpp"
 #include "nmea/hearing.hpp"
 #include "platform/port_table.hpp"
 #include "platform/socket_comm.hpp"
@@ -36,9 +37,8 @@ bool UdpPortFree(uint16_t port) {
   return true;
 }
 
-// What is still on its way to a broker when the run ends is waited for this long at most; a log
-// waits as long for the broker's first connection.
-constexpr auto kDeliveryTime = std::chrono::seconds(5);
+// How long a run that reads a log waits for its broker's first connection.
+constexpr auto kConnectionTime = std::chrono::seconds(5);
 
 Display::Mode ModeFor(const Options& options, const Service& service) {
   if (options.json) return Display::Mode::kJson;
@@ -107,6 +107,11 @@ bool Monitor::OpenSource() {
     source_ = options_.source;
     serial_source_ = SourceIs(SourceAddress::Scheme::kSerial);
     file_source_ = SourceIs(SourceAddress::Scheme::kFile);
+    if (SourceIs(SourceAddress::Scheme::kNats)) {
+      source_ = NatsAddressText(*options_.source_address);
+      source_brokers_ = 1 + options_.source_address->alternates.size();
+      fleet_filter_ = "+";  // its streams are the vehicles' names
+    }
     if (SourceIs(SourceAddress::Scheme::kMqtt)) {
       const SourceAddress* parsed = &*options_.source_address;
       source_ = MqttAddressText(*parsed);
@@ -133,8 +138,8 @@ bool Monitor::OpenSource() {
 }
 
 std::string Monitor::ReceiverName() const {
-  // A fleet's vehicles are named by their topics.
-  if (SourceIs(SourceAddress::Scheme::kMqtt)) return {};
+  // A fleet's vehicles are named by their topics (or subjects).
+  if (SourceIs(SourceAddress::Scheme::kMqtt) || SourceIs(SourceAddress::Scheme::kNats)) return {};
   if (!options_.source.empty()) return options_.source;
   if (options_.listen) return "udp://:" + std::to_string(*options_.listen);
   if (options_.port) return DevicePathOfPort(*options_.port).value_or("serial port");
@@ -182,6 +187,12 @@ std::vector<std::string> Monitor::ServiceTexts() const {
     const std::string id = options_.mqtt_id.empty() || !source_too
                                ? options_.mqtt_id
                                : options_.mqtt_id + "-publisher";
+    if (options_.publish.starts_with("nats://")) {
+      // Its own options may follow the subject.
+      const char joint = options_.publish.find('?') == std::string::npos ? '?' : '&';
+      texts.push_back(options_.publish + joint + "queue=" + std::to_string(options_.mqtt_queue));
+      return texts;
+    }
     texts.push_back(
         options_.publish + "?queue=" + std::to_string(options_.mqtt_queue) +
         (id.empty() ? "" : "&id=" + OptionValue(id)) +
@@ -311,7 +322,7 @@ int Monitor::Run() {
   // leaves an earlier track as it was.
   if (!OpenSinks(ServiceTexts())) return Abandon();
   CatchSignals();
-  if (ReadsALog()) gps_.AwaitSinks(kDeliveryTime);
+  if (ReadsALog()) gps_.AwaitSinks(kConnectionTime);
   if (stopping_) return exit_code_;
   if (!OpenSource() || !OpenSinks(FileTexts())) return Abandon();
   if (!options_.send.empty()) gps_.SendCommand(options_.send);
@@ -526,7 +537,9 @@ void Monitor::Stop(int exit_code) {
   std::error_code ignored;
   signals_.cancel(ignored);
   ticker_.cancel();
-  gps_.CloseSinks(kDeliveryTime, [this](const std::vector<std::string>& lost) {
+  const auto delivery_time = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::duration<double>(options_.publish_wait));
+  gps_.CloseSinks(delivery_time, [this](const std::vector<std::string>& lost) {
     // What an output could not deliver (fixes a broker never had, a track's end) fails the run.
     for (const std::string& sentence : lost) Say(Service::Priority::kError, sentence);
     if (!lost.empty() && exit_code_ == 0) exit_code_ = 1;

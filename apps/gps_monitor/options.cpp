@@ -90,6 +90,7 @@ void NamePlaceholders(CLI::App& app) {
       {"--mqtt-key", "FILE"},
       {"--mqtt-id", "ID"},
       {"--mqtt-queue", "N"},
+      {"--publish-wait", "SECONDS"},
       {"--placemark", "FILE"},
       {"--map", "SERVICE"},
       {"--set-clock", "utc|local"},
@@ -236,7 +237,9 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
       "an address: serial:/dev/ttyUSB0?4800,n,8,1, udp://:5000, tcp://HOST:PORT, "
       "gpsd://HOST[:PORT], file:LOG?speed=10, mqtt://[USER@]HOST[:PORT][,HOST[:PORT]...]/"
       "TOPIC-FILTER[,TOPIC-FILTER...] (or mqtts://: a cluster's brokers in turn); MQTT sources of "
-      "one broker may be given more than once (a consumer's shards)");
+      "one broker may be given more than once (a consumer's shards); "
+      "nats://[USER@]HOST[:PORT][,HOST[:PORT]...]/SUBJECT?durable=NAME[&since=-1h] (a fleet's "
+      "fixes from a JetStream stream, \"fleet.*.fix\")");
   sources->require_option(0, 1);
   app.add_option(
       "--speed", speed,
@@ -291,8 +294,8 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
       ->needs(record);
   auto* record_dir = app.add_option(
       "--record-dir", options.record_dir,
-      "with an MQTT source: one track per topic in this folder, named after the topic level "
-      "that the filter's last + matched (DIR/car7.kml)");
+      "with an MQTT or NATS source: one track per vehicle in this folder, named after the topic "
+      "level that the filter's last + (or the subject's last *) matched (DIR/car7.kml)");
   app.add_option("--record-format", options.record_format, "the tracks of --record-dir")
       ->check(CLI::IsMember({"kml", "gpx", "geojson", "csv", "nmea"}))
       ->needs(record_dir);
@@ -300,7 +303,9 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
                  "publish to an MQTT broker: mqtt://[USER[:PASSWORD]@]HOST[:PORT]/PREFIX (or "
                  "mqtts://); blocks to PREFIX/nmea, each epoch's TPV to PREFIX/fix, its SKY to "
                  "PREFIX/sky, PREFIX/status. A user "
-                 "without a password takes it from QGPS_MQTT_PASSWORD");
+                 "without a password takes it from QGPS_MQTT_PASSWORD. Or to a NATS JetStream "
+                 "stream: nats://[USER@]HOST[:PORT][,...]/PREFIX[?stream=NAME&retain=7d&nmea=1], "
+                 "each TPV to PREFIX.fix, acknowledged by the stream (QGPS_NATS_PASSWORD)");
   app.add_option("--mqtt-cafile", options.mqtt_cafile,
                  "the certificate authority of an mqtts:// broker (default: the system's)");
   app.add_option("--mqtt-cert", options.mqtt_cert, "a client certificate for mqtts://");
@@ -310,8 +315,13 @@ void DeclareOptions(CLI::App& app, Options& options, OptionTexts& texts) {
                  "consumer started again gets what was published meanwhile (a publisher's client "
                  "is ID-publisher when the source is MQTT too)");
   app.add_option("--mqtt-queue", options.mqtt_queue,
-                 "fixes kept for the broker while it is away; the oldest go beyond (10000)")
+                 "fixes kept for the broker or stream while it is away; the oldest go beyond "
+                 "(10000)")
       ->check(CLI::Range(1, 10000000));
+  app.add_option("--publish-wait", options.publish_wait,
+                 "at the end of a run, wait this long at most for the fixes the broker or stream "
+                 "has not acknowledged yet (30: a cluster's re-election); those left are said")
+      ->check(NumberFrom(0, 3600, "seconds"));
   app.add_option("--placemark", options.placemark, "write the last fix to this KML file at exit");
   app.add_option("--map", map, "open a web map at the first fix")
       ->check(CLI::IsMember(
@@ -428,9 +438,11 @@ bool CheckRecording(const Options& options) {
     return false;
   }
   const bool fleet =
-      options.source_address && options.source_address->scheme == SourceAddress::Scheme::kMqtt;
+      options.source_address && (options.source_address->scheme == SourceAddress::Scheme::kMqtt ||
+                                 options.source_address->scheme == SourceAddress::Scheme::kNats);
   if (!options.record_dir.empty() && !fleet) {
-    std::cerr << "gps-monitor: --record-dir goes with an MQTT source (--source mqtt://...)\n";
+    std::cerr << "gps-monitor: --record-dir goes with a fleet's source (--source mqtt://... or "
+                 "nats://...)\n";
     return false;
   }
   return true;

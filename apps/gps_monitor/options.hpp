@@ -65,7 +65,10 @@ struct Options {
   // Names the MQTT client, whose session the broker then keeps across restarts.
   std::string mqtt_id;
   size_t mqtt_queue = 10000;
-  // One track per topic of an MQTT source, in this folder, as .kml, .gpx or .geojson.
+  // How long a run that ends waits for what its publisher has not had acknowledged yet.
+  double publish_wait = 30;
+  // One track per vehicle of a fleet source (MQTT or NATS), in this folder, as .kml, .gpx or
+  // .geojson.
   std::string record_dir;
   std::string record_format = "kml";
 };

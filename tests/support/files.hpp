@@ -2,6 +2,7 @@
 // Scratch files for tests, and reading them back.
 
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,20 +15,27 @@
 
 namespace quorvane::testing {
 
-// A fresh folder for one test, removed afterwards.
+// A fresh folder for one test, removed afterwards; or, named, for what several tests of one
+// process share.
 class ScratchFolder {
  public:
   ScratchFolder() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("qgps-" + std::string(test->test_suite_name()) + "-" + test->name());
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    Make("qgps-" + std::string(test->test_suite_name()) + "-" + test->name());
+  }
+  explicit ScratchFolder(const std::string& name) {
+    Make("qgps-" + name + "-" + std::to_string(::getpid()));
   }
   ~ScratchFolder() { std::filesystem::remove_all(path_); }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
+  void Make(const std::string& name) {
+    path_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+
   std::filesystem::path path_;
 };
 

@@ -6,7 +6,7 @@
 // any starts (a cluster that only learns its routes from a seed node lost its MQTT sessions'
 // requests when the seed died), so they are picked here, and the cluster is started again on
 // fresh ones should another program take one first. Stopped with the test; a node may be killed
-// on the way.
+// on the way, and started again.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,12 +14,14 @@
 #include <array>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "support/files.hpp"
 #include "support/mosquitto_broker.hpp"
 #include "support/programs.hpp"
 
@@ -48,6 +50,9 @@ class NatsCluster {
     }
     return false;
   }
+  // Starts a node killed before again (its route port as before, the others of its own choosing
+  // anew), and waits until the cluster has its JetStream leader with every node.
+  bool Restart(size_t node) { return StartNode(node) && AllKnowTheirLeader(); }
   void Kill(size_t node, int signal = SIGKILL) {
     if (nodes_[node].pid == 0) return;
     ::kill(nodes_[node].pid, signal);
@@ -71,6 +76,7 @@ class NatsCluster {
     }
     return complaints;
   }
+  bool Running(size_t node) const { return nodes_[node].pid != 0; }
   // "127.0.0.1:PORT" of a node's MQTT listener, and of its NATS client listener.
   std::string Mqtt(size_t node) const { return "127.0.0.1:" + std::to_string(nodes_[node].mqtt); }
   std::string Nats(size_t node) const { return "127.0.0.1:" + std::to_string(nodes_[node].client); }
@@ -201,5 +207,37 @@ class NatsCluster {
   std::string folder_;
   std::array<Node, kNodes> nodes_;
 };
+
+// The cluster the tests of one process share, started at the first call; a node killed by a test
+// is started again at the next call. Null, with `trouble` said, when there is none to share:
+// nats-server is not installed, or the cluster would not start.
+inline NatsCluster* SharedNatsCluster(std::string& trouble) {
+  struct Shared {
+    ScratchFolder folder{"nats-cluster"};
+    NatsCluster cluster{folder.File(".")};
+    bool started = false;
+  };
+  static std::unique_ptr<Shared> shared;
+  static std::string failure;
+  if (!shared && failure.empty()) {
+    if (!RunProgram({DaemonPath("nats-server"), "--version"})) {
+      failure = "nats-server is not installed (scripts/setup.sh --tests)";
+    } else {
+      shared = std::make_unique<Shared>();
+      if (!shared->cluster.Start())
+        failure = "the cluster did not start:\n" + shared->cluster.Complaints();
+    }
+  }
+  trouble = failure;
+  if (!failure.empty()) return nullptr;
+  for (size_t node = 0; node < NatsCluster::kNodes; ++node) {
+    if (!shared->cluster.Running(node) && !shared->cluster.Restart(node)) {
+      trouble = "node " + std::to_string(node + 1) + " did not start again:\n" +
+                shared->cluster.Complaints();
+      return nullptr;
+    }
+  }
+  return &shared->cluster;
+}
 
 }  // namespace quorvane::testing

@@ -1,0 +1,147 @@
+// A fleet through NATS JetStream on a real three-node cluster, gps-monitor on both ends: a
+// publisher replaying a drive into the stream, consumers recording it through durable
+// consumers. Nodes die under them, a consumer stops and starts again, another reads the past:
+// every fix reaches the track once, in order. The cluster is started once for all of them.
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "apps/nmea_simulator.hpp"
+#include "support/files.hpp"
+#include "support/nats_cluster.hpp"
+#include "support/programs.hpp"
+
+namespace quorvane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ReadFile;
+
+constexpr size_t kFixes = 60;
+
+class NatsStreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string trouble;
+    cluster_ = testing::SharedNatsCluster(trouble);
+    if (trouble.starts_with("nats-server is not installed")) GTEST_SKIP() << trouble;
+    ASSERT_NE(cluster_, nullptr) << trouble;
+  }
+  void TearDown() override {
+    if (HasFailure() && cluster_) std::cerr << "The nodes complained:\n" << cluster_->Complaints();
+  }
+
+  std::string Nodes(size_t a, size_t b) const {
+    return cluster_->Nats(a) + "," + cluster_->Nats(b);
+  }
+
+  // A drive of kFixes fixes at 1 Hz, written as a log to replay.
+  std::string Drive(const std::string& name) {
+    simulator::DriveOptions options;
+    options.duration_s = kFixes;
+    simulator::NmeaSimulator drive(options);
+    const std::string path = scratch_.File(name + ".nmea");
+    std::ofstream log(path);
+    for (size_t fix = 0; fix < kFixes; ++fix) log << drive.Sentences(fix);
+    return path;
+  }
+  pid_t Publisher(const std::string& drive, const std::string& nodes, const std::string& prefix,
+                  double speed) {
+    return testing::SpawnProgram({GPS_MONITOR, "--replay", drive, "--speed", std::to_string(speed),
+                                  "--publish", "nats://" + nodes + "/" + prefix},
+                                 scratch_.File("publisher.out"), scratch_.File("publisher.err"));
+  }
+  // gps-monitor printing the TPVs of `subject`'s vehicles to NAME.out.
+  pid_t Consumer(const std::string& name, const std::string& nodes, const std::string& subject) {
+    return testing::SpawnProgram(
+        {GPS_MONITOR, "--source", "nats://" + nodes + "/" + subject, "--json"},
+        scratch_.File(name + ".out"), scratch_.File(name + ".err"));
+  }
+  static void Stop(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    testing::WaitAtMost(pid, 30s);
+  }
+  // The times of the TPVs in the outputs named, in the order printed.
+  std::vector<std::string> Times(std::initializer_list<std::string> names) {
+    std::vector<std::string> times;
+    for (const std::string& name : names) {
+      const std::string out = ReadFile(scratch_.File(name + ".out"));
+      for (size_t at = 0; (at = out.find("\"time\":\"", at)) != std::string::npos;) {
+        at += 8;
+        times.push_back(out.substr(at, out.find('"', at) - at));
+      }
+    }
+    return times;
+  }
+  // Waits until the outputs named hold `count` TPVs (60 s at most: a cluster re-electing on a
+  // loaded machine keeps a consumer waiting).
+  bool AwaitTimes(std::initializer_list<std::string> names, size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (Times(names).size() < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(100ms);
+    }
+    return true;
+  }
+  // The drive's every fix, once, in order.
+  static void ExpectEveryFixOnceInOrder(const std::vector<std::string>& times) {
+    EXPECT_EQ(times.size(), kFixes);
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_EQ(std::set<std::string>(times.begin(), times.end()).size(), times.size());
+  }
+  static int ExitCode(pid_t pid) {
+    const int status = testing::WaitAtMost(pid, 90s);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  testing::NatsCluster* cluster_ = nullptr;
+  testing::ScratchFolder scratch_;
+};
+
+TEST_F(NatsStreamTest, ThePublishersNodeAndThenTheConsumersDieAndEveryFixIsRecordedOnceInOrder) {
+  const std::string drive = Drive("drive");
+  const pid_t consumer = Consumer("consumer", Nodes(1, 2), "one.*.fix?durable=recorder");
+  const pid_t publisher = Publisher(drive, Nodes(0, 2), "one.car7", 10);
+  ASSERT_TRUE(AwaitTimes({"consumer"}, 10)) << ReadFile(scratch_.File("consumer.err"));
+  cluster_->Kill(0);
+  ASSERT_TRUE(AwaitTimes({"consumer"}, 25)) << ReadFile(scratch_.File("consumer.err"));
+  // Back before the next dies: two of three keep the stream's quorum.
+  ASSERT_TRUE(cluster_->Restart(0)) << cluster_->Complaints();
+  cluster_->Kill(1);
+  EXPECT_EQ(ExitCode(publisher), 0) << ReadFile(scratch_.File("publisher.err"));
+  EXPECT_TRUE(AwaitTimes({"consumer"}, kFixes)) << ReadFile(scratch_.File("consumer.err"));
+  Stop(consumer);
+  ExpectEveryFixOnceInOrder(Times({"consumer"}));
+  EXPECT_EQ(ReadFile(scratch_.File("publisher.err")).find("not published"), std::string::npos);
+}
+
+TEST_F(NatsStreamTest, AConsumerStartedAgainWithItsNameGetsWhatCameWhileItWasAway) {
+  const std::string drive = Drive("drive");
+  pid_t consumer = Consumer("before", Nodes(1, 2), "two.*.fix?durable=restarting");
+  const pid_t publisher = Publisher(drive, Nodes(0, 1), "two.car7", 5);
+  ASSERT_TRUE(AwaitTimes({"before"}, 10)) << ReadFile(scratch_.File("before.err"));
+  Stop(consumer);
+  std::this_thread::sleep_for(4s);  // the consumer's absence: fixes go on into the stream
+  consumer = Consumer("after", Nodes(2, 0), "two.*.fix?durable=restarting");
+  EXPECT_EQ(ExitCode(publisher), 0) << ReadFile(scratch_.File("publisher.err"));
+  EXPECT_TRUE(AwaitTimes({"before", "after"}, kFixes)) << ReadFile(scratch_.File("after.err"));
+  Stop(consumer);
+  ExpectEveryFixOnceInOrder(Times({"before", "after"}));
+
+  // The stream's past read again: the same fixes as the live consumers recorded.
+  const pid_t reader = Consumer("since", cluster_->Nats(1), "two.*.fix?since=-1h");
+  EXPECT_TRUE(AwaitTimes({"since"}, kFixes)) << ReadFile(scratch_.File("since.err"));
+  Stop(reader);
+  EXPECT_EQ(Times({"since"}), Times({"before", "after"}));
+}
+
+}  // namespace
+}  // namespace quorvane
