@@ -12,9 +12,13 @@ MqttSource::MqttSource(asio::io_context& io, MqttBroker broker,
     : client_(io, std::move(broker)), topic_filters_(std::move(topic_filters)) {}
 
 void MqttSource::Begin(BlockHandler on_block) {
-  client_.on_message = [on_block = std::move(on_block)](std::string_view topic,
-                                                        std::string_view payload) {
-    on_block(payload, topic);
+  client_.on_message = [this, on_block = std::move(on_block)](std::string_view topic,
+                                                              std::string_view payload) {
+    if (topic.ends_with("/fix")) {
+      TakeFix(topic, payload);
+    } else {
+      on_block(payload, topic);
+    }
   };
   client_.on_lost = [this](const std::string& reason, double seconds, bool first) {
     ReportLost(reason, seconds, first);
@@ -23,6 +27,16 @@ void MqttSource::Begin(BlockHandler on_block) {
   // QoS 1: what the broker holds for the subscription is not dropped on its way here.
   for (const std::string& filter : topic_filters_) client_.Subscribe(filter, 1);
   client_.Start();
+}
+
+void MqttSource::TakeFix(std::string_view topic, std::string_view payload) {
+  const ReadTpv read = FixOfTpv(payload);
+  if (!read.fix) {
+    ReportWarningOnce("a message on " + std::string(topic) + " skipped: " + read.fault, read.fault);
+    return;
+  }
+  const std::string vehicle(topic);
+  if (latest_.IsNew(vehicle, *read.fix)) HandEpoch(*read.fix, vehicle);
 }
 
 void MqttSource::Close() {

@@ -1,6 +1,9 @@
 #pragma once
 // NMEA text from an MQTT broker: every message on the topics its filters match ("fleet/+/nmea")
-// is one block, handed on with its topic as the stream it belongs to. The connection is kept
+// is one block, handed on with its topic as the stream it belongs to. A message on a topic whose
+// last level is "fix" ("fleet/+/fix": what another gps-monitor publishes, queued by the broker
+// for a consumer with a session) is a TPV object, handed on as its vehicle's epoch; one that comes
+// again (its time no later than the vehicle's last) is dropped. The connection is kept
 // as MqttClient keeps it: retried after losses, given up when the broker refuses the login.
 
 #include <functional>
@@ -13,6 +16,7 @@
 #include "mqtt/mqtt_client.hpp"
 #include "sources/block_source.hpp"
 #include "sources/source_factory.hpp"
+#include "sources/tpv_fix.hpp"
 
 namespace quorvane {
 
@@ -31,8 +35,11 @@ class MqttSource final : public BlockSource {
   std::string StreamFilter() const override { return topic_filters_.front(); }
 
  private:
+  void TakeFix(std::string_view topic, std::string_view payload);
+
   MqttClient client_;
   std::vector<std::string> topic_filters_;
+  LatestEpochs latest_;
 };
 
 // mqtt:// and mqtts:// addresses, for the list of known kinds.

@@ -62,6 +62,12 @@ std::string LastErrorOf(natsConnection* connection) {
   return status == NATS_OK ? "the server closed the connection" : natsStatus_GetText(status);
 }
 
+// Why the first try to connect failed, as the library said it on this thread.
+std::string FirstTryFailure() {
+  const char* text = nats_GetLastError(nullptr);
+  return text != nullptr && *text != '\0' ? text : "no server answered";
+}
+
 }  // namespace
 
 std::string NatsFailureText(int status, int jet_stream_error) {
@@ -123,7 +129,7 @@ void NatsConnection::Start() {
     throw std::runtime_error("libnats has no JetStream context");
   }
   // The first try failed: the library goes on trying in the background.
-  if (status == NATS_NOT_YET_CONNECTED) OnLost(LastErrorOf(connection_));
+  if (status == NATS_NOT_YET_CONNECTED) OnLost(FirstTryFailure());
   if (status == NATS_OK) OnConnected(ServerOf(connection_));
 }
 
@@ -183,7 +189,11 @@ void NatsConnection::OnLost(std::string reason) {
 void NatsConnection::OnClosed(std::string reason) {
   connected_ = false;
   gave_up_ = true;
-  if (on_refused) on_refused(reason);
+  // The library stops trying when a server refuses the login or speaks no NATS.
+  if (on_refused) {
+    on_refused(ever_connected_ ? reason
+                               : reason + " (a login the servers refuse, or no NATS server there)");
+  }
 }
 
 }  // namespace quorvane

@@ -21,11 +21,6 @@ constexpr int64_t kNanosecondsPerMillisecond = 1000000;
 constexpr int64_t kAckWaitMilliseconds = 30000;
 // A consumer of this run's own is forgotten by the server this long after the run left it.
 constexpr int64_t kOwnConsumerLingersMilliseconds = 60000;
-// The vehicles whose last time is kept: past it the table starts again (a repeat of a vehicle
-// forgotten then would be taken twice, where the stream's table forgets it anyway).
-constexpr size_t kVehiclesKept = 65536;
-// The largest message taken as a TPV object.
-constexpr size_t kLongestMessage = 64 * 1024;
 
 int64_t NanosecondsSinceEpoch(std::chrono::system_clock::time_point time) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
@@ -34,6 +29,17 @@ int64_t NanosecondsSinceEpoch(std::chrono::system_clock::time_point time) {
 std::string OwnConsumerName() {
   std::random_device random;
   return "gps-monitor-" + std::to_string(::getpid()) + "-" + std::to_string(random() % 1000000);
+}
+
+// "fleet.car7.fix", or one of its partitions as the server's subject mapping numbers them
+// ("fleet.car7.fix.3").
+bool IsFixSubject(std::string_view subject) {
+  if (subject.ends_with(".fix")) return true;
+  const size_t last = subject.rfind('.');
+  const std::string_view partition = subject.substr(last + 1);
+  return last != std::string_view::npos && !partition.empty() &&
+         partition.find_first_not_of("0123456789") == std::string_view::npos &&
+         subject.substr(0, last).ends_with(".fix");
 }
 
 }  // namespace
@@ -217,35 +223,19 @@ bool NatsSource::HandToLoop(std::vector<Message> batch) {
 void NatsSource::Take(const Message& message) {
   const std::string vehicle = TokenMatched(filter_, message.subject);
   // A vehicle's satellites, or anything else under the filter, are no epochs here.
-  if (!message.subject.ends_with(".fix") && !filter_.ends_with(".fix")) return;
-  if (message.data.size() > kLongestMessage) {
-    Warn("a message of " + std::to_string(message.data.size()) + " bytes on " + message.subject +
-             " skipped",
-         "too long");
-    return;
-  }
+  if (!IsFixSubject(message.subject)) return;
   ReadTpv read = FixOfTpv(message.data);
   if (!read.fix) {
     Warn("a message on " + message.subject + " skipped: " + read.fault, read.fault);
     return;
   }
-  if (const auto time = UtcTimePoint(*read.fix)) {
-    if (last_taken_.size() >= kVehiclesKept) last_taken_.clear();
-    auto [last, first] = last_taken_.try_emplace(vehicle, *time);
-    if (!first && *time <= last->second) return;  // taken already
-    last->second = *time;
-  }
-  HandEpoch(*read.fix, vehicle);
+  if (latest_.IsNew(vehicle, *read.fix)) HandEpoch(*read.fix, vehicle);
 }
 
 void NatsSource::Warn(std::string warning, std::string kind) {
   asio::post(io_,
              [this, watch = life_.Watch(), warning = std::move(warning), kind = std::move(kind)] {
-               if (!watch.lock()) return;
-               // Each kind of trouble is said once: a stream of bad messages is no stream of lines.
-               if (std::find(said_.begin(), said_.end(), kind) != said_.end()) return;
-               if (said_.size() < 100) said_.push_back(kind);
-               ReportWarning(warning);
+               if (watch.lock()) ReportWarningOnce(warning, kind);
              });
 }
 

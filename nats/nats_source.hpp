@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include <asio/io_context.hpp>
@@ -23,6 +22,7 @@
 #include "nats/nats_connection.hpp"
 #include "sources/block_source.hpp"
 #include "sources/source_factory.hpp"
+#include "sources/tpv_fix.hpp"
 
 struct __natsSubscription;
 
@@ -82,9 +82,7 @@ class NatsSource final : public BlockSource {
   bool closed_ = false;
   bool batch_taken_ = false;
 
-  // On the loop: each vehicle's last epoch time taken, and the warnings said (once each).
-  std::unordered_map<std::string, std::chrono::system_clock::time_point> last_taken_;
-  std::vector<std::string> said_;
+  LatestEpochs latest_;  // on the loop
   LifeToken life_;
 };
 

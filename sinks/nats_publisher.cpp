@@ -48,6 +48,9 @@ NatsPublisher::NatsPublisher(asio::io_context& io, NatsServers servers, std::str
   connection_.on_lost = [this](const std::string& reason) {
     Warn("publishing to " + name_ + " lost: " + reason);
   };
+  connection_.on_refused = [this](const std::string& reason) {
+    Warn("cannot publish to " + name_ + ": " + reason);
+  };
   connection_.Start();
   worker_ = std::thread([this] { Work(); });
 }
@@ -194,6 +197,8 @@ void NatsPublisher::Warn(const std::string& warning) {
 }
 
 bool NatsPublisher::Delivering() const {
+  // Nothing will go once the servers refused the connection for good.
+  if (connection_.GaveUp()) return false;
   std::lock_guard lock(mutex_);
   return !closed_ && !queue_.empty();
 }

@@ -3,9 +3,11 @@
 // broker): it hands each block forward as it arrives, on the io_context's thread, to the
 // receive path the control gives it.
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "../nmea/fix.hpp"
 
@@ -72,15 +74,21 @@ class BlockSource {
   void HandEpoch(const Fix& fix, std::string_view stream) const {
     if (on_epoch_) on_epoch_(fix, stream);
   }
-  void ReportWarning(const std::string& warning) const {
+  // Says `warning` unless one of its `kind` was said already: a stream of bad messages is no
+  // stream of lines.
+  void ReportWarningOnce(const std::string& warning, const std::string& kind) {
+    if (std::find(warned_.begin(), warned_.end(), kind) != warned_.end()) return;
+    if (warned_.size() < kKindsRemembered) warned_.push_back(kind);
     if (on_warning_) on_warning_(warning);
   }
 
  private:
   LostHandler on_lost_;
   RefusedHandler on_refused_;
+  static constexpr size_t kKindsRemembered = 100;
   EpochHandler on_epoch_;
   WarningHandler on_warning_;
+  std::vector<std::string> warned_;
 };
 
 }  // namespace quorvane

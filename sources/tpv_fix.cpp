@@ -55,6 +55,7 @@ bool ReadIsoTime(std::string_view text, CalendarDate& date, UtcTime& time) {
 }
 
 ReadTpv FixOfTpv(std::string_view json) {
+  if (json.size() > kLongestTpv) return {std::nullopt, "longer than 64 KiB"};
   const auto tpv = nlohmann::json::parse(json, nullptr, false);
   if (!tpv.is_object()) return {std::nullopt, "no JSON object"};
   if (tpv.value("class", nlohmann::json()) != "TPV") return {std::nullopt, "no TPV object"};
@@ -102,6 +103,16 @@ ReadTpv FixOfTpv(std::string_view json) {
                          (fix.longitude && std::abs(*fix.longitude) > 180);
   if (off_globe) return {std::nullopt, "a position off the globe"};
   return {std::move(fix), {}};
+}
+
+bool LatestEpochs::IsNew(const std::string& vehicle, const Fix& fix) {
+  const auto time = UtcTimePoint(fix);
+  if (!time) return true;
+  if (last_.size() >= kVehiclesKept) last_.clear();
+  auto [last, first] = last_.try_emplace(vehicle, *time);
+  if (!first && *time <= last->second) return false;
+  last->second = *time;
+  return true;
 }
 
 }  // namespace quorvane

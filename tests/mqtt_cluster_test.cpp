@@ -24,6 +24,7 @@
 #include "apps/nmea_simulator.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "mqtt/mqtt_client.hpp"
+#include "support/drive_log.hpp"
 #include "support/files.hpp"
 #include "support/mosquitto_broker.hpp"
 #include "support/nats_cluster.hpp"
@@ -293,6 +294,42 @@ class MqttClusterTest : public FleetOnBrokersTest {
 
   testing::NatsCluster* cluster_ = nullptr;
 };
+
+// gps-monitor to gps-monitor: each fix published as a TPV on PREFIX/fix (QoS 1) and consumed by
+// a gps-monitor whose session the cluster keeps; the publisher's node dies under it at the
+// twentieth fix. The publisher waits at its end for what the cluster had not acknowledged.
+TEST_F(MqttClusterTest, GpsMonitorToGpsMonitorLosesNoFixWhenThePublishersNodeDies) {
+  const std::string drive = folder_.File("drive.nmea");
+  testing::WriteDriveLog(drive, kFixes);
+  const pid_t consumer =
+      Consumer("fixes", Nodes(1, 2), "fleet/+/fix", {"--mqtt-id", "qgps-fix-consumer"});
+  {
+    // Subscribed once a probe's message reaches it (a probe's text is no TPV: it is said).
+    Vehicles probe(io_, Nodes(1, 2), std::vector<std::string>{"fleet/probe/fix"}, 10);
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (ReadFile(folder_.File("fixes.err")).find("fleet/probe/fix") == std::string::npos) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadFile(folder_.File("fixes.err"));
+      probe.Step();
+      io_.run_for(10ms);
+    }
+  }
+  const pid_t publisher =
+      testing::SpawnProgram({GPS_MONITOR, "--replay", drive, "--speed", "10", "--publish",
+                             "mqtt://" + Nodes(0, 2) + "/fleet/car7"},
+                            "/dev/null", folder_.File("publisher.err"));
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (TimesByDevice({"fixes"})["fleet/car7/fix"].size() < 20) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadFile(folder_.File("fixes.err"));
+    std::this_thread::sleep_for(50ms);
+  }
+  cluster_->Kill(0);
+  const int status = testing::WaitAtMost(publisher, 90s);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << ReadFile(folder_.File("publisher.err"));
+  AwaitEveryFix({"fixes"}, 1);
+  Stop(consumer);
+  ExpectEveryFixOnceInOrder(TimesByDevice({"fixes"})["fleet/car7/fix"], "fleet/car7/fix");
+}
 
 // One mosquitto is every "node": a list of it is the one broker.
 class MqttOneBrokerTest : public FleetOnBrokersTest {

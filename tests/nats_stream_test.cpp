@@ -10,11 +10,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <set>
 #include <thread>
 
-#include "apps/nmea_simulator.hpp"
+#include "support/drive_log.hpp"
 #include "support/files.hpp"
 #include "support/nats_cluster.hpp"
 #include "support/programs.hpp"
@@ -45,19 +44,17 @@ class NatsStreamTest : public ::testing::Test {
 
   // A drive of kFixes fixes at 1 Hz, written as a log to replay.
   std::string Drive(const std::string& name) {
-    simulator::DriveOptions options;
-    options.duration_s = kFixes;
-    simulator::NmeaSimulator drive(options);
     const std::string path = scratch_.File(name + ".nmea");
-    std::ofstream log(path);
-    for (size_t fix = 0; fix < kFixes; ++fix) log << drive.Sentences(fix);
+    testing::WriteDriveLog(path, kFixes);
     return path;
   }
+  // gps-monitor replaying `drive` at `speed` ("max" or a factor) into PREFIX.fix, its messages
+  // to publisher.err.
   pid_t Publisher(const std::string& drive, const std::string& nodes, const std::string& prefix,
-                  double speed) {
-    return testing::SpawnProgram({GPS_MONITOR, "--replay", drive, "--speed", std::to_string(speed),
-                                  "--publish", "nats://" + nodes + "/" + prefix},
-                                 scratch_.File("publisher.out"), scratch_.File("publisher.err"));
+                  const std::string& speed) {
+    return testing::SpawnProgram({GPS_MONITOR, "--replay", drive, "--speed", speed, "--publish",
+                                  "nats://" + nodes + "/" + prefix},
+                                 "/dev/null", scratch_.File("publisher.err"));
   }
   // gps-monitor printing the TPVs of `subject`'s vehicles to NAME.out.
   pid_t Consumer(const std::string& name, const std::string& nodes, const std::string& subject) {
@@ -78,6 +75,20 @@ class NatsStreamTest : public ::testing::Test {
         at += 8;
         times.push_back(out.substr(at, out.find('"', at) - at));
       }
+    }
+    return times;
+  }
+  // The times of one device's TPVs in NAME.out, in the order printed.
+  std::vector<std::string> DeviceTimes(const std::string& name, const std::string& device) {
+    std::vector<std::string> times;
+    const std::string out = ReadFile(scratch_.File(name + ".out"));
+    const std::string mark = "\"device\":\"" + device + "\"";
+    for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      const std::string line = out.substr(start, end - start);
+      const size_t time = line.find("\"time\":\"");
+      if (line.find(mark) == std::string::npos || time == std::string::npos) continue;
+      times.push_back(line.substr(time + 8, line.find('"', time + 8) - time - 8));
     }
     return times;
   }
@@ -109,7 +120,7 @@ class NatsStreamTest : public ::testing::Test {
 TEST_F(NatsStreamTest, ThePublishersNodeAndThenTheConsumersDieAndEveryFixIsRecordedOnceInOrder) {
   const std::string drive = Drive("drive");
   const pid_t consumer = Consumer("consumer", Nodes(1, 2), "one.*.fix?durable=recorder");
-  const pid_t publisher = Publisher(drive, Nodes(0, 2), "one.car7", 10);
+  const pid_t publisher = Publisher(drive, Nodes(0, 2), "one.car7", "10");
   ASSERT_TRUE(AwaitTimes({"consumer"}, 10)) << ReadFile(scratch_.File("consumer.err"));
   cluster_->Kill(0);
   ASSERT_TRUE(AwaitTimes({"consumer"}, 25)) << ReadFile(scratch_.File("consumer.err"));
@@ -126,7 +137,7 @@ TEST_F(NatsStreamTest, ThePublishersNodeAndThenTheConsumersDieAndEveryFixIsRecor
 TEST_F(NatsStreamTest, AConsumerStartedAgainWithItsNameGetsWhatCameWhileItWasAway) {
   const std::string drive = Drive("drive");
   pid_t consumer = Consumer("before", Nodes(1, 2), "two.*.fix?durable=restarting");
-  const pid_t publisher = Publisher(drive, Nodes(0, 1), "two.car7", 5);
+  const pid_t publisher = Publisher(drive, Nodes(0, 1), "two.car7", "5");
   ASSERT_TRUE(AwaitTimes({"before"}, 10)) << ReadFile(scratch_.File("before.err"));
   Stop(consumer);
   std::this_thread::sleep_for(4s);  // the consumer's absence: fixes go on into the stream
@@ -141,6 +152,30 @@ TEST_F(NatsStreamTest, AConsumerStartedAgainWithItsNameGetsWhatCameWhileItWasAwa
   EXPECT_TRUE(AwaitTimes({"since"}, kFixes)) << ReadFile(scratch_.File("since.err"));
   Stop(reader);
   EXPECT_EQ(Times({"since"}), Times({"before", "after"}));
+}
+
+TEST_F(NatsStreamTest, TwoConsumersOnTwoPartitionsRecordEachVehicleOnceByOneOfThem) {
+  const std::string drive = Drive("drive");
+  const pid_t first = Consumer("first", Nodes(0, 1), "parts.*.fix.0?durable=partition0");
+  const pid_t second = Consumer("second", Nodes(1, 2), "parts.*.fix.1?durable=partition1");
+  std::vector<pid_t> publishers;
+  for (const char* car : {"car0", "car1", "car2", "car3"}) {
+    publishers.push_back(Publisher(drive, Nodes(2, 0), std::string("parts.") + car, "max"));
+  }
+  for (const pid_t publisher : publishers) EXPECT_EQ(ExitCode(publisher), 0);
+  EXPECT_TRUE(AwaitTimes({"first", "second"}, 4 * kFixes)) << ReadFile(scratch_.File("first.err"));
+  Stop(first);
+  Stop(second);
+  const std::string first_out = ReadFile(scratch_.File("first.out"));
+  const std::string second_out = ReadFile(scratch_.File("second.out"));
+  for (const std::string car : {"car0", "car1", "car2", "car3"}) {
+    SCOPED_TRACE(car);
+    const std::string device = "\"device\":\"" + car + "\"";
+    const bool by_first = first_out.find(device) != std::string::npos;
+    const bool by_second = second_out.find(device) != std::string::npos;
+    EXPECT_NE(by_first, by_second);
+    ExpectEveryFixOnceInOrder(DeviceTimes(by_first ? "first" : "second", car));
+  }
 }
 
 }  // namespace

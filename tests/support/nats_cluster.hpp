@@ -108,7 +108,9 @@ class NatsCluster {
            << "jetstream { store_dir: \"" << folder_ << "/store" << node + 1 << "\" }\n"
            << "cluster { name: qgps, listen: 127.0.0.1:" << nodes_[node].route << ", routes: ["
            << routes << "] }\n"
-           << "mqtt { listen: 127.0.0.1:-1 }\nhttp: 127.0.0.1:-1\n";
+           << "mqtt { listen: 127.0.0.1:-1 }\nhttp: 127.0.0.1:-1\n"
+           // A fleet's fixes in two partitions by vehicle, as docs/scaling.md sets it up.
+           << "mappings = { \"parts.*.fix\": \"parts.{{wildcard(1)}}.fix.{{partition(2,1)}}\" }\n";
   }
   // Started, and its ports read from its log once every listener is open; false when it ended
   // first (its route port taken, say) or took too long.
