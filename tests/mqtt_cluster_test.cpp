@@ -279,20 +279,9 @@ class FleetOnBrokersTest : public ::testing::Test {
   asio::io_context io_;
 };
 
-class MqttClusterTest : public FleetOnBrokersTest {
+class MqttClusterTest : public testing::OnSharedNatsCluster<FleetOnBrokersTest> {
  protected:
-  void SetUp() override {
-    std::string trouble;
-    cluster_ = testing::SharedNatsCluster(trouble);
-    if (trouble.starts_with("nats-server is not installed")) GTEST_SKIP() << trouble;
-    ASSERT_NE(cluster_, nullptr) << trouble;
-  }
-  void TearDown() override {
-    if (HasFailure() && cluster_) std::cerr << "The nodes complained:\n" << cluster_->Complaints();
-  }
   std::string Broker(size_t node) const override { return cluster_->Mqtt(node); }
-
-  testing::NatsCluster* cluster_ = nullptr;
 };
 
 // gps-monitor to gps-monitor: each fix published as a TPV on PREFIX/fix (QoS 1) and consumed by

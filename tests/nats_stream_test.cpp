@@ -26,18 +26,8 @@ using testing::ReadFile;
 
 constexpr size_t kFixes = 60;
 
-class NatsStreamTest : public ::testing::Test {
+class NatsStreamTest : public testing::OnSharedNatsCluster<::testing::Test> {
  protected:
-  void SetUp() override {
-    std::string trouble;
-    cluster_ = testing::SharedNatsCluster(trouble);
-    if (trouble.starts_with("nats-server is not installed")) GTEST_SKIP() << trouble;
-    ASSERT_NE(cluster_, nullptr) << trouble;
-  }
-  void TearDown() override {
-    if (HasFailure() && cluster_) std::cerr << "The nodes complained:\n" << cluster_->Complaints();
-  }
-
   std::string Nodes(size_t a, size_t b) const {
     return cluster_->Nats(a) + "," + cluster_->Nats(b);
   }
@@ -113,7 +103,6 @@ class NatsStreamTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  testing::NatsCluster* cluster_ = nullptr;
   testing::ScratchFolder scratch_;
 };
 

@@ -14,6 +14,7 @@
 #include <array>
 #include <chrono>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -241,5 +242,26 @@ inline NatsCluster* SharedNatsCluster(std::string& trouble) {
   }
   return &shared->cluster;
 }
+
+// A fixture (on `Base`) whose tests run on the shared cluster: skipped when nats-server is not
+// installed, failed when the cluster would not start; what the nodes complained of is shown when
+// a test failed.
+template <typename Base>
+class OnSharedNatsCluster : public Base {
+ protected:
+  void SetUp() override {
+    std::string trouble;
+    cluster_ = SharedNatsCluster(trouble);
+    if (trouble.starts_with("nats-server is not installed")) GTEST_SKIP() << trouble;
+    ASSERT_NE(cluster_, nullptr) << trouble;
+  }
+  void TearDown() override {
+    if (this->HasFailure() && cluster_) {
+      std::cerr << "The nodes complained:\n" << cluster_->Complaints();
+    }
+  }
+
+  NatsCluster* cluster_ = nullptr;
+};
 
 }  // namespace quorvane::testing
