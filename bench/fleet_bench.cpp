@@ -9,6 +9,8 @@
 // published at (hhmmss.sss), and the consumer's JSON object for it is read as it is printed.
 //
 //   fleet_bench GPS_MONITOR [VEHICLES=1000] [SECONDS=30] [CAPACITY_FIXES=200000]
+//   fleet_bench GPS_MONITOR [VEHICLES] [SECONDS] --cluster     through a 3-node cluster's MQTT
+//   fleet_bench GPS_MONITOR [VEHICLES] [SECONDS=60] --jetstream through its JetStream
 
 #include <signal.h>
 #include <spawn.h>
@@ -26,12 +28,15 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
+#include <nats/nats.h>
 #include <asio/io_context.hpp>
 
 #include "apps/nmea_simulator.hpp"
@@ -395,7 +400,256 @@ int RunCluster(const std::string& program, size_t vehicles, int seconds) {
   return 0;
 }
 
+// The fleet's vehicles publishing their TPVs into a JetStream stream through a list of
+// servers: four threads, each for a quarter of the vehicles, each fix sent and its
+// acknowledgement awaited before the next (the same fix again, with its message id, after a
+// failure), so every vehicle's fixes are in the stream once and in order.
+class StreamPublishers {
+ public:
+  static constexpr size_t kThreads = 4;
+
+  StreamPublishers(const std::string& servers, size_t vehicles, int seconds)
+      : vehicles_(vehicles), seconds_(seconds) {
+    natsOptions* options = nullptr;
+    natsOptions_Create(&options);
+    std::vector<std::string> urls;
+    for (size_t start = 0, comma = 0; comma != std::string::npos; start = comma + 1) {
+      comma = servers.find(',', start);
+      urls.push_back(servers.substr(start, comma - start));
+    }
+    std::vector<const char*> list;
+    for (const std::string& url : urls) list.push_back(url.c_str());
+    natsOptions_SetServers(options, list.data(), static_cast<int>(list.size()));
+    natsOptions_SetNoRandomize(options, true);
+    natsOptions_SetMaxReconnect(options, -1);
+    natsOptions_SetReconnectWait(options, 100);
+    if (const natsStatus status = natsConnection_Connect(&connection_, options);
+        status != NATS_OK) {
+      std::cerr << "fleet_bench: cannot connect to " << servers << ": "
+                << natsStatus_GetText(status) << "\n";
+    }
+    natsOptions_Destroy(options);
+    jsOptions js_options;
+    jsOptions_Init(&js_options);
+    js_options.Wait = 2000;
+    natsConnection_JetStream(&js_, connection_, &js_options);
+  }
+  ~StreamPublishers() {
+    for (auto& thread : threads_) thread.join();
+    if (js_ != nullptr) jsCtx_Destroy(js_);
+    if (connection_ != nullptr) natsConnection_Destroy(connection_);
+  }
+  // The stream of every subject under "fleet", three copies.
+  bool MakeStream() {
+    if (js_ == nullptr) return false;
+    const char* subjects[] = {"fleet.>"};
+    jsStreamConfig config;
+    jsStreamConfig_Init(&config);
+    config.Name = "fleet";
+    config.Subjects = subjects;
+    config.SubjectsLen = 1;
+    config.Storage = js_FileStorage;
+    config.Replicas = 3;
+    config.Duplicates = 600LL * 1000 * 1000 * 1000;
+    jsStreamInfo* info = nullptr;
+    jsErrCode error = static_cast<jsErrCode>(0);
+    const natsStatus status = js_AddStream(&info, js_, &config, nullptr, &error);
+    if (info != nullptr) jsStreamInfo_Destroy(info);
+    if (status != NATS_OK) {
+      std::cerr << "fleet_bench: " << natsStatus_GetText(status) << " (" << error
+                << "): " << nats_GetLastError(nullptr) << "\n";
+    }
+    return status == NATS_OK;
+  }
+  // Every vehicle's fix of second s is due at `start` + s (the vehicles spread over the second).
+  void Start(std::chrono::steady_clock::time_point start) {
+    for (size_t t = 0; t < kThreads; ++t) {
+      threads_.emplace_back([this, t, start] { Publish(t, start); });
+    }
+  }
+  bool Done() const { return finished_ == kThreads; }
+  size_t Published() const { return published_; }
+  size_t Failures() const { return failures_; }
+  void WatchResumption() {
+    std::lock_guard lock(mutex_);
+    failed_since_.reset();
+    resumed_.reset();
+    watching_ = true;
+  }
+  // The first acknowledgement after the first failure since WatchResumption, and that failure.
+  std::optional<std::pair<Clock::time_point, Clock::time_point>> Outage() {
+    std::lock_guard lock(mutex_);
+    if (!failed_since_ || !resumed_) return std::nullopt;
+    return std::pair{*failed_since_, *resumed_};
+  }
+
+ private:
+  void Publish(size_t thread, std::chrono::steady_clock::time_point start) {
+    for (int second = 0; second < seconds_; ++second) {
+      for (size_t v = thread; v < vehicles_; v += kThreads) {
+        const auto due = start + std::chrono::microseconds((second * 1000000LL) +
+                                                           static_cast<long long>(v) * 1000000LL /
+                                                               static_cast<long long>(vehicles_));
+        std::this_thread::sleep_until(due);
+        const std::string json = Tpv(v, Clock::now());
+        const std::string id = "car" + std::to_string(v) + "@" + std::to_string(second);
+        const std::string subject = "fleet.car" + std::to_string(v) + ".fix";
+        jsPubOptions options;
+        jsPubOptions_Init(&options);
+        options.MsgId = id.c_str();
+        while (true) {
+          jsPubAck* acknowledged = nullptr;
+          const natsStatus status = js_Publish(&acknowledged, js_, subject.c_str(), json.data(),
+                                               static_cast<int>(json.size()), &options, nullptr);
+          if (acknowledged != nullptr) jsPubAck_Destroy(acknowledged);
+          if (status == NATS_OK) break;
+          ++failures_;
+          {
+            std::lock_guard lock(mutex_);
+            if (watching_ && !failed_since_) failed_since_ = Clock::now();
+          }
+          std::this_thread::sleep_for(50ms);
+        }
+        ++published_;
+        std::lock_guard lock(mutex_);
+        if (failed_since_ && !resumed_) resumed_ = Clock::now();
+      }
+    }
+    ++finished_;
+  }
+  // A TPV whose time is the moment it is sent, to the millisecond.
+  static std::string Tpv(size_t v, Clock::time_point now) {
+    const long long of_day = MillisecondsOfDay(now);
+    const auto day = std::chrono::floor<std::chrono::days>(now);
+    const std::chrono::year_month_day date{day};
+    char json[256];
+    std::snprintf(json, sizeof json,
+                  "{\"class\":\"TPV\",\"device\":\"car%zu\",\"mode\":3,\"time\":\"%04d-%02u-%02uT"
+                  "%02lld:%02lld:%02lld.%03lldZ\",\"lat\":%.6f,\"lon\":%.6f,\"speed\":13.9}",
+                  v, static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), of_day / 3'600'000, of_day / 60'000 % 60,
+                  of_day / 1000 % 60, of_day % 1000, 48.1 + 0.001 * static_cast<double>(v % 100),
+                  11.5 + 0.001 * static_cast<double>(v / 100));
+    return json;
+  }
+
+  size_t vehicles_;
+  int seconds_;
+  natsConnection* connection_ = nullptr;
+  jsCtx* js_ = nullptr;
+  std::vector<std::thread> threads_;
+  std::atomic<size_t> published_ = 0;
+  std::atomic<size_t> failures_ = 0;
+  std::atomic<size_t> finished_ = 0;
+  std::mutex mutex_;
+  bool watching_ = false;
+  std::optional<Clock::time_point> failed_since_;
+  std::optional<Clock::time_point> resumed_;
+};
+
+// The fleet through a 3-node nats-server cluster on JetStream: the vehicles publish through node 1
+// (node 2 its alternate) and one gps-monitor consumes through node 3 (then 2) with a durable
+// consumer; node 1 is killed (SIGKILL) at a third of the run.
+int RunJetStream(const std::string& program, size_t vehicles, int seconds) {
+  const auto folder = std::filesystem::temp_directory_path() / "qgps-jetstream-bench";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "tracks");
+  quorvane::testing::NatsCluster cluster(folder.string());
+  if (!cluster.Start()) {
+    std::cerr << "fleet_bench: cannot start the nats-server cluster\n";
+    return 1;
+  }
+  StreamPublishers publishers("nats://" + cluster.Nats(0) + ",nats://" + cluster.Nats(1), vehicles,
+                              seconds);
+  if (!publishers.MakeStream()) {
+    std::cerr << "fleet_bench: cannot make the stream\n";
+    return 1;
+  }
+  Consumer consumer(
+      program, "nats://" + cluster.Nats(2) + "," + cluster.Nats(1) + "/fleet.*.fix?durable=bench",
+      (folder / "tracks").string(), {});
+  const double consumer_cpu_start = CpuSeconds(consumer.Pid());
+  const auto start = std::chrono::steady_clock::now() + 1s;
+  publishers.Start(start);
+  std::this_thread::sleep_until(start + std::chrono::seconds(seconds / 3));
+  // What came before the kill: the latency outside the failover window.
+  std::vector<double> calm;
+  std::unordered_map<std::string, size_t> by_stream;
+  consumer.AddTo(calm, by_stream);
+  publishers.WatchResumption();
+  const auto killed_at = Clock::now();
+  cluster.Kill(0);
+  while (!publishers.Done()) std::this_thread::sleep_for(50ms);
+  const size_t total = vehicles * static_cast<size_t>(seconds);
+  std::vector<double> latencies = calm;
+  for (auto until = std::chrono::steady_clock::now() + 30s;
+       std::chrono::steady_clock::now() < until && latencies.size() < total;) {
+    std::this_thread::sleep_for(100ms);
+    consumer.AddTo(latencies, by_stream);
+  }
+  const double consumer_cpu = CpuSeconds(consumer.Pid()) - consumer_cpu_start;
+  size_t short_streams = 0, long_streams = 0;
+  for (size_t v = 0; v < vehicles; ++v) {
+    const size_t count = by_stream["car" + std::to_string(v)];
+    short_streams += count < static_cast<size_t>(seconds) ? 1 : 0;
+    long_streams += count > static_cast<size_t>(seconds) ? 1 : 0;
+  }
+  std::printf("## Fleet through a 3-node JetStream cluster (bench/fleet_bench --jetstream)\n\n");
+  std::printf(
+      "%zu vehicles at 1 Hz for %d s, each fix a TPV published into a stream of three replicas "
+      "(the next of a vehicle once the stream acknowledged the last), three nats-server nodes on "
+      "this machine; one gps-monitor records every vehicle through a durable consumer on node 3 "
+      "(then 2). Node 1, the publishers' server, is killed (SIGKILL) at a third of the run.\n\n",
+      vehicles, seconds);
+  std::printf("| measure | value |\n|---|---|\n");
+  std::printf("| fixes published / recorded | %zu / %zu |\n", publishers.Published(),
+              latencies.size());
+  std::printf("| vehicles short of / beyond their fixes (lost / twice) | %zu / %zu |\n",
+              short_streams, long_streams);
+  std::printf("| publish → recorded p50 / p99 / max, before the kill | %.0f / %.0f / %.0f ms |\n",
+              Percentile(calm, 0.5), Percentile(calm, 0.99), Percentile(calm, 1.0));
+  std::printf("| publish → recorded p50 / p99 / max, the whole run | %.0f / %.0f / %.0f ms |\n",
+              Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0));
+  if (const auto outage = publishers.Outage()) {
+    std::printf(
+        "| node 1 killed → first failed publication → next acknowledged | %.0f ms → %.0f ms |\n",
+        std::chrono::duration<double, std::milli>(outage->first - killed_at).count(),
+        std::chrono::duration<double, std::milli>(outage->second - killed_at).count());
+  } else {
+    std::printf("| publications that failed after node 1 was killed | none |\n");
+  }
+  std::printf("| publications tried again | %zu |\n", publishers.Failures());
+  std::printf(
+      "| consumer CPU per 1,000 fixes, at 1,000 a second | %.1f ms |\n",
+      1000 * 1000 * consumer_cpu / static_cast<double>(std::max<size_t>(latencies.size(), 1)));
+  // Capacity: a second consumer reads the whole stream from its start as fast as it goes.
+  const size_t stored = latencies.size();
+  std::filesystem::create_directories(folder / "tracks2");
+  Consumer reader(
+      program,
+      "nats://" + cluster.Nats(1) + "," + cluster.Nats(2) + "/fleet.*.fix?durable=capacity",
+      (folder / "tracks2").string(), {});
+  const auto read_start = std::chrono::steady_clock::now();
+  for (auto until = read_start + 120s;
+       reader.Fixes() < stored && std::chrono::steady_clock::now() < until;) {
+    std::this_thread::sleep_for(20ms);
+  }
+  const double read_time =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - read_start).count();
+  const double reader_cpu = CpuSeconds(reader.Pid());
+  std::printf(
+      "| capacity: the stream read again from its start (start-up included) | %zu of %zu in "
+      "%.2f s = %.0f fixes/s, %.1f ms CPU per 1,000 |\n",
+      reader.Fixes(), stored, read_time, static_cast<double>(reader.Fixes()) / read_time,
+      1000 * 1000 * reader_cpu / static_cast<double>(std::max<size_t>(reader.Fixes(), 1)));
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[argc - 1]) == "--jetstream") {
+    return RunJetStream(argv[1], argc > 3 ? std::stoul(argv[2]) : 1000,
+                        argc > 4 ? std::stoi(argv[3]) : 60);
+  }
   if (argc >= 2 && std::string(argv[argc - 1]) == "--cluster") {
     if (argc < 3) {
       std::cerr << "usage: fleet_bench GPS_MONITOR [VEHICLES] [SECONDS] --cluster\n";

@@ -37,9 +37,10 @@ struct NatsConsumerSettings {
 
 class NatsSource final : public BlockSource {
  public:
-  // Messages fetched at a time, and how long a fetch waits for the first.
-  static constexpr int kBatch = 256;
-  static constexpr int kFetchMilliseconds = 1000;
+  // Messages fetched at a time, and how long a fetch gathers them at most: a fix waits no longer
+  // than that for the batch it came in (one at a time would cost a round trip each).
+  static constexpr int kBatch = 1024;
+  static constexpr int kFetchMilliseconds = 50;
 
   NatsSource(asio::io_context& io, NatsServers servers, std::string filter,
              NatsConsumerSettings settings);
