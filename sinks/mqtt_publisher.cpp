@@ -39,6 +39,7 @@ void MqttPublisher::Start() {
 }
 
 void MqttPublisher::Close() {
+  if (!last_fix_.empty()) client_.Publish(fix_topic_, last_fix_, 1, true);
   client_.Publish(status_topic_, "offline", 1, true);
   client_.Close();
 }
@@ -50,7 +51,7 @@ void MqttPublisher::PublishBlock(std::string_view block) {
     ++skipped_blocks_;
     return;
   }
-  if (const auto id = client_.Publish(nmea_topic_, block, 0, false)) {
+  if (const auto id = client_.Publish(nmea_topic_, block, nmea_qos_, false)) {
     blocks_in_flight_.emplace(*id, block.size());
     block_bytes_in_flight_ += block.size();
   }
@@ -63,6 +64,7 @@ void MqttPublisher::PublishFix(std::string json) {
     queue_.pop_front();
     ++dropped_fixes_;
   }
+  last_fix_ = json;
   queue_.push_back({std::move(json), std::nullopt});
   SendWaitingFixes();
 }
@@ -100,7 +102,7 @@ void MqttPublisher::OnPublished(int message_id) {
 void MqttPublisher::SendWaitingFixes() {
   while (client_.Connected() && in_flight_ < kFixesInFlight && in_flight_ < queue_.size()) {
     QueuedFix& fix = queue_[in_flight_];
-    fix.message_id = client_.Publish(fix_topic_, fix.json, 1, true);
+    fix.message_id = client_.Publish(fix_topic_, fix.json, 1, false);
     if (!fix.message_id) return;
     ++in_flight_;
   }
@@ -186,7 +188,7 @@ std::vector<std::string> Publishing::Close() {
 }
 
 MadeSink MakePublishing(const SinkText& text, const SinkContext& context) {
-  text.OnlyOptions({"id", "queue", "cafile", "cert", "key"});
+  text.OnlyOptions({"id", "queue", "cafile", "cert", "key", "nmea-qos"});
   auto parsed = ParsePublishAddress(text.scheme + "://" + text.rest);
   if (auto* invalid = std::get_if<std::string>(&parsed)) throw SinkUsageError(*invalid);
   const SourceAddress& address = std::get<SourceAddress>(parsed);
@@ -198,9 +200,12 @@ MadeSink MakePublishing(const SinkText& text, const SinkContext& context) {
   if (const std::string fault = TlsFilesFault(tls); !fault.empty()) text.Refuse(fault);
   if (const std::string fault = ClientIdFault(text.Option("id")); !fault.empty())
     text.Refuse(fault);
+  const std::string nmea_qos = text.Option("nmea-qos", "0");
+  if (nmea_qos != "0" && nmea_qos != "1") text.Refuse("nmea-qos= is 0 or 1");
   auto publisher =
       std::make_unique<MqttPublisher>(context.io, MqttBrokerOf(address, tls, text.Option("id")),
                                       address.path, context.streams, static_cast<size_t>(*queue));
+  publisher->NmeaQos(nmea_qos == "1" ? 1 : 0);
   return MadeOf(std::make_shared<Publishing>(std::move(publisher), MqttAddressText(address),
                                              1 + address.alternates.size(), context));
 }
@@ -212,7 +217,7 @@ void RegisterMqttSinks(SinkFactory& factory) {
     factory.Register(scheme,
                      std::string(scheme) +
                          "://[USER[:PASSWORD]@]HOST[:PORT][,HOST[:PORT]...]/PREFIX[?id=ID&queue=N&"
-                         "cafile=FILE&cert=FILE&key=FILE] (published to a broker)",
+                         "cafile=FILE&cert=FILE&key=FILE&nmea-qos=1] (published to a broker)",
                      MakePublishing);
   }
 }

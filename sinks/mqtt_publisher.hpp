@@ -1,7 +1,11 @@
 #pragma once
 // Publishes one receiver to a broker under a topic prefix:
-//   PREFIX/nmea    every received block, as received (QoS 0: a live feed, nothing kept)
-//   PREFIX/fix     every epoch's TPV object (QoS 1, retained: a new subscriber sees the last)
+//   PREFIX/nmea    every received block, as received (QoS 0: a live feed, nothing kept; QoS 1
+//                  on request, so that a consumer's session keeps what came while it was away)
+//   PREFIX/fix     every epoch's TPV object (QoS 1), and the last one again, retained, when the
+//                  publisher closes: a new subscriber sees where a vehicle that is away was.
+//                  (Every fix retained would be lost to a session away on a broker that does not
+//                  queue retained messages for it, as NATS 2.9's MQTT does not.)
 //   PREFIX/sky     the satellites' SKY object when it changes (QoS 1, retained; the latest only)
 //   PREFIX/status  "online" (retained) once connected; "offline" as the last will, and when
 //                  the publisher closes
@@ -41,6 +45,8 @@ class MqttPublisher final : public EpochSink, public BlockSink {
                 size_t queue_limit = kDefaultQueueLimit);
 
   void Start();
+  // The QoS of PREFIX/nmea, 0 (the default) or 1.
+  void NmeaQos(int qos) { nmea_qos_ = qos; }
   // Says "offline" and leaves the broker; fixes still queued are not sent.
   void Close();
 
@@ -84,9 +90,11 @@ class MqttPublisher final : public EpochSink, public BlockSink {
   std::string fix_topic_;
   std::string status_topic_;
   std::string sky_topic_;
-  std::string sky_;  // the latest, sent once connected
+  std::string sky_;       // the latest, sent once connected
+  std::string last_fix_;  // retained when the publisher closes
   SkyChanges sky_changes_;
   size_t queue_limit_;
+  int nmea_qos_ = 0;
   std::deque<QueuedFix> queue_;  // the oldest first; the first `in_flight_` are handed over
   size_t in_flight_ = 0;
   std::unordered_map<int, size_t> blocks_in_flight_;  // their sizes, by message id

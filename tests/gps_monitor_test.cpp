@@ -654,9 +654,11 @@ TEST_F(GpsMonitorTest, PublishesToABrokerAndFollowsAFleetWithATrackPerVehicle) {
 }
 
 TEST_F(GpsMonitorTest, FixesTheBrokerNeverHadAreCountedAndFailTheRun) {
-  // No broker at that port: the replay waits its five seconds, then goes on without one.
-  const Outcome run = Run({"--speed", "max", "--json", "--mqtt-queue", "10", "--publish",
-                           "mqtt://127.0.0.1:" + std::to_string(testing::FreeTcpPort()) + "/car7"});
+  // No broker at that port: the replay waits its five seconds, then goes on without one, and
+  // its end waits the second it was given for the broker to come.
+  const Outcome run =
+      Run({"--speed", "max", "--json", "--mqtt-queue", "10", "--publish-wait", "1", "--publish",
+           "mqtt://127.0.0.1:" + std::to_string(testing::FreeTcpPort()) + "/car7"});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.err.find("590 fixes dropped while the broker was away (--mqtt-queue 10)"),
             std::string::npos)

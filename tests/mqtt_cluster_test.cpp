@@ -285,39 +285,66 @@ class MqttClusterTest : public testing::OnSharedNatsCluster<FleetOnBrokersTest> 
 };
 
 // gps-monitor to gps-monitor: each fix published as a TPV on PREFIX/fix (QoS 1) and consumed by
-// a gps-monitor whose session the cluster keeps; the publisher's node dies under it at the
-// twentieth fix. The publisher waits at its end for what the cluster had not acknowledged.
-TEST_F(MqttClusterTest, GpsMonitorToGpsMonitorLosesNoFixWhenThePublishersNodeDies) {
-  const std::string drive = folder_.File("drive.nmea");
-  testing::WriteDriveLog(drive, kFixes);
-  const pid_t consumer =
-      Consumer("fixes", Nodes(1, 2), "fleet/+/fix", {"--mqtt-id", "qgps-fix-consumer"});
-  {
-    // Subscribed once a probe's message reaches it (a probe's text is no TPV: it is said).
-    Vehicles probe(io_, Nodes(1, 2), std::vector<std::string>{"fleet/probe/fix"}, 10);
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (ReadFile(folder_.File("fixes.err")).find("fleet/probe/fix") == std::string::npos) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadFile(folder_.File("fixes.err"));
-      probe.Step();
-      io_.run_for(10ms);
+// a gps-monitor whose session the cluster keeps (its output to NAME.out, NAME the consumer's
+// run); `meanwhile` at the twentieth fix recorded. The publisher waits at its end for what the
+// cluster had not acknowledged; every fix is in the consumers' outputs once, in order.
+class GpsMonitorsOnTheClusterTest : public MqttClusterTest {
+ protected:
+  // The vehicle and the consumer's id are the test's own: the cluster keeps a topic's retained
+  // fix and a session for the tests after.
+  pid_t FixConsumer(const std::string& name, size_t first, size_t second) {
+    return Consumer(name, Nodes(first, second), "fleet/+/fix",
+                    {"--mqtt-id", "qgps-fixes-" + vehicle_});
+  }
+  void Publish(const std::string& vehicle, const std::function<void(pid_t& consumer)>& meanwhile) {
+    vehicle_ = vehicle;
+    const std::string topic = "fleet/" + vehicle + "/fix";
+    const std::string drive = folder_.File("drive.nmea");
+    testing::WriteDriveLog(drive, kFixes);
+    pid_t consumer = FixConsumer("first", 1, 2);
+    {
+      // Subscribed once a probe's message reaches it (a probe's text is no TPV: it is said).
+      Vehicles probe(io_, Nodes(1, 2), std::vector<std::string>{"fleet/probe/fix"}, 10);
+      const auto deadline = std::chrono::steady_clock::now() + 30s;
+      while (ReadFile(folder_.File("first.err")).find("fleet/probe/fix") == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline)
+            << ReadFile(folder_.File("first.err"));
+        probe.Step();
+        io_.run_for(10ms);
+      }
     }
+    const pid_t publisher =
+        testing::SpawnProgram({GPS_MONITOR, "--replay", drive, "--speed", "10", "--publish",
+                               "mqtt://" + Nodes(0, 2) + "/fleet/" + vehicle + "?nmea-qos=1"},
+                              "/dev/null", folder_.File("publisher.err"));
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (TimesByDevice({"first"})[topic].size() < 20) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadFile(folder_.File("first.err"));
+      std::this_thread::sleep_for(50ms);
+    }
+    meanwhile(consumer);
+    const int status = testing::WaitAtMost(publisher, 90s);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << ReadFile(folder_.File("publisher.err"));
+    AwaitEveryFix({"first", "second"}, 1);
+    Stop(consumer);
+    ExpectEveryFixOnceInOrder(TimesByDevice({"first", "second"})[topic], topic);
   }
-  const pid_t publisher =
-      testing::SpawnProgram({GPS_MONITOR, "--replay", drive, "--speed", "10", "--publish",
-                             "mqtt://" + Nodes(0, 2) + "/fleet/car7"},
-                            "/dev/null", folder_.File("publisher.err"));
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (TimesByDevice({"fixes"})["fleet/car7/fix"].size() < 20) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadFile(folder_.File("fixes.err"));
-    std::this_thread::sleep_for(50ms);
-  }
-  cluster_->Kill(0);
-  const int status = testing::WaitAtMost(publisher, 90s);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << ReadFile(folder_.File("publisher.err"));
-  AwaitEveryFix({"fixes"}, 1);
-  Stop(consumer);
-  ExpectEveryFixOnceInOrder(TimesByDevice({"fixes"})["fleet/car7/fix"], "fleet/car7/fix");
+
+  std::string vehicle_;
+};
+
+TEST_F(GpsMonitorsOnTheClusterTest, NoFixIsLostWhenThePublishersNodeDies) {
+  Publish("car-node-dies", [&](pid_t&) { cluster_->Kill(0); });
+}
+
+// The consumer away for 3 s of a 10 s drive, then started again with its id on another node.
+TEST_F(GpsMonitorsOnTheClusterTest, AConsumerStartedAgainWithItsIdGetsEveryFix) {
+  Publish("car-consumer-away", [&](pid_t& consumer) {
+    Stop(consumer);
+    std::this_thread::sleep_for(3s);  // the consumer's absence, while fixes go on
+    consumer = FixConsumer("second", 2, 0);
+  });
 }
 
 // One mosquitto is every "node": a list of it is the one broker.

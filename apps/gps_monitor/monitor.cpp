@@ -187,14 +187,14 @@ std::vector<std::string> Monitor::ServiceTexts() const {
     const std::string id = options_.mqtt_id.empty() || !source_too
                                ? options_.mqtt_id
                                : options_.mqtt_id + "-publisher";
+    // The address's own options (nmea-qos=1, stream=...) may follow it.
+    const char joint = options_.publish.find('?') == std::string::npos ? '?' : '&';
     if (options_.publish.starts_with("nats://")) {
-      // Its own options may follow the subject.
-      const char joint = options_.publish.find('?') == std::string::npos ? '?' : '&';
       texts.push_back(options_.publish + joint + "queue=" + std::to_string(options_.mqtt_queue));
       return texts;
     }
     texts.push_back(
-        options_.publish + "?queue=" + std::to_string(options_.mqtt_queue) +
+        options_.publish + joint + "queue=" + std::to_string(options_.mqtt_queue) +
         (id.empty() ? "" : "&id=" + OptionValue(id)) +
         (options_.mqtt_cafile.empty() ? "" : "&cafile=" + OptionValue(options_.mqtt_cafile)) +
         (options_.mqtt_cert.empty() ? "" : "&cert=" + OptionValue(options_.mqtt_cert)) +
