@@ -185,12 +185,16 @@ bool NatsSource::Subscribe() {
                             &options, &error);
   if (status != NATS_OK) {
     subscription_ = nullptr;
+    // No answer (the servers electing, the connection moving) is tried again unsaid.
+    const bool unanswered = status == NATS_TIMEOUT || status == NATS_NO_RESPONDERS ||
+                            status == NATS_CONNECTION_CLOSED ||
+                            status == NATS_CONNECTION_DISCONNECTED ||
+                            status == NATS_NOT_YET_CONNECTED;
     if (error == JSStreamNotFoundErr) {
       Warn("no stream " + settings_.stream + " (yet)", "stream");
-    } else if (error != 0) {
-      Warn("cannot consume " + filter_ + " as " + settings_.durable + ": " +
-               NatsFailureText(status, error),
-           "consumer");
+    } else if (!unanswered) {
+      const std::string why = NatsFailureText(status, error);
+      Warn("cannot consume " + filter_ + " as " + settings_.durable + ": " + why, why);
     }
     return false;
   }

@@ -167,5 +167,33 @@ TEST_F(NatsStreamTest, TwoConsumersOnTwoPartitionsRecordEachVehicleOnceByOneOfTh
   }
 }
 
+// A stream not there yet is said once and waited for; a consumer's name taken by one of another
+// subject is said once; neither ends the run.
+TEST_F(NatsStreamTest, AStreamNotThereYetIsWaitedForAndANameTakenIsSaid) {
+  const pid_t early = Consumer("early", Nodes(0, 1), "late.*.fix?durable=early");
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (ReadFile(scratch_.File("early.err")).find("no stream late (yet)") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << ReadFile(scratch_.File("early.err"));
+    std::this_thread::sleep_for(50ms);
+  }
+  const pid_t publisher = Publisher(Drive("drive"), Nodes(1, 2), "late.car7", "max");
+  EXPECT_EQ(ExitCode(publisher), 0) << ReadFile(scratch_.File("publisher.err"));
+  EXPECT_TRUE(AwaitTimes({"early"}, kFixes)) << ReadFile(scratch_.File("early.err"));
+  Stop(early);
+  ExpectEveryFixOnceInOrder(Times({"early"}));
+
+  // The name "early" is a consumer of late.*.fix: asked for another subject, it is refused.
+  const pid_t other = Consumer("other", Nodes(2, 0), "late.*.sky?durable=early");
+  while (ReadFile(scratch_.File("other.err")).find("cannot consume late.*.sky as early") ==
+         std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline + 30s)
+        << ReadFile(scratch_.File("other.err"));
+    std::this_thread::sleep_for(50ms);
+  }
+  Stop(other);
+  const std::string said = ReadFile(scratch_.File("other.err"));
+  EXPECT_EQ(said.find("cannot consume"), said.rfind("cannot consume")) << said;  // once
+}
+
 }  // namespace
 }  // namespace quorvane
