@@ -254,6 +254,19 @@ pid_t SpawnPageProbe(const std::string& url, int seconds, const std::string& out
   return pid;
 }
 
+// A folder of that name under the temporary one, emptied, with its "tracks" folder.
+std::filesystem::path FreshFolder(const char* name) {
+  const auto folder = std::filesystem::temp_directory_path() / name;
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder / "tracks");
+  return folder;
+}
+
+int CannotStartTheCluster() {
+  std::cerr << "fleet_bench: cannot start the nats-server cluster\n";
+  return 1;
+}
+
 // A client publishing vehicles' fixes at QoS 1 through a list of brokers; what the broker has
 // not acknowledged when the connection is lost is published again on the next one.
 class ClusterPublisher {
@@ -307,14 +320,9 @@ class ClusterPublisher {
 // The fleet through a 3-node nats-server cluster: two publishing clients on nodes 1 and 2 (each
 // with the other as its alternate), the consumer on node 3; node 1 killed half-way.
 int RunCluster(const std::string& program, size_t vehicles, int seconds) {
-  const auto folder = std::filesystem::temp_directory_path() / "qgps-cluster-bench";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder / "tracks");
+  const auto folder = FreshFolder("qgps-cluster-bench");
   quorvane::testing::NatsCluster cluster(folder.string());
-  if (!cluster.Start()) {
-    std::cerr << "fleet_bench: cannot start the nats-server cluster\n";
-    return 1;
-  }
+  if (!cluster.Start()) return CannotStartTheCluster();
   Consumer consumer(program, "mqtt://" + cluster.Mqtt(2) + "," + cluster.Mqtt(1) + "/fleet/+/nmea",
                     (folder / "tracks").string(), {"--mqtt-id", "qgps-bench-consumer"});
   asio::io_context io;
@@ -551,14 +559,9 @@ class StreamPublishers {
 // (node 2 its alternate) and one gps-monitor consumes through node 3 (then 2) with a durable
 // consumer; node 1 is killed (SIGKILL) at a third of the run.
 int RunJetStream(const std::string& program, size_t vehicles, int seconds) {
-  const auto folder = std::filesystem::temp_directory_path() / "qgps-jetstream-bench";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder / "tracks");
+  const auto folder = FreshFolder("qgps-jetstream-bench");
   quorvane::testing::NatsCluster cluster(folder.string());
-  if (!cluster.Start()) {
-    std::cerr << "fleet_bench: cannot start the nats-server cluster\n";
-    return 1;
-  }
+  if (!cluster.Start()) return CannotStartTheCluster();
   StreamPublishers publishers("nats://" + cluster.Nats(0) + ",nats://" + cluster.Nats(1), vehicles,
                               seconds);
   if (!publishers.MakeStream()) {
@@ -667,9 +670,7 @@ int main(int argc, char** argv) {
   const int seconds = argc > 3 ? std::stoi(argv[3]) : 30;
   const size_t capacity_fixes = argc > 4 ? std::stoul(argv[4]) : 200000;
 
-  const auto folder = std::filesystem::temp_directory_path() / "qgps-fleet-bench";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder / "tracks");
+  const auto folder = FreshFolder("qgps-fleet-bench");
   // A fleet's broker queues more for a subscriber than mosquitto's default thousand messages.
   quorvane::testing::MosquittoBroker broker(
       folder.string(), {"max_queued_messages 1000000", "max_inflight_messages 1000"});
