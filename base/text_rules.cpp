@@ -113,6 +113,35 @@ std::optional<double> ReadStrict(std::string_view text) {
   return negative ? -value : value;
 }
 
+std::optional<std::string_view> LevelMatched(std::string_view pattern, std::string_view name,
+                                             char separator, std::string_view wildcard) {
+  const auto pattern_levels = Pieces(pattern, separator);
+  const auto name_levels = Pieces(name, separator);
+  const auto last = std::find(pattern_levels.rbegin(), pattern_levels.rend(), wildcard);
+  const auto index = static_cast<size_t>(pattern_levels.rend() - last - 1);
+  if (last == pattern_levels.rend() || index >= name_levels.size()) return std::nullopt;
+  return name_levels[index];
+}
+
+std::optional<std::chrono::seconds> ReadSpan(std::string_view text) {
+  if (text.size() < 2) return std::nullopt;
+  const char unit = text.back();
+  const uint64_t seconds_per = unit == 'd'   ? 86400
+                               : unit == 'h' ? 3600
+                               : unit == 'm' ? 60
+                               : unit == 's' ? 1
+                                             : 0;
+  uint64_t count = 0;
+  const char* end = text.data() + text.size() - 1;
+  const auto read = std::from_chars(text.data(), end, count);
+  constexpr uint64_t kCentury = 100ULL * 365 * 86400;
+  if (seconds_per == 0 || read.ec != std::errc{} || read.ptr != end ||
+      count > kCentury / seconds_per) {
+    return std::nullopt;
+  }
+  return std::chrono::seconds(static_cast<int64_t>(count * seconds_per));
+}
+
 double RoundHalfEven2(double value) {
   if (!std::isfinite(value)) return value;
   const double scaled = value * 100;

@@ -3,6 +3,7 @@
 // writing a double and reading one back must agree everywhere: decoders, properties and the
 // KML writer all come here, and nobody formats a double by hand.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,6 +35,16 @@ std::optional<int16_t> ReadLeadingInt16(std::string_view text);
 // The whole text, blanks around it allowed, must be one decimal number (an exponent is allowed
 // so that everything NumberToText writes reads back). Anything else is nullopt.
 std::optional<double> ReadStrict(std::string_view text);
+
+// The level of `name` that the last `wildcard` level of `pattern` stands for, levels cut at
+// `separator` ("car7" of "fleet/car7/nmea" by "fleet/+/nmea", of "fleet.car7.fix" by
+// "fleet.*.fix"); nothing when the pattern has no such level or the name has fewer levels.
+std::optional<std::string_view> LevelMatched(std::string_view pattern, std::string_view name,
+                                             char separator, std::string_view wildcard);
+
+// A span of time as "90s", "30m", "24h" or "7d": whole digits and one unit, nothing else, at most
+// a hundred years; nullopt otherwise.
+std::optional<std::chrono::seconds> ReadSpan(std::string_view text);
 
 // Rounds to two decimal places; a value exactly halfway between two hundredths (judged on the
 // exact binary value, not on a product that was itself rounded) goes to the even hundredth.

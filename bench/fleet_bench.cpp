@@ -42,6 +42,7 @@
 #include "apps/nmea_simulator.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "mqtt/mqtt_client.hpp"
+#include "sinks/gpsd_json.hpp"
 #include "support/mosquitto_broker.hpp"
 #include "support/nats_cluster.hpp"
 
@@ -525,20 +526,19 @@ class StreamPublishers {
     }
     ++finished_;
   }
-  // A TPV whose time is the moment it is sent, to the millisecond.
+  // A TPV whose time is the moment it is sent, to the millisecond, as a publisher writes it.
   static std::string Tpv(size_t v, Clock::time_point now) {
-    const long long of_day = MillisecondsOfDay(now);
-    const auto day = std::chrono::floor<std::chrono::days>(now);
-    const std::chrono::year_month_day date{day};
-    char json[256];
-    std::snprintf(json, sizeof json,
-                  "{\"class\":\"TPV\",\"device\":\"car%zu\",\"mode\":3,\"time\":\"%04d-%02u-%02uT"
-                  "%02lld:%02lld:%02lld.%03lldZ\",\"lat\":%.6f,\"lon\":%.6f,\"speed\":13.9}",
-                  v, static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), of_day / 3'600'000, of_day / 60'000 % 60,
-                  of_day / 1000 % 60, of_day % 1000, 48.1 + 0.001 * static_cast<double>(v % 100),
-                  11.5 + 0.001 * static_cast<double>(v / 100));
-    return json;
+    const std::chrono::year_month_day date{std::chrono::floor<std::chrono::days>(now)};
+    quorvane::Fix fix;
+    fix.date = quorvane::CalendarDate{static_cast<int>(date.year()),
+                                      static_cast<int>(static_cast<unsigned>(date.month())),
+                                      static_cast<int>(static_cast<unsigned>(date.day()))};
+    fix.time = quorvane::UtcTime{MillisecondsOfDay(now) * 1000};
+    fix.mode = quorvane::FixMode::k3D;
+    fix.latitude = 48.1 + 0.001 * static_cast<double>(v % 100);
+    fix.longitude = 11.5 + 0.001 * static_cast<double>(v / 100);
+    fix.speed = 13.9;
+    return quorvane::TpvJson(fix, "car" + std::to_string(v));
   }
 
   size_t vehicles_;

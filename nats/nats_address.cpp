@@ -91,14 +91,7 @@ std::string SubjectRoot(std::string_view subject) {
 }
 
 std::string TokenMatched(std::string_view filter, std::string_view subject) {
-  const auto filter_tokens = Pieces(filter, '.');
-  const auto subject_tokens = Pieces(subject, '.');
-  const auto star = std::find(filter_tokens.rbegin(), filter_tokens.rend(), "*");
-  const auto index = static_cast<size_t>(filter_tokens.rend() - star - 1);
-  if (star != filter_tokens.rend() && index < subject_tokens.size()) {
-    return std::string(subject_tokens[index]);
-  }
-  return std::string(subject);
+  return std::string(LevelMatched(filter, subject, '.', "*").value_or(subject));
 }
 
 }  // namespace quorvane

@@ -78,9 +78,21 @@ std::string NatsFailureText(int status, int jet_stream_error) {
   return text;
 }
 
+bool NatsUnanswered(int status) {
+  switch (static_cast<natsStatus>(status)) {
+    case NATS_TIMEOUT:
+    case NATS_NO_RESPONDERS:
+    case NATS_CONNECTION_CLOSED:
+    case NATS_CONNECTION_DISCONNECTED:
+    case NATS_NOT_YET_CONNECTED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 NatsConnection::NatsConnection(asio::io_context& io, NatsServers servers, std::string name)
-    : io_(io),
-      servers_(std::move(servers)),
+    : servers_(std::move(servers)),
       name_(std::move(name)),
       mailbox_(std::make_shared<Mailbox>(io)) {
   server_ = servers_.urls.front().substr(servers_.urls.front().find("://") + 3);

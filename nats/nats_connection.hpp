@@ -67,7 +67,6 @@ class NatsConnection {
   void OnLost(std::string reason);
   void OnClosed(std::string reason);
 
-  asio::io_context& io_;
   NatsServers servers_;
   std::string name_;
   std::string server_;
@@ -83,5 +82,9 @@ class NatsConnection {
 
 // libnats's text for a status, with the server's JetStream error code when there is one.
 std::string NatsFailureText(int status, int jet_stream_error = 0);
+
+// The status says only that no answer came (the servers electing, the connection moving): what
+// asked is asked again, unsaid.
+bool NatsUnanswered(int status);
 
 }  // namespace quorvane

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <random>
 #include <stdexcept>
 
@@ -46,17 +45,11 @@ bool IsFixSubject(std::string_view subject) {
 
 std::optional<std::chrono::system_clock::time_point> SinceTime(
     std::string_view text, std::chrono::system_clock::time_point now) {
-  if (text.size() >= 3 && text.front() == '-') {
-    unsigned count = 0;
-    const char* end = text.data() + text.size() - 1;
-    const auto read = std::from_chars(text.data() + 1, end, count);
-    if (read.ec != std::errc{} || read.ptr != end) return std::nullopt;
-    const int64_t unit = text.back() == 'h'   ? 3600
-                         : text.back() == 'm' ? 60
-                         : text.back() == 's' ? 1
-                                              : 0;
-    if (unit == 0 || count > 24u * 3600u * 3650u / static_cast<unsigned>(unit)) return std::nullopt;
-    return now - std::chrono::seconds(count * unit);
+  // A span back, at most ten years.
+  if (text.starts_with('-')) {
+    const auto span = ReadSpan(text.substr(1));
+    if (!span || *span > std::chrono::hours(24 * 3650)) return std::nullopt;
+    return now - *span;
   }
   CalendarDate date;
   UtcTime time;
@@ -72,8 +65,10 @@ NatsSource::NatsSource(asio::io_context& io, NatsServers servers, std::string fi
     : io_(io),
       connection_(io, std::move(servers), "gps-monitor consumer"),
       filter_(std::move(filter)),
-      settings_(std::move(settings)) {
+      settings_(std::move(settings)),
+      own_consumer_(settings_.durable.empty()) {
   if (settings_.stream.empty()) settings_.stream = SubjectRoot(filter_);
+  if (own_consumer_) settings_.durable = OwnConsumerName();
 }
 
 NatsSource::~NatsSource() {
@@ -142,8 +137,6 @@ void NatsSource::Work() {
 
 bool NatsSource::Subscribe() {
   jsCtx* js = connection_.JetStream();
-  const bool own = settings_.durable.empty();
-  if (own) settings_.durable = OwnConsumerName();
   jsSubOptions options;
   jsSubOptions_Init(&options);
   options.Stream = settings_.stream.c_str();
@@ -159,7 +152,7 @@ bool NatsSource::Subscribe() {
   options.Config.AckPolicy = js_AckAll;
   options.Config.AckWait = kAckWaitMilliseconds * kNanosecondsPerMillisecond;
   options.Config.MaxAckPending = kBatch;
-  if (own)
+  if (own_consumer_)
     options.Config.InactiveThreshold = kOwnConsumerLingersMilliseconds * kNanosecondsPerMillisecond;
   if (settings_.since) {
     options.Config.DeliverPolicy = js_DeliverByStartTime;
@@ -185,14 +178,9 @@ bool NatsSource::Subscribe() {
                             &options, &error);
   if (status != NATS_OK) {
     subscription_ = nullptr;
-    // No answer (the servers electing, the connection moving) is tried again unsaid.
-    const bool unanswered = status == NATS_TIMEOUT || status == NATS_NO_RESPONDERS ||
-                            status == NATS_CONNECTION_CLOSED ||
-                            status == NATS_CONNECTION_DISCONNECTED ||
-                            status == NATS_NOT_YET_CONNECTED;
     if (error == JSStreamNotFoundErr) {
       Warn("no stream " + settings_.stream + " (yet)", "stream");
-    } else if (!unanswered) {
+    } else if (!NatsUnanswered(status)) {
       const std::string why = NatsFailureText(status, error);
       Warn("cannot consume " + filter_ + " as " + settings_.durable + ": " + why, why);
     }
@@ -230,7 +218,7 @@ void NatsSource::Take(const Message& message) {
   if (!IsFixSubject(message.subject)) return;
   ReadTpv read = FixOfTpv(message.data);
   if (!read.fix) {
-    Warn("a message on " + message.subject + " skipped: " + read.fault, read.fault);
+    ReportWarningOnce("a message on " + message.subject + " skipped: " + read.fault, read.fault);
     return;
   }
   if (latest_.IsNew(vehicle, *read.fix)) HandEpoch(*read.fix, vehicle);

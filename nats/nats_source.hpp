@@ -65,8 +65,9 @@ class NatsSource final : public BlockSource {
   // Subscribed to the consumer, made or found; false (with the trouble said) when it cannot be.
   bool Subscribe();
   bool HandToLoop(std::vector<Message> batch);
+  // On the loop.
   void Take(const Message& message);
-  // Said on the loop, once for each `kind` of trouble.
+  // The worker's trouble, said on the loop once for each `kind`.
   void Warn(std::string warning, std::string kind);
   // Waits `span` unless the source closes meanwhile; whether it is still open.
   bool Pause(std::chrono::milliseconds span);
@@ -75,6 +76,8 @@ class NatsSource final : public BlockSource {
   NatsConnection connection_;
   std::string filter_;
   NatsConsumerSettings settings_;
+  // The run named its consumer itself (none was given): one the server forgets after the run.
+  bool own_consumer_;
   std::thread worker_;
   __natsSubscription* subscription_ = nullptr;  // the worker's
 

@@ -52,16 +52,30 @@ void ReceivePath::Restart() {
   receivers_.ForgetStreams();
 }
 
-void ReceivePath::Take(std::string block, std::string_view stream, bool from_network) {
+Receiver& ReceivePath::Enter(std::string_view stream) {
   // A block taken inside another's event (a host opening a source there) leaves the outer
   // block's receiver alone.
   if (taking_ == 0) receivers_.DropForgotten();
   ++taking_;
   Receiver& receiver = receivers_.Hear(stream);
   current_ = &receiver;
-  receiver.lines.Feed(block, [&](std::string_view sentence) { TakeSentence(receiver, sentence); });
+  return receiver;
+}
+
+void ReceivePath::EndOfBlock(Receiver& receiver) {
   for (const auto& output : receiver.outputs) output->EndOfBlock();
   ForEach(epoch_sinks_, [](EpochSink& sink) { sink.EndOfBlock(); });
+}
+
+void ReceivePath::HandGga(Receiver& receiver, const DecodedGga& gga) {
+  for (const auto& output : receiver.outputs) output->TakeGga(gga);
+  ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeGga(gga); });
+}
+
+void ReceivePath::Take(std::string block, std::string_view stream, bool from_network) {
+  Receiver& receiver = Enter(stream);
+  receiver.lines.Feed(block, [&](std::string_view sentence) { TakeSentence(receiver, sentence); });
+  EndOfBlock(receiver);
   if (events_.block) events_.block(block);
   const BlockOrigin origin{receiver.name, from_network};
   ForEach(block_sinks_, [&](BlockSink& sink) { sink.TakeBlock(block, origin); });
@@ -69,22 +83,16 @@ void ReceivePath::Take(std::string block, std::string_view stream, bool from_net
 }
 
 void ReceivePath::TakeEpoch(const Fix& fix, std::string_view stream) {
-  if (taking_ == 0) receivers_.DropForgotten();
-  ++taking_;
-  Receiver& receiver = receivers_.Hear(stream);
-  current_ = &receiver;
+  Receiver& receiver = Enter(stream);
   // Its position goes where a GGA's would (a track recorder draws one point per GGA).
   FixRecord position;
   position.latitude = fix.latitude;
   position.longitude = fix.longitude;
   position.altitude = fix.altitude_msl;
   position.position_reported = fix.HasFix() && fix.latitude && fix.longitude;
-  const DecodedGga gga{position, IsoTimeText(fix)};
-  for (const auto& output : receiver.outputs) output->TakeGga(gga);
-  ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeGga(gga); });
+  HandGga(receiver, {position, IsoTimeText(fix)});
   receiver.epochs.TakeWhole(fix);
-  for (const auto& output : receiver.outputs) output->EndOfBlock();
-  ForEach(epoch_sinks_, [](EpochSink& sink) { sink.EndOfBlock(); });
+  EndOfBlock(receiver);
   --taking_;
 }
 
@@ -96,9 +104,7 @@ void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
   // The epochs take every talker's sentences; a checksum refused is refused for them too.
   if (!decoded.refused) receiver.epochs.Take(sentence);
   if (decoded.type == SentenceType::kGga && (!epoch_sinks_.empty() || !receiver.outputs.empty())) {
-    const DecodedGga gga{receiver.decoder.Fix(), receiver.epochs.LastSentenceIsoTime()};
-    for (const auto& output : receiver.outputs) output->TakeGga(gga);
-    ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeGga(gga); });
+    HandGga(receiver, {receiver.decoder.Fix(), receiver.epochs.LastSentenceIsoTime()});
   }
   if (decoded.changes != 0 && events_.fix_updated) events_.fix_updated(decoded.changes);
 }

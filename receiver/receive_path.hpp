@@ -66,6 +66,12 @@ class ReceivePath {
   uint64_t MalformedFields() const { return receivers_.MalformedFields(); }
 
  private:
+  // The stream's receiver, made the current one, with a block (or epoch) under way.
+  Receiver& Enter(std::string_view stream);
+  // The stream's outputs and the epoch sinks told the block is done.
+  void EndOfBlock(Receiver& receiver);
+  // A GGA's position to the stream's outputs and the epoch sinks.
+  void HandGga(Receiver& receiver, const DecodedGga& gga);
   void TakeSentence(Receiver& receiver, std::string_view sentence);
   void RaiseEpoch(const Fix& fix, Receiver& receiver);
   void MakeOutputs(Receiver& receiver);

@@ -9,6 +9,8 @@
 
 #include <filesystem>
 
+#include "base/text_rules.hpp"
+
 namespace quorvane {
 namespace {
 
@@ -22,31 +24,17 @@ void AllowEveryOpenFile() {
   ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-std::vector<std::string_view> Levels(std::string_view topic) {
-  std::vector<std::string_view> levels;
-  for (size_t start = 0;;) {
-    const size_t slash = topic.find('/', start);
-    levels.push_back(topic.substr(start, slash - start));
-    if (slash == std::string_view::npos) return levels;
-    start = slash + 1;
-  }
-}
-
 }  // namespace
 
 std::string VehicleNameOf(const std::string& filter, const std::string& topic) {
   // A shared subscription ("$share/GROUP/fleet/+/nmea") delivers the topics of its filter.
-  auto filter_levels = Levels(filter);
-  if (filter_levels.size() > 2 && filter_levels[0] == "$share") {
-    filter_levels.erase(filter_levels.begin(), filter_levels.begin() + 2);
+  std::string_view delivered = filter;
+  if (delivered.starts_with("$share/")) {
+    const size_t group_end = delivered.find('/', 7);
+    if (group_end != std::string_view::npos) delivered.remove_prefix(group_end + 1);
   }
   // The last "+" is the vehicle's: "fleet/+/+/nmea" takes every shard of fleet/SHARD/VEHICLE.
-  const auto plus = std::find(filter_levels.rbegin(), filter_levels.rend(), "+");
-  const auto topic_levels = Levels(topic);
-  const auto index = static_cast<size_t>(filter_levels.rend() - plus - 1);
-  if (plus != filter_levels.rend() && index < topic_levels.size()) {
-    return std::string(topic_levels[index]);
-  }
+  if (const auto vehicle = LevelMatched(delivered, topic, '/', "+")) return std::string(*vehicle);
   std::string name = topic;
   std::replace(name.begin(), name.end(), '/', '_');
   return name;

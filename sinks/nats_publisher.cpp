@@ -14,22 +14,6 @@ constexpr int64_t kNanosecondsPerSecond = 1000000000;
 // How long the stream remembers a message id, to drop the same fix sent again.
 constexpr int64_t kDuplicateWindowSeconds = 600;
 
-// "7d", "24h", "90m", "3600s": a span of time of at least a minute.
-std::optional<std::chrono::seconds> SpanOf(std::string_view text) {
-  if (text.size() < 2) return std::nullopt;
-  const auto count = ReadStrict(text.substr(0, text.size() - 1));
-  const int64_t unit = text.back() == 'd'   ? 86400
-                       : text.back() == 'h' ? 3600
-                       : text.back() == 'm' ? 60
-                       : text.back() == 's' ? 1
-                                            : 0;
-  if (!count || unit == 0 || *count != std::floor(*count) || *count * unit < 60 ||
-      *count * unit > 100.0 * 365 * 86400) {
-    return std::nullopt;
-  }
-  return std::chrono::seconds(static_cast<int64_t>(*count) * unit);
-}
-
 }  // namespace
 
 NatsPublisher::NatsPublisher(asio::io_context& io, NatsServers servers, std::string name,
@@ -82,12 +66,11 @@ void NatsPublisher::Enqueue(Waiting waiting) {
     std::lock_guard lock(mutex_);
     if (closed_) return;
     if (queue_.size() >= settings_.queue_limit) {
-      // The oldest not on its way goes.
-      const size_t oldest = in_flight_ ? 1 : 0;
-      if (oldest < queue_.size())
-        queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(oldest));
       ++dropped_;
-      if (oldest >= queue_.size() && in_flight_) return;
+      // The oldest not on its way goes; when only the one on its way is there, the new one.
+      const size_t oldest_waiting = in_flight_ ? 1 : 0;
+      if (oldest_waiting == queue_.size()) return;
+      queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(oldest_waiting));
     }
     queue_.push_back(std::move(waiting));
   }
@@ -110,46 +93,46 @@ void NatsPublisher::Work() {
       next = queue_.front();
       in_flight_ = true;
     }
-    if (!stream_ready_ && !(stream_ready_ = HaveStream())) {
-      std::lock_guard lock(mutex_);
-      in_flight_ = false;
-    }
-    natsStatus status = NATS_ERR;
-    jsErrCode error = static_cast<jsErrCode>(0);
-    if (stream_ready_) {
-      jsPubOptions options;
-      jsPubOptions_Init(&options);
-      options.MsgId = next.id.empty() ? nullptr : next.id.c_str();
-      jsPubAck* acknowledged = nullptr;
-      status = js_Publish(&acknowledged, connection_.JetStream(), next.subject.c_str(),
-                          next.json.data(), static_cast<int>(next.json.size()), &options, &error);
-      if (acknowledged != nullptr) jsPubAck_Destroy(acknowledged);
-    }
-    if (status == NATS_OK) {
-      {
-        std::lock_guard lock(mutex_);
-        queue_.pop_front();
-        in_flight_ = false;
-      }
-      ++published_;
-      last_trouble_.clear();
-      continue;
-    }
+    const bool published = Publish(next);
     {
       std::lock_guard lock(mutex_);
+      if (published) queue_.pop_front();
       in_flight_ = false;
     }
-    if (error == JSStreamNotFoundErr || error == JSStreamNotFoundErr + 0) stream_ready_ = false;
-    if (stream_ready_ && status != NATS_TIMEOUT && status != NATS_NO_RESPONDERS &&
-        connection_.Raw() != nullptr) {
-      const std::string trouble =
-          "the stream " + settings_.stream + " refused a fix: " + NatsFailureText(status, error);
-      if (trouble != last_trouble_) Warn(trouble);
-      last_trouble_ = trouble;
+    if (published) {
+      ++published_;
+      last_trouble_.clear();
+    } else {
+      // The same fix again after a pause: the library reconnects meanwhile.
+      Pause(std::chrono::milliseconds(250));
     }
-    // The same fix again after a pause: the library reconnects meanwhile.
-    Pause(std::chrono::milliseconds(250));
   }
+}
+
+bool NatsPublisher::Publish(const Waiting& next) {
+  if (!stream_ready_) stream_ready_ = HaveStream();
+  if (!stream_ready_) return false;
+  jsPubOptions options;
+  jsPubOptions_Init(&options);
+  options.MsgId = next.id.empty() ? nullptr : next.id.c_str();
+  jsPubAck* acknowledged = nullptr;
+  jsErrCode error = static_cast<jsErrCode>(0);
+  const natsStatus status =
+      js_Publish(&acknowledged, connection_.JetStream(), next.subject.c_str(), next.json.data(),
+                 static_cast<int>(next.json.size()), &options, &error);
+  if (acknowledged != nullptr) jsPubAck_Destroy(acknowledged);
+  if (status == NATS_OK) return true;
+  if (error == JSStreamNotFoundErr) {
+    stream_ready_ = false;  // deleted meanwhile: made again
+  } else if (!NatsUnanswered(status)) {
+    Trouble("the stream " + settings_.stream + " refused a fix: " + NatsFailureText(status, error));
+  }
+  return false;
+}
+
+void NatsPublisher::Trouble(const std::string& trouble) {
+  if (trouble != last_trouble_) Warn(trouble);
+  last_trouble_ = trouble;
 }
 
 bool NatsPublisher::HaveStream() {
@@ -183,10 +166,8 @@ bool NatsPublisher::HaveStream() {
                          error == JSStreamReplicasNotSupportedErr;
     if (!too_few) break;
   }
-  const std::string trouble = "cannot make the stream " + settings_.stream + " of " + subjects +
-                              ": " + NatsFailureText(status, error);
-  if (trouble != last_trouble_) Warn(trouble);
-  last_trouble_ = trouble;
+  Trouble("cannot make the stream " + settings_.stream + " of " + subjects + ": " +
+          NatsFailureText(status, error));
   return false;
 }
 
@@ -245,7 +226,7 @@ std::vector<std::string> NatsPublisher::Close() {
 namespace {
 
 MadeSink MakeNatsPublisher(const SinkText& text, const SinkContext& context) {
-  text.OnlyOptions({"queue", "stream", "retain", "nmea", "id"});
+  text.OnlyOptions({"queue", "stream", "retain", "nmea"});
   auto parsed = ParseNatsPublishAddress(text.scheme + "://" + text.rest);
   if (auto* invalid = std::get_if<std::string>(&parsed)) throw SinkUsageError(*invalid);
   const SourceAddress& address = std::get<SourceAddress>(parsed);
@@ -261,8 +242,10 @@ MadeSink MakeNatsPublisher(const SinkText& text, const SinkContext& context) {
     text.Refuse("a stream's name holds no . * > or space");
   }
   if (const std::string retain = text.Option("retain"); !retain.empty()) {
-    const auto span = SpanOf(retain);
-    if (!span) text.Refuse("retain= is a span of a minute or more: 7d, 24h, 90m, 3600s");
+    const auto span = ReadSpan(retain);
+    if (!span || *span < std::chrono::minutes(1)) {
+      text.Refuse("retain= is a span of a minute or more: 7d, 24h, 90m, 3600s");
+    }
     settings.max_age = *span;
   }
   const std::string nmea = text.Option("nmea", "0");

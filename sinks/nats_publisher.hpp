@@ -62,6 +62,11 @@ class NatsPublisher final : public EpochSink, public BlockSink, public Output {
 
   void Enqueue(Waiting waiting);
   void Work();
+  // Publishes `next` and waits for the stream's acknowledgement; false when it did not come
+  // (the trouble said once, unless the servers just did not answer).
+  bool Publish(const Waiting& next);
+  // Says a trouble unless it is the one said last.
+  void Trouble(const std::string& trouble);
   // The stream is there, found or made; false (the trouble said once) when it cannot be.
   bool HaveStream();
   // Waits `span` unless the publisher closes meanwhile; whether it is still open.
