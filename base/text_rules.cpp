@@ -240,4 +240,68 @@ std::string FormatTwoDecimals(double value) {
   return text;
 }
 
+std::string FixedText(double value, int decimals) {
+  std::array<char, 400> buffer{};
+  const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                     std::chars_format::fixed, decimals);
+  return std::string(buffer.data(), written.ec == std::errc() ? written.ptr : buffer.data());
+}
+
+std::string Printable(std::string text) {
+  for (char& c : text) {
+    if (c < 0x20 || c > 0x7e) c = '?';
+  }
+  return text;
+}
+
+std::string WithEscapesRead(std::string_view text) {
+  static constexpr std::string_view kEscaped = "rnt\\";
+  static constexpr std::string_view kMeant = "\r\n\t\\";
+  std::string result;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const size_t kind = i + 1 < text.size() && text[i] == '\\' ? kEscaped.find(text[i + 1])
+                                                               : std::string_view::npos;
+    if (kind == std::string_view::npos) {
+      result += text[i];
+      continue;
+    }
+    result += kMeant[kind];
+    ++i;
+  }
+  return result;
+}
+
+namespace {
+
+size_t LettersOff(std::string_view a, std::string_view b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string ClosestWord(std::string_view word, const std::vector<std::string>& candidates,
+                        size_t most_letters_off) {
+  std::string closest;
+  size_t best = most_letters_off;
+  for (const std::string& candidate : candidates) {
+    const size_t off = LettersOff(word, candidate);
+    if (off < best) {
+      best = off;
+      closest = candidate;
+    }
+  }
+  return closest;
+}
+
 }  // namespace quorvane

@@ -70,4 +70,20 @@ std::vector<std::string_view> Pieces(std::string_view text, char separator);
 // values; a value that rounds to zero is "0.00".
 std::string FormatTwoDecimals(double value);
 
+// `value` with exactly `decimals` digits after the point ("48.1173000" for 7).
+std::string FixedText(double value, int decimals);
+
+// Text as a terminal may show it: every byte outside printable ASCII (an escape sequence that
+// would retitle or clear the terminal, a bell, a stray CR) becomes "?".
+std::string Printable(std::string text);
+
+// "\r", "\n", "\t" and "\\" in a typed text become the characters they name; any other
+// backslash stays as it is.
+std::string WithEscapesRead(std::string_view text);
+
+// The candidate nearest `word` by letters changed, added or dropped, if fewer than
+// `most_letters_off` are; empty otherwise ("recrod" finds "record").
+std::string ClosestWord(std::string_view word, const std::vector<std::string>& candidates,
+                        size_t most_letters_off);
+
 }  // namespace quorvane

@@ -17,6 +17,7 @@ const SinkFactory& KnownSinks() {
     RegisterWebMapSinks(made);
     RegisterTimeSinks(made);
     RegisterJsonSinks(made);
+    RegisterTextSinks(made);
     RegisterMqttSinks(made);
     RegisterNatsSinks(made);
     return made;

@@ -152,6 +152,7 @@ void RegisterGpsdSinks(SinkFactory& factory);
 void RegisterWebMapSinks(SinkFactory& factory);
 void RegisterTimeSinks(SinkFactory& factory);
 void RegisterJsonSinks(SinkFactory& factory);
+void RegisterTextSinks(SinkFactory& factory);
 void RegisterMqttSinks(SinkFactory& factory);
 void RegisterNatsSinks(SinkFactory& factory);
 

@@ -1,6 +1,5 @@
 #include "apps/gps_monitor/display.hpp"
 
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +11,7 @@
 
 #include "base/text_rules.hpp"
 #include "control/properties_json.hpp"
+#include "sinks/text_lines.hpp"
 
 namespace quorvane::monitor {
 namespace {
@@ -20,21 +20,6 @@ std::string ProgressBar(double share, int width) {
   const int filled = static_cast<int>(share * width + 0.5);
   return "[" + std::string(static_cast<size_t>(filled), '#') +
          std::string(static_cast<size_t>(width - filled), '.') + "]";
-}
-
-std::string Fixed(double value, int decimals) {
-  char text[48];
-  const auto written =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-  return std::string(text, written.ec == std::errc() ? written.ptr : text);
-}
-
-std::string ModeText(const Fix& fix) {
-  static const char* const kStatus[] = {
-      "", "", " differential", " RTK fixed", " RTK float", " estimated", "", "", " simulated"};
-  const auto status = static_cast<size_t>(fix.status);
-  return std::string(fix.mode == FixMode::k3D ? "3D" : "2D") +
-         (status < std::size(kStatus) ? kStatus[status] : "");
 }
 
 const char* ConstellationName(Constellation constellation) {
@@ -85,25 +70,6 @@ std::string Clock(double seconds) {
 
 }  // namespace
 
-std::string Printable(std::string text) {
-  for (char& c : text) {
-    if (c < 0x20 || c > 0x7e) c = '?';
-  }
-  return text;
-}
-
-std::string EpochLine(const Fix& fix) {
-  std::string line = TimeOfDayText(fix.time);
-  line += line.empty() ? "--:--:-- UTC  " : " UTC  ";
-  if (!fix.HasFix()) return line + "no fix";
-  line += Fixed(*fix.latitude, 6) + ", " + Fixed(*fix.longitude, 6) + "  " + ModeText(fix);
-  if (fix.speed) line += "  " + Fixed(*fix.speed * 3.6, 1) + " km/h";
-  if (fix.course) line += "  " + Fixed(*fix.course, 1) + " deg";
-  if (fix.altitude_msl) line += "  alt " + Fixed(*fix.altitude_msl, 1) + " m";
-  if (fix.satellites_used) line += "  sats " + std::to_string(*fix.satellites_used);
-  return line;
-}
-
 void Display::Properties(const GPS& gps) {
   if (mode_ == Mode::kProperties) out_ << PropertiesJson(gps) << '\n';
 }
@@ -124,12 +90,8 @@ std::string VehicleLine(const std::string& name, const Fix& last) {
 
 void Display::Epoch(const Fix& fix, const std::string& stream) {
   if (fix.HasFix()) last_fix_time_ = fix.time;
-  // The JSON lines are an output of their own, added to the control.
-  if (mode_ == Mode::kPlain) {
-    const std::string line =
-        Printable((stream.empty() ? "" : stream + "  ") + EpochLine(fix)) + '\n';
-    out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-  } else if (mode_ == Mode::kDashboard) {
+  // The plain and JSON lines are outputs of their own, added to the control.
+  if (mode_ == Mode::kDashboard) {
     last_ = fix;
     last_stream_ = stream;
   }
@@ -142,8 +104,8 @@ std::vector<std::string> Display::FixLines() const {
   const std::string date = fix.date ? IsoTimeText(fix.date, UtcTime{}).substr(0, 10) + " "
                                     : std::string("date unknown, ");
   if (fix.HasFix()) {
-    lines.push_back("  Position      " + Fixed(*fix.latitude, 7) + ", " + Fixed(*fix.longitude, 7) +
-                    "   " + ModeText(fix));
+    lines.push_back("  Position      " + FixedText(*fix.latitude, 7) + ", " +
+                    FixedText(*fix.longitude, 7) + "   " + FixModeText(fix));
   } else if (last_fix_time_ && fix.time) {
     // Measured on the receiver's clock, so a replay says how long its receiver went without.
     int64_t lost = (fix.time->microseconds - last_fix_time_->microseconds) / 1'000'000;
@@ -155,19 +117,20 @@ std::vector<std::string> Display::FixLines() const {
   }
   if (fix.time) lines.push_back("  Time          " + date + TimeOfDayText(fix.time) + " UTC");
   std::string motion;
-  if (fix.speed) motion += Fixed(*fix.speed * 3.6, 1) + " km/h   ";
-  if (fix.course) motion += "course " + Fixed(*fix.course, 1) + " deg   ";
-  if (fix.altitude_msl) motion += "altitude " + Fixed(*fix.altitude_msl, 1) + " m";
+  if (fix.speed) motion += FixedText(*fix.speed * 3.6, 1) + " km/h   ";
+  if (fix.course) motion += "course " + FixedText(*fix.course, 1) + " deg   ";
+  if (fix.altitude_msl) motion += "altitude " + FixedText(*fix.altitude_msl, 1) + " m";
   if (!motion.empty()) lines.push_back("  Moving        " + motion);
   std::string precision;
   if (fix.satellites_used) precision += "used " + std::to_string(*fix.satellites_used);
   if (!fix.in_view.empty()) precision += " of " + std::to_string(fix.in_view.size()) + " in view";
   if (!precision.empty()) precision += "   ";
-  if (fix.hdop) precision += "HDOP " + Fixed(*fix.hdop, 1) + "   ";
-  if (fix.vdop) precision += "VDOP " + Fixed(*fix.vdop, 1) + "   ";
-  if (fix.pdop) precision += "PDOP " + Fixed(*fix.pdop, 1) + "   ";
+  if (fix.hdop) precision += "HDOP " + FixedText(*fix.hdop, 1) + "   ";
+  if (fix.vdop) precision += "VDOP " + FixedText(*fix.vdop, 1) + "   ";
+  if (fix.pdop) precision += "PDOP " + FixedText(*fix.pdop, 1) + "   ";
   if (fix.latitude_error && fix.longitude_error) {
-    precision += "error " + Fixed(std::hypot(*fix.latitude_error, *fix.longitude_error), 1) + " m";
+    precision +=
+        "error " + FixedText(std::hypot(*fix.latitude_error, *fix.longitude_error), 1) + " m";
   }
   if (!precision.empty()) lines.push_back("  Satellites    " + precision);
   return lines;

@@ -25,13 +25,6 @@ struct Status {
   std::vector<std::string> vehicle_lines;
 };
 
-// Received text as a terminal may show it: every byte outside printable ASCII (an escape
-// sequence that would retitle or clear the terminal, a bell, a stray CR) becomes "?".
-std::string Printable(std::string text);
-
-// One plain line for an epoch: "12:00:00 UTC  48.1173, 11.516667  3D  41.4 km/h  84.4 deg ..."
-// or "12:00:00 UTC  no fix".
-std::string EpochLine(const Fix& fix);
 // A fleet's vehicle on the dashboard: name, position, speed and how long ago it was heard.
 std::string VehicleLine(const std::string& name, const Fix& last);
 

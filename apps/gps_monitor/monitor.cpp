@@ -40,7 +40,7 @@ bool UdpPortFree(uint16_t port) {
 // How long a run that reads a log waits for its broker's first connection.
 constexpr auto kConnectionTime = std::chrono::seconds(5);
 
-Display::Mode ModeFor(const Options& options, const Service& service) {
+Display::Mode ModeFor(const Options& options, const ServiceManager& service) {
   if (options.json) return Display::Mode::kJson;
   if (options.json_properties) return Display::Mode::kProperties;
   // A service writes no screen: its journal gets the events worth a line.
@@ -48,13 +48,13 @@ Display::Mode ModeFor(const Options& options, const Service& service) {
   return ::isatty(STDOUT_FILENO) ? Display::Mode::kDashboard : Display::Mode::kPlain;
 }
 
-Service::Priority PriorityOf(NoticeKind kind) {
+ServiceManager::Priority PriorityOf(NoticeKind kind) {
   switch (kind) {
     case NoticeKind::kWarning:
     case NoticeKind::kSourceLost:
-      return Service::Priority::kWarning;
+      return ServiceManager::Priority::kWarning;
     default:
-      return Service::Priority::kError;
+      return ServiceManager::Priority::kError;
   }
 }
 
@@ -81,7 +81,7 @@ Monitor::Monitor(Options options, Platform& platform)
       gps_(io_, platform),
       display_(ModeFor(options_, service_), std::cout) {}
 
-void Monitor::Say(Service::Priority priority, const std::string& text) const {
+void Monitor::Say(ServiceManager::Priority priority, const std::string& text) const {
   std::cerr << service_.Line(priority, text) << std::flush;
 }
 
@@ -96,7 +96,8 @@ int Monitor::ListPorts() {
 bool Monitor::OpenSource() {
   if (options_.listen) {
     if (!UdpPortFree(*options_.listen)) {
-      Say(Service::Priority::kError, "UDP port " + std::to_string(*options_.listen) + " is in use");
+      Say(ServiceManager::Priority::kError,
+          "UDP port " + std::to_string(*options_.listen) + " is in use");
       return false;
     }
     source_ = "listening on UDP port " + std::to_string(*options_.listen);
@@ -211,6 +212,7 @@ std::vector<std::string> Monitor::FileTexts() const {
                     "?offset=" + NumberToText(options_.time_offset));
   }
   if (display_.GetMode() == Display::Mode::kJson) texts.emplace_back("json:-");
+  if (display_.GetMode() == Display::Mode::kPlain) texts.emplace_back("text:-");
   for (const auto& file : options_.record) {
     texts.push_back(
         file + (options_.description.empty() ? "" : "?name=" + OptionValue(options_.description)));
@@ -249,7 +251,7 @@ bool Monitor::OpenReplay() {
       log_replay_ = std::make_shared<LogReplay>(io_, log, speed);
     }
   } catch (const std::exception& error) {
-    Say(Service::Priority::kError, error.what());
+    Say(ServiceManager::Priority::kError, error.what());
     return false;
   }
   if (pty_replay_) {
@@ -280,7 +282,7 @@ void Monitor::AdviseEvents() {
              // The dashboard shows why, with when the next try comes.
              reconnecting_ = last_loss_.empty() ? what : last_loss_ + "; " + what;
              if (display_.GetMode() != Display::Mode::kDashboard) {
-               Say(Service::Priority::kWarning, what);
+               Say(ServiceManager::Priority::kWarning, what);
              }
            },
        .Epoch = [this](const Fix& fix, const std::string& stream) { OnEpoch(fix, stream); },
@@ -331,7 +333,7 @@ int Monitor::Run() {
   if (pty_replay_) pty_replay_->Begin([this] { asio::post(io_, [this] { Stop(0); }); });
   running_ = true;
   service_.Ready("reading " + source_);
-  if (service_.Journal()) Say(Service::Priority::kInfo, "reading " + source_);
+  if (service_.Journal()) Say(ServiceManager::Priority::kInfo, "reading " + source_);
   Tick();
   io_.run();
   return exit_code_;
@@ -356,7 +358,7 @@ void Monitor::CatchSignals() {
 
 int Monitor::SourceAwayAtEnd() const {
   if (!source_away_ || gps_.Engine()) return 0;
-  Say(Service::Priority::kError, "stopped while " + source_ + " was away");
+  Say(ServiceManager::Priority::kError, "stopped while " + source_ + " was away");
   return 1;
 }
 
@@ -369,7 +371,7 @@ void Monitor::CheckOutput() {
     Stop(0);
     return;
   }
-  Say(Service::Priority::kError,
+  Say(ServiceManager::Priority::kError,
       "cannot write the output: " + std::generic_category().message(error_number));
   Stop(1);
 }
@@ -473,12 +475,12 @@ void Monitor::MeasureTheSecond() {
   hearing_ = HearingReport({gps_.Heard(), sentences_per_second_, bytes_received_,
                             gps_.ChecksumErrors(), options_.gp_only});
   if (display_.GetMode() != Display::Mode::kDashboard) {
-    Say(Service::Priority::kWarning, hearing_);
+    Say(ServiceManager::Priority::kWarning, hearing_);
   }
 }
 
 void Monitor::PrintSummary() {
-  Say(Service::Priority::kInfo,
+  Say(ServiceManager::Priority::kInfo,
       SummaryLine({!options_.source.empty()  ? options_.source
                    : options_.replay.empty() ? SampleDrivePath()
                                              : options_.replay,
@@ -493,7 +495,7 @@ void Monitor::Tick() {
   if (source_away_ && gps_.Engine()) {
     source_away_ = false;
     last_loss_.clear();
-    if (service_.Journal()) Say(Service::Priority::kInfo, source_ + " is back");
+    if (service_.Journal()) Say(ServiceManager::Priority::kInfo, source_ + " is back");
   }
   // A log named by an address ends when it has been read (the control's source closes itself).
   if (file_source_ && !gps_.Engine()) {
@@ -505,7 +507,7 @@ void Monitor::Tick() {
     return;
   }
   if (serial_source_ && !gps_.Engine()) {
-    Say(Service::Priority::kError, "the receiver went away (" + source_ + ")");
+    Say(ServiceManager::Priority::kError, "the receiver went away (" + source_ + ")");
     Stop(1);
     return;
   }
@@ -541,7 +543,7 @@ void Monitor::Stop(int exit_code) {
       std::chrono::duration<double>(options_.publish_wait));
   gps_.CloseSinks(delivery_time, [this](const std::vector<std::string>& lost) {
     // What an output could not deliver (fixes a broker never had, a track's end) fails the run.
-    for (const std::string& sentence : lost) Say(Service::Priority::kError, sentence);
+    for (const std::string& sentence : lost) Say(ServiceManager::Priority::kError, sentence);
     if (!lost.empty() && exit_code_ == 0) exit_code_ = 1;
     io_.stop();
   });

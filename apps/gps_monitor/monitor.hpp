@@ -15,8 +15,8 @@
 
 #include "apps/gps_monitor/display.hpp"
 #include "apps/gps_monitor/options.hpp"
-#include "apps/gps_monitor/service.hpp"
 #include "control/gps.hpp"
+#include "platform/service_manager.hpp"
 #include "sources/log_replay.hpp"
 #include "sources/pty_replay.hpp"
 
@@ -52,7 +52,7 @@ class Monitor {
   void OnEpoch(const Fix& fix, const std::string& stream);
   void OnNotice(const std::string& what, NoticeKind kind);
   // A line on standard error; for the journal with its priority.
-  void Say(Service::Priority priority, const std::string& text) const;
+  void Say(ServiceManager::Priority priority, const std::string& text) const;
   void OnFirstFix();
   bool ConfirmClockSetting();
   void Tick();
@@ -72,7 +72,7 @@ class Monitor {
   GPS gps_;
   std::shared_ptr<LogReplay> log_replay_;
   std::unique_ptr<PtyReplay> pty_replay_;
-  Service service_;
+  ServiceManager service_{"gps-monitor"};
   Display display_;
   size_t source_brokers_ = 1;  // brokers in the MQTT source's list
   std::string fleet_filter_;   // the topic filter that names the vehicles

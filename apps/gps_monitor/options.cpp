@@ -61,6 +61,16 @@ CLI::Validator NumberFrom(double least, double most, const std::string& what) {
       "");
 }
 
+// The options of the program and of its groups.
+std::vector<CLI::Option*> AllOptions(CLI::App& app) {
+  std::vector<CLI::Option*> all = app.get_options();
+  for (CLI::App* group : app.get_subcommands({})) {
+    const auto more = group->get_options();
+    all.insert(all.end(), more.begin(), more.end());
+  }
+  return all;
+}
+
 // What --help shows after each option that takes a value, instead of CLI11's bare TEXT.
 void NamePlaceholders(CLI::App& app) {
   static const std::map<std::string, std::string> kPlaceholders{
@@ -96,31 +106,10 @@ void NamePlaceholders(CLI::App& app) {
       {"--set-clock", "utc|local"},
       {"--send", "COMMAND"},
       {"--config", "FILE"}};
-  std::vector<CLI::Option*> all = app.get_options();
-  for (CLI::App* group : app.get_subcommands({})) {
-    const auto more = group->get_options();
-    all.insert(all.end(), more.begin(), more.end());
-  }
-  for (CLI::Option* option : all) {
+  for (CLI::Option* option : AllOptions(app)) {
     const auto found = kPlaceholders.find(option->get_name());
     if (found != kPlaceholders.end()) option->option_text(found->second);
   }
-}
-
-// Letters to change, add or drop to make one word the other.
-size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
 }
 
 // "--recrod is not an option; did you mean --record? (gps-monitor --help lists them)".
@@ -130,23 +119,15 @@ std::string UnknownArgumentsText(CLI::App& app, const CLI::ExtrasError& error) {
   if (!first.starts_with("-")) {
     return "\"" + first + "\" is not expected here; gps-monitor --help lists the options";
   }
-  std::vector<CLI::Option*> all = app.get_options();
-  for (CLI::App* group : app.get_subcommands({})) {
-    const auto more = group->get_options();
-    all.insert(all.end(), more.begin(), more.end());
+  std::vector<std::string> names;
+  for (const CLI::Option* option : AllOptions(app)) {
+    for (const std::string& name : option->get_lnames()) names.push_back(name);
   }
-  std::string closest;
-  size_t best = 3;  // more than two letters off is no likely typing slip
-  for (const CLI::Option* option : all) {
-    for (const std::string& name : option->get_lnames()) {
-      const size_t distance = EditDistance(first.substr(first.find_first_not_of('-')), name);
-      if (distance < best) {
-        best = distance;
-        closest = "--" + name;
-      }
-    }
-  }
-  return first + " is not an option" + (closest.empty() ? "" : "; did you mean " + closest + "?") +
+  // More than two letters off is no likely typing slip.
+  const std::string closest =
+      ClosestWord(first.substr(std::min(first.find_first_not_of('-'), first.size())), names, 3);
+  return first + " is not an option" +
+         (closest.empty() ? "" : "; did you mean --" + closest + "?") +
          " (gps-monitor --help lists them)";
 }
 
@@ -170,39 +151,6 @@ std::string ConfigFaultText(CLI::App& app, const CLI::ConfigError& error) {
   return file + (found > 0 ? ":" + std::to_string(found) : "") + ": \"" + key +
          "\" is no option of gps-monitor (gps-monitor --help lists them, by their long names)";
 }
-
-}  // namespace
-
-std::string UnescapeCommand(const std::string& text) {
-  std::string result;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      result += text[i];
-      continue;
-    }
-    switch (text[++i]) {
-      case 'r':
-        result += '\r';
-        break;
-      case 'n':
-        result += '\n';
-        break;
-      case 't':
-        result += '\t';
-        break;
-      case '\\':
-        result += '\\';
-        break;
-      default:
-        result += '\\';
-        result += text[i];
-        break;
-    }
-  }
-  return result;
-}
-
-namespace {
 
 // The options' texts that are read further once CLI11 has taken them.
 struct OptionTexts {
@@ -522,7 +470,7 @@ std::variant<Options, int> ParseOptions(int argc, char** argv) {
   if (!TakeSource(options, texts) || !CheckRecording(options) || !CheckCompanions(options)) {
     return 2;
   }
-  options.send = UnescapeCommand(options.send);
+  options.send = WithEscapesRead(options.send);
   return options;
 }
 

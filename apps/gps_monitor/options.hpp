@@ -77,7 +77,4 @@ struct Options {
 // error (its sentence already printed on standard error).
 std::variant<Options, int> ParseOptions(int argc, char** argv);
 
-// "\r", "\n", "\t" and "\\" in a command text become the characters they name.
-std::string UnescapeCommand(const std::string& text);
-
 }  // namespace quorvane::monitor

@@ -1,14 +1,15 @@
-#include "apps/gps_monitor/service.hpp"
+#include "platform/service_manager.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <systemd/sd-daemon.h>
 
-namespace quorvane::monitor {
+namespace quorvane {
 namespace {
 
 // JOURNAL_STREAM names the journal's stream as "DEVICE:INODE": a descriptor that is it writes
@@ -22,7 +23,8 @@ bool WritesToTheJournal(int descriptor) {
 
 }  // namespace
 
-Service::Service() : journal_(WritesToTheJournal(STDERR_FILENO)) {
+ServiceManager::ServiceManager(std::string program)
+    : program_(std::move(program)), journal_(WritesToTheJournal(STDERR_FILENO)) {
   char** names = nullptr;
   const int count = sd_listen_fds_with_names(/*unset_environment=*/1, &names);
   for (int i = 0; i < count; ++i) {
@@ -39,16 +41,16 @@ Service::Service() : journal_(WritesToTheJournal(STDERR_FILENO)) {
   }
 }
 
-int Service::Socket(const std::string& name) const {
+int ServiceManager::Socket(const std::string& name) const {
   const auto found = sockets_.find(name);
   return found == sockets_.end() ? -1 : found->second;
 }
 
-void Service::Ready(const std::string& status) const {
+void ServiceManager::Ready(const std::string& status) const {
   sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());
 }
 
-void Service::Alive() {
+void ServiceManager::Alive() {
   if (watchdog_.count() == 0) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - last_ping_ < watchdog_ / 2) return;
@@ -56,21 +58,22 @@ void Service::Alive() {
   sd_notify(0, "WATCHDOG=1");
 }
 
-void Service::Stopping() const {
+void ServiceManager::Stopping() const {
   sd_notify(0, "STOPPING=1");
 }
 
-std::string Service::Line(Priority priority, const std::string& text) const {
+std::string ServiceManager::Line(Priority priority, const std::string& text) const {
   std::string line;
   if (journal_) {
     line += '<';
     line += static_cast<char>('0' + static_cast<int>(priority));
     line += '>';
   }
-  line += "gps-monitor: ";
+  line += program_;
+  line += ": ";
   line += text;
   line += '\n';
   return line;
 }
 
-}  // namespace quorvane::monitor
+}  // namespace quorvane
