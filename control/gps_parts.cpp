@@ -56,6 +56,8 @@ void GPS::Parts::Open(std::shared_ptr<BlockSource> source) {
 
 void GPS::Parts::StartSerial() {
   if (running_) return;
+  // The port chosen by number is the control's classic one: one that cannot open is an error.
+  serial->WaitForDevice(false);
   Open(serial);
   source_name = DevicePathOfPort(serial->PortNumber()).value_or("");
 }

@@ -138,7 +138,9 @@ void SerialComm::ReadNext() {
                             // The device went away (a USB receiver unplugged, the far end of a
                             // pseudo-terminal closed): stop reading it rather than spin on the
                             // error.
-                            if (error != asio::error::operation_aborted) ClosePort();
+                            if (error == asio::error::operation_aborted) return;
+                            ClosePort();
+                            if (on_gone_) on_gone_(error.message());
                             return;
                           }
                           comm_event_ = comEvReceive;

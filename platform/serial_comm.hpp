@@ -65,6 +65,11 @@ class SerialComm {
   void OnComm(std::function<void(std::string_view received)> handler) {
     on_comm_ = std::move(handler);
   }
+  // Raised once the device went away while it was read (a USB receiver unplugged, the far end
+  // of a pseudo-terminal closed): the port is closed then, with the reason.
+  void OnGone(std::function<void(const std::string& reason)> handler) {
+    on_gone_ = std::move(handler);
+  }
 
  private:
   void ApplySettings(const LineSettings& settings);
@@ -84,6 +89,7 @@ class SerialComm {
   // Reads started for an earlier opening of the port must not touch this one.
   uint64_t opening_ = 0;
   std::function<void(std::string_view)> on_comm_;
+  std::function<void(const std::string& reason)> on_gone_;
   // Completions that outlive the component see it expired and do nothing.
   LifeToken alive_;
 };

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
 #include "control/gps.hpp"
 #include "platform/port_table.hpp"
 #include "support/fake_platform.hpp"
+#include "support/files.hpp"
 #include "support/pseudo_terminal.hpp"
 #include "support/run_until.hpp"
 
@@ -204,6 +206,48 @@ TEST_F(GpsSerialTest, AnUnpluggedReceiverStopsQuietlyAndStopGpsStillWorks) {
   EXPECT_EQ(gps_.Fix().HdopText, "1.1");
   gps_.StopGPS();
   EXPECT_FALSE(gps_.Engine());
+}
+
+// A receiver named by a serial: address is waited for until it is plugged in, and again after
+// it was unplugged, under the stable name udev gives it (a link to whichever device it is now).
+TEST(GpsSerialAddress, WaitsForItsDeviceAndComesBackAfterAnUnplug) {
+  asio::io_context io;
+  FakePlatform platform;
+  GPS gps(io, platform);
+  std::vector<std::pair<std::string, NoticeKind>> notices;
+  gps.Advise({.Notice = [&](const std::string& what, NoticeKind kind) {
+    notices.emplace_back(what, kind);
+  }});
+  const testing::ScratchFolder folder;
+  const std::string link = folder.File("gps0");
+  gps.OpenSource("serial:" + link);
+  ASSERT_TRUE(RunUntil(io, [&] { return !notices.empty(); }));
+  EXPECT_EQ(notices[0].second, NoticeKind::kSourceLost);
+  EXPECT_NE(notices[0].first.find("Cannot connect to serial:" + link), std::string::npos);
+  // Each new device gets GSAs until one is decoded (what is written before the port opens may be
+  // dropped when the port's settings are applied).
+  const auto plug_in = [&](PseudoTerminal& receiver, const std::string& hdop) {
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(receiver.SlavePath(), link);
+    int turns = 0;
+    return RunUntil(io, [&] {
+      if (turns++ % 25 == 0) receiver.Write(Gsa(hdop));
+      return gps.Fix().HdopText == hdop;
+    });
+  };
+  PseudoTerminal first;
+  ASSERT_TRUE(plug_in(first, "1.1"));
+  EXPECT_TRUE(gps.Engine());
+  const size_t said = notices.size();
+  first.CloseMaster();
+  ASSERT_TRUE(RunUntil(io, [&] { return notices.size() > said; }));
+  EXPECT_EQ(notices[said].second, NoticeKind::kSourceLost);
+  EXPECT_NE(notices[said].first.find("lost: the device went away"), std::string::npos);
+  PseudoTerminal second;
+  ASSERT_TRUE(plug_in(second, "2.2"));
+  // Said once a loss, not once a try.
+  EXPECT_EQ(notices.size(), said + 1);
+  gps.StopGPS();
 }
 
 TEST_F(GpsSerialTest, ASourceWithoutLineEndsCannotStopDecoding) {

@@ -106,7 +106,6 @@ bool Monitor::OpenSource() {
   }
   if (!options_.source.empty()) {
     source_ = options_.source;
-    serial_source_ = SourceIs(SourceAddress::Scheme::kSerial);
     file_source_ = SourceIs(SourceAddress::Scheme::kFile);
     if (SourceIs(SourceAddress::Scheme::kNats)) {
       source_ = NatsAddressText(*options_.source_address);
@@ -281,7 +280,9 @@ void Monitor::AdviseEvents() {
            [this](const std::string& what) {
              // The dashboard shows why, with when the next try comes.
              reconnecting_ = last_loss_.empty() ? what : last_loss_ + "; " + what;
-             if (display_.GetMode() != Display::Mode::kDashboard) {
+             // The journal has the loss and the return, not every try.
+             if (display_.GetMode() != Display::Mode::kDashboard &&
+                 display_.GetMode() != Display::Mode::kQuiet) {
                Say(ServiceManager::Priority::kWarning, what);
              }
            },
