@@ -38,6 +38,8 @@ void GPS::RemoveSink(const BlockSink* sink) { parts_->path.Remove(sink); }
 bool GPS::OpenSink(const std::string& Address) { return parts_->OpenSink(Address); }
 std::vector<std::string> GPS::SinkStates() const { return parts_->SinkStates(); }
 void GPS::AwaitSinks(std::chrono::milliseconds most) { parts_->AwaitSinks(most); }
+void GPS::ReopenSinkFiles() { parts_->ReopenSinkFiles(); }
+
 void GPS::CloseSinks(std::chrono::milliseconds most,
                      std::function<void(const std::vector<std::string>& lost)> done) {
   parts_->CloseSinks(most, std::move(done));

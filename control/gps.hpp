@@ -77,10 +77,11 @@ class GPS {
   void AddSink(std::shared_ptr<StreamSinkMaker> maker);
   void RemoveSink(const EpochSink* sink);
   void RemoveSink(const BlockSink* sink);
-  // The output a text names, opened and added: a track file ("drive.gpx", "drive.kml?name=Run"),
-  // a log of the sentences ("drive.nmea"), a file per vehicle of a fleet ("tracks/*.gpx"), a
-  // rebroadcast ("udp://192.168.1.255:5000"), a server ("tcp://:10110", "gpsd://:2947",
-  // "http://:8080"), chrony's segment ("shm:2"), JSON lines ("json:-"), or a broker
+  // The output a text names, opened and added: a track file ("drive.gpx", "drive.kml?name=Run", or
+  // one a UTC day: "tracks/%Y-%m-%d.gpx"), a log of the sentences ("drive.nmea"), a file per
+  // vehicle of a fleet ("tracks/*.gpx"), a rebroadcast ("udp://192.168.1.255:5000"), a server
+  // ("tcp://:10110", "gpsd://:2947", "http://:8080"), chrony's segment ("shm:2"), JSON lines
+  // ("json:-"), or a broker
   // ("mqtt://broker/fleet/car7"). A text that cannot be used raises Error (and Notice, kUsage
   // when it is the text's fault) and opens nothing; false then.
   bool OpenSink(const std::string& Address);
@@ -93,6 +94,9 @@ class GPS {
   // and tells `done` what could not be delivered, a sentence each.
   void CloseSinks(std::chrono::milliseconds most,
                   std::function<void(const std::vector<std::string>& lost)> done);
+  // Finishes the files of the outputs opened from texts and begins new ones (on SIGHUP, once
+  // logrotate moved them away); a new file never writes over one that is there.
+  void ReopenSinkFiles();
 
   // Settings.
   int16_t Port() const;

@@ -176,6 +176,10 @@ bool GPS::Parts::Delivering() const {
                      [](const MadeSink& made) { return made.output->Delivering(); });
 }
 
+void GPS::Parts::ReopenSinkFiles() {
+  for (const MadeSink& made : outputs_) made.output->Reopen();
+}
+
 void GPS::Parts::CloseSinks(std::chrono::milliseconds most,
                             std::function<void(const std::vector<std::string>&)> done) {
   WaitForDeliveries(std::chrono::steady_clock::now() + most, std::move(done));

@@ -53,6 +53,7 @@ class GPS::Parts {
   void AwaitSinks(std::chrono::milliseconds most);
   void CloseSinks(std::chrono::milliseconds most,
                   std::function<void(const std::vector<std::string>&)> done);
+  void ReopenSinkFiles();
 
   asio::io_context& io;
   Platform& platform;

@@ -21,6 +21,9 @@ class Output {
   // Ends it: files finished, connections closed. What it could not deliver, each a sentence to
   // say (the run then failed); empty when everything went.
   virtual std::vector<std::string> Close() { return {}; }
+  // Finishes its files and begins new ones (SIGHUP, once logrotate moved them away); an output
+  // that writes no file ignores it.
+  virtual void Reopen() {}
 };
 
 }  // namespace quorvane

@@ -8,6 +8,8 @@
 
 #include "base/text_rules.hpp"
 #include "platform/source_address.hpp"
+#include "sinks/rotating_file.hpp"
+#include "sinks/track_files.hpp"
 
 namespace quorvane {
 namespace {
@@ -114,8 +116,10 @@ SinkText SinkFactory::Parse(const std::string& typed) const {
 
 namespace {
 
-// A file's folder must be there: a mistake in the text, said before anything is written.
-void RefuseAMissingFolder(const SinkText& text) {
+// A file's folder must be there, and a pattern's fields be times in its name: mistakes in the
+// text, said before anything is written.
+void RefuseAFileItCannotMake(const SinkText& text) {
+  if (const std::string fault = PatternFault(text.rest); !fault.empty()) text.Refuse(fault);
   const auto folder = std::filesystem::path(text.rest).parent_path();
   std::error_code error;
   if (folder.empty() || std::filesystem::is_directory(folder, error)) return;
@@ -127,8 +131,28 @@ void RefuseAMissingFolder(const SinkText& text) {
 
 MadeSink SinkFactory::Make(const std::string& typed, const SinkContext& context) const {
   const SinkText text = Parse(typed);
-  if (text.scheme.starts_with('.')) RefuseAMissingFolder(text);
-  return makers_.find(text.scheme)->second.second(text, context);
+  const Maker& maker = makers_.find(text.scheme)->second.second;
+  if (!text.scheme.starts_with('.')) return maker(text, context);
+  // A file: begun anew on SIGHUP, and by time when its name is a pattern.
+  RefuseAFileItCannotMake(text);
+  const bool pattern = text.rest.find('%') != std::string::npos;
+  if (pattern && text.scheme == ".nmea") {
+    text.Refuse("a log of sentences is begun anew on SIGHUP, not by time fields");
+  }
+  if (pattern) {
+    // Its first file opens at the first fix: what its maker would refuse is refused now.
+    text.OnlyOptions({"name"});
+    RefuseAFleet(text, context);
+  }
+  auto file = std::make_shared<RotatingFile>(
+      text.rest,
+      [maker, text, context](const std::string& path) {
+        SinkText at = text;
+        at.rest = path;
+        return maker(at, context);
+      },
+      context.failed, !context.replay);
+  return MadeOf(file);
 }
 
 void SinkFactory::CheckTogether(const std::vector<std::string>& texts,
@@ -141,7 +165,7 @@ void SinkFactory::CheckTogether(const std::vector<std::string>& texts,
   for (const std::string& path : own_files) files.push_back({.text = path, .rest = path});
   std::set<std::filesystem::path> named;
   for (const SinkText& file : files) {
-    RefuseAMissingFolder(file);
+    RefuseAFileItCannotMake(file);
     // Two outputs writing one file would write over each other, however the paths are spelled.
     std::error_code ignored;
     const auto path = std::filesystem::weakly_canonical(

@@ -500,7 +500,7 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
 }
 
 TEST_F(GpsMonitorTest, EverySignalThatWouldEndItWhileRecordingLeavesCompleteTracks) {
-  for (const int signal : {SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) {
+  for (const int signal : {SIGTERM, SIGQUIT, SIGUSR1}) {
     SCOPED_TRACE(signal);
     const std::string kml = folder_.File("stopped.kml");
     const std::string gpx = folder_.File("stopped.gpx");
@@ -666,6 +666,43 @@ TEST_F(GpsMonitorTest, FixesTheBrokerNeverHadAreCountedAndFailTheRun) {
   EXPECT_NE(run.err.find("10 fixes not published to mqtt://127.0.0.1:"), std::string::npos)
       << run.err;
   EXPECT_EQ(Tpvs(run.out).size(), 600u);  // the receiver's own output is whole
+}
+
+// A track named by the day is a complete file a UTC day (of the receiver's time), and SIGHUP
+// finishes a track that logrotate moved away and begins it anew: no point lost or doubled.
+TEST_F(GpsMonitorTest, TracksRotateAtMidnightAndOnSighup) {
+  simulator::DriveOptions options;
+  options.duration_s = 120;
+  options.start_utc_s = 86400 - 60;
+  simulator::NmeaSimulator drive(options);
+  const std::string log = folder_.File("midnight.nmea");
+  std::ofstream(log, std::ios::binary) << [&] {
+    std::string text;
+    for (size_t fix = 0; fix < drive.FixCount(); ++fix) text += drive.Sentences(fix);
+    return text;
+  }();
+  const auto points = [](const std::string& file) {
+    EXPECT_EQ(std::system(("xmllint --noout " + file).c_str()), 0) << file;
+    return Count(ReadFile(file), "<trkpt");
+  };
+  const Outcome daily =
+      Run({"--replay", log, "--speed", "max", "--record", folder_.File("%Y-%m-%d.gpx")});
+  ASSERT_EQ(daily.exit_code, 0) << daily.err;
+  EXPECT_EQ(points(folder_.File("2026-12-07.gpx")), 60u);
+  EXPECT_EQ(points(folder_.File("2026-12-08.gpx")), 60u);
+
+  const std::string track = folder_.File("track.gpx");
+  const pid_t monitor = Spawn({"--replay", log, "--speed", "20", "--record", track});
+  for (int waited = 0; waited < 400 && Count(ReadFile(track), "<trkpt") < 10; ++waited) {
+    std::this_thread::sleep_for(50ms);
+  }
+  std::filesystem::rename(track, track + ".1");
+  ::kill(monitor, SIGHUP);
+  const Outcome run = Wait(monitor);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const size_t before = points(track + ".1");
+  EXPECT_GE(before, 10u);
+  EXPECT_EQ(before + points(track), 120u);
 }
 
 }  // namespace

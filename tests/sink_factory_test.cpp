@@ -46,7 +46,10 @@ TEST(SinkFactory, ATextThatNamesNoOutputIsAUsageErrorSayingWhatIsTaken) {
   const SinkContext context{.io = io, .platform = TheSystemPlatform(), .streams = streams};
   for (const char* text :
        {"track.txt", "noextension", "ftp://host/x", "gpsd://:99999", "shm:300", "shm:2?offset=nan",
-        "tcp://:10110?colour=red", "gpsd://nowhere.invalid:2950", "udp://:5000", "tracks/*.gpx"}) {
+        "tcp://:10110?colour=red", "gpsd://nowhere.invalid:2950", "udp://:5000", "tracks/*.gpx",
+        // A pattern's fields are times in the file's name (none would rotate a log of sentences).
+        "%Y/track.gpx", "track%Q.gpx", "track%.gpx", "track%%.gpx", "%F.nmea",
+        "%F.gpx?colour=red"}) {
     try {
       KnownSinks().Make(text, context);
       ADD_FAILURE() << text << " was taken";
@@ -57,7 +60,7 @@ TEST(SinkFactory, ATextThatNamesNoOutputIsAUsageErrorSayingWhatIsTaken) {
   // One track of a fleet would splice its vehicles: each gets a file of its own instead.
   SinkContext fleet = context;
   fleet.fleet = "fleet/+/nmea";
-  for (const char* text : {"drive.kml", "drive.gpx", "drive.csv"}) {
+  for (const char* text : {"drive.kml", "drive.gpx", "drive.csv", "%F.gpx"}) {
     EXPECT_THROW(KnownSinks().Make(text, fleet), SinkUsageError) << text;
   }
   try {

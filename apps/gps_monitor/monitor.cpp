@@ -348,12 +348,24 @@ int Monitor::Abandon() {
 }
 
 void Monitor::CatchSignals() {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
-                           SIGXFSZ, SIGVTALRM, SIGPROF}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ,
+                           SIGVTALRM, SIGPROF}) {
     signals_.add(signal);
   }
   signals_.async_wait([this](const std::error_code& error, int) {
     if (!error) Stop(SourceAwayAtEnd());
+  });
+  hangups_.add(SIGHUP);
+  AwaitHangUp();
+}
+
+void Monitor::AwaitHangUp() {
+  hangups_.async_wait([this](const std::error_code& error, int) {
+    if (error || stopping_) return;
+    // logrotate moved the files away: each is finished and begun again.
+    if (service_.Journal()) Say(ServiceManager::Priority::kInfo, "files begun anew (SIGHUP)");
+    gps_.ReopenSinkFiles();
+    AwaitHangUp();
   });
 }
 
@@ -539,6 +551,7 @@ void Monitor::Stop(int exit_code) {
   if (running_ && (log_replay_ || pty_replay_ || file_source_)) PrintSummary();
   std::error_code ignored;
   signals_.cancel(ignored);
+  hangups_.cancel(ignored);
   ticker_.cancel();
   const auto delivery_time = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::duration<double>(options_.publish_wait));

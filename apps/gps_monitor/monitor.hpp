@@ -63,6 +63,8 @@ class Monitor {
   void CheckOutput();
   void AdviseEvents();
   void CatchSignals();
+  // SIGHUP begins the files anew, as often as it comes.
+  void AwaitHangUp();
   // The exit code of a run stopped by a signal: 1 (said) when its network source is away.
   int SourceAwayAtEnd() const;
 
@@ -76,9 +78,10 @@ class Monitor {
   Display display_;
   size_t source_brokers_ = 1;  // brokers in the MQTT source's list
   std::string fleet_filter_;   // the topic filter that names the vehicles
-  // Every signal that would end the process and can be caught ends a run as an interrupt does:
-  // the tracks finished, the placemark written.
+  // Every signal that would end the process and can be caught (but SIGHUP) ends a run as an
+  // interrupt does: the tracks finished, the placemark written.
   asio::signal_set signals_{io_};
+  asio::signal_set hangups_{io_};
   asio::steady_timer ticker_{io_};
   std::string source_;
   bool serial_source_ = false;
