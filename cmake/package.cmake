@@ -1,9 +1,14 @@
-# The programs, the sample drive, the manual pages, and the Debian package made by
-# `cpack -G DEB` in the release build: everything `cmake --install` puts in the prefix.
+# The programs, the sample drive, the manual pages, and the Debian packages made by
+# `cpack -G DEB` in the release build: everything `cmake --install` puts in the prefix, in three
+# packages (components): libquorvane-gps5 (library), libquorvane-gps-dev (development) and
+# quorvane-gps (daemon: the programs and the service).
 include(GNUInstallDirs)
 
-install(TARGETS gps-monitor nmea-simulate RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES data/sample_drive.nmea DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane-gps)
+set(QGPS_LIBRARY_PACKAGE libquorvane-gps${PROJECT_VERSION_MAJOR})
+install(TARGETS gps-monitor nmea-simulate RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  COMPONENT daemon)
+install(FILES data/sample_drive.nmea DESTINATION ${CMAKE_INSTALL_DATADIR}/quorvane-gps
+  COMPONENT daemon)
 
 # Manual pages and the package's changelog are installed compressed, as Debian has them.
 set(QGPS_COMPRESSED)
@@ -18,41 +23,67 @@ foreach(source docs/gps-monitor.1 docs/nmea-simulate.1 packaging/changelog)
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${QGPS_COMPRESSED})
 install(FILES ${PROJECT_BINARY_DIR}/compressed/gps-monitor.1.gz
-  ${PROJECT_BINARY_DIR}/compressed/nmea-simulate.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${PROJECT_BINARY_DIR}/compressed/changelog.gz packaging/copyright
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorvane-gps)
+  ${PROJECT_BINARY_DIR}/compressed/nmea-simulate.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  COMPONENT daemon)
+# Each package carries its copyright and changelog under its own name.
+foreach(component_and_package daemon:quorvane-gps library:${QGPS_LIBRARY_PACKAGE}
+    development:libquorvane-gps-dev)
+  string(REPLACE ":" ";" pair ${component_and_package})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES ${PROJECT_BINARY_DIR}/compressed/changelog.gz packaging/copyright
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endforeach()
 
 # gps-monitor as a service: its units, the udev rule that names receivers /dev/gps0, ..., and its
 # configuration (a conffile, in /etc whatever the prefix: stage an install with DESTDIR).
 install(FILES packaging/systemd/gps-monitor.service packaging/systemd/gps-monitor.socket
-  DESTINATION lib/systemd/system)
-install(FILES packaging/60-quorvane-gps.rules DESTINATION lib/udev/rules.d)
-install(FILES packaging/gps-monitor.conf DESTINATION /etc/quorvane-gps)
+  DESTINATION lib/systemd/system COMPONENT daemon)
+install(FILES packaging/60-quorvane-gps.rules DESTINATION lib/udev/rules.d COMPONENT daemon)
+install(FILES packaging/gps-monitor.conf DESTINATION /etc/quorvane-gps COMPONENT daemon)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane-gps)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "quorvane-gps developers <developers@quorvane-gps.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "GPS receiver control and monitor for NMEA 0183")
-# The first line of a Debian description is the summary above; this is the rest.
-string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "gps-monitor shows the live fix of a GPS receiver on a serial port, from UDP,\n"
-  "TCP, gpsd, an MQTT broker or a recorded log, records tracks to KML, GPX and\n"
-  "GeoJSON, and publishes fixes to MQTT, or follows a fleet there. The package\n"
-  "also holds libquorvane-gps, the control for hosts in any language through its C\n"
-  "interface, with its headers, CMake package and pkg-config module, and\n"
-  "nmea-simulate, which writes the logs of simulated drives.")
-set(CPACK_DEBIAN_PACKAGE_SECTION science)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL library development daemon)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# gps-monitor --web serves Leaflet from where Debian's package keeps it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjs-leaflet")
-# The library's shlibs entry and the ldconfig trigger are the package's own control files
-# (CPack's generated ones call ldconfig from maintainer scripts, which Debian no longer does).
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-  ${PROJECT_SOURCE_DIR}/packaging/shlibs ${PROJECT_SOURCE_DIR}/packaging/triggers
-  ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME ${QGPS_LIBRARY_PACKAGE})
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
+set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "GPS receiver control for NMEA 0183 (shared library)
+libquorvane-gps reads NMEA 0183 from a serial port, UDP, TCP, gpsd, a log,
+MQTT or NATS, decodes it into a typed fix per reporting cycle, records tracks,
+and serves gpsd's protocol, chrony's clock segment and a live map, for hosts
+in C++, C and Python.")
+# The library's shlibs entry and the ldconfig trigger are its own control files (CPack's
+# generated ones call ldconfig from maintainer scripts, which Debian no longer does).
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/packaging/shlibs ${PROJECT_SOURCE_DIR}/packaging/triggers)
+
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquorvane-gps-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+  "${QGPS_LIBRARY_PACKAGE} (= ${PROJECT_VERSION}), libasio-dev")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "GPS receiver control for NMEA 0183 (development files)
+The headers of libquorvane-gps (C and C++), its CMake package
+(find_package(quorvane-gps)) and its pkg-config module.")
+
+set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME quorvane-gps)
+set(CPACK_DEBIAN_DAEMON_PACKAGE_SECTION science)
+# gps-monitor --web serves Leaflet from where Debian's package keeps it.
+set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libjs-leaflet")
+set(CPACK_DEBIAN_DAEMON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)
+set(CPACK_COMPONENT_DAEMON_DESCRIPTION "GPS receiver monitor and service for NMEA 0183
+gps-monitor shows the live fix of a GPS receiver on a serial port, from UDP,
+TCP, gpsd, an MQTT broker, NATS JetStream or a recorded log, records tracks to
+KML, GPX and GeoJSON, serves gpsd's protocol, chrony's clock segment and a
+live map, and publishes fixes or follows a fleet. It runs as a systemd service
+(socket activation on gpsd's port, a udev rule naming receivers /dev/gps0).
+nmea-simulate writes the logs of simulated drives.")
 include(CPack)

@@ -28,19 +28,21 @@ if [ "$installed" != "$expected" ]; then
   exit 1
 fi
 test -x "$prefix/bin/gps-monitor"
+# The library in Debian's multiarch folder.
+libdir=$(dirname "$(ls "$prefix"/lib/*/libquorvane-gps.so)")
 test -x "$prefix/bin/nmea-simulate"
 test -f "$prefix/share/man/man1/gps-monitor.1.gz"
 cmake -S "$source_dir/examples/cpp_host" -B "$prefix/host-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$prefix/host-build" >/dev/null
-LD_LIBRARY_PATH="$prefix/lib" "$prefix/host-build/gps-host"
+LD_LIBRARY_PATH="$libdir" "$prefix/host-build/gps-host"
 
 # A host that serves its own receiver: gpsd's clients and a browser read it.
 cmake -S "$source_dir/examples/serving_host" -B "$prefix/serve-build" -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$prefix/serve-build" >/dev/null
 "$prefix/bin/nmea-simulate" --duration 30 --start 0 -o "$prefix/drive.nmea" >/dev/null
-LD_LIBRARY_PATH="$prefix/lib" "$prefix/serve-build/gps-serve" "file:$prefix/drive.nmea?speed=5" \
+LD_LIBRARY_PATH="$libdir" "$prefix/serve-build/gps-serve" "file:$prefix/drive.nmea?speed=5" \
   127.0.0.1:0 127.0.0.1:0 >"$prefix/serving" &
 server=$!
 for _ in $(seq 100); do [ "$(wc -l <"$prefix/serving")" -ge 2 ] && break; sleep 0.1; done
@@ -52,7 +54,7 @@ python3 -c "import urllib.request,sys; sys.exit(b'leaflet' not in urllib.request
 wait "$server"
 server=
 
-export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
 flags=$(pkg-config --cflags --libs quorvane-gps)
 cat >"$prefix/abi.c" <<'C'
 #include <stdio.h>
@@ -69,5 +71,5 @@ int main(void) {
 C
 # shellcheck disable=SC2086
 cc "$prefix/abi.c" -o "$prefix/abi" $flags
-LD_LIBRARY_PATH="$prefix/lib" "$prefix/abi"
+LD_LIBRARY_PATH="$libdir" "$prefix/abi"
 echo "installed package: passed"
