@@ -177,7 +177,7 @@ void BM_WebMapPushLatency(benchmark::State& state) {
   std::ofstream(leaflet + "/leaflet.css") << "*{}";
   asio::io_context io;
   quorvane::testing::SinkStreams streams;
-  quorvane::WebMap map(io, {asio::ip::make_address("127.0.0.1"), 0},
+  quorvane::WebMap map(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
                        quorvane::WebMapSettings{.leaflet_folder = leaflet}, streams);
   constexpr size_t kPages = 50;
   constexpr int kVehicles = 1000;

@@ -38,6 +38,7 @@ endforeach()
 # gps-monitor as a service: its units, the udev rule that names receivers /dev/gps0, ..., and its
 # configuration (a conffile, in /etc whatever the prefix: stage an install with DESTDIR).
 install(FILES packaging/systemd/gps-monitor.service packaging/systemd/gps-monitor.socket
+  packaging/systemd/gps-monitor-web.socket
   DESTINATION lib/systemd/system COMPONENT daemon)
 install(FILES packaging/60-quorvane-gps.rules DESTINATION lib/udev/rules.d COMPONENT daemon)
 install(FILES packaging/gps-monitor.conf DESTINATION /etc/quorvane-gps COMPONENT daemon)

@@ -164,13 +164,7 @@ std::shared_ptr<Server> Serve(const SinkText& text, const SinkContext& context,
                               const Listening& where, More&&... more) {
   std::shared_ptr<Server> server;
   try {
-    // A server that takes no handed-over socket (the map: its library binds its own) is given the
-    // address; its maker allows no "fd".
-    if constexpr (std::is_constructible_v<Server, asio::io_context&, const Listening&, More...>) {
-      server = std::make_shared<Server>(context.io, where, std::forward<More>(more)...);
-    } else {
-      server = std::make_shared<Server>(context.io, where.where, std::forward<More>(more)...);
-    }
+    server = std::make_shared<Server>(context.io, where, std::forward<More>(more)...);
   } catch (const std::system_error& error) {
     text.Refuse(error.code().message());
   }

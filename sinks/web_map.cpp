@@ -61,14 +61,14 @@ std::vector<std::string> NamesOf(const std::string& list) {
 
 }  // namespace
 
-WebMap::WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings,
+WebMap::WebMap(asio::io_context& io, const Listening& where, WebMapSettings settings,
                StreamStates& streams)
     : settings_(std::move(settings)),
       streams_(streams),
       slot_(streams.NewSlot()),
-      address_(where.address()) {
+      address_(where.where.address()) {
   transport_ = std::make_unique<WebTransport>(
-      io, where, PageFiles(settings_),
+      io, where.where, where.descriptor, PageFiles(settings_),
       WebPageHandlers{
           .opened = [this](uint64_t page) { Open(page); },
           .received = [this](uint64_t page, const std::string& message) { Follow(page, message); },
@@ -197,7 +197,7 @@ void RegisterWebMapSinks(SinkFactory& factory) {
       "(the live map served, 8080 by default; pages may use its addresses, localhost and the "
       "hosts' names)",
       [](const SinkText& text, const SinkContext& context) {
-        text.OnlyOptions({"device", "tiles", "attribution", "hosts"});
+        text.OnlyOptions({"device", "tiles", "attribution", "hosts", "fd"});
         WebMapSettings settings{
             .receiver = text.Option("device", context.fleet.empty() ? context.source : ""),
             .tiles = text.Option("tiles", kOpenStreetMapTiles),
@@ -205,7 +205,7 @@ void RegisterWebMapSinks(SinkFactory& factory) {
             .host_names = NamesOf(text.Option("hosts"))};
         if (settings.tiles == "none") settings.tiles.clear();
         return MadeOf(
-            Serve<WebMap>(text, context, ServedEndpoint(text, 8080), settings, context.streams));
+            Serve<WebMap>(text, context, ServedListening(text, 8080), settings, context.streams));
       });
 }
 

@@ -51,7 +51,7 @@ class WebMap final : public EpochSink, public Output {
   // Serves on `where`, keeping each stream's vehicle in `streams` (the control's table: a
   // vehicle goes with its stream). Throws std::system_error when it cannot listen,
   // std::runtime_error when Leaflet cannot be read.
-  WebMap(asio::io_context& io, const asio::ip::tcp::endpoint& where, WebMapSettings settings,
+  WebMap(asio::io_context& io, const Listening& where, WebMapSettings settings,
          StreamStates& streams);
 
   void TakeEpoch(const Fix& fix, const std::string& stream) override;

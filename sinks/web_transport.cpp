@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
 #include <vector>
 
 #include <websocketpp/config/asio_no_tls.hpp>
@@ -35,8 +36,14 @@ constexpr char kContentSecurityPolicy[] =
 }  // namespace
 
 struct WebTransport::Impl {
-  Impl(asio::io_context& io_context, const asio::ip::tcp::endpoint& where,
-       std::map<std::string, WebFile> web_files, WebPageHandlers page_handlers);
+  Impl(asio::io_context& io_context, std::map<std::string, WebFile> web_files,
+       WebPageHandlers page_handlers);
+  void Listen(const asio::ip::tcp::endpoint& where);
+  // Accepts on a socket that listens already: websocketpp binds only its own, so each
+  // connection it would make is accepted here and handed to it as its own accept would.
+  void AcceptOn(const asio::ip::tcp::endpoint& where, int handed);
+  void AcceptNext();
+  void StopListening();
   // A Host header of this server: an address, localhost or a name the user gave.
   bool OwnHost(const std::string& host) const;
 
@@ -72,13 +79,15 @@ struct WebTransport::Impl {
   std::vector<std::string> host_names;
   std::map<uint64_t, Page> pages;
   std::map<Handle, uint64_t, std::owner_less<Handle>> page_of;
-  std::vector<Handle> connections;  // every connection, to bound them
+  std::vector<Handle> connections;                           // every connection, to bound them
+  std::unique_ptr<asio::ip::tcp::acceptor> handed_acceptor;  // the handed-over socket
+  std::unique_ptr<asio::steady_timer> accept_pause;
   uint64_t next_page = 1;
   uint16_t port = 0;
 };
 
-WebTransport::Impl::Impl(asio::io_context& io_context, const asio::ip::tcp::endpoint& where,
-                         std::map<std::string, WebFile> web_files, WebPageHandlers page_handlers)
+WebTransport::Impl::Impl(asio::io_context& io_context, std::map<std::string, WebFile> web_files,
+                         WebPageHandlers page_handlers)
     : io(io_context), files(std::move(web_files)), handlers(std::move(page_handlers)) {
   server.clear_access_channels(websocketpp::log::alevel::all);
   server.clear_error_channels(websocketpp::log::elevel::all);
@@ -107,12 +116,55 @@ WebTransport::Impl::Impl(asio::io_context& io_context, const asio::ip::tcp::endp
       handlers.received(found->second, message->get_payload());
     }
   });
+}
+
+void WebTransport::Impl::Listen(const asio::ip::tcp::endpoint& where) {
   std::error_code error;
   server.listen(where, error);
   if (error) throw std::system_error(error);
   server.start_accept(error);
   if (error) throw std::system_error(error);
   port = server.get_local_endpoint(error).port();
+}
+
+void WebTransport::Impl::AcceptOn(const asio::ip::tcp::endpoint& where, int handed) {
+  handed_acceptor = std::make_unique<asio::ip::tcp::acceptor>(io);
+  accept_pause = std::make_unique<asio::steady_timer>(io);
+  std::error_code error;
+  handed_acceptor->assign(where.protocol(), handed, error);
+  if (error) throw std::system_error(error);
+  port = where.port();
+  AcceptNext();
+}
+
+void WebTransport::Impl::AcceptNext() {
+  const Server::connection_ptr connection = server.get_connection();
+  if (!connection) return;
+  handed_acceptor->async_accept(
+      connection->get_raw_socket(), [this, connection](const std::error_code& error) {
+        if (closing || error == asio::error::operation_aborted) return;
+        if (error) {
+          // Descriptors used up and the like: tried again a little later, not in a spin.
+          connection->terminate(error);
+          accept_pause->expires_after(std::chrono::milliseconds(100));
+          accept_pause->async_wait([this](const std::error_code& cancelled) {
+            if (!cancelled && !closing) AcceptNext();
+          });
+          return;
+        }
+        server.handle_accept(connection, {});
+        AcceptNext();
+      });
+}
+
+void WebTransport::Impl::StopListening() {
+  std::error_code ignored;
+  if (!handed_acceptor) {
+    server.stop_listening(ignored);
+    return;
+  }
+  accept_pause->cancel();
+  handed_acceptor->close(ignored);
 }
 
 void WebTransport::Impl::TakeConnection(Handle handle) {
@@ -234,10 +286,15 @@ void WebTransport::Impl::Cut(Handle handle) {
     connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));
 }
 
-WebTransport::WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where,
+WebTransport::WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where, int handed,
                            std::map<std::string, WebFile> files, WebPageHandlers handlers,
                            std::vector<std::string> host_names)
-    : impl_(std::make_shared<Impl>(io, where, std::move(files), std::move(handlers))) {
+    : impl_(std::make_shared<Impl>(io, std::move(files), std::move(handlers))) {
+  if (handed >= 0) {
+    impl_->AcceptOn(where, handed);
+  } else {
+    impl_->Listen(where);
+  }
   for (std::string& name : host_names) {
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
@@ -249,7 +306,7 @@ WebTransport::~WebTransport() {
   impl_->closing = true;
   impl_->handlers = {};
   for (auto& [number, page] : impl_->pages) impl_->Count(page.ledger, 0);
-  impl_->server.stop_listening(ignored);
+  impl_->StopListening();
   for (const Handle& handle : impl_->connections) {
     if (const auto connection = impl_->server.get_con_from_hdl(handle, ignored); !ignored) {
       connection->terminate(websocketpp::error::make_error_code(websocketpp::error::general));

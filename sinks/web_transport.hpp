@@ -43,10 +43,11 @@ class WebTransport {
   static constexpr size_t kMostWaiting = 4 * 1024 * 1024;
   static constexpr size_t kLongestMessage = 4096;
 
-  // Listens on `where`, answering `files` by their paths ("/", "/map.js", ...); throws
-  // std::system_error when it cannot listen. Pages connect under an address, "localhost" or one
-  // of `host_names`.
-  WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where,
+  // Listens on `where` (or accepts on `handed`, a socket already listening there that a service
+  // manager handed over, when it is not -1), answering `files` by their paths ("/", "/map.js",
+  // ...); throws std::system_error when it cannot listen. Pages connect under an address,
+  // "localhost" or one of `host_names`.
+  WebTransport(asio::io_context& io, const asio::ip::tcp::endpoint& where, int handed,
                std::map<std::string, WebFile> files, WebPageHandlers handlers,
                std::vector<std::string> host_names = {});
   ~WebTransport();

@@ -62,9 +62,10 @@ done
 dpkg --admindir="$work/admin" -s quorvane-gps | grep -q "^ /etc/quorvane-gps/gps-monitor.conf " ||
   { echo "the configuration is no conffile"; exit 1; }
 mkdir "$work/units"
-cp "$work/root/usr/lib/systemd/system/"gps-monitor.* "$work/units/"
+cp "$work/root/usr/lib/systemd/system/"gps-monitor* "$work/units/"
 sed -i "s|/usr/bin/gps-monitor|$work/root/usr/bin/gps-monitor|" "$work/units/gps-monitor.service"
-systemd-analyze verify --man=no "$work/units/gps-monitor.socket" "$work/units/gps-monitor.service"
+systemd-analyze verify --man=no "$work/units/gps-monitor.socket" "$work/units/gps-monitor-web.socket" \
+  "$work/units/gps-monitor.service"
 # The shipped configuration is one gps-monitor reads: its receiver is absent here, so it says so
 # once and waits for it; stopped while waiting, the run fails (exit 1, not a usage error's 2).
 "$work/root/usr/bin/gps-monitor" --config "$work/root/etc/quorvane-gps/gps-monitor.conf" \

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include <asio/ip/tcp.hpp>
+#include <asio/write.hpp>
 
 #include "apps/nmea_simulator.hpp"
 #include "support/files.hpp"
@@ -252,10 +253,12 @@ TEST_F(GpsMonitorTest, AsAServiceItTakesGpsdsSocketFromSystemdAndSaysWhenItIsRea
                         << "device = \"" << receiver.SlavePath() << "\"\n"
                         << "serve-gpsd = \"127.0.0.1:2947\"\n";
   const uint16_t port = testing::FreeTcpPort();
+  const uint16_t map_port = testing::FreeTcpPort();
   const pid_t service =
       testing::SpawnProgram({"systemd-socket-activate", "-l", "127.0.0.1:" + std::to_string(port),
-                             "--fdname=gpsd", "-E", "NOTIFY_SOCKET=" + notify_path, "-E",
-                             "WATCHDOG_USEC=400000", GPS_MONITOR, "--config", config},
+                             "-l", "127.0.0.1:" + std::to_string(map_port), "--fdname=gpsd:web",
+                             "-E", "NOTIFY_SOCKET=" + notify_path, "-E", "WATCHDOG_USEC=400000",
+                             GPS_MONITOR, "--config", config},
                             folder_.File("service.out"), folder_.File("service.err"));
   ASSERT_NE(service, 0);
   // A first connection starts gps-monitor on the socket; gpspipe then watches, and is sent the
@@ -287,9 +290,28 @@ TEST_F(GpsMonitorTest, AsAServiceItTakesGpsdsSocketFromSystemdAndSaysWhenItIsRea
     if (got > 0) said.append(datagram.data(), static_cast<size_t>(got)).append("\n");
     if (got <= 0) std::this_thread::sleep_for(50ms);
   }
+  // The map is served on the second socket handed over, though no --web was given.
+  std::string page;
+  {
+    asio::io_context io;
+    asio::ip::tcp::socket browser(io);
+    const std::string request =
+        "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(map_port) + "\r\n\r\n";
+    std::array<char, 4096> answer{};
+    browser.async_connect({asio::ip::make_address("127.0.0.1"), map_port}, [&](auto error) {
+      if (error) return;
+      asio::async_write(browser, asio::buffer(request), [&](auto written, size_t) {
+        if (written) return;
+        browser.async_read_some(asio::buffer(answer),
+                                [&](auto, size_t got) { page.assign(answer.data(), got); });
+      });
+    });
+    io.run_for(10s);
+  }
   ::kill(service, SIGTERM);
   ::waitpid(service, nullptr, 0);
   ::close(notify);
+  EXPECT_TRUE(page.starts_with("HTTP/1.1 200")) << page;
   const std::string served = ReadFile(folder_.File("pipe"));
   EXPECT_NE(served.find("\"class\":\"TPV\""), std::string::npos)
       << served << ReadFile(folder_.File("service.err"));

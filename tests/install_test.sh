@@ -13,7 +13,8 @@ trap 'if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; fi; rm -rf "
 
 DESTDIR="$root" cmake --install "$build_dir" --prefix /usr >/dev/null
 for file in etc/quorvane-gps/gps-monitor.conf usr/lib/systemd/system/gps-monitor.service \
-    usr/lib/systemd/system/gps-monitor.socket usr/lib/udev/rules.d/60-quorvane-gps.rules; do
+    usr/lib/systemd/system/gps-monitor.socket usr/lib/systemd/system/gps-monitor-web.socket \
+    usr/lib/udev/rules.d/60-quorvane-gps.rules; do
   test -f "$root/$file" || { echo "not installed: /$file" >&2; exit 1; }
 done
 # Only what a host needs: the two entry headers and what gps.hpp names, the programs.

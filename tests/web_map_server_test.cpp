@@ -248,7 +248,7 @@ TEST(WebMapSetUpTest, WithoutLeafletItSaysWhereItLooked) {
   asio::io_context io;
   try {
     testing::SinkStreams streams;
-    WebMap map(io, {asio::ip::make_address("127.0.0.1"), 0},
+    WebMap map(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0),
                WebMapSettings{.leaflet_folder = "/nonexistent/leaflet"}, streams);
     ADD_FAILURE() << "served without Leaflet";
   } catch (const std::runtime_error& error) {

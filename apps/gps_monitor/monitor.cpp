@@ -163,23 +163,26 @@ std::vector<std::string> Monitor::ServiceTexts() const {
   const std::string device = "device=" + OptionValue(ReceiverName());
   std::vector<std::string> texts;
   if (!options_.broadcast.empty()) texts.push_back("udp://" + options_.broadcast);
-  // A socket handed over by systemd is served whether or not its option was given.
-  const int nmea_socket = service_.Socket("nmea");
-  const int gpsd_socket = service_.Socket("gpsd");
-  if (options_.serve_nmea || nmea_socket >= 0) {
-    texts.push_back("tcp://" + options_.serve_nmea.value_or(":10110") +
-                    (nmea_socket >= 0 ? "?fd=" + std::to_string(nmea_socket) : ""));
+  // A socket handed over by systemd (by its name) is served whether or not its option was given.
+  const auto handed = [this](const char* name) { return service_.Socket(name) >= 0; };
+  const auto descriptor = [this](const char* name, char joint) {
+    const int socket = service_.Socket(name);
+    return socket < 0 ? std::string() : joint + ("fd=" + std::to_string(socket));
+  };
+  if (options_.serve_nmea || handed("nmea")) {
+    texts.push_back("tcp://" + options_.serve_nmea.value_or(":10110") + descriptor("nmea", '?'));
   }
-  if (options_.serve_gpsd || gpsd_socket >= 0) {
+  if (options_.serve_gpsd || handed("gpsd")) {
     texts.push_back("gpsd://" + options_.serve_gpsd.value_or(":2947") + "?" + device +
-                    (gpsd_socket >= 0 ? "&fd=" + std::to_string(gpsd_socket) : ""));
+                    descriptor("gpsd", '&'));
   }
-  if (options_.web) {
+  if (options_.web || handed("web")) {
     texts.push_back(
-        "http://" + *options_.web + "?" + device +
+        "http://" + options_.web.value_or(":8080") + "?" + device +
         "&tiles=" + OptionValue(options_.tiles.empty() ? "none" : options_.tiles) +
         "&attribution=" + OptionValue(options_.tiles_attribution) +
-        (options_.web_hosts.empty() ? "" : "&hosts=" + OptionValue(options_.web_hosts)));
+        (options_.web_hosts.empty() ? "" : "&hosts=" + OptionValue(options_.web_hosts)) +
+        descriptor("web", '&'));
   }
   if (!options_.publish.empty()) {
     // One process's two clients must not share a name: the broker would drop one for the other.
