@@ -342,19 +342,16 @@ TEST_F(GpsMonitorTest, WritingToTheJournalItDrawsNoScreenAndGivesEachLineItsPrio
 }
 
 TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
-  // A TCP port: one free for UDP may be a broker's of a test running beside this one.
-  const uint16_t port = testing::FreeTcpPort();
-  // "localhost" is this machine's loopback, whatever a resolver would make of it.
-  const pid_t monitor = Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--serve-nmea",
-                               "localhost:" + std::to_string(port)});
+  // "localhost" is this machine's loopback, whatever a resolver would make of it; port 0 any
+  // free one, which gps-monitor says.
+  const pid_t monitor =
+      Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--serve-nmea", "localhost:0"});
+  const uint16_t port = testing::ServedPort(folder_.File("run.err"), "NMEA", monitor);
+  ASSERT_NE(port, 0) << ReadFile(folder_.File("run.err"));
   asio::io_context io;
   asio::ip::tcp::socket client(io);
-  std::error_code error = asio::error::connection_refused;
-  for (int i = 0; i < 200 && error; ++i) {
-    std::this_thread::sleep_for(10ms);
-    client.close();
-    client.connect({asio::ip::make_address("127.0.0.1"), port}, error);
-  }
+  std::error_code error;
+  client.connect({asio::ip::make_address("127.0.0.1"), port}, error);
   ASSERT_FALSE(error) << error.message();
   std::string text;
   std::array<char, 4096> buffer{};
@@ -366,8 +363,8 @@ TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
   EXPECT_NE(text.find("$GPGGA,"), std::string::npos);
 
   // Every network's clients: said, since anyone there gets the positions.
-  const Outcome open = Run({"--replay", ShortDrive(2), "--speed", "max", "--serve-nmea",
-                            "0.0.0.0:" + std::to_string(testing::FreeTcpPort())});
+  const Outcome open =
+      Run({"--replay", ShortDrive(2), "--speed", "max", "--serve-nmea", "0.0.0.0:0"});
   EXPECT_EQ(open.exit_code, 0) << open.err;
   EXPECT_NE(open.err.find("to every network that reaches this machine"), std::string::npos)
       << open.err;

@@ -31,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::ReadFile;
+using testing::Running;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -49,24 +50,6 @@ std::vector<json> ObjectsOfClass(const std::string& text, const std::string& nam
 }
 
 // A program stopped (SIGTERM) when the test is done with it.
-class Running {
- public:
-  explicit Running(pid_t pid) : pid_(pid) {}
-  ~Running() { Stop(); }
-  Running(const Running&) = delete;
-  Running& operator=(const Running&) = delete;
-  bool Started() const { return pid_ != 0; }
-  void Stop() {
-    if (pid_ == 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-  }
-
- private:
-  pid_t pid_;
-};
-
 // Runs a client to its end, at most `limit` long; its standard output.
 std::string Output(std::vector<std::string> arguments, const std::string& file,
                    std::chrono::seconds limit = 20s) {
@@ -76,22 +59,14 @@ std::string Output(std::vector<std::string> arguments, const std::string& file,
   return ReadFile(file);
 }
 
-bool AwaitAccepting(uint16_t port) {
-  for (int tries = 0; tries < 100; ++tries) {
-    if (testing::Accepting(port)) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return false;
-}
-
 TEST(GpsdClientsTest, GpspipeCgpsThePythonModuleAndGpsdItselfReadOneRun) {
   testing::ScratchFolder folder;
-  const uint16_t port = testing::FreeTcpPort();
+  Running monitor(testing::SpawnProgram({GPS_MONITOR, "--replay", SAMPLE_DRIVE, "--speed", "4",
+                                         "--serve-gpsd", "127.0.0.1:0", "--json"},
+                                        folder.File("monitor.out"), folder.File("monitor.err")));
+  const uint16_t port = testing::ServedPort(folder.File("monitor.err"), "gpsd", monitor.Pid());
+  ASSERT_NE(port, 0) << ReadFile(folder.File("monitor.err"));
   const std::string address = "127.0.0.1:" + std::to_string(port);
-  Running monitor(testing::SpawnProgram(
-      {GPS_MONITOR, "--replay", SAMPLE_DRIVE, "--speed", "4", "--serve-gpsd", address, "--json"},
-      folder.File("monitor.out"), folder.File("monitor.err")));
-  ASSERT_TRUE(AwaitAccepting(port)) << ReadFile(folder.File("monitor.err"));
 
   // gpspipe -w: the greeting, then TPV reports with a position.
   const std::string watched = Output({"gpspipe", "-w", "-n", "12", address}, folder.File("w"));
@@ -149,12 +124,18 @@ TEST(GpsdClientsTest, GpspipeCgpsThePythonModuleAndGpsdItselfReadOneRun) {
   EXPECT_NE(screen.find("Time:        2026-12-07T12:"), std::string::npos) << screen;
 
   // gpsd reading us as its source: the positions it reports are ours.
-  const uint16_t gpsd_port = testing::FreeTcpPort();
-  Running gpsd(testing::SpawnProgram(
-      {testing::DaemonPath("gpsd"), "-N", "-n", "-S", std::to_string(gpsd_port), "-F",
-       folder.File("gpsd.sock"), "gpsd://" + address},
-      "/dev/null", "/dev/null"));
-  ASSERT_TRUE(AwaitAccepting(gpsd_port));
+  // On a port freed for it: one taken meanwhile ends gpsd, and another is tried.
+  std::unique_ptr<Running> gpsd;
+  uint16_t gpsd_port = 0;
+  for (int attempt = 0; attempt < 5 && !gpsd; ++attempt) {
+    gpsd_port = testing::FreeTcpPort();
+    auto started = std::make_unique<Running>(testing::SpawnProgram(
+        {testing::DaemonPath("gpsd"), "-N", "-n", "-S", std::to_string(gpsd_port), "-F",
+         folder.File("gpsd.sock"), "gpsd://" + address},
+        "/dev/null", "/dev/null"));
+    if (testing::ListensOn(started->Pid(), gpsd_port)) gpsd = std::move(started);
+  }
+  ASSERT_TRUE(gpsd);
   const std::string relayed = Output(
       {"gpspipe", "-w", "-n", "12", "127.0.0.1:" + std::to_string(gpsd_port)}, folder.File("g"));
   monitor.Stop();

@@ -59,14 +59,6 @@ std::string FirstTag(const std::string& page, const std::string& opening) {
   return start == std::string::npos ? "" : page.substr(start, page.find('>', start) - start);
 }
 
-bool AwaitAccepting(uint16_t port) {
-  for (int tries = 0; tries < 100; ++tries) {
-    if (testing::Accepting(port)) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return false;
-}
-
 class WebMapTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,11 +95,10 @@ TEST_F(WebMapTest, TheReceiversMarkerTrackAndLostFixAreWhatTheDriveImplies) {
   options.fix_loss_s = std::pair{12.0, 24.0};
   const std::string log = WriteDrive("drive.nmea", options);
   simulator::NmeaSimulator truth(options);
-  const uint16_t port = testing::FreeTcpPort();
-  const pid_t monitor = Monitor({"--replay", log, "--speed", "2", "--web",
-                                 "127.0.0.1:" + std::to_string(port), "--tiles", "none"},
-                                "monitor");
-  ASSERT_TRUE(AwaitAccepting(port)) << ReadFile(folder_.File("monitor.err"));
+  const pid_t monitor = Monitor(
+      {"--replay", log, "--speed", "2", "--web", "127.0.0.1:0", "--tiles", "none"}, "monitor");
+  const uint16_t port = testing::ServedPort(folder_.File("monitor.err"), "map", monitor);
+  ASSERT_NE(port, 0) << ReadFile(folder_.File("monitor.err"));
 
   // Pages opened one after another through the drive: each is sent the track so far at once.
   bool saw_fix = false;
@@ -150,11 +141,11 @@ TEST_F(WebMapTest, TheReceiversMarkerTrackAndLostFixAreWhatTheDriveImplies) {
 TEST_F(WebMapTest, AFleetsThreeVehiclesAreListedWhereTheirLogsEnd) {
   testing::MosquittoBroker broker(folder_.File(""));
   ASSERT_TRUE(broker.Start()) << "mosquitto is not installed (scripts/setup.sh --tests)";
-  const uint16_t port = testing::FreeTcpPort();
-  const pid_t consumer = Monitor({"--source", broker.Address("fleet/+/nmea"), "--web",
-                                  "127.0.0.1:" + std::to_string(port), "--tiles", "none"},
-                                 "consumer");
-  ASSERT_TRUE(AwaitAccepting(port)) << ReadFile(folder_.File("consumer.err"));
+  const pid_t consumer = Monitor(
+      {"--source", broker.Address("fleet/+/nmea"), "--web", "127.0.0.1:0", "--tiles", "none"},
+      "consumer");
+  const uint16_t port = testing::ServedPort(folder_.File("consumer.err"), "map", consumer);
+  ASSERT_NE(port, 0) << ReadFile(folder_.File("consumer.err"));
 
   std::map<std::string, simulator::Waypoint> ends;
   for (const int car : {1, 2, 3}) {

@@ -327,6 +327,7 @@ int Monitor::Run() {
   // The servers first, the files once the source opened: a run that cannot read anything
   // leaves an earlier track as it was.
   if (!OpenSinks(ServiceTexts())) return Abandon();
+  SayWhereServed();
   CatchSignals();
   if (ReadsALog()) gps_.AwaitSinks(kConnectionTime);
   if (stopping_) return exit_code_;
@@ -348,6 +349,16 @@ int Monitor::Abandon() {
   Stop(exit_code_);
   io_.run();
   return exit_code_;
+}
+
+void Monitor::SayWhereServed() const {
+  // The dashboard shows it; elsewhere it is said once ("serving gpsd clients on 127.0.0.1:2947"),
+  // the port a server chose among it when it was given port 0.
+  if (display_.GetMode() == Display::Mode::kDashboard) return;
+  for (const std::string& state : gps_.SinkStates()) {
+    if (state.find(" clients on ") == std::string::npos) continue;
+    Say(ServiceManager::Priority::kInfo, "serving " + state.substr(state.find(' ') + 1));
+  }
 }
 
 void Monitor::CatchSignals() {

@@ -40,6 +40,7 @@ class Monitor {
   std::vector<std::string> ServiceTexts() const;
   std::vector<std::string> FileTexts() const;
   bool OpenSinks(const std::vector<std::string>& texts);
+  void SayWhereServed() const;
   // A run that could not start: whatever opened is closed; its exit code.
   int Abandon();
   std::string ReceiverName() const;

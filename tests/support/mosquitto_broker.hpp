@@ -33,47 +33,24 @@ inline uint16_t FreeTcpPort() {
   return ntohs(address.sin_port);
 }
 
-inline bool Accepting(uint16_t port) {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  const bool accepting =
-      ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(probe);
-  return accepting;
-}
-
 class MosquittoBroker {
  public:
   // `settings` are lines added to the listener's configuration ("allow_anonymous false", ...).
   MosquittoBroker(const std::string& folder, const std::vector<std::string>& settings = {})
-      : port_(FreeTcpPort()), config_(folder + "/mosquitto.conf") {
-    std::ofstream config(config_);
-    config << "listener " << port_ << " 127.0.0.1\n";
-    bool anonymity_set = false;
-    for (const auto& line : settings) {
-      config << line << "\n";
-      anonymity_set = anonymity_set || line.starts_with("allow_anonymous");
-    }
-    if (!anonymity_set) config << "allow_anonymous true\n";
-    // Started by root it would read the test's files (keys, passwords) as the user "mosquitto",
-    // which the test's umask may keep out; as anyone else it stays who it is anyway.
-    config << "user root\nlog_dest none\n";
-  }
+      : settings_(settings), config_(folder + "/mosquitto.conf") {}
   ~MosquittoBroker() { Stop(); }
 
-  // Started, and listening, within a few seconds.
+  // Started, and listening, within a few seconds, on a port freed for it (one taken meanwhile
+  // ends the broker, and another is tried); started again, on the port it had.
   bool Start() {
-    pid_ = SpawnProgram({DaemonPath("mosquitto"), "-c", config_});
-    if (pid_ == 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!Accepting(port_)) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      if (port_ == 0 || attempt > 0) port_ = FreeTcpPort();
+      WriteConfiguration();
+      pid_ = SpawnProgram({DaemonPath("mosquitto"), "-c", config_});
+      if (ListensOn(pid_, port_, std::chrono::seconds(5))) return true;
+      Stop();
     }
-    return true;
+    return false;
   }
   void Stop() {
     if (pid_ == 0) return;
@@ -88,7 +65,22 @@ class MosquittoBroker {
   }
 
  private:
-  uint16_t port_;
+  void WriteConfiguration() const {
+    std::ofstream config(config_);
+    config << "listener " << port_ << " 127.0.0.1\n";
+    bool anonymity_set = false;
+    for (const auto& line : settings_) {
+      config << line << "\n";
+      anonymity_set = anonymity_set || line.starts_with("allow_anonymous");
+    }
+    if (!anonymity_set) config << "allow_anonymous true\n";
+    // Started by root it would read the test's files (keys, passwords) as the user "mosquitto",
+    // which the test's umask may keep out; as anyone else it stays who it is anyway.
+    config << "user root\nlog_dest none\n";
+  }
+
+  std::vector<std::string> settings_;
+  uint16_t port_ = 0;
   std::string config_;
   pid_t pid_ = 0;
 };

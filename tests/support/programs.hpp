@@ -2,13 +2,18 @@
 // Other programs run by the tests: gps-monitor itself, and the real daemons and tools of the
 // field (gpsd, mosquitto, openssl), their output going where the test wants it.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +81,80 @@ inline bool RunProgram(std::vector<std::string> arguments) {
   int status = 0;
   return pid != 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
+}
+
+// A program the test started, stopped (SIGTERM, then waited for) when the object goes.
+class Running {
+ public:
+  explicit Running(pid_t pid) : pid_(pid) {}
+  ~Running() { Stop(); }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+  bool Started() const { return pid_ != 0; }
+  pid_t Pid() const { return pid_; }
+  void Stop() {
+    if (pid_ == 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+// The program `pid` has ended (looked at, not reaped: the test may still wait for it).
+inline bool Ended(pid_t pid) {
+  siginfo_t ended{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         ended.si_pid == pid;
+}
+
+// Something accepts connections on 127.0.0.1:`port`.
+inline bool Accepting(uint16_t port) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  const bool accepting =
+      ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(probe);
+  return accepting;
+}
+
+// A daemon told to listen on `port` (one freed for it) does so: the port accepts and the daemon
+// `pid` still runs a moment later (one that found the port taken meanwhile has ended: the test
+// tries another). False when it ended, or did not listen within `most`.
+inline bool ListensOn(pid_t pid, uint16_t port,
+                      std::chrono::milliseconds most = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + most;
+  while (!Accepting(port)) {
+    if (pid == 0 || Ended(pid) || std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return !Ended(pid);
+}
+
+// The port gps-monitor says its server of `what` ("gpsd", "NMEA", "map") took, in the standard
+// error it writes to `err_file` ("serving gpsd clients on 127.0.0.1:41234"); 0 when it has not
+// said so within `most` (or the program ended first: its `pid`).
+inline uint16_t ServedPort(const std::string& err_file, const std::string& what, pid_t pid,
+                           std::chrono::milliseconds most = std::chrono::seconds(20)) {
+  const std::string said = "serving " + what + " clients on ";
+  const auto deadline = std::chrono::steady_clock::now() + most;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream file(err_file);
+    for (std::string line; std::getline(file, line);) {
+      if (line.find(said) != std::string::npos) {
+        return static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
+      }
+    }
+    if (Ended(pid)) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return 0;
 }
 
 // Debian puts its daemons in /usr/sbin, which a PATH may lack.
