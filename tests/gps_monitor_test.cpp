@@ -501,10 +501,35 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
         {"--mqtt-cafile", SAMPLE_DRIVE},  // no certificate in it
         {"--mqtt-id", "c1"},              // no MQTT client to name
         {"--source", "mqtt://127.0.0.1:1/f/+/nmea", "--mqtt-id", std::string(70000, 'c')},
+        {"--chrony-shm", "2", "--time-offset", "nan"},
+        {"--chrony-shm"},
+        {"--publish-wait", "-1"},
+        {"--mqtt-queue", "0"},
+        {"--record-dir", "."},  // no fleet to record
+        {"--record", "%Y/x.gpx"},
+        {"--record", "x%Q.gpx"},
+        {"--config", "/nonexistent/gps-monitor.conf"},
         {"--no-such-option"}}) {
     const Outcome run = Run(arguments);
     EXPECT_EQ(run.exit_code, 2) << arguments[0];
     EXPECT_TRUE(run.err.starts_with("gps-monitor: ")) << run.err;
+  }
+  // The forms the options take, each in a short replay that runs to its end.
+  const std::string drive = ShortDrive(1);
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--speed", "2.5"},
+        {"--speed", "max", "--gp-only", "--no-checksum"},
+        {"--speed", "max", "--json-properties"},
+        {"--speed", "max", "--record", folder_.File("a.kml"), "--description", "x"},
+        {"--speed", "max", "--record", folder_.File("%F.gpx"), "--record", folder_.File("a.csv")},
+        {"--speed", "max", "--serve-nmea", "0"},
+        {"--speed", "max", "--serve-gpsd", "127.0.0.1:0"},
+        {"--speed", "max", "--web", "localhost:0", "--tiles", "none", "--web-hosts", "gps.lan"},
+        {"--speed", "max", "--send", "$PMTK220,1000*1F\\r\\n"}}) {
+    std::vector<std::string> run_arguments{"--replay", drive};
+    run_arguments.insert(run_arguments.end(), arguments.begin(), arguments.end());
+    const Outcome run = Run(run_arguments);
+    EXPECT_EQ(run.exit_code, 0) << arguments.back() << ": " << run.err;
   }
   // A slip of the keyboard gets the option meant, and every usage error the way to the list.
   const Outcome slip = Run({"--recrod", "x.kml"});
