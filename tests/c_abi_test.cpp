@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "control/qgps.h"
+#include "support/known_distances.hpp"
 #include "support/udp_peer.hpp"
 
 namespace {
@@ -234,7 +235,8 @@ TEST_F(CAbiTest, MethodsConvertTheirArguments) {
   EXPECT_EQ(result.r8, 0);
   ASSERT_EQ(Call("DistanceBetween2CoordinatesMiles", {I2(0), I2(0), I2(0), I2(1)}, &result),
             QGPS_OK);
-  EXPECT_NEAR(result.r8, 69.0899929, 1e-7);
+  EXPECT_NEAR(result.r8, quorvane::testing::OneDegree::kMiles,
+              quorvane::testing::OneDegree::kMilesNear);
   // A method without a result may also be asked like a property read.
   EXPECT_EQ(
       qgps_invoke(control_, Id("LastGPGGA"), QGPS_METHOD | QGPS_PROPERTYGET, nullptr, 0, &result),

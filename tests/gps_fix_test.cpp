@@ -5,6 +5,7 @@
 
 #include "control/gps.hpp"
 #include "support/fake_platform.hpp"
+#include "support/known_distances.hpp"
 #include "support/pseudo_terminal.hpp"
 #include "support/run_until.hpp"
 
@@ -104,9 +105,13 @@ TEST_F(GpsFixTest, ResetOdometerZeroesTheTotalOnly) {
 
 TEST_F(GpsFixTest, DistanceMethodsAreTheGreatCircleOnes) {
   EXPECT_EQ(gps_.DistanceBetween2CoordinatesMeters(1, 2, 1, 2), 0);
-  EXPECT_NEAR(gps_.DistanceBetween2CoordinatesMeters(0, 0, 0, 1), 111189.566, 0.001);
-  EXPECT_NEAR(gps_.DistanceBetween2CoordinatesFoots(0, 0, 1, 0), 364795.162, 0.001);
-  EXPECT_NEAR(gps_.DistanceBetween2CoordinatesMiles(0, 0, 1, 0), 69.0899929, 1e-7);
+  using testing::OneDegree;
+  EXPECT_NEAR(gps_.DistanceBetween2CoordinatesMeters(0, 0, 0, 1), OneDegree::kMetres,
+              OneDegree::kMetresAndFeetNear);
+  EXPECT_NEAR(gps_.DistanceBetween2CoordinatesFoots(0, 0, 1, 0), OneDegree::kFeet,
+              OneDegree::kMetresAndFeetNear);
+  EXPECT_NEAR(gps_.DistanceBetween2CoordinatesMiles(0, 0, 1, 0), OneDegree::kMiles,
+              OneDegree::kMilesNear);
 }
 
 TEST_F(GpsFixTest, TimeZoneReadsTheStandardBiasInHoursWestOfUtc) {

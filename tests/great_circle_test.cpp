@@ -5,14 +5,21 @@
 #include <cmath>
 #include <limits>
 
+#include "support/known_distances.hpp"
+
 namespace quorvane {
 namespace {
 
+using testing::OneDegree;
+
 TEST(GreatCircle, OneDegreeAlongTheEquatorOrAMeridian) {
   for (const auto& [lat2, lon2] : {std::pair{0.0, 1.0}, std::pair{1.0, 0.0}}) {
-    EXPECT_NEAR(DistanceBetween2CoordinatesMeters(0, 0, lat2, lon2), 111189.566, 0.001);
-    EXPECT_NEAR(DistanceBetween2CoordinatesFoots(0, 0, lat2, lon2), 364795.162, 0.001);
-    EXPECT_NEAR(DistanceBetween2CoordinatesMiles(0, 0, lat2, lon2), 69.0899929, 0.0000001);
+    EXPECT_NEAR(DistanceBetween2CoordinatesMeters(0, 0, lat2, lon2), OneDegree::kMetres,
+                OneDegree::kMetresAndFeetNear);
+    EXPECT_NEAR(DistanceBetween2CoordinatesFoots(0, 0, lat2, lon2), OneDegree::kFeet,
+                OneDegree::kMetresAndFeetNear);
+    EXPECT_NEAR(DistanceBetween2CoordinatesMiles(0, 0, lat2, lon2), OneDegree::kMiles,
+                OneDegree::kMilesNear);
   }
 }
 
