@@ -14,6 +14,7 @@
 #include "control/gps.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "mqtt/mqtt_client.hpp"
+#include "platform/retry_schedule.hpp"
 #include "receiver/receiver_table.hpp"
 #include "sinks/mqtt_publisher.hpp"
 #include "sources/source_factory.hpp"
@@ -27,6 +28,9 @@ namespace quorvane {
 namespace {
 
 using namespace std::chrono_literals;
+
+constexpr std::chrono::milliseconds kFirstRetry{
+    static_cast<int>(RetrySchedule::kFirstRetrySeconds * 1000)};
 
 constexpr const char* kGgaMunich =
     "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
@@ -326,13 +330,19 @@ TEST_F(MqttTest, TwoClientsOfOneIdSayItAndDoNotTakeTurnsWithoutEnd) {
   MqttClient second(io_, settings);
   size_t connections = 0;
   std::string said;
+  double longest_wait = 0;
   for (MqttClient* client : {&first, &second}) {
     client->on_connected = [&] { ++connections; };
-    client->on_lost = [&](const std::string& reason, double, bool) { said = reason; };
+    client->on_lost = [&](const std::string& reason, double wait, bool) {
+      said = reason;
+      longest_wait = std::max(longest_wait, wait);
+    };
     client->Start();
   }
-  testing::RunFor(io_, 6s);
-  // Each takes the other's place after waits that keep growing: a handful, not hundreds.
+  // Each takes the other's place after waits that keep growing: by the time one waits 4 s, a
+  // handful of connections were made, not hundreds.
+  ASSERT_TRUE(testing::RunUntil(
+      io_, [&] { return longest_wait >= 4; }, 30s));
   EXPECT_LE(connections, 12u);
   EXPECT_NE(said.find("another client using the id \"qgps-twice\""), std::string::npos) << said;
   first.Close();
@@ -347,7 +357,9 @@ TEST_F(MqttTest, AWrongPasswordIsSaidOnceAndNotTriedAgain) {
   ASSERT_TRUE(broker.Start());
   const std::string at = "@127.0.0.1:" + std::to_string(broker.Port()) + "/fleet/+/nmea";
   gps_.OpenSource("mqtt://ops:wrong" + at);
-  testing::RunFor(io_, 1500ms);
+  ASSERT_TRUE(testing::RunUntil(io_, [&] { return !errors_.empty(); }));
+  // A try again would come after the schedule's first wait: twice that passes without one.
+  testing::RunFor(io_, 2 * kFirstRetry);
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_NE(errors_[0].find("refused the connection: Connection Refused: not authorised"),
             std::string::npos)

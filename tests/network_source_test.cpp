@@ -16,6 +16,7 @@
 #include "control/gps.hpp"
 #include "mqtt/mqtt_address.hpp"
 #include "platform/host_lookup.hpp"
+#include "platform/retry_schedule.hpp"
 #include "platform/source_address.hpp"
 #include "sources/source_factory.hpp"
 #include "support/fake_platform.hpp"
@@ -161,7 +162,9 @@ TEST_F(NetworkSourceTest, ATcpServerThatDropsTheConnectionIsReadAgainWhenItComes
   EXPECT_EQ(errors_.size(), 2u);  // once for each lost connection
   gps_.StopGPS();
   acceptor.close();
-  testing::RunFor(io_, 1500ms);  // no try after StopGPS
+  // No try after StopGPS: twice the schedule's first wait passes without one.
+  testing::RunFor(
+      io_, std::chrono::milliseconds(static_cast<int>(2000 * RetrySchedule::kFirstRetrySeconds)));
   EXPECT_EQ(retries_.size(), 2u);
 }
 
