@@ -44,6 +44,59 @@ bool TakeSign(std::string_view& text) {
 
 }  // namespace
 
+namespace {
+
+// The shortest digits that read back as `value` (nonzero, finite), and the decimal exponent of
+// the first ("12345" and 1 for 12.345); false when they are more than `most`.
+bool ShortestDigits(double value, size_t most, std::array<char, 24>& digits, size_t& count,
+                    int& exponent) {
+  std::array<char, 32> text{};
+  const auto written =
+      std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::scientific);
+  const char* at = text.data() + (value < 0 ? 1 : 0);
+  count = 0;
+  for (; at != written.ptr && *at != 'e'; ++at) {
+    if (*at != '.') digits[count++] = *at;
+  }
+  if (count > most || at == written.ptr) return false;
+  std::from_chars(at + (at[1] == '+' ? 2 : 1), written.ptr, exponent);
+  return true;
+}
+
+// What %.15g writes, trailing zeros removed, from at most 15 shortest digits: they are exactly
+// the 15-digit rounding (a double's error is far below half a step of the 15th digit).
+void AppendGeneral(bool negative, const std::array<char, 24>& digits, size_t count, int exponent,
+                   std::string& text) {
+  if (negative) text += '-';
+  if (exponent < -4 || exponent >= 15) {
+    text += digits[0];
+    if (count > 1) {
+      text += '.';
+      text.append(digits.data() + 1, count - 1);
+    }
+    text += exponent < 0 ? "E-" : "E+";
+    const int magnitude = std::abs(exponent);
+    if (magnitude < 10) text += '0';
+    text += std::to_string(magnitude);
+    return;
+  }
+  if (exponent < 0) {
+    text += "0.";
+    text.append(static_cast<size_t>(-exponent - 1), '0');
+    text.append(digits.data(), count);
+    return;
+  }
+  const auto whole = static_cast<size_t>(exponent) + 1;
+  text.append(digits.data(), std::min(count, whole));
+  if (count < whole) text.append(whole - count, '0');
+  if (count > whole) {
+    text += '.';
+    text.append(digits.data() + whole, count - whole);
+  }
+}
+
+}  // namespace
+
 void AppendNumberText(double value, std::string& text) {
   if (std::isnan(value)) {
     text += "NaN";
@@ -52,6 +105,14 @@ void AppendNumberText(double value, std::string& text) {
   } else if (value == 0) {
     text += '0';
   } else {
+    std::array<char, 24> digits{};
+    size_t count = 0;
+    int exponent = 0;
+    // (A subnormal value carries fewer digits than that argument needs: it goes the exact way.)
+    if (std::isnormal(value) && ShortestDigits(value, 15, digits, count, exponent)) {
+      AppendGeneral(value < 0, digits, count, exponent, text);
+      return;
+    }
     std::array<char, 32> buffer{};
     // %g with 15 digits is exactly the rule: fixed notation for exponents -4..14, trailing
     // zeros removed, exponent form outside.
@@ -80,23 +141,50 @@ std::optional<int16_t> ReadLeadingInt16(std::string_view text) {
   return static_cast<int16_t>(rounded);
 }
 
+std::optional<double> ReadShortDecimal(std::string_view run) {
+  // The digits as one whole number and the place of the point: up to 15 digits that number and
+  // the power of ten are both exact in a double, so the one rounding of the division gives the
+  // nearest double, as from_chars would, at a fraction of its cost.
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = -1;
+  for (const char c : run) {
+    if (c == '.') {
+      decimals = 0;
+      continue;
+    }
+    if (++digits > 15) return std::nullopt;
+    mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+    if (decimals >= 0) ++decimals;
+  }
+  return static_cast<double>(mantissa) / kPowers[std::max(decimals, 0)];
+}
+
 double ReadLeadingNumber(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   const bool negative = TakeSign(text);
   size_t length = DecimalRunLength(text);
   if (length == 0) return 0;
   // An exponent, as NumberToText writes tiny and huge values ("9.26E-05"), when digits follow.
+  bool exponent = false;
   if (length < text.size() && (text[length] == 'E' || text[length] == 'e')) {
     size_t end = length + 1;
     if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
     const size_t digits_from = end;
     while (end < text.size() && IsDigit(text[end])) ++end;
-    if (end > digits_from) length = end;
+    exponent = end > digits_from;
+    if (exponent) length = end;
   }
   double value = 0;
-  const auto result =
-      std::from_chars(text.data(), text.data() + length, value, std::chars_format::general);
-  if (result.ec != std::errc{}) return 0;
+  if (const auto quick = exponent ? std::nullopt : ReadShortDecimal(text.substr(0, length))) {
+    value = *quick;
+  } else {
+    const auto result =
+        std::from_chars(text.data(), text.data() + length, value, std::chars_format::general);
+    if (result.ec != std::errc{}) return 0;
+  }
   return negative ? -value : value;
 }
 
@@ -107,9 +195,14 @@ std::optional<double> ReadStrict(std::string_view text) {
   // a digit or with "." and a digit.
   if (text.empty() || !(IsDigit(text.front()) || text.front() == '.')) return std::nullopt;
   double value = 0;
-  const auto result =
-      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
-  if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
+  const auto quick = DecimalRunLength(text) == text.size() ? ReadShortDecimal(text) : std::nullopt;
+  if (quick) {
+    value = *quick;
+  } else {
+    const auto result =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+    if (result.ec != std::errc{} || result.ptr != text.data() + text.size()) return std::nullopt;
+  }
   return negative ? -value : value;
 }
 
@@ -240,11 +333,42 @@ std::string FormatTwoDecimals(double value) {
   return text;
 }
 
-std::string FixedText(double value, int decimals) {
+void AppendFixed(double value, int decimals, std::string& text) {
+  // The magnitude times 10^decimals, rounded once: below 2^40 its error is under 2^-12, so a
+  // fraction clear of one half by more than that rounds the way the exact value does. The rest
+  // (ties, huge values, NaN) take the exact, slower way.
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  const double scaled = std::abs(value) * kPowers[std::clamp(decimals, 0, 9)];
+  const double below = std::floor(scaled);
+  const double fraction = scaled - below;
+  if (decimals >= 0 && decimals <= 9 && scaled < 0x1p40 && std::abs(fraction - 0.5) > 0x1p-11) {
+    const auto units = static_cast<uint64_t>(below) + (fraction > 0.5 ? 1 : 0);
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), units).ptr;
+    auto count = static_cast<size_t>(end - digits.data());
+    const auto places = static_cast<size_t>(decimals);
+    if (std::signbit(value)) text += '-';
+    if (count <= places) {
+      text += '0';
+    } else {
+      text.append(digits.data(), count - places);
+    }
+    if (places == 0) return;
+    text += '.';
+    if (count < places) text.append(places - count, '0');
+    text.append(end - std::min(count, places), end);
+    return;
+  }
   std::array<char, 400> buffer{};
   const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
                                      std::chars_format::fixed, decimals);
-  return std::string(buffer.data(), written.ec == std::errc() ? written.ptr : buffer.data());
+  if (written.ec == std::errc()) text.append(buffer.data(), written.ptr);
+}
+
+std::string FixedText(double value, int decimals) {
+  std::string text;
+  AppendFixed(value, decimals, text);
+  return text;
 }
 
 std::string Printable(std::string text) {

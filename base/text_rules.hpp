@@ -32,6 +32,10 @@ double ReadLeadingNumber(std::string_view text);
 // when that lies outside the 16-bit range.
 std::optional<int16_t> ReadLeadingInt16(std::string_view text);
 
+// Digits with at most one "." among them ("4807.038") as the nearest double, as from_chars
+// reads them; nullopt when they are more than 15 digits (read those the exact, slower way).
+std::optional<double> ReadShortDecimal(std::string_view run);
+
 // The whole text, blanks around it allowed, must be one decimal number (an exponent is allowed
 // so that everything NumberToText writes reads back). Anything else is nullopt.
 std::optional<double> ReadStrict(std::string_view text);
@@ -70,8 +74,11 @@ std::vector<std::string_view> Pieces(std::string_view text, char separator);
 // values; a value that rounds to zero is "0.00".
 std::string FormatTwoDecimals(double value);
 
-// `value` with exactly `decimals` digits after the point ("48.1173000" for 7).
+// `value` with exactly `decimals` digits after the point ("48.1173000" for 7), rounded as the
+// exact binary value says.
 std::string FixedText(double value, int decimals);
+// The same text, appended to `text`.
+void AppendFixed(double value, int decimals, std::string& text);
 
 // Text as a terminal may show it: every byte outside printable ASCII (an escape sequence that
 // would retitle or clear the terminal, a bell, a stray CR) becomes "?".

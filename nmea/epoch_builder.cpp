@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "nmea/split_decoding.hpp"
+
 namespace quorvane {
 namespace {
 
@@ -97,8 +99,12 @@ bool HasPosition(const std::optional<Sentence>& sentence) {
 }  // namespace
 
 void EpochBuilder::Take(std::string_view sentence) {
+  Take(sentence, SentenceFields(sentence));
+}
+
+void EpochBuilder::Take(std::string_view sentence, const SentenceFields& fields) {
   sentence_time_.reset();
-  if (!DecodeTypedSentence(sentence, scratch_)) return;
+  if (!DecodeTypedSentence(sentence, fields, scratch_)) return;
   const TypedSentence* typed = &scratch_;
   malformed_fields_ += static_cast<uint64_t>(typed->malformed_fields);
   if (typed->time_refused) return;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fix.hpp"
+#include "sentence_fields.hpp"
 #include "sentences.hpp"
 
 namespace quorvane {
@@ -35,6 +36,8 @@ class EpochBuilder {
 
   // One sentence, "$" to its line end. The cycle it ends, if any, is handed on first.
   void Take(std::string_view sentence);
+  // The same for a sentence split already into `fields`.
+  void Take(std::string_view sentence, const SentenceFields& fields);
   // The stream ended: the cycle under way is handed on if it says anything.
   void Finish();
   // An epoch made elsewhere (a publisher's TPV) is this stream's latest, handed on as one of its

@@ -115,13 +115,16 @@ ChecksumCheck CheckChecksum(std::string_view sentence) {
 }
 
 Decoded NmeaDecoder::ParseNMEA(std::string_view sentence) {
+  return ParseNMEA(sentence, SentenceFields(sentence));
+}
+
+Decoded NmeaDecoder::ParseNMEA(std::string_view sentence, const SentenceFields& fields) {
   if (verify_checksum_ && CheckChecksum(sentence) == ChecksumCheck::kWrong) {
     ++checksum_errors_;
     return {.type = std::nullopt, .changes = 0, .refused = true};
   }
   const auto* phrase = PhraseOf(sentence, all_talkers_);
   if (!phrase) return {};
-  const SentenceFields fields(sentence);
   if (fields.size() < phrase->fewest_fields) return {phrase->type, 0};
   return {phrase->type, (this->*phrase->decode)(fields, sentence)};
 }

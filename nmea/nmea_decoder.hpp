@@ -47,6 +47,8 @@ class NmeaDecoder {
 
   // Decodes one sentence, "$" to CR inclusive, into the fix record.
   Decoded ParseNMEA(std::string_view sentence);
+  // The same for a sentence split already into `fields`.
+  Decoded ParseNMEA(std::string_view sentence, const SentenceFields& fields);
 
   const FixRecord& Fix() const { return fix_; }
   FixRecord& Fix() { return fix_; }

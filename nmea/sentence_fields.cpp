@@ -39,4 +39,22 @@ SentenceFields::SentenceFields(std::string_view sentence) : text_(sentence.data(
   ++count_;
 }
 
+SentenceFields SentenceFields::Body(std::string_view sentence) const {
+  size_t end = sentence.size();
+  while (end > 0 && (sentence[end - 1] == '\r' || sentence[end - 1] == '\n')) --end;
+  const size_t star = sentence.substr(0, end).rfind('*');
+  const auto body_end =
+      static_cast<uint32_t>(star == std::string_view::npos || star == 0 ? end : star);
+  const size_t last = count_ - 1;
+  // A "*" before the last field cut here (a malformed sentence) leaves fewer fields: split again.
+  if (body_end < ends_[last] && (ends_[last] != sentence.size() || body_end < starts_[last])) {
+    return SentenceFields(sentence.substr(1, body_end - 1));
+  }
+  SentenceFields body = *this;
+  body.starts_[0] = 1;
+  // The last field runs to the end of the text only when no field was left out.
+  if (ends_[last] == sentence.size()) body.ends_[last] = body_end;
+  return body;
+}
+
 }  // namespace quorvane

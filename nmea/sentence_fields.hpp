@@ -17,6 +17,11 @@ class SentenceFields {
 
   explicit SentenceFields(std::string_view sentence);
 
+  // The fields of the sentence's body, as if the text between "$" and its last "*" (or its line
+  // end) had been split: the tag without its "$", the last field without the checksum and line
+  // end. `sentence` is the text these fields were split from.
+  SentenceFields Body(std::string_view sentence) const;
+
   size_t size() const { return count_; }
   bool Has(size_t index) const { return index < count_; }
   // A field the sentence lacks is empty.

@@ -100,9 +100,11 @@ void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
   heard_.Count(sentence);
   for (const auto& output : receiver.outputs) output->TakeSentence(sentence, receiver.name);
   for (const auto& sink : epoch_sinks_) sink->TakeSentence(sentence, receiver.name);
-  const Decoded decoded = receiver.decoder.ParseNMEA(sentence);
+  // One split serves the properties and the typed value.
+  const SentenceFields fields(sentence);
+  const Decoded decoded = receiver.decoder.ParseNMEA(sentence, fields);
   // The epochs take every talker's sentences; a checksum refused is refused for them too.
-  if (!decoded.refused) receiver.epochs.Take(sentence);
+  if (!decoded.refused) receiver.epochs.Take(sentence, fields);
   if (decoded.type == SentenceType::kGga && (!epoch_sinks_.empty() || !receiver.outputs.empty())) {
     HandGga(receiver, {receiver.decoder.Fix(), receiver.epochs.LastSentenceIsoTime()});
   }

@@ -1,7 +1,6 @@
 #include "sinks/kml_writer.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 #include "geo/great_circle.hpp"
 
@@ -11,6 +10,21 @@ namespace {
 // The path through the placemarks: three pixels wide, opaque green.
 constexpr int16_t kPathWidth = 3;
 constexpr const char* kPathColor = "FF00FF00";
+
+// "2026-12-09 08:41:05": a placemark's name, the clock's reading when it was made.
+std::string ClockText(const ClockReading& now) {
+  std::string text = "0000-00-00 00:00:00";
+  const auto put = [&text](size_t at, size_t width, int value) {
+    for (size_t i = width; i-- > 0; value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, 4, now.year);
+  put(5, 2, now.month);
+  put(8, 2, now.day);
+  put(11, 2, now.hour);
+  put(14, 2, now.minute);
+  put(17, 2, now.second);
+  return text;
+}
 
 }  // namespace
 
@@ -24,10 +38,7 @@ std::string KmlWriter::Open(const std::string& path, const std::string& name) {
 void KmlWriter::Point(const TrackFix& fix) {
   if (!fix.altitude || !std::isfinite(*fix.altitude)) return;
   if (!OnTheGlobe(fix.latitude, fix.longitude)) return;
-  const ClockReading now = platform_.Now();
-  char name[64];
-  std::snprintf(name, sizeof name, "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
-                now.hour, now.minute, now.second);
+  const std::string name = ClockText(platform_.Now());
   // The writer adds the zone's "Z" itself.
   const std::string when = fix.time.empty() ? "" : fix.time.substr(0, fix.time.size() - 1);
   kml_.CreatePlaceMark(fix.latitude, fix.longitude, *fix.altitude, name, "", when);

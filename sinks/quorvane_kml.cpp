@@ -22,13 +22,17 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
 
 }  // namespace
 
+void AppendCoordinateTriple(double latitude, double longitude, double Altitude, std::string& text) {
+  AppendNumberText(longitude, text);
+  text += ',';
+  AppendNumberText(latitude, text);
+  text += ',';
+  AppendNumberText(Altitude, text);
+}
+
 std::string CoordinateTriple(double latitude, double longitude, double Altitude) {
   std::string triple;
-  AppendNumberText(longitude, triple);
-  triple += ',';
-  AppendNumberText(latitude, triple);
-  triple += ',';
-  AppendNumberText(Altitude, triple);
+  AppendCoordinateTriple(latitude, longitude, Altitude, triple);
   return triple;
 }
 
@@ -244,22 +248,33 @@ void QuorvaneKML::CreateStreetView(const std::string& Filename, double latitude,
 void QuorvaneKML::CreatePlaceMark(double latitude, double longitude, double Altitude,
                                   const std::string& pName, const std::string& pDescription,
                                   const std::string& TimeStamp, const std::string& ExtendedData) {
-  Line("  <Placemark>");
-  Line("      <name>", pName, "</name>");
-  if (!pDescription.empty()) Line("      <description>", pDescription, "</description>");
-  Line("      ", ExtendedData);
-  Line("      <Point>");
-  const std::string triple = CoordinateTriple(latitude, longitude, Altitude);
-  Line("          <coordinates>", triple, "</coordinates>");
+  // A placemark per fix: built whole and handed to the file in one write.
+  std::string& out = placemark_;
+  out.clear();
+  const auto line = [&out](const auto&... pieces) {
+    (out.append(pieces), ...);
+    out += "\r\n";
+  };
+  line("  <Placemark>");
+  line("      <name>", pName, "</name>");
+  if (!pDescription.empty()) line("      <description>", pDescription, "</description>");
+  line("      ", ExtendedData);
+  line("      <Point>");
+  out += "          <coordinates>";
+  const size_t triple_at = out.size();
+  AppendCoordinateTriple(latitude, longitude, Altitude, out);
+  const std::string_view triple(out.data() + triple_at, out.size() - triple_at);
   path_.Append(triple);
   path_.Append("\r\n");
-  Line("      </Point>");
+  line("</coordinates>");
+  line("      </Point>");
   if (!TimeStamp.empty()) {
-    Line("      <TimeStamp>");
-    Line("      <when>", TimeStamp, "Z</when>");
-    Line("      </TimeStamp>");
+    line("      <TimeStamp>");
+    line("      <when>", TimeStamp, "Z</when>");
+    line("      </TimeStamp>");
   }
-  Line("  </Placemark>");
+  line("  </Placemark>");
+  if (file_.IsOpen()) file_.Write(out);
 }
 
 void QuorvaneKML::CreatePathPoint(double latitude, double longitude, double Altitude) {

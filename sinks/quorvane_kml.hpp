@@ -89,9 +89,12 @@ class QuorvaneKML {
   Platform& platform_;
   ReplacedFile file_;
   PathBuffer path_;
+  std::string placemark_;  // the placemark being built, kept for its room
 };
 
 // "longitude,latitude,Altitude" by the number-to-text rule.
 std::string CoordinateTriple(double latitude, double longitude, double Altitude);
+// The same text, appended to `text`.
+void AppendCoordinateTriple(double latitude, double longitude, double Altitude, std::string& text);
 
 }  // namespace quorvane

@@ -16,22 +16,44 @@ std::string FixModeText(const Fix& fix) {
          (status < std::size(kStatus) ? kStatus[status] : "");
 }
 
-std::string EpochLine(const Fix& fix) {
-  std::string line = TimeOfDayText(fix.time);
-  line += line.empty() ? "--:--:-- UTC  " : " UTC  ";
-  if (!fix.HasFix()) return line + "no fix";
-  line +=
-      FixedText(*fix.latitude, 6) + ", " + FixedText(*fix.longitude, 6) + "  " + FixModeText(fix);
-  if (fix.speed) line += "  " + FixedText(*fix.speed * 3.6, 1) + " km/h";
-  if (fix.course) line += "  " + FixedText(*fix.course, 1) + " deg";
-  if (fix.altitude_msl) line += "  alt " + FixedText(*fix.altitude_msl, 1) + " m";
+void AppendEpochLine(const Fix& fix, std::string& line) {
+  const size_t start = line.size();
+  line += TimeOfDayText(fix.time);
+  line += line.size() == start ? "--:--:-- UTC  " : " UTC  ";
+  if (!fix.HasFix()) {
+    line += "no fix";
+    return;
+  }
+  AppendFixed(*fix.latitude, 6, line);
+  line += ", ";
+  AppendFixed(*fix.longitude, 6, line);
+  line += "  ";
+  line += FixModeText(fix);
+  if (fix.speed) {
+    line += "  ";
+    AppendFixed(*fix.speed * 3.6, 1, line);
+    line += " km/h";
+  }
+  if (fix.course) {
+    line += "  ";
+    AppendFixed(*fix.course, 1, line);
+    line += " deg";
+  }
+  if (fix.altitude_msl) {
+    line += "  alt ";
+    AppendFixed(*fix.altitude_msl, 1, line);
+    line += " m";
+  }
   if (fix.satellites_used) line += "  sats " + std::to_string(*fix.satellites_used);
-  return line;
 }
 
 void TextLines::TakeEpoch(const Fix& fix, const std::string& stream) {
-  const std::string line = Printable((stream.empty() ? "" : stream + "  ") + EpochLine(fix)) + '\n';
-  out_.write(line.data(), static_cast<std::streamsize>(line.size()));
+  // A vehicle's name is a peer's text: printable only. The rest is this line's own.
+  line_.clear();
+  if (!stream.empty()) line_ += Printable(stream) + "  ";
+  AppendEpochLine(fix, line_);
+  line_ += '\n';
+  out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
 }
 
 std::vector<std::string> TextLines::Close() {

@@ -13,8 +13,8 @@
 
 namespace quorvane {
 
-// The epoch's line, without the vehicle and the line end.
-std::string EpochLine(const Fix& fix);
+// The epoch's line, without the vehicle and the line end, appended to `line`.
+void AppendEpochLine(const Fix& fix, std::string& line);
 // "3D", "2D differential", "3D RTK fixed", ...
 std::string FixModeText(const Fix& fix);
 
@@ -28,6 +28,7 @@ class TextLines final : public EpochSink, public Output {
 
  private:
   std::ostream& out_;
+  std::string line_;  // the line being built, kept for its room
 };
 
 }  // namespace quorvane

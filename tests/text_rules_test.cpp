@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "base/recent_table.hpp"
@@ -36,6 +41,56 @@ TEST(NumberToText, ShowsFifteenSignificantDigitsWithoutTrailingZeros) {
       {0.1 + 0.2, "0.3"},
   };
   for (const auto& c : cases) EXPECT_EQ(NumberToText(c.value), c.text) << c.value;
+}
+
+// The quick ways to write a number must write what the exact (and slow) formatting writes: for
+// any double, for the few-decimal values receivers send, and for exact ties.
+TEST(NumberToText, TheQuickWaysWriteWhatExactFormattingWrites) {
+  const auto exact_general = [](double value) {
+    std::array<char, 64> text{};
+    const auto end =
+        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general, 15)
+            .ptr;
+    std::string written(text.data(), end);
+    for (char& c : written) c = c == 'e' ? 'E' : c;
+    return written;
+  };
+  const auto exact_fixed = [](double value, int decimals) {
+    std::array<char, 400> text{};
+    return std::string(text.data(), std::to_chars(text.data(), text.data() + text.size(), value,
+                                                  std::chars_format::fixed, decimals)
+                                        .ptr);
+  };
+  std::mt19937_64 random(20261209);
+  std::vector<double> values{0.5,
+                             0.125,
+                             2.5,
+                             -0.05,
+                             1e15,
+                             1e-5,
+                             9.9999999999999995e14,
+                             0.0001,
+                             123456789012345.0,
+                             5e-324,
+                             1.7976931348623157e308,
+                             -0.0};
+  for (int i = 0; i < 100000; ++i) {
+    double any;
+    const uint64_t bits = random();
+    std::memcpy(&any, &bits, sizeof any);
+    if (std::isfinite(any)) values.push_back(any);
+    const auto scale = static_cast<int>(random() % 10);
+    values.push_back(static_cast<double>(static_cast<int64_t>(random() % 400000000) - 200000000) /
+                     std::pow(10.0, scale));
+  }
+  for (const double value : values) {
+    if (value != 0) {
+      EXPECT_EQ(NumberToText(value), exact_general(value)) << value;
+    }
+    for (const int decimals : {0, 1, 2, 6, 7}) {
+      EXPECT_EQ(FixedText(value, decimals), exact_fixed(value, decimals)) << value;
+    }
+  }
 }
 
 TEST(NumberToText, NamesValuesThatAreNotNumbers) {
