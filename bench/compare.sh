@@ -104,7 +104,32 @@ for h in "${hours[@]}"; do
   done
   rm -f "$log"
 done
+# Instructions, counted by callgrind: the same on every run, whatever else the machine does.
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p'
+}
+log="$work/drive-1h.nmea"
+build/release/apps/nmea-simulate --duration 3600 --start 0 -o "$log"
+sentences=$(grep -c '^\$' "$log")
+ours=$(instructions build/release/apps/gps-monitor --replay "$log" --speed max --record "$work/out.kml")
+babel=$(instructions gpsbabel -i nmea -f "$log" -o kml -F "$work/out.kml")
+decode=$(instructions gpsdecode <"$log")
 {
+  echo
+  echo "## Instructions"
+  echo
+  echo "The 1 h drive ($sentences sentences) to KML, whole process, start-up included, counted by"
+  echo "\`valgrind --tool=callgrind\` (the same count on every run):"
+  echo
+  echo "| tool | instructions | per sentence | gps-monitor executes fewer by |"
+  echo "|---|---:|---:|---:|"
+  for row in "gps-monitor --record:$ours" "gpsbabel -o kml:$babel" "gpsdecode:$decode"; do
+    awk -v tool="${row%%:*}" -v n="${row##*:}" -v s="$sentences" -v ours="$ours" \
+      'BEGIN {r = tool ~ /^gps-monitor/ ? "-" : sprintf("%.1fx", n / ours)
+              printf "| %s | %.1f M | %.0f | %s |\n", tool, n / 1e6, n / s, r}'
+  done
+  rm -f "$log"
   echo
   echo "## Inside the control"
   echo

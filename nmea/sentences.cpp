@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "base/text_rules.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "nmea/sentence_fields.hpp"
 #include "nmea/split_decoding.hpp"
@@ -159,25 +158,33 @@ class FieldReader {
     size_t at = 0;
     const bool negative = field[0] == '-';
     if (sign == Sign::kAllowed && (negative || field[0] == '+')) at = 1;
-    bool point = false;
-    size_t digits = 0;
+    // The digits as one whole number and the place of the point: a field of up to 15 digits is
+    // that number divided by a power of ten, both exact in a double, so the one rounding of the
+    // division gives the nearest double, as from_chars would, at a fraction of its cost.
+    uint64_t mantissa = 0;
+    int digits = 0;
+    int decimals = -1;
     for (size_t i = at; i < field.size(); ++i) {
       if (IsDigit(field[i])) {
+        if (digits < 18) mantissa = mantissa * 10 + static_cast<uint64_t>(field[i] - '0');
         ++digits;
-      } else if (field[i] == '.' && !point) {
-        point = true;
+        if (decimals >= 0) ++decimals;
+      } else if (field[i] == '.' && decimals < 0) {
+        decimals = 0;
       } else {
         return std::nullopt;
       }
     }
     if (digits == 0) return std::nullopt;
-    const std::string_view run = field.substr(at);
     double value = 0;
-    if (const auto quick = ReadShortDecimal(run)) {
-      value = *quick;
+    if (digits <= 15) {
+      static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+      value = static_cast<double>(mantissa) / kPowers[std::max(decimals, 0)];
     } else {
-      const auto [end, error] = std::from_chars(run.data(), run.data() + run.size(), value);
-      if (error != std::errc() || end != run.data() + run.size()) return std::nullopt;
+      const auto [end, error] =
+          std::from_chars(field.data() + at, field.data() + field.size(), value);
+      if (error != std::errc() || end != field.data() + field.size()) return std::nullopt;
     }
     return negative && at == 1 ? -value : value;
   }
