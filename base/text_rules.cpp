@@ -42,57 +42,80 @@ bool TakeSign(std::string_view& text) {
   return negative;
 }
 
-}  // namespace
-
-namespace {
-
-// The shortest digits that read back as `value` (nonzero, finite), and the decimal exponent of
-// the first ("12345" and 1 for 12.345); false when they are more than `most`.
-bool ShortestDigits(double value, size_t most, std::array<char, 24>& digits, size_t& count,
-                    int& exponent) {
-  std::array<char, 32> text{};
-  const auto written =
-      std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::scientific);
-  const char* at = text.data() + (value < 0 ? 1 : 0);
-  count = 0;
-  for (; at != written.ptr && *at != 'e'; ++at) {
-    if (*at != '.') digits[count++] = *at;
+// Shortest digits beyond 15 rounded to 15, where the digits past the 15th decide the rounding
+// of the exact value too: the shortest digits lie within half a double's step of it, which is
+// less than 12 units of the 17th digit, so a tail within 12 units of one half is left to the
+// exact way (false). Trailing zeros are dropped; a carry out of the first digit moves the
+// exponent.
+bool RoundedToFifteen(std::array<char, 24>& digits, size_t& count, int& exponent) {
+  const int tail = (digits[15] - '0') * 10 + (count > 16 ? digits[16] - '0' : 0);
+  if (tail >= 38 && tail <= 62) return false;
+  count = 15;
+  if (tail > 50) {
+    size_t at = count;
+    while (at > 0 && digits[at - 1] == '9') digits[--at] = '0';
+    if (at == 0) {
+      digits[0] = '1';
+      ++exponent;
+    } else {
+      ++digits[at - 1];
+    }
   }
-  if (count > most || at == written.ptr) return false;
-  std::from_chars(at + (at[1] == '+' ? 2 : 1), written.ptr, exponent);
+  while (count > 1 && digits[count - 1] == '0') --count;
   return true;
 }
 
-// What %.15g writes, trailing zeros removed, from at most 15 shortest digits: they are exactly
-// the 15-digit rounding (a double's error is far below half a step of the 15th digit).
-void AppendGeneral(bool negative, const std::array<char, 24>& digits, size_t count, int exponent,
-                   std::string& text) {
-  if (negative) text += '-';
+// What %.15g writes for `value` (normal, nonzero), trailing zeros removed, into `out`; its
+// length, or 0 when the value's shortest digits are more than 15. Up to 15 shortest digits are
+// exactly the 15-digit rounding (a normal double's error is far below half a step of the 15th
+// digit), laid out here as %g lays them out.
+size_t QuickGeneral(double value, char* out) {
+  std::array<char, 32> text{};
+  const char* end =
+      std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::scientific)
+          .ptr;
+  const char* at = text.data();
+  char* put = out;
+  if (*at == '-') *put++ = *at++;
+  // "d.ddddde+XX": the digits without the point, then the exponent.
+  std::array<char, 24> digits{};
+  size_t count = 0;
+  for (; at != end && *at != 'e'; ++at) {
+    if (*at != '.') digits[count++] = *at;
+  }
+  if (at == end) return 0;
+  const bool negative_exponent = at[1] == '-';
+  int exponent = 0;
+  for (at += 2; at != end; ++at) exponent = exponent * 10 + (*at - '0');
+  if (negative_exponent) exponent = -exponent;
+  if (count > 15 && !RoundedToFifteen(digits, count, exponent)) return 0;
   if (exponent < -4 || exponent >= 15) {
-    text += digits[0];
+    *put++ = digits[0];
     if (count > 1) {
-      text += '.';
-      text.append(digits.data() + 1, count - 1);
+      *put++ = '.';
+      put = std::copy(digits.data() + 1, digits.data() + count, put);
     }
-    text += exponent < 0 ? "E-" : "E+";
+    *put++ = 'E';
+    *put++ = exponent < 0 ? '-' : '+';
     const int magnitude = std::abs(exponent);
-    if (magnitude < 10) text += '0';
-    text += std::to_string(magnitude);
-    return;
+    if (magnitude >= 100) *put++ = static_cast<char>('0' + magnitude / 100);
+    *put++ = static_cast<char>('0' + magnitude / 10 % 10);
+    *put++ = static_cast<char>('0' + magnitude % 10);
+  } else if (exponent < 0) {
+    *put++ = '0';
+    *put++ = '.';
+    put = std::fill_n(put, -exponent - 1, '0');
+    put = std::copy(digits.data(), digits.data() + count, put);
+  } else {
+    const auto whole = static_cast<size_t>(exponent) + 1;
+    put = std::copy(digits.data(), digits.data() + std::min(count, whole), put);
+    if (count < whole) put = std::fill_n(put, whole - count, '0');
+    if (count > whole) {
+      *put++ = '.';
+      put = std::copy(digits.data() + whole, digits.data() + count, put);
+    }
   }
-  if (exponent < 0) {
-    text += "0.";
-    text.append(static_cast<size_t>(-exponent - 1), '0');
-    text.append(digits.data(), count);
-    return;
-  }
-  const auto whole = static_cast<size_t>(exponent) + 1;
-  text.append(digits.data(), std::min(count, whole));
-  if (count < whole) text.append(whole - count, '0');
-  if (count > whole) {
-    text += '.';
-    text.append(digits.data() + whole, count - whole);
-  }
+  return static_cast<size_t>(put - out);
 }
 
 }  // namespace
@@ -105,12 +128,10 @@ void AppendNumberText(double value, std::string& text) {
   } else if (value == 0) {
     text += '0';
   } else {
-    std::array<char, 24> digits{};
-    size_t count = 0;
-    int exponent = 0;
+    std::array<char, 40> quick{};
     // (A subnormal value carries fewer digits than that argument needs: it goes the exact way.)
-    if (std::isnormal(value) && ShortestDigits(value, 15, digits, count, exponent)) {
-      AppendGeneral(value < 0, digits, count, exponent, text);
+    if (const size_t length = std::isnormal(value) ? QuickGeneral(value, quick.data()) : 0) {
+      text.append(quick.data(), length);
       return;
     }
     std::array<char, 32> buffer{};

@@ -22,17 +22,21 @@ class AdvisedSinks {
   }
 
   // A handler may advise or unadvise sinks, itself included, while the event is raised: the
-  // snapshot keeps every sink alive through its call, and one unadvised by an earlier handler
-  // is not called.
+  // sinks are walked by cookie (ascending, as advised), each kept alive through its own call;
+  // one unadvised by an earlier handler is not called, one advised meanwhile waits for the next
+  // event. No copy of the list per event.
   template <typename Member, typename... Arguments>
   void Raise(Member handler, Arguments&... arguments) const {
-    const auto snapshot = sinks_;
-    for (const auto& advised : snapshot) {
-      const bool still_advised = std::any_of(sinks_.begin(), sinks_.end(), [&](const auto& entry) {
-        return entry.first == advised.first;
-      });
-      if (!still_advised) continue;
-      const auto& function = (*advised.second).*handler;
+    const int last = next_cookie_ - 1;
+    int called = 0;
+    for (;;) {
+      const auto next = std::upper_bound(
+          sinks_.begin(), sinks_.end(), called,
+          [](int cookie, const auto& entry) { return cookie < entry.first; });
+      if (next == sinks_.end() || next->first > last) return;
+      called = next->first;
+      const std::shared_ptr<const GpsEventSink> sink = next->second;
+      const auto& function = (*sink).*handler;
       if (function) function(arguments...);
     }
   }
