@@ -65,30 +65,81 @@ bool RoundedToFifteen(std::array<char, 24>& digits, size_t& count, int& exponent
   return true;
 }
 
-// What %.15g writes for `value` (normal, nonzero), trailing zeros removed, into `out`; its
-// length, or 0 when the value's shortest digits are more than 15. Up to 15 shortest digits are
-// exactly the 15-digit rounding (a normal double's error is far below half a step of the 15th
-// digit), laid out here as %g lays them out.
-size_t QuickGeneral(double value, char* out) {
+// The 15 significant digits of `magnitude` (positive, from 1e-5 below 1e15) and the decimal
+// exponent of the first, trailing zeros dropped, by one multiplication with an exact power of
+// ten in the x87's 64-bit mantissa: its error, under 2^-14 of a unit of the 15th digit, cannot
+// move the rounding unless the rest lies within 2^-10 of one half (false: the exact way).
+bool ScaledFifteen(double magnitude, std::array<char, 24>& digits, size_t& count, int& exponent) {
+  static constexpr long double kTens[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
+                                          1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+                                          1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L};
+  if (!(magnitude >= 1e-5 && magnitude < 1e15) || sizeof(long double) < 10) return false;
+  exponent = 0;
+  while (exponent < 14 && magnitude >= static_cast<double>(kTens[exponent + 1])) ++exponent;
+  if (magnitude < 1) {
+    exponent = -1;
+    while (exponent > -5 && magnitude * static_cast<double>(kTens[-exponent]) < 1) --exponent;
+  }
+  for (int tries = 0; tries < 3; ++tries) {
+    const long double scaled = static_cast<long double>(magnitude) * kTens[14 - exponent];
+    const long double below = std::floor(scaled);
+    const long double rest = scaled - below;
+    if (std::fabs(rest - 0.5L) < 0x1p-10L) return false;
+    auto units = static_cast<uint64_t>(below) + (rest > 0.5L ? 1 : 0);
+    // A first guess of the exponent one off shows in the count of digits.
+    if (units < 100'000'000'000'000ULL && exponent > -5) {
+      --exponent;
+      continue;
+    }
+    if (units >= 1'000'000'000'000'000ULL) {
+      if (units != 1'000'000'000'000'000ULL || exponent == 14) return false;
+      units /= 10;  // 9.99...95 rounded up: one digit more in front
+      ++exponent;
+    }
+    if (units < 100'000'000'000'000ULL) return false;
+    count = static_cast<size_t>(std::to_chars(digits.data(), digits.data() + 15, units).ptr -
+                                digits.data());
+    while (count > 1 && digits[count - 1] == '0') --count;
+    return true;
+  }
+  return false;
+}
+
+// The shortest digits that read back as `value` and the decimal exponent of the first, as many
+// as 15 (rounded to 15 when there are more and the digits past the 15th decide it); false
+// otherwise.
+bool ShortestFifteen(double value, std::array<char, 24>& digits, size_t& count, int& exponent) {
   std::array<char, 32> text{};
   const char* end =
       std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::scientific)
           .ptr;
-  const char* at = text.data();
-  char* put = out;
-  if (*at == '-') *put++ = *at++;
+  const char* at = text.data() + (value < 0 ? 1 : 0);
   // "d.ddddde+XX": the digits without the point, then the exponent.
-  std::array<char, 24> digits{};
-  size_t count = 0;
+  count = 0;
   for (; at != end && *at != 'e'; ++at) {
     if (*at != '.') digits[count++] = *at;
   }
-  if (at == end) return 0;
+  if (at == end) return false;
   const bool negative_exponent = at[1] == '-';
-  int exponent = 0;
+  exponent = 0;
   for (at += 2; at != end; ++at) exponent = exponent * 10 + (*at - '0');
   if (negative_exponent) exponent = -exponent;
-  if (count > 15 && !RoundedToFifteen(digits, count, exponent)) return 0;
+  return count <= 15 || RoundedToFifteen(digits, count, exponent);
+}
+
+// What %.15g writes for `value` (normal, nonzero), trailing zeros removed, into `out`; its
+// length, or 0 when it cannot be found quickly. Laid out here as %g lays out the 15-digit
+// rounding.
+size_t QuickGeneral(double value, char* out) {
+  std::array<char, 24> digits{};
+  size_t count = 0;
+  int exponent = 0;
+  if (!ScaledFifteen(std::fabs(value), digits, count, exponent) &&
+      !ShortestFifteen(value, digits, count, exponent)) {
+    return 0;
+  }
+  char* put = out;
+  if (value < 0) *put++ = '-';
   if (exponent < -4 || exponent >= 15) {
     *put++ = digits[0];
     if (count > 1) {

@@ -62,6 +62,7 @@ TEST(NumberToText, TheQuickWaysWriteWhatExactFormattingWrites) {
                                         .ptr);
   };
   std::mt19937_64 random(20261209);
+  // Ties, the ends of the range, and roundings that carry into one more digit.
   std::vector<double> values{0.5,
                              0.125,
                              2.5,
@@ -73,7 +74,17 @@ TEST(NumberToText, TheQuickWaysWriteWhatExactFormattingWrites) {
                              123456789012345.0,
                              5e-324,
                              1.7976931348623157e308,
-                             -0.0};
+                             -0.0,
+                             999.999999999999,
+                             999.9999999999999,
+                             99999999999999.95,
+                             1e14,
+                             0.00001000000000000001,
+                             999999999999999.9,
+                             0.1,
+                             0.3,
+                             0.000099999999999999999,
+                             9.999999999999999e-5};
   for (int i = 0; i < 100000; ++i) {
     double any;
     const uint64_t bits = random();
