@@ -31,7 +31,18 @@ class FieldReader {
 
   std::optional<double> Number(size_t index, Sign sign = Sign::kNever) {
     if (!Has(index)) return std::nullopt;
-    const auto value = StrictNumber(fields_[index], sign);
+    const std::string_view field = fields_[index];
+    // Most fields of a sky are a few whole digits (elevation, azimuth, SNR): read at once.
+    if (field.size() <= 3) {
+      int whole = 0;
+      bool digits = true;
+      for (const char c : field) {
+        digits = digits && IsDigit(c);
+        whole = whole * 10 + (c - '0');
+      }
+      if (digits) return whole;
+    }
+    const auto value = StrictNumber(field, sign);
     if (!value) ++malformed_;
     return value;
   }
