@@ -120,16 +120,20 @@ void MqttClient::MakeLibraryClient() {
 struct MqttClient::ConnectAttempt {
   std::mutex mutex;
   bool abandoned = false;
+  bool finished = false;  // the thread is done with the library client
 };
 
 void MqttClient::DestroyLibraryClient() {
   if (attempt_) {
-    // The thread owns the library client from now on.
     const auto attempt = std::move(attempt_);
     const std::lock_guard lock(attempt->mutex);
-    attempt->abandoned = true;
-    client_ = nullptr;
-    return;
+    if (!attempt->finished) {
+      // The thread owns the library client from now on.
+      attempt->abandoned = true;
+      client_ = nullptr;
+      return;
+    }
+    // Its result is still on its way to the loop: the client is the loop's to destroy.
   }
   if (client_ == nullptr) return;
   StopWatching();
@@ -223,6 +227,7 @@ void MqttClient::Connect() {
       mosquitto_destroy(client);
       return;
     }
+    attempt->finished = true;
     asio::post(io_, [this, attempt, alive, result, error_number] {
       if (!alive.expired() && attempt == attempt_) ConnectTried(result, error_number);
     });
