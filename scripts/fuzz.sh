@@ -10,12 +10,18 @@ scripts/setup.sh --tests
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/findings
+root=$(pwd)
 for target in receive kml invoke sink; do
-  work="build/fuzz/corpus-$target"
-  mkdir -p "$work"
+  work="$root/build/fuzz/corpus-$target"
+  # Each runs in a folder of its own: whatever a target writes by a relative name lands there,
+  # never in the checkout.
+  scratch="$root/build/fuzz/run-$target"
+  rm -rf "$scratch"
+  mkdir -p "$work" "$scratch"
   echo "fuzz_$target: ${seconds} s"
-  "build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix=build/fuzz/findings/ "$work" "fuzz/corpus/$target" 2>build/fuzz/fuzz_$target.log ||
+  (cd "$scratch" && "$root/build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" \
+    -print_final_stats=1 -artifact_prefix="$root/build/fuzz/findings/" "$work" \
+    "$root/fuzz/corpus/$target") 2>"build/fuzz/fuzz_$target.log" ||
     { tail -50 "build/fuzz/fuzz_$target.log"; exit 1; }
   grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "build/fuzz/fuzz_$target.log" || true
 done
