@@ -214,11 +214,6 @@ std::optional<int16_t> ReadLeadingInt16(std::string_view text) {
 }
 
 std::optional<double> ReadShortDecimal(std::string_view run) {
-  // The digits as one whole number and the place of the point: up to 15 digits that number and
-  // the power of ten are both exact in a double, so the one rounding of the division gives the
-  // nearest double, as from_chars would, at a fraction of its cost.
-  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   uint64_t mantissa = 0;
   int digits = 0;
   int decimals = -1;
@@ -231,7 +226,13 @@ std::optional<double> ReadShortDecimal(std::string_view run) {
     mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
     if (decimals >= 0) ++decimals;
   }
-  return static_cast<double>(mantissa) / kPowers[std::max(decimals, 0)];
+  return ShortDecimal(mantissa, std::max(decimals, 0));
+}
+
+void PutDigits(std::string& text, size_t at, int value, int width) {
+  for (int place = width - 1; place >= 0; --place, value /= 10) {
+    text[at + static_cast<size_t>(place)] = static_cast<char>('0' + value % 10);
+  }
 }
 
 double ReadLeadingNumber(std::string_view text) {
@@ -397,10 +398,7 @@ std::string XmlEscaped(std::string_view text) {
 
 std::string FormatTwoDecimals(double value) {
   if (!std::isfinite(value)) return NumberToText(value);
-  std::array<char, 400> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::fixed, 2);
-  std::string text(buffer.data(), result.ptr);
+  std::string text = FixedText(value, 2);
   if (text == "-0.00") return "0.00";
   return text;
 }

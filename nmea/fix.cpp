@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/text_rules.hpp"
+
 namespace quorvane {
 namespace {
 
@@ -101,13 +103,6 @@ std::optional<SatelliteId> SatelliteOf(std::array<char, 2> talker, int nmea_prn,
 }
 
 namespace {
-
-// `value` in `width` digits, leading zeros included, at `at`; a value too wide keeps its last.
-void PutDigits(std::string& text, size_t at, int value, int width) {
-  for (int place = width - 1; place >= 0; --place, value /= 10) {
-    text[at + static_cast<size_t>(place)] = static_cast<char>('0' + value % 10);
-  }
-}
 
 // "hh:mm:ss" of `time` at `at` (every epoch and every track point makes one: no printf).
 void PutTimeOfDay(std::string& text, size_t at, UtcTime time) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/text_rules.hpp"
 #include "nmea/nmea_decoder.hpp"
 #include "nmea/sentence_fields.hpp"
 #include "nmea/split_decoding.hpp"
@@ -189,9 +190,7 @@ class FieldReader {
     if (digits == 0) return std::nullopt;
     double value = 0;
     if (digits <= 15) {
-      static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                           1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-      value = static_cast<double>(mantissa) / kPowers[std::max(decimals, 0)];
+      value = ShortDecimal(mantissa, std::max(decimals, 0));
     } else {
       const auto [end, error] =
           std::from_chars(field.data() + at, field.data() + field.size(), value);

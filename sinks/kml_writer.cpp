@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "base/text_rules.hpp"
 #include "geo/great_circle.hpp"
 
 namespace quorvane {
@@ -14,15 +15,12 @@ constexpr const char* kPathColor = "FF00FF00";
 // "2026-12-09 08:41:05": a placemark's name, the clock's reading when it was made.
 std::string ClockText(const ClockReading& now) {
   std::string text = "0000-00-00 00:00:00";
-  const auto put = [&text](size_t at, size_t width, int value) {
-    for (size_t i = width; i-- > 0; value /= 10) text[at + i] = static_cast<char>('0' + value % 10);
-  };
-  put(0, 4, now.year);
-  put(5, 2, now.month);
-  put(8, 2, now.day);
-  put(11, 2, now.hour);
-  put(14, 2, now.minute);
-  put(17, 2, now.second);
+  PutDigits(text, 0, now.year, 4);
+  PutDigits(text, 5, now.month, 2);
+  PutDigits(text, 8, now.day, 2);
+  PutDigits(text, 11, now.hour, 2);
+  PutDigits(text, 14, now.minute, 2);
+  PutDigits(text, 17, now.second, 2);
   return text;
 }
 

@@ -89,12 +89,7 @@ RotatingFile::RotatingFile(std::string pattern, Opener open,
   name_ = pattern_;
 }
 
-EpochSink* RotatingFile::Current() const {
-  return epochs_.get();
-}
-
 void RotatingFile::FollowTime(std::string_view iso_time) {
-  if (!rotates_) return;
   // Before the receiver knows the date, the file is the one open, or a live receiver's of the
   // clock's now.
   const bool clock = iso_time.empty() && !output_ && live_;
@@ -119,34 +114,32 @@ void RotatingFile::Begin(const std::string& name) {
 }
 
 void RotatingFile::Finish() {
-  if (!output_) return;
-  for (const std::string& failure : output_->Close()) {
+  for (const std::string& failure : Close()) {
     if (failed_) failed_(failure);
   }
-  output_.reset();
-  epochs_.reset();
 }
 
 void RotatingFile::TakeEpoch(const Fix& fix, const std::string& stream) {
-  if (fix.HasFix()) FollowTime(IsoTimeText(fix));
-  if (EpochSink* current = Current()) current->TakeEpoch(fix, stream);
+  // Only a name with time fields looks at the time (a plain file has no text made for it).
+  if (rotates_ && fix.HasFix()) FollowTime(IsoTimeText(fix));
+  if (epochs_) epochs_->TakeEpoch(fix, stream);
 }
 
 void RotatingFile::TakeGga(const DecodedGga& gga) {
-  FollowTime(gga.time);
-  if (EpochSink* current = Current()) current->TakeGga(gga);
+  if (rotates_) FollowTime(gga.time);
+  if (epochs_) epochs_->TakeGga(gga);
 }
 
 void RotatingFile::TakeSentence(std::string_view sentence, const std::string& stream) {
-  if (EpochSink* current = Current()) current->TakeSentence(sentence, stream);
+  if (epochs_) epochs_->TakeSentence(sentence, stream);
 }
 
 void RotatingFile::EndOfBlock() {
-  if (EpochSink* current = Current()) current->EndOfBlock();
+  if (epochs_) epochs_->EndOfBlock();
 }
 
 void RotatingFile::SourceStopped() {
-  if (EpochSink* current = Current()) current->SourceStopped();
+  if (epochs_) epochs_->SourceStopped();
 }
 
 std::string RotatingFile::State() const {

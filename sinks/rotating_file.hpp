@@ -49,12 +49,11 @@ class RotatingFile final : public EpochSink, public Output {
   void Reopen() override;
 
  private:
-  // The file the time `iso_time` names is the one written.
+  // The file the time `iso_time` names is the one written (a name with time fields).
   void FollowTime(std::string_view iso_time);
   void Begin(const std::string& name);
   // Finishes the open file; what it could not write is said.
   void Finish();
-  EpochSink* Current() const;
 
   std::string pattern_;
   bool rotates_;  // the name has time fields

@@ -342,10 +342,9 @@ TEST_F(GpsMonitorTest, WritingToTheJournalItDrawsNoScreenAndGivesEachLineItsPrio
 }
 
 TEST_F(GpsMonitorTest, ServesTheReceivedTextToTcpClients) {
-  // "localhost" is this machine's loopback, whatever a resolver would make of it; port 0 any
-  // free one, which gps-monitor says.
+  // Port 0: any free one, which gps-monitor says.
   const pid_t monitor =
-      Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--serve-nmea", "localhost:0"});
+      Spawn({"--replay", SAMPLE_DRIVE, "--speed", "20", "--serve-nmea", "127.0.0.1:0"});
   const uint16_t port = testing::ServedPort(folder_.File("run.err"), "NMEA", monitor);
   ASSERT_NE(port, 0) << ReadFile(folder_.File("run.err"));
   asio::io_context io;
@@ -488,8 +487,8 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
        {std::vector<std::string>{"--speed", "fast"},
         {"--port", "0"},
         {"--port", "3", "--listen", "5000"},
-        {"--broadcast", "localhost"},
-        {"--listen", "5000", "--broadcast", "localhost:5001"},
+        {"--broadcast", "127.0.0.1"},
+        {"--listen", "5000", "--broadcast", "127.0.0.1:5001"},
         {"--settings", "4800,x,8,1"},
         {"--map", "atlas"},
         {"--print-url"},
@@ -524,7 +523,7 @@ TEST_F(GpsMonitorTest, UsageErrorsExitWithTwo) {
         {"--speed", "max", "--record", folder_.File("%F.gpx"), "--record", folder_.File("a.csv")},
         {"--speed", "max", "--serve-nmea", "0"},
         {"--speed", "max", "--serve-gpsd", "127.0.0.1:0"},
-        {"--speed", "max", "--web", "localhost:0", "--tiles", "none", "--web-hosts", "gps.lan"},
+        {"--speed", "max", "--web", "127.0.0.1:0", "--tiles", "none", "--web-hosts", "gps.lan"},
         {"--speed", "max", "--send", "$PMTK220,1000*1F\\r\\n"}}) {
     std::vector<std::string> run_arguments{"--replay", drive};
     run_arguments.insert(run_arguments.end(), arguments.begin(), arguments.end());

@@ -87,7 +87,7 @@ TEST(HostLookupTest, TheAnswerComesOnTheLoopAndACancelledLookupIsNeverHeard) {
   asio::io_context io;
   std::vector<asio::ip::tcp::endpoint> found;
   HostLookup lookup(io);
-  lookup.Start("localhost", 2947,
+  lookup.Start("127.0.0.1", 2947,
                [&](const std::error_code& error, const std::vector<asio::ip::tcp::endpoint>& at) {
                  EXPECT_FALSE(error) << error.message();
                  found = at;
@@ -99,11 +99,11 @@ TEST(HostLookupTest, TheAnswerComesOnTheLoopAndACancelledLookupIsNeverHeard) {
   const auto count = [&](const std::error_code&, const std::vector<asio::ip::tcp::endpoint>&) {
     ++heard;
   };
-  lookup.Start("localhost", 1, count);
+  lookup.Start("127.0.0.1", 1, count);
   lookup.Cancel();
-  lookup.Start("localhost", 2, count);
-  lookup.Start("localhost", 3, count);
-  { HostLookup(io).Start("localhost", 4, count); }
+  lookup.Start("127.0.0.1", 2, count);
+  lookup.Start("127.0.0.1", 3, count);
+  { HostLookup(io).Start("127.0.0.1", 4, count); }
   ASSERT_TRUE(testing::RunUntil(io, [&] { return heard == 1; }));
   testing::RunFor(io, 200ms);
   EXPECT_EQ(heard, 1);
