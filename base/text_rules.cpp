@@ -65,16 +65,32 @@ bool RoundedToFifteen(std::array<char, 24>& digits, size_t& count, int& exponent
   return true;
 }
 
-// The 15 significant digits of `magnitude` (positive, from 1e-5 below 1e15) and the decimal
-// exponent of the first, trailing zeros dropped, by one multiplication with an exact power of
-// ten in the x87's 64-bit mantissa: its error, under 2^-14 of a unit of the 15th digit, cannot
-// move the rounding unless the rest lies within 2^-10 of one half (false: the exact way).
-bool ScaledFifteen(double magnitude, std::array<char, 24>& digits, size_t& count, int& exponent) {
+// Significant digits as one whole number: `units` has `count` digits, none of them a trailing
+// zero, and the first stands for 10^`exponent`.
+struct Significand {
+  uint64_t units = 0;
+  int count = 0;
+  int exponent = 0;
+};
+
+Significand WithoutTrailingZeros(uint64_t units, int count, int exponent) {
+  while (count > 1 && units % 10 == 0) {
+    units /= 10;
+    --count;
+  }
+  return {units, count, exponent};
+}
+
+// The 15 significant digits of `magnitude` (positive, from 1e-5 below 1e15), by one
+// multiplication with an exact power of ten in the x87's 64-bit mantissa: its error, under
+// 2^-14 of a unit of the 15th digit, cannot move the rounding unless the rest lies within 2^-10
+// of one half (nullopt: the exact way).
+std::optional<Significand> ScaledFifteen(double magnitude) {
   static constexpr long double kTens[] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
                                           1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
                                           1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L};
-  if (!(magnitude >= 1e-5 && magnitude < 1e15) || sizeof(long double) < 10) return false;
-  exponent = 0;
+  if (!(magnitude >= 1e-5 && magnitude < 1e15) || sizeof(long double) < 10) return std::nullopt;
+  int exponent = 0;
   while (exponent < 14 && magnitude >= static_cast<double>(kTens[exponent + 1])) ++exponent;
   if (magnitude < 1) {
     exponent = -1;
@@ -82,91 +98,87 @@ bool ScaledFifteen(double magnitude, std::array<char, 24>& digits, size_t& count
   }
   for (int tries = 0; tries < 3; ++tries) {
     const long double scaled = static_cast<long double>(magnitude) * kTens[14 - exponent];
-    const long double below = std::floor(scaled);
-    const long double rest = scaled - below;
-    if (std::fabs(rest - 0.5L) < 0x1p-10L) return false;
-    auto units = static_cast<uint64_t>(below) + (rest > 0.5L ? 1 : 0);
+    // The floor: below 10^16, the whole part fits 64 bits exactly.
+    const auto below = static_cast<uint64_t>(scaled);
+    const long double rest = scaled - static_cast<long double>(below);
+    if (std::fabs(rest - 0.5L) < 0x1p-10L) return std::nullopt;
+    auto units = below + (rest > 0.5L ? 1 : 0);
     // A first guess of the exponent one off shows in the count of digits.
     if (units < 100'000'000'000'000ULL && exponent > -5) {
       --exponent;
       continue;
     }
     if (units >= 1'000'000'000'000'000ULL) {
-      if (units != 1'000'000'000'000'000ULL || exponent == 14) return false;
+      if (units != 1'000'000'000'000'000ULL || exponent == 14) return std::nullopt;
       units /= 10;  // 9.99...95 rounded up: one digit more in front
       ++exponent;
     }
-    if (units < 100'000'000'000'000ULL) return false;
-    count = static_cast<size_t>(std::to_chars(digits.data(), digits.data() + 15, units).ptr -
-                                digits.data());
-    while (count > 1 && digits[count - 1] == '0') --count;
-    return true;
+    if (units < 100'000'000'000'000ULL) return std::nullopt;
+    return WithoutTrailingZeros(units, 15, exponent);
   }
-  return false;
+  return std::nullopt;
 }
 
-// The shortest digits that read back as `value` and the decimal exponent of the first, as many
-// as 15 (rounded to 15 when there are more and the digits past the 15th decide it); false
-// otherwise.
-bool ShortestFifteen(double value, std::array<char, 24>& digits, size_t& count, int& exponent) {
+// The shortest digits that read back as `value`, as many as 15 (rounded to 15 when there are
+// more and the digits past the 15th decide it); nullopt otherwise.
+std::optional<Significand> ShortestFifteen(double value) {
   std::array<char, 32> text{};
   const char* end =
       std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::scientific)
           .ptr;
   const char* at = text.data() + (value < 0 ? 1 : 0);
   // "d.ddddde+XX": the digits without the point, then the exponent.
-  count = 0;
+  std::array<char, 24> digits{};
+  size_t count = 0;
   for (; at != end && *at != 'e'; ++at) {
     if (*at != '.') digits[count++] = *at;
   }
-  if (at == end) return false;
+  if (at == end) return std::nullopt;
   const bool negative_exponent = at[1] == '-';
-  exponent = 0;
+  int exponent = 0;
   for (at += 2; at != end; ++at) exponent = exponent * 10 + (*at - '0');
   if (negative_exponent) exponent = -exponent;
-  return count <= 15 || RoundedToFifteen(digits, count, exponent);
+  if (count > 15 && !RoundedToFifteen(digits, count, exponent)) return std::nullopt;
+  uint64_t units = 0;
+  for (size_t i = 0; i < count; ++i) units = units * 10 + static_cast<uint64_t>(digits[i] - '0');
+  return WithoutTrailingZeros(units, static_cast<int>(count), exponent);
 }
 
-// What %.15g writes for `value` (normal, nonzero), trailing zeros removed, into `out`; its
-// length, or 0 when it cannot be found quickly. Laid out here as %g lays out the 15-digit
-// rounding.
-size_t QuickGeneral(double value, char* out) {
-  std::array<char, 24> digits{};
-  size_t count = 0;
-  int exponent = 0;
-  if (!ScaledFifteen(std::fabs(value), digits, count, exponent) &&
-      !ShortestFifteen(value, digits, count, exponent)) {
-    return 0;
-  }
-  char* put = out;
-  if (value < 0) *put++ = '-';
-  if (exponent < -4 || exponent >= 15) {
-    *put++ = digits[0];
-    if (count > 1) {
-      *put++ = '.';
-      put = std::copy(digits.data() + 1, digits.data() + count, put);
-    }
-    *put++ = 'E';
-    *put++ = exponent < 0 ? '-' : '+';
-    const int magnitude = std::abs(exponent);
-    if (magnitude >= 100) *put++ = static_cast<char>('0' + magnitude / 100);
-    *put++ = static_cast<char>('0' + magnitude / 10 % 10);
-    *put++ = static_cast<char>('0' + magnitude % 10);
-  } else if (exponent < 0) {
-    *put++ = '0';
-    *put++ = '.';
-    put = std::fill_n(put, -exponent - 1, '0');
-    put = std::copy(digits.data(), digits.data() + count, put);
+// `digits` laid out as %g lays out the 15-digit rounding, from the last character back to
+// `end`; the first character written.
+char* LaidOutGeneral(Significand digits, bool negative, char* end) {
+  char* put = end;
+  const auto next = [&digits] {
+    const auto c = static_cast<char>('0' + digits.units % 10);
+    digits.units /= 10;
+    return c;
+  };
+  if (digits.exponent < -4 || digits.exponent >= 15) {
+    const int magnitude = std::abs(digits.exponent);
+    *--put = static_cast<char>('0' + magnitude % 10);
+    *--put = static_cast<char>('0' + magnitude / 10 % 10);
+    if (magnitude >= 100) *--put = static_cast<char>('0' + magnitude / 100);
+    *--put = digits.exponent < 0 ? '-' : '+';
+    *--put = 'E';
+    for (int i = 1; i < digits.count; ++i) *--put = next();
+    if (digits.count > 1) *--put = '.';
+    *--put = next();
+  } else if (digits.exponent < 0) {
+    for (int i = 0; i < digits.count; ++i) *--put = next();
+    for (int i = 1; i < -digits.exponent; ++i) *--put = '0';
+    *--put = '.';
+    *--put = '0';
   } else {
-    const auto whole = static_cast<size_t>(exponent) + 1;
-    put = std::copy(digits.data(), digits.data() + std::min(count, whole), put);
-    if (count < whole) put = std::fill_n(put, whole - count, '0');
-    if (count > whole) {
-      *put++ = '.';
-      put = std::copy(digits.data() + whole, digits.data() + count, put);
-    }
+    const int whole = digits.exponent + 1;
+    for (int i = whole; i < digits.count; ++i) *--put = next();
+    if (digits.count > whole) *--put = '.';
+    for (int i = digits.count; i < whole; ++i) *--put = '0';
+    do {
+      *--put = next();
+    } while (digits.units != 0);
   }
-  return static_cast<size_t>(put - out);
+  if (negative) *--put = '-';
+  return put;
 }
 
 }  // namespace
@@ -179,10 +191,12 @@ void AppendNumberText(double value, std::string& text) {
   } else if (value == 0) {
     text += '0';
   } else {
-    std::array<char, 40> quick{};
     // (A subnormal value carries fewer digits than that argument needs: it goes the exact way.)
-    if (const size_t length = std::isnormal(value) ? QuickGeneral(value, quick.data()) : 0) {
-      text.append(quick.data(), length);
+    auto digits = std::isnormal(value) ? ScaledFifteen(std::fabs(value)) : std::nullopt;
+    if (!digits && std::isnormal(value)) digits = ShortestFifteen(value);
+    if (digits) {
+      std::array<char, 40> laid;
+      text.append(LaidOutGeneral(*digits, value < 0, laid.end()), laid.end());
       return;
     }
     std::array<char, 32> buffer{};
@@ -227,12 +241,6 @@ std::optional<double> ReadShortDecimal(std::string_view run) {
     if (decimals >= 0) ++decimals;
   }
   return ShortDecimal(mantissa, std::max(decimals, 0));
-}
-
-void PutDigits(std::string& text, size_t at, int value, int width) {
-  for (int place = width - 1; place >= 0; --place, value /= 10) {
-    text[at + static_cast<size_t>(place)] = static_cast<char>('0' + value % 10);
-  }
 }
 
 double ReadLeadingNumber(std::string_view text) {
@@ -406,28 +414,30 @@ std::string FormatTwoDecimals(double value) {
 void AppendFixed(double value, int decimals, std::string& text) {
   // The magnitude times 10^decimals, rounded once: below 2^40 its error is under 2^-12, so a
   // fraction clear of one half by more than that rounds the way the exact value does. The rest
-  // (ties, huge values, NaN) take the exact, slower way.
+  // (ties, huge values, NaN) take the exact, slower way. The text is laid out in place and
+  // appended at once.
   static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
   const double scaled = std::abs(value) * kPowers[std::clamp(decimals, 0, 9)];
-  const double below = std::floor(scaled);
-  const double fraction = scaled - below;
-  if (decimals >= 0 && decimals <= 9 && scaled < 0x1p40 && std::abs(fraction - 0.5) > 0x1p-11) {
-    const auto units = static_cast<uint64_t>(below) + (fraction > 0.5 ? 1 : 0);
-    std::array<char, 24> digits{};
-    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), units).ptr;
-    auto count = static_cast<size_t>(end - digits.data());
-    const auto places = static_cast<size_t>(decimals);
-    if (std::signbit(value)) text += '-';
-    if (count <= places) {
-      text += '0';
-    } else {
-      text.append(digits.data(), count - places);
+  if (decimals >= 0 && decimals <= 9 && scaled < 0x1p40) {
+    const auto below = static_cast<uint64_t>(scaled);  // the floor: scaled is not negative
+    const double fraction = scaled - static_cast<double>(below);
+    if (std::abs(fraction - 0.5) > 0x1p-11) {
+      uint64_t units = below + (fraction > 0.5 ? 1 : 0);
+      // Laid out from the last digit back: the decimals, the point, the whole digits, the sign.
+      std::array<char, 32> laid;
+      char* put = laid.end();
+      for (int place = 0; place < decimals; ++place, units /= 10) {
+        *--put = static_cast<char>('0' + units % 10);
+      }
+      if (decimals > 0) *--put = '.';
+      do {
+        *--put = static_cast<char>('0' + units % 10);
+        units /= 10;
+      } while (units != 0);
+      if (std::signbit(value)) *--put = '-';
+      text.append(put, laid.end());
+      return;
     }
-    if (places == 0) return;
-    text += '.';
-    if (count < places) text.append(places - count, '0');
-    text.append(end - std::min(count, places), end);
-    return;
   }
   std::array<char, 400> buffer{};
   const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,

@@ -43,7 +43,14 @@ inline double ShortDecimal(uint64_t mantissa, int decimals) {
 
 // `value` in `width` digits, leading zeros included, at `at` of `text`; a value too wide keeps
 // its last digits.
-void PutDigits(std::string& text, size_t at, int value, int width);
+// (Inline: every time text writes a few, at widths its callers know.)
+inline void PutDigits(std::string& text, size_t at, int value, int width) {
+  char* digits = text.data() + at;
+  auto rest = static_cast<unsigned>(value);
+  for (int place = width - 1; place >= 0; --place, rest /= 10) {
+    digits[place] = static_cast<char>('0' + rest % 10);
+  }
+}
 
 // Digits with at most one "." among them ("4807.038") as the nearest double, as from_chars
 // reads them; nullopt when they are more than 15 digits (read those the exact, slower way).

@@ -102,17 +102,12 @@ std::optional<SatelliteId> SatelliteOf(std::array<char, 2> talker, int nmea_prn,
   return ByRange(nmea_prn);
 }
 
-namespace {
-
-// "hh:mm:ss" of `time` at `at` (every epoch and every track point makes one: no printf).
 void PutTimeOfDay(std::string& text, size_t at, UtcTime time) {
   const int seconds = static_cast<int>(time.microseconds / 1'000'000);
   PutDigits(text, at, seconds / 3600, 2);
   PutDigits(text, at + 3, seconds / 60 % 60, 2);
   PutDigits(text, at + 6, seconds % 60, 2);
 }
-
-}  // namespace
 
 std::string TimeOfDayText(const std::optional<UtcTime>& time) {
   if (!time) return {};

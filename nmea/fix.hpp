@@ -105,6 +105,9 @@ inline std::string IsoTimeText(const Fix& fix) {
 }
 // "12:00:00" (UTC), or empty.
 std::string TimeOfDayText(const std::optional<UtcTime>& time);
+// The same "hh:mm:ss" over the eight characters of `text` from `at` (every epoch and every track
+// point writes one: no printf, no text of its own).
+void PutTimeOfDay(std::string& text, size_t at, UtcTime time);
 
 // The satellite a sentence of `talker` numbers `nmea_prn` (with NMEA 4.10's system id when the
 // sentence had one).

@@ -1,6 +1,8 @@
 #include "nmea/sentence_census.hpp"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 namespace quorvane {
 namespace {
@@ -26,16 +28,34 @@ std::string_view TagOf(std::string_view sentence) {
 
 }  // namespace
 
+SentenceCensus::Key SentenceCensus::KeyOf(std::string_view tag) {
+  Key key{0, tag.size()};
+  std::memcpy(&key.head, tag.data(), std::min(tag.size(), sizeof key.head));
+  return key;
+}
+
+std::vector<SentenceCensus::Tag>::iterator SentenceCensus::Find(std::string_view tag) {
+  const Key key = KeyOf(tag);
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    if (keys_[i] == key && (tag.size() <= sizeof key.head || tags_[i].tag == tag)) {
+      return tags_.begin() + static_cast<std::ptrdiff_t>(i);
+    }
+  }
+  return tags_.end();
+}
+
 void SentenceCensus::Count(std::string_view sentence) {
   ++sentences_;
   std::string_view tag = TagOf(sentence);
-  auto known =
-      std::find_if(tags_.begin(), tags_.end(), [tag](const Tag& t) { return t.tag == tag; });
+  auto known = Find(tag);
   if (known == tags_.end() && tags_.size() >= kMostTags) {
     tag = kOddTag;
-    known = std::find_if(tags_.begin(), tags_.end(), [tag](const Tag& t) { return t.tag == tag; });
+    known = Find(tag);
   }
-  if (known == tags_.end()) known = tags_.insert(tags_.end(), Tag{std::string(tag), 0});
+  if (known == tags_.end()) {
+    keys_.push_back(KeyOf(tag));
+    known = tags_.insert(tags_.end(), Tag{std::string(tag), 0});
+  }
   ++known->count;
 }
 

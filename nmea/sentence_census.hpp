@@ -27,8 +27,19 @@ class SentenceCensus {
   const std::vector<Tag>& Tags() const { return tags_; }
 
  private:
+  // Each tag's first eight characters and its length, beside `tags_`: every sentence is looked
+  // up, and these are compared at once.
+  struct Key {
+    uint64_t head = 0;
+    size_t size = 0;
+    bool operator==(const Key&) const = default;
+  };
+  static Key KeyOf(std::string_view tag);
+  std::vector<Tag>::iterator Find(std::string_view tag);
+
   uint64_t sentences_ = 0;
   std::vector<Tag> tags_;
+  std::vector<Key> keys_;
 };
 
 }  // namespace quorvane

@@ -34,15 +34,7 @@ class FieldReader {
     if (!Has(index)) return std::nullopt;
     const std::string_view field = fields_[index];
     // Most fields of a sky are a few whole digits (elevation, azimuth, SNR): read at once.
-    if (field.size() <= 3) {
-      int whole = 0;
-      bool digits = true;
-      for (const char c : field) {
-        digits = digits && IsDigit(c);
-        whole = whole * 10 + (c - '0');
-      }
-      if (digits) return whole;
-    }
+    if (const int whole = SmallWhole(field); whole >= 0) return whole;
     const auto value = StrictNumber(field, sign);
     if (!value) ++malformed_;
     return value;
@@ -51,13 +43,8 @@ class FieldReader {
   std::optional<int> Integer(size_t index, int lowest, int highest) {
     if (!Has(index)) return std::nullopt;
     const std::string_view field = fields_[index];
-    int value = 0;
-    bool digits = field.size() <= 9;  // no int overflows
-    for (const char c : field) {
-      if (!IsDigit(c)) digits = false;
-      if (digits) value = value * 10 + (c - '0');
-    }
-    if (!digits || value < lowest || value > highest) {
+    const int value = field.size() <= 3 ? SmallWhole(field) : LongerWhole(field);
+    if (value < lowest || value > highest) {
       ++malformed_;
       return std::nullopt;
     }
@@ -143,6 +130,28 @@ class FieldReader {
   }
 
  private:
+  // One to three digits as a whole number; -1 for anything else. A sky's fields are mostly
+  // that, and read at once.
+  static int SmallWhole(std::string_view field) {
+    if (field.size() > 3) return -1;
+    unsigned whole = 0;
+    unsigned others = 0;  // any bits above a digit's
+    for (const char c : field) {
+      const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
+      others |= digit > 9 ? 1U : 0U;
+      whole = whole * 10 + digit;
+    }
+    return others == 0 ? static_cast<int>(whole) : -1;
+  }
+
+  // Up to nine digits (no int overflows) as a whole number; -1 for anything else.
+  static int LongerWhole(std::string_view field) {
+    if (field.size() > 9 || !AllDigits(field)) return -1;
+    int value = 0;
+    for (const char c : field) value = value * 10 + (c - '0');
+    return value;
+  }
+
   static bool AllDigits(std::string_view text) {
     for (const char c : text) {
       if (!IsDigit(c)) return false;

@@ -1,5 +1,7 @@
 #include "sinks/text_lines.hpp"
 
+#include <array>
+#include <charconv>
 #include <iostream>
 #include <iterator>
 
@@ -8,49 +10,71 @@
 
 namespace quorvane {
 
-std::string FixModeText(const Fix& fix) {
-  static const char* const kStatus[] = {
+namespace {
+
+// " differential", " RTK fixed", ... after "2D" or "3D".
+std::string_view StatusWords(const Fix& fix) {
+  static constexpr std::string_view kStatus[] = {
       "", "", " differential", " RTK fixed", " RTK float", " estimated", "", "", " simulated"};
   const auto status = static_cast<size_t>(fix.status);
-  return std::string(fix.mode == FixMode::k3D ? "3D" : "2D") +
-         (status < std::size(kStatus) ? kStatus[status] : "");
+  return status < std::size(kStatus) ? kStatus[status] : "";
+}
+
+}  // namespace
+
+std::string FixModeText(const Fix& fix) {
+  std::string text(fix.mode == FixMode::k3D ? "3D" : "2D");
+  text += StatusWords(fix);
+  return text;
 }
 
 void AppendEpochLine(const Fix& fix, std::string& line) {
-  const size_t start = line.size();
-  line += TimeOfDayText(fix.time);
-  line += line.size() == start ? "--:--:-- UTC  " : " UTC  ";
+  using namespace std::string_view_literals;
+  if (fix.time) {
+    const size_t at = line.size();
+    line += "00:00:00 UTC  "sv;
+    PutTimeOfDay(line, at, *fix.time);
+  } else {
+    line += "--:--:-- UTC  "sv;
+  }
   if (!fix.HasFix()) {
-    line += "no fix";
+    line += "no fix"sv;
     return;
   }
   AppendFixed(*fix.latitude, 6, line);
-  line += ", ";
+  line += ", "sv;
   AppendFixed(*fix.longitude, 6, line);
-  line += "  ";
-  line += FixModeText(fix);
+  line += fix.mode == FixMode::k3D ? "  3D"sv : "  2D"sv;
+  line += StatusWords(fix);
   if (fix.speed) {
-    line += "  ";
+    line += "  "sv;
     AppendFixed(*fix.speed * 3.6, 1, line);
-    line += " km/h";
+    line += " km/h"sv;
   }
   if (fix.course) {
-    line += "  ";
+    line += "  "sv;
     AppendFixed(*fix.course, 1, line);
-    line += " deg";
+    line += " deg"sv;
   }
   if (fix.altitude_msl) {
-    line += "  alt ";
+    line += "  alt "sv;
     AppendFixed(*fix.altitude_msl, 1, line);
-    line += " m";
+    line += " m"sv;
   }
-  if (fix.satellites_used) line += "  sats " + std::to_string(*fix.satellites_used);
+  if (fix.satellites_used) {
+    std::array<char, 16> count{};
+    line += "  sats "sv;
+    line.append(count.data(), std::to_chars(count.begin(), count.end(), *fix.satellites_used).ptr);
+  }
 }
 
 void TextLines::TakeEpoch(const Fix& fix, const std::string& stream) {
   // A vehicle's name is a peer's text: printable only. The rest is this line's own.
   line_.clear();
-  if (!stream.empty()) line_ += Printable(stream) + "  ";
+  if (!stream.empty()) {
+    line_ += Printable(stream);
+    line_ += "  ";
+  }
   AppendEpochLine(fix, line_);
   line_ += '\n';
   out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
