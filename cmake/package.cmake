@@ -64,6 +64,10 @@ and serves gpsd's protocol, chrony's clock segment and a live map, for hosts
 in C++, C and Python.")
 # The library's shlibs entry and the ldconfig trigger are its own control files (CPack's
 # generated ones call ldconfig from maintainer scripts, which Debian no longer does).
+# libmosquitto and libnats are loaded when first used, not linked (platform/loaded_library.hpp):
+# dpkg-shlibdeps cannot see them, so they are named here, as the packages of their sonames.
+set(QGPS_LOADED_LIBRARY_PACKAGES "libmosquitto1, libnats3.4")
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${QGPS_LOADED_LIBRARY_PACKAGES}")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/packaging/shlibs ${PROJECT_SOURCE_DIR}/packaging/triggers)
 
@@ -78,7 +82,7 @@ The headers of libquorvane-gps (C and C++), its CMake package
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME quorvane-gps)
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SECTION science)
 # gps-monitor --web serves Leaflet from where Debian's package keeps it.
-set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libjs-leaflet")
+set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libjs-leaflet, ${QGPS_LOADED_LIBRARY_PACKAGES}")
 set(CPACK_DEBIAN_DAEMON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 set(CPACK_COMPONENT_DAEMON_DESCRIPTION "GPS receiver monitor and service for NMEA 0183
 gps-monitor shows the live fix of a GPS receiver on a serial port, from UDP,

@@ -11,8 +11,8 @@
 #include <system_error>
 #include <thread>
 
-#include <mosquitto.h>
 #include <asio/post.hpp>
+#include "mqtt/mosquitto_library.hpp"
 
 namespace quorvane {
 namespace {
@@ -22,12 +22,12 @@ using namespace std::chrono_literals;
 // The library keeps process-wide state (OpenSSL's among it), set up once.
 void InitialiseLibrary() {
   static std::once_flag once;
-  std::call_once(once, [] { mosquitto_lib_init(); });
+  std::call_once(once, [] { Mosquitto().mosquitto_lib_init(); });
 }
 
 std::string ResultText(int result) {
   if (result == MOSQ_ERR_ERRNO) return std::generic_category().message(errno);
-  return mosquitto_strerror(result);
+  return Mosquitto().mosquitto_strerror(result);
 }
 
 // The broker hears from us at least this often, and a broker silent for half as long again is
@@ -62,36 +62,36 @@ MqttClient::MqttClient(asio::io_context& io, MqttBroker broker, std::optional<La
 void MqttClient::MakeLibraryClient() {
   DestroyLibraryClient();
   const bool named = !broker_.client_id.empty();
-  client_ =
-      mosquitto_new(named ? broker_.client_id.c_str() : nullptr, /*clean_session=*/!named, this);
+  client_ = Mosquitto().mosquitto_new(named ? broker_.client_id.c_str() : nullptr,
+                                      /*clean_session=*/!named, this);
   if (client_ == nullptr) {
     throw std::runtime_error("Cannot make an MQTT client: " + ResultText(MOSQ_ERR_ERRNO));
   }
-  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
+  Mosquitto().mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  Mosquitto().mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
   // What is in flight is bounded by whoever publishes (the fix publisher keeps a window).
-  mosquitto_max_inflight_messages_set(client_, 0);
-  mosquitto_connect_callback_set(client_, &MqttClient::ConnectCallback);
-  mosquitto_disconnect_callback_set(client_, &MqttClient::DisconnectCallback);
-  mosquitto_message_callback_set(client_, &MqttClient::MessageCallback);
-  mosquitto_publish_callback_set(client_, &MqttClient::PublishCallback);
-  mosquitto_subscribe_callback_set(client_, &MqttClient::SubscribeCallback);
-  mosquitto_log_callback_set(client_, &MqttClient::LogCallback);
+  Mosquitto().mosquitto_max_inflight_messages_set(client_, 0);
+  Mosquitto().mosquitto_connect_callback_set(client_, &MqttClient::ConnectCallback);
+  Mosquitto().mosquitto_disconnect_callback_set(client_, &MqttClient::DisconnectCallback);
+  Mosquitto().mosquitto_message_callback_set(client_, &MqttClient::MessageCallback);
+  Mosquitto().mosquitto_publish_callback_set(client_, &MqttClient::PublishCallback);
+  Mosquitto().mosquitto_subscribe_callback_set(client_, &MqttClient::SubscribeCallback);
+  Mosquitto().mosquitto_log_callback_set(client_, &MqttClient::LogCallback);
   auto refuse = [&](const std::string& what, int result) {
     const std::string why = ResultText(result);  // before anything else may change errno
     DestroyLibraryClient();
     throw std::runtime_error("MQTT broker " + CurrentBroker() + ": " + what + ": " + why);
   };
   if (!broker_.user.empty()) {
-    const int result =
-        mosquitto_username_pw_set(client_, broker_.user.c_str(),
-                                  broker_.password.empty() ? nullptr : broker_.password.c_str());
+    const int result = Mosquitto().mosquitto_username_pw_set(
+        client_, broker_.user.c_str(),
+        broker_.password.empty() ? nullptr : broker_.password.c_str());
     if (result != MOSQ_ERR_SUCCESS) refuse("cannot use the user name", result);
   }
   if (will_) {
-    const int result =
-        mosquitto_will_set(client_, will_->topic.c_str(), static_cast<int>(will_->payload.size()),
-                           will_->payload.data(), will_->qos, will_->retain);
+    const int result = Mosquitto().mosquitto_will_set(
+        client_, will_->topic.c_str(), static_cast<int>(will_->payload.size()),
+        will_->payload.data(), will_->qos, will_->retain);
     if (result != MOSQ_ERR_SUCCESS) refuse("cannot set the last will on " + will_->topic, result);
   }
   if (broker_.tls) {
@@ -106,8 +106,9 @@ void MqttClient::MakeLibraryClient() {
     auto file_or_null = [](const std::string& path) {
       return path.empty() ? nullptr : path.c_str();
     };
-    if (files.ca_file.empty()) mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-    const int result = mosquitto_tls_set(
+    if (files.ca_file.empty())
+      Mosquitto().mosquitto_int_option(client_, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+    const int result = Mosquitto().mosquitto_tls_set(
         client_, file_or_null(files.ca_file), files.ca_file.empty() ? "/etc/ssl/certs" : nullptr,
         file_or_null(files.certificate_file), file_or_null(files.key_file), nullptr);
     if (result != MOSQ_ERR_SUCCESS) refuse("cannot use the TLS files", result);
@@ -137,7 +138,7 @@ void MqttClient::DestroyLibraryClient() {
   }
   if (client_ == nullptr) return;
   StopWatching();
-  mosquitto_destroy(client_);
+  Mosquitto().mosquitto_destroy(client_);
   client_ = nullptr;
 }
 
@@ -175,9 +176,9 @@ void MqttClient::Close() {
 void MqttClient::Disconnect() {
   if (connected_) {
     // DISCONNECT is written at once (the socket is idle or nearly so) and the socket closed.
-    mosquitto_disconnect(client_);
-    for (int tries = 0; tries < 16 && mosquitto_want_write(client_); ++tries) {
-      mosquitto_loop_write(client_, 1);
+    Mosquitto().mosquitto_disconnect(client_);
+    for (int tries = 0; tries < 16 && Mosquitto().mosquitto_want_write(client_); ++tries) {
+      Mosquitto().mosquitto_loop_write(client_, 1);
     }
   }
   connected_ = false;
@@ -188,7 +189,7 @@ void MqttClient::Subscribe(const std::string& filter, int qos) {
   subscriptions_.emplace_back(filter, qos);
   if (!connected_) return;
   ++unacknowledged_subscriptions_;
-  Settle(mosquitto_subscribe(client_, nullptr, filter.c_str(), qos));
+  Settle(Mosquitto().mosquitto_subscribe(client_, nullptr, filter.c_str(), qos));
 }
 
 std::optional<int> MqttClient::Publish(const std::string& topic, std::string_view payload, int qos,
@@ -196,8 +197,8 @@ std::optional<int> MqttClient::Publish(const std::string& topic, std::string_vie
   if (!connected_ || closed_) return std::nullopt;
   int message_id = 0;
   const int result =
-      mosquitto_publish(client_, &message_id, topic.c_str(), static_cast<int>(payload.size()),
-                        payload.data(), qos, retain);
+      Mosquitto().mosquitto_publish(client_, &message_id, topic.c_str(),
+                                    static_cast<int>(payload.size()), payload.data(), qos, retain);
   if (result != MOSQ_ERR_SUCCESS) return std::nullopt;
   Settle(MOSQ_ERR_SUCCESS);
   return message_id;
@@ -220,11 +221,12 @@ void MqttClient::Connect() {
   attempt_ = std::make_shared<ConnectAttempt>();
   std::thread([this, attempt = attempt_, client = client_, host = Current().host,
                port = Current().port, alive = alive_.Watch()] {
-    const int result = mosquitto_connect_async(client, host.c_str(), port, kKeepAliveSeconds);
+    const int result =
+        Mosquitto().mosquitto_connect_async(client, host.c_str(), port, kKeepAliveSeconds);
     const int error_number = errno;
     const std::lock_guard lock(attempt->mutex);
     if (attempt->abandoned) {
-      mosquitto_destroy(client);
+      Mosquitto().mosquitto_destroy(client);
       return;
     }
     attempt->finished = true;
@@ -263,17 +265,17 @@ void MqttClient::Settle(int result) {
     return;
   }
   if (result != MOSQ_ERR_SUCCESS && lost_reason_.empty()) lost_reason_ = FailureText(result);
-  if (!lost_reason_.empty() || mosquitto_socket(client_) < 0) {
+  if (!lost_reason_.empty() || Mosquitto().mosquitto_socket(client_) < 0) {
     StopWatching();
     if (!closed_) Lose(lost_reason_.empty() ? "the connection closed" : lost_reason_);
     return;
   }
   WatchSocket();
-  if (mosquitto_want_write(client_)) WaitToWrite();
+  if (Mosquitto().mosquitto_want_write(client_)) WaitToWrite();
 }
 
 void MqttClient::WatchSocket() {
-  const int socket = mosquitto_socket(client_);
+  const int socket = Mosquitto().mosquitto_socket(client_);
   if (socket == watched_) return;
   StopWatching();
   socket_.assign(socket);
@@ -298,14 +300,14 @@ void MqttClient::WaitToRead() {
         if (alive.expired() || error || closed_ || socket != watched_) return;
         int result = MOSQ_ERR_SUCCESS;
         for (int packets = 0; packets < kPacketsPerTurn; ++packets) {
-          result = mosquitto_loop_read(client_, 1);
+          result = Mosquitto().mosquitto_loop_read(client_, 1);
           if (result != MOSQ_ERR_SUCCESS || !lost_reason_.empty() || !refused_reason_.empty() ||
-              closed_ || mosquitto_socket(client_) != socket || !BytesWaiting(socket)) {
+              closed_ || Mosquitto().mosquitto_socket(client_) != socket || !BytesWaiting(socket)) {
             break;
           }
         }
         if (closed_) return;
-        const bool same_socket = mosquitto_socket(client_) == socket;
+        const bool same_socket = Mosquitto().mosquitto_socket(client_) == socket;
         Settle(result);
         if (same_socket && watched_ == socket) WaitToRead();
       });
@@ -320,7 +322,7 @@ void MqttClient::WaitToWrite() {
         if (alive.expired() || socket != watched_) return;
         waiting_to_write_ = false;
         if (error || closed_) return;
-        Settle(mosquitto_loop_write(client_, 1));
+        Settle(Mosquitto().mosquitto_loop_write(client_, 1));
       });
 }
 
@@ -337,7 +339,7 @@ void MqttClient::KeepAlive() {
       Lose("no answer within 10 s");
     } else if (watched_ >= 0) {
       // Pings the broker when the keep-alive is due, and finds a broker that stopped answering.
-      Settle(mosquitto_loop_misc(client_));
+      Settle(Mosquitto().mosquitto_loop_misc(client_));
     }
     KeepAlive();
   });
@@ -390,7 +392,7 @@ void MqttClient::Refuse(const std::string& reason) {
   connected_ = false;
   retry_.Cancel();
   keep_alive_.cancel();
-  mosquitto_disconnect(client_);
+  Mosquitto().mosquitto_disconnect(client_);
   StopWatching();
   if (on_refused) on_refused(reason);
 }
@@ -398,8 +400,8 @@ void MqttClient::Refuse(const std::string& reason) {
 void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
   auto& client = *static_cast<MqttClient*>(self);
   if (result != 0) {
-    client.refused_reason_ =
-        "the broker refused the connection: " + std::string(mosquitto_connack_string(result));
+    client.refused_reason_ = "the broker refused the connection: " +
+                             std::string(Mosquitto().mosquitto_connack_string(result));
     return;
   }
   client.connected_ = true;
@@ -411,7 +413,7 @@ void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
   const Calling calling(client);
   client.unacknowledged_subscriptions_ = client.subscriptions_.size();
   for (const auto& [filter, qos] : client.subscriptions_) {
-    mosquitto_subscribe(client.client_, nullptr, filter.c_str(), qos);
+    Mosquitto().mosquitto_subscribe(client.client_, nullptr, filter.c_str(), qos);
   }
   if (client.on_connected) client.on_connected();
 }

@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include <nats/nats.h>
 #include <asio/post.hpp>
+#include "nats/nats_library.hpp"
 
 namespace quorvane {
 
@@ -47,7 +47,7 @@ namespace {
 
 std::string ServerOf(natsConnection* connection) {
   char url[256] = {};
-  if (natsConnection_GetConnectedUrl(connection, url, sizeof url) != NATS_OK) return {};
+  if (Nats().natsConnection_GetConnectedUrl(connection, url, sizeof url) != NATS_OK) return {};
   std::string server = url;
   if (const size_t scheme = server.find("://"); scheme != std::string::npos) {
     server.erase(0, scheme + 3);
@@ -57,22 +57,22 @@ std::string ServerOf(natsConnection* connection) {
 
 std::string LastErrorOf(natsConnection* connection) {
   const char* text = nullptr;
-  const natsStatus status = natsConnection_GetLastError(connection, &text);
+  const natsStatus status = Nats().natsConnection_GetLastError(connection, &text);
   if (text != nullptr && *text != '\0') return text;
-  return status == NATS_OK ? "the server closed the connection" : natsStatus_GetText(status);
+  return status == NATS_OK ? "the server closed the connection" : Nats().natsStatus_GetText(status);
 }
 
 // Why the first try to connect failed, as the library said it on this thread.
 std::string FirstTryFailure() {
-  const char* text = nats_GetLastError(nullptr);
+  const char* text = Nats().nats_GetLastError(nullptr);
   return text != nullptr && *text != '\0' ? text : "no server answered";
 }
 
 }  // namespace
 
 std::string NatsFailureText(int status, int jet_stream_error) {
-  std::string text = natsStatus_GetText(static_cast<natsStatus>(status));
-  const char* detail = nats_GetLastError(nullptr);
+  std::string text = Nats().natsStatus_GetText(static_cast<natsStatus>(status));
+  const char* detail = Nats().nats_GetLastError(nullptr);
   if (detail != nullptr && *detail != '\0' && text != detail) text += std::string(": ") + detail;
   if (jet_stream_error != 0) text += " (JetStream error " + std::to_string(jet_stream_error) + ")";
   return text;
@@ -104,40 +104,45 @@ NatsConnection::~NatsConnection() {
 
 void NatsConnection::Start() {
   natsOptions* options = nullptr;
-  if (natsOptions_Create(&options) != NATS_OK) throw std::runtime_error("libnats has no memory");
+  if (Nats().natsOptions_Create(&options) != NATS_OK)
+    throw std::runtime_error("libnats has no memory");
   std::vector<const char*> urls;
   for (const std::string& url : servers_.urls) urls.push_back(url.c_str());
-  natsStatus status = natsOptions_SetServers(options, urls.data(), static_cast<int>(urls.size()));
+  natsStatus status =
+      Nats().natsOptions_SetServers(options, urls.data(), static_cast<int>(urls.size()));
   // The servers in the order given: the first is the one normally used.
-  if (status == NATS_OK) status = natsOptions_SetNoRandomize(options, true);
+  if (status == NATS_OK) status = Nats().natsOptions_SetNoRandomize(options, true);
   if (status == NATS_OK && !servers_.user.empty()) {
-    status = natsOptions_SetUserInfo(options, servers_.user.c_str(), servers_.password.c_str());
+    status =
+        Nats().natsOptions_SetUserInfo(options, servers_.user.c_str(), servers_.password.c_str());
   }
-  if (status == NATS_OK) status = natsOptions_SetName(options, name_.c_str());
-  if (status == NATS_OK) status = natsOptions_SetTimeout(options, kRequestMilliseconds);
-  if (status == NATS_OK) status = natsOptions_SetMaxReconnect(options, -1);
-  if (status == NATS_OK) status = natsOptions_SetReconnectWait(options, 250);
-  if (status == NATS_OK) status = natsOptions_SetPingInterval(options, 5000);
+  if (status == NATS_OK) status = Nats().natsOptions_SetName(options, name_.c_str());
+  if (status == NATS_OK) status = Nats().natsOptions_SetTimeout(options, kRequestMilliseconds);
+  if (status == NATS_OK) status = Nats().natsOptions_SetMaxReconnect(options, -1);
+  if (status == NATS_OK) status = Nats().natsOptions_SetReconnectWait(options, 250);
+  if (status == NATS_OK) status = Nats().natsOptions_SetPingInterval(options, 5000);
   if (status == NATS_OK) {
-    status = natsOptions_SetRetryOnFailedConnect(options, true, &NatsConnection::Connected, this);
+    status =
+        Nats().natsOptions_SetRetryOnFailedConnect(options, true, &NatsConnection::Connected, this);
   }
   if (status == NATS_OK) {
-    status = natsOptions_SetReconnectedCB(options, &NatsConnection::Connected, this);
+    status = Nats().natsOptions_SetReconnectedCB(options, &NatsConnection::Connected, this);
   }
   if (status == NATS_OK) {
-    status = natsOptions_SetDisconnectedCB(options, &NatsConnection::Disconnected, this);
+    status = Nats().natsOptions_SetDisconnectedCB(options, &NatsConnection::Disconnected, this);
   }
-  if (status == NATS_OK) status = natsOptions_SetClosedCB(options, &NatsConnection::Closed, this);
-  if (status == NATS_OK) status = natsConnection_Connect(&connection_, options);
-  natsOptions_Destroy(options);
+  if (status == NATS_OK)
+    status = Nats().natsOptions_SetClosedCB(options, &NatsConnection::Closed, this);
+  if (status == NATS_OK) status = Nats().natsConnection_Connect(&connection_, options);
+  Nats().natsOptions_Destroy(options);
   if (status != NATS_OK && status != NATS_NOT_YET_CONNECTED) {
     connection_ = nullptr;
     throw std::runtime_error(NatsFailureText(status));
   }
   jsOptions js_options;
-  jsOptions_Init(&js_options);
+  Nats().jsOptions_Init(&js_options);
   js_options.Wait = kRequestMilliseconds;
-  if (natsConnection_JetStream(&jet_stream_, connection_, &js_options) != NATS_OK) {
+  if (Nats().natsConnection_JetStream(&jet_stream_, connection_, &js_options) != NATS_OK) {
     throw std::runtime_error("libnats has no JetStream context");
   }
   // The first try failed: the library goes on trying in the background.
@@ -148,11 +153,11 @@ void NatsConnection::Start() {
 void NatsConnection::Close() {
   if (connection_ == nullptr) return;
   mailbox_->Silence();
-  natsConnection_Close(connection_);
+  Nats().natsConnection_Close(connection_);
   // The library calls back once more, that it closed; nothing after.
   mailbox_->AwaitClosed(std::chrono::seconds(5));
-  if (jet_stream_ != nullptr) jsCtx_Destroy(jet_stream_);
-  natsConnection_Destroy(connection_);
+  if (jet_stream_ != nullptr) Nats().jsCtx_Destroy(jet_stream_);
+  Nats().natsConnection_Destroy(connection_);
   jet_stream_ = nullptr;
   connection_ = nullptr;
   connected_ = false;

@@ -6,8 +6,8 @@
 #include <random>
 #include <stdexcept>
 
-#include <nats/nats.h>
 #include <asio/post.hpp>
+#include "nats/nats_library.hpp"
 
 #include "base/text_rules.hpp"
 #include "sources/tpv_fix.hpp"
@@ -90,7 +90,7 @@ void NatsSource::Close() {
   }
   changed_.notify_all();
   if (worker_.joinable()) worker_.join();
-  if (subscription_ != nullptr) natsSubscription_Destroy(subscription_);
+  if (subscription_ != nullptr) Nats().natsSubscription_Destroy(subscription_);
   subscription_ = nullptr;
   connection_.Close();
 }
@@ -110,12 +110,12 @@ void NatsSource::Work() {
     natsMsgList list{};
     jsErrCode error = static_cast<jsErrCode>(0);
     const natsStatus status =
-        natsSubscription_Fetch(&list, subscription_, kBatch, kFetchMilliseconds, &error);
+        Nats().natsSubscription_Fetch(&list, subscription_, kBatch, kFetchMilliseconds, &error);
     if (status == NATS_TIMEOUT) continue;
     if (status != NATS_OK) {
       // The consumer may have moved with its node, or be gone: it is found again. Deliveries
       // the server made to a fetch that never came are taken up from the acknowledged floor.
-      natsSubscription_Destroy(subscription_);
+      Nats().natsSubscription_Destroy(subscription_);
       subscription_ = nullptr;
       Pause(std::chrono::milliseconds(250));
       continue;
@@ -123,27 +123,27 @@ void NatsSource::Work() {
     std::vector<Message> batch;
     for (int i = 0; i < list.Count; ++i) {
       const natsMsg* message = list.Msgs[i];
-      batch.push_back({natsMsg_GetSubject(message),
-                       std::string(natsMsg_GetData(message),
-                                   static_cast<size_t>(natsMsg_GetDataLength(message)))});
+      batch.push_back({Nats().natsMsg_GetSubject(message),
+                       std::string(Nats().natsMsg_GetData(message),
+                                   static_cast<size_t>(Nats().natsMsg_GetDataLength(message)))});
     }
     // Every message up to the batch's last is acknowledged at once, once the loop took them.
     if (HandToLoop(std::move(batch)) && list.Count > 0) {
-      natsMsg_AckSync(list.Msgs[list.Count - 1], nullptr, nullptr);
+      Nats().natsMsg_AckSync(list.Msgs[list.Count - 1], nullptr, nullptr);
     }
-    natsMsgList_Destroy(&list);
+    Nats().natsMsgList_Destroy(&list);
   }
 }
 
 bool NatsSource::Subscribe() {
   jsCtx* js = connection_.JetStream();
   jsSubOptions options;
-  jsSubOptions_Init(&options);
+  Nats().jsSubOptions_Init(&options);
   options.Stream = settings_.stream.c_str();
   jsConsumerInfo* found = nullptr;
   jsErrCode error = static_cast<jsErrCode>(0);
-  natsStatus status = js_GetConsumerInfo(&found, js, settings_.stream.c_str(),
-                                         settings_.durable.c_str(), nullptr, &error);
+  natsStatus status = Nats().js_GetConsumerInfo(&found, js, settings_.stream.c_str(),
+                                                settings_.durable.c_str(), nullptr, &error);
   if (status != NATS_OK && error != JSConsumerNotFoundErr) {
     if (error == JSStreamNotFoundErr) Warn("no stream " + settings_.stream + " (yet)", "stream");
     return false;
@@ -161,21 +161,22 @@ bool NatsSource::Subscribe() {
   if (found != nullptr) {
     const uint64_t floor = found->AckFloor.Stream;
     const bool unacknowledged = found->NumAckPending > 0;
-    jsConsumerInfo_Destroy(found);
+    Nats().jsConsumerInfo_Destroy(found);
     if (!unacknowledged) {
       options.Consumer = settings_.durable.c_str();
     } else {
       // Deliveries that were never acknowledged (a run killed mid-batch, a fetch lost with its
       // node) would come again only after newer ones: the consumer is made again from its
       // floor, so that every vehicle's epochs keep their order.
-      js_DeleteConsumer(js, settings_.stream.c_str(), settings_.durable.c_str(), nullptr, nullptr);
+      Nats().js_DeleteConsumer(js, settings_.stream.c_str(), settings_.durable.c_str(), nullptr,
+                               nullptr);
       options.Config.DeliverPolicy = js_DeliverByStartSequence;
       options.Config.OptStartSeq = floor + 1;
       options.Config.OptStartTime = 0;
     }
   }
-  status = js_PullSubscribe(&subscription_, js, filter_.c_str(), settings_.durable.c_str(), nullptr,
-                            &options, &error);
+  status = Nats().js_PullSubscribe(&subscription_, js, filter_.c_str(), settings_.durable.c_str(),
+                                   nullptr, &options, &error);
   if (status != NATS_OK) {
     subscription_ = nullptr;
     if (error == JSStreamNotFoundErr) {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include <nats/nats.h>
+#include "nats/nats_library.hpp"
 
 #include "base/text_rules.hpp"
 #include "sinks/sink_factory.hpp"
@@ -55,8 +55,8 @@ void NatsPublisher::TakeEpoch(const Fix& fix, const std::string& stream) {
 
 void NatsPublisher::TakeBlock(std::string_view block, const BlockOrigin&) {
   if (!settings_.nmea || !connection_.Connected()) return;
-  if (natsConnection_Publish(connection_.Raw(), nmea_subject_.c_str(), block.data(),
-                             static_cast<int>(block.size())) != NATS_OK) {
+  if (Nats().natsConnection_Publish(connection_.Raw(), nmea_subject_.c_str(), block.data(),
+                                    static_cast<int>(block.size())) != NATS_OK) {
     ++skipped_blocks_;
   }
 }
@@ -113,14 +113,14 @@ bool NatsPublisher::Publish(const Waiting& next) {
   if (!stream_ready_) stream_ready_ = HaveStream();
   if (!stream_ready_) return false;
   jsPubOptions options;
-  jsPubOptions_Init(&options);
+  Nats().jsPubOptions_Init(&options);
   options.MsgId = next.id.empty() ? nullptr : next.id.c_str();
   jsPubAck* acknowledged = nullptr;
   jsErrCode error = static_cast<jsErrCode>(0);
   const natsStatus status =
-      js_Publish(&acknowledged, connection_.JetStream(), next.subject.c_str(), next.json.data(),
-                 static_cast<int>(next.json.size()), &options, &error);
-  if (acknowledged != nullptr) jsPubAck_Destroy(acknowledged);
+      Nats().js_Publish(&acknowledged, connection_.JetStream(), next.subject.c_str(),
+                        next.json.data(), static_cast<int>(next.json.size()), &options, &error);
+  if (acknowledged != nullptr) Nats().jsPubAck_Destroy(acknowledged);
   if (status == NATS_OK) return true;
   if (error == JSStreamNotFoundErr) {
     stream_ready_ = false;  // deleted meanwhile: made again
@@ -139,16 +139,16 @@ bool NatsPublisher::HaveStream() {
   jsCtx* js = connection_.JetStream();
   jsStreamInfo* info = nullptr;
   jsErrCode error = static_cast<jsErrCode>(0);
-  natsStatus status = js_GetStreamInfo(&info, js, settings_.stream.c_str(), nullptr, &error);
+  natsStatus status = Nats().js_GetStreamInfo(&info, js, settings_.stream.c_str(), nullptr, &error);
   if (status == NATS_OK) {
-    jsStreamInfo_Destroy(info);
+    Nats().jsStreamInfo_Destroy(info);
     return true;
   }
   if (error != JSStreamNotFoundErr) return false;  // no answer yet: asked again
   const std::string subjects = SubjectRoot(settings_.prefix) + ".>";
   const char* subject_list[] = {subjects.c_str()};
   jsStreamConfig config;
-  jsStreamConfig_Init(&config);
+  Nats().jsStreamConfig_Init(&config);
   config.Name = settings_.stream.c_str();
   config.Subjects = subject_list;
   config.SubjectsLen = 1;
@@ -158,8 +158,8 @@ bool NatsPublisher::HaveStream() {
   // Three copies where the cluster has three nodes; one where it has fewer (or is one server).
   for (const int64_t replicas : {3, 1}) {
     config.Replicas = replicas;
-    status = js_AddStream(&info, js, &config, nullptr, &error);
-    if (info != nullptr) jsStreamInfo_Destroy(info);
+    status = Nats().js_AddStream(&info, js, &config, nullptr, &error);
+    if (info != nullptr) Nats().jsStreamInfo_Destroy(info);
     info = nullptr;
     if (status == NATS_OK) return true;
     const bool too_few = error == JSInsufficientResourcesErr || error == JSClusterNoPeersErr ||

@@ -21,6 +21,13 @@ dpkg-deb -f "$development" Depends | grep -q "libquorvane-gps5 (= " ||
   { echo "the -dev package does not depend on its library's version"; exit 1; }
 dpkg-deb -f "$daemon" Depends | grep -q libjs-leaflet ||
   { echo "the daemon's package does not depend on libjs-leaflet"; exit 1; }
+# Loaded when first used, so no shlibs entry names them: the control files must.
+for deb in "$library" "$daemon"; do
+  for needed in libmosquitto1 libnats3.4; do
+    dpkg-deb -f "$deb" Depends | grep -qw "$needed" ||
+      { echo "$(basename "$deb") does not depend on $needed"; exit 1; }
+  done
+done
 
 # dpkg of the test's own: this machine's package list, files under $work/root.
 mkdir -p "$work/admin/updates" "$work/admin/info" "$work/root"

@@ -1,0 +1,27 @@
+#pragma once
+// A shared library loaded when it is first needed (dlopen) rather than when the program starts,
+// and never unloaded. For the libraries of one kind of link (NATS, MQTT) that bring OpenSSL with
+// them: a run that uses neither does not pay for resolving their symbols at every start.
+
+#include <string>
+
+namespace quorvane {
+
+class LoadedLibrary {
+ public:
+  // `soname` as the loader finds it ("libnats.so.3.4"); `package`, the Debian package that
+  // brings it, for the message. Throws std::runtime_error saying what is missing.
+  LoadedLibrary(std::string soname, std::string package);
+
+  // The function called `name`; throws std::runtime_error when the library lacks it.
+  void* Function(const char* name) const;
+
+ private:
+  [[noreturn]] void Fail() const;
+
+  std::string soname_;
+  std::string package_;
+  void* handle_ = nullptr;
+};
+
+}  // namespace quorvane
