@@ -152,8 +152,8 @@ void EpochBuilder::TakeWhole(const Fix& fix) {
   if (on_epoch_) on_epoch_(fix_);
 }
 
-std::string EpochBuilder::LastSentenceIsoTime() const {
-  return IsoTimeText(date_, sentence_time_);
+void EpochBuilder::LastSentenceIsoTime(std::string& iso) const {
+  AssignIsoTimeText(date_, sentence_time_, iso);
 }
 
 void EpochBuilder::RollDate(UtcTime time) {

@@ -46,7 +46,8 @@ class EpochBuilder {
 
   // The time the last sentence taken carried, with the date of its cycle (when both are known):
   // what a GGA's track point is stamped with.
-  std::string LastSentenceIsoTime() const;
+  // Written into `iso`, its room reused.
+  void LastSentenceIsoTime(std::string& iso) const;
   // Fields that held something other than what they hold, since the builder was made.
   uint64_t MalformedFields() const { return malformed_fields_; }
   // The last epoch handed on (empty before the first).

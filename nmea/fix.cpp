@@ -118,14 +118,23 @@ std::string TimeOfDayText(const std::optional<UtcTime>& time) {
 
 std::string IsoTimeText(const std::optional<CalendarDate>& date,
                         const std::optional<UtcTime>& time) {
-  if (!date || !time || date->year < 0 || date->year > 9999) return {};
-  std::string iso = "0000-00-00T00:00:00.000Z";
+  std::string iso;
+  AssignIsoTimeText(date, time, iso);
+  return iso;
+}
+
+void AssignIsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time,
+                       std::string& iso) {
+  if (!date || !time || date->year < 0 || date->year > 9999) {
+    iso.clear();
+    return;
+  }
+  iso.assign("0000-00-00T00:00:00.000Z");
   PutDigits(iso, 0, date->year, 4);
   PutDigits(iso, 5, date->month, 2);
   PutDigits(iso, 8, date->day, 2);
   PutTimeOfDay(iso, 11, *time);
   PutDigits(iso, 20, static_cast<int>(time->microseconds / 1000 % 1000), 3);
-  return iso;
 }
 
 std::optional<std::chrono::system_clock::time_point> UtcTimePoint(const Fix& fix) {

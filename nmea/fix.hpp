@@ -100,6 +100,9 @@ std::optional<std::chrono::system_clock::time_point> UtcTimePoint(const Fix& fix
 // the time is unknown.
 std::string IsoTimeText(const std::optional<CalendarDate>& date,
                         const std::optional<UtcTime>& time);
+// The same text into `iso`, its room reused (every GGA of a track makes one).
+void AssignIsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time,
+                       std::string& iso);
 inline std::string IsoTimeText(const Fix& fix) {
   return IsoTimeText(fix.date, fix.time);
 }

@@ -90,7 +90,8 @@ void ReceivePath::TakeEpoch(const Fix& fix, std::string_view stream) {
   position.longitude = fix.longitude;
   position.altitude = fix.altitude_msl;
   position.position_reported = fix.HasFix() && fix.latitude && fix.longitude;
-  HandGga(receiver, {position, IsoTimeText(fix)});
+  AssignIsoTimeText(fix.date, fix.time, gga_time_);
+  HandGga(receiver, {position, gga_time_});
   receiver.epochs.TakeWhole(fix);
   EndOfBlock(receiver);
   --taking_;
@@ -106,7 +107,8 @@ void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
   // The epochs take every talker's sentences; a checksum refused is refused for them too.
   if (!decoded.refused) receiver.epochs.Take(sentence, fields);
   if (decoded.type == SentenceType::kGga && (!epoch_sinks_.empty() || !receiver.outputs.empty())) {
-    HandGga(receiver, {receiver.decoder.Fix(), receiver.epochs.LastSentenceIsoTime()});
+    receiver.epochs.LastSentenceIsoTime(gga_time_);
+    HandGga(receiver, {receiver.decoder.Fix(), gga_time_});
   }
   if (decoded.changes != 0 && events_.fix_updated) events_.fix_updated(decoded.changes);
 }

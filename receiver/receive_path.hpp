@@ -80,6 +80,7 @@ class ReceivePath {
   ReceiverTable receivers_;
   Receiver* current_ = &receivers_.Single();
   SentenceCensus heard_;
+  std::string gga_time_;  // the ISO time handed with a GGA, its room kept
   std::vector<std::shared_ptr<EpochSink>> epoch_sinks_;
   std::vector<std::shared_ptr<BlockSink>> block_sinks_;
   std::vector<std::shared_ptr<StreamSinkMaker>> makers_;

@@ -12,9 +12,10 @@ TrackPoint TrackPointOf(const FixRecord& fix) {
 }
 
 void TrackRecorder::TakeGga(const DecodedGga& gga) {
-  TrackPoint point = TrackPointOf(gga.fix);
-  if (recording_) point.time = gga.time;
-  Take(point);
+  // One point kept, so that its time text reuses its room (a short text moved in keeps it).
+  point_ = TrackPointOf(gga.fix);
+  if (recording_) point_.time = gga.time;
+  Take(point_);
 }
 
 TrackRecorder::~TrackRecorder() {

@@ -68,6 +68,7 @@ class TrackRecorder final : public EpochSink {
   bool unflushed_ = false;
   double recorded_points_ = 0;
   std::function<void(std::string)> on_failure_;
+  TrackPoint point_;  // the GGA's, kept to reuse its time text's room
 };
 
 }  // namespace quorvane
