@@ -1,7 +1,6 @@
 #include "sinks/gpsd_json.hpp"
 
 #include <bit>
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -34,10 +33,7 @@ class JsonObject {
   void Number(std::string_view name, const std::optional<double>& value, int decimals) {
     if (!value || !std::isfinite(*value)) return;
     Name(name);
-    char digits[64];
-    const auto result =
-        std::to_chars(digits, digits + sizeof digits, *value, std::chars_format::fixed, decimals);
-    text_.append(digits, result.ptr);
+    AppendFixed(*value, decimals, text_);
   }
 
   void Raw(std::string_view name, std::string_view json) {
@@ -71,10 +67,8 @@ std::string SatelliteJson(const SatelliteInView& satellite) {
                      ",\"svid\":" + std::to_string(satellite.id.svid);
   const auto number = [&json](std::string_view name, const std::optional<double>& value) {
     if (!value) return;
-    char digits[32];
-    const auto result =
-        std::to_chars(digits, digits + sizeof digits, *value, std::chars_format::fixed, 1);
-    json.append(",\"").append(name).append("\":").append(digits, result.ptr);
+    json.append(",\"").append(name).append("\":");
+    AppendFixed(*value, 1, json);
   };
   number("el", satellite.elevation);
   number("az", satellite.azimuth);
