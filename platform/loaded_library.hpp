@@ -24,4 +24,19 @@ class LoadedLibrary {
   void* handle_ = nullptr;
 };
 
+// The table of `Functions` (a struct of function pointers) that `fill` finds in the library,
+// loaded and filled on the first call from any thread, kept for the process's life. A throwing
+// first try leaves both unmade, and the next call tries again.
+template <typename Functions>
+const Functions& LoadedFunctions(const char* soname, const char* package,
+                                 void (*fill)(const LoadedLibrary&, Functions&)) {
+  static const Functions functions = [&] {
+    static const LoadedLibrary library(soname, package);
+    Functions found;
+    fill(library, found);
+    return found;
+  }();
+  return functions;
+}
+
 }  // namespace quorvane
