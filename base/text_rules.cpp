@@ -349,8 +349,24 @@ std::string WithDecimalPoints(std::string_view text) {
 // A JSON string; every byte outside printable ASCII is escaped, so the output is valid whatever
 // the receiver sent.
 std::string JsonQuoted(std::string_view text) {
-  std::string json = "\"";
-  for (const char c : text) {
+  std::string json;
+  AppendJsonQuoted(text, json);
+  return json;
+}
+
+void AppendJsonQuoted(std::string_view text, std::string& json) {
+  json += '"';
+  // Runs of characters that need no escape are appended whole.
+  const auto plain = [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte < 0x7f && c != '"' && c != '\\';
+  };
+  for (size_t at = 0; at < text.size();) {
+    const size_t run_start = at;
+    while (at < text.size() && plain(text[at])) ++at;
+    json.append(text.substr(run_start, at - run_start));
+    if (at == text.size()) break;
+    const char c = text[at++];
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       json += '\\';
@@ -363,11 +379,9 @@ std::string JsonQuoted(std::string_view text) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       json += escaped;
-    } else {
-      json += c;
     }
   }
-  return json + '"';
+  json += '"';
 }
 
 std::vector<std::string_view> Pieces(std::string_view text, char separator) {

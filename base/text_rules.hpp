@@ -81,6 +81,8 @@ std::string WithDecimalPoints(std::string_view text);
 // `text` as a JSON string, quotes included; every byte outside printable ASCII is escaped, so
 // the result is valid JSON whatever the text holds.
 std::string JsonQuoted(std::string_view text);
+// The same, appended to `json`.
+void AppendJsonQuoted(std::string_view text, std::string& json);
 
 // `text` as XML character data: "&", "<" and ">" become entities, and '"' too, so that the
 // result may stand inside an attribute. Everything else is left as it is.

@@ -125,16 +125,21 @@ std::string IsoTimeText(const std::optional<CalendarDate>& date,
 
 void AssignIsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time,
                        std::string& iso) {
-  if (!date || !time || date->year < 0 || date->year > 9999) {
-    iso.clear();
-    return;
-  }
-  iso.assign("0000-00-00T00:00:00.000Z");
-  PutDigits(iso, 0, date->year, 4);
-  PutDigits(iso, 5, date->month, 2);
-  PutDigits(iso, 8, date->day, 2);
-  PutTimeOfDay(iso, 11, *time);
-  PutDigits(iso, 20, static_cast<int>(time->microseconds / 1000 % 1000), 3);
+  iso.clear();
+  AppendIsoTimeText(date, time, iso);
+}
+
+bool AppendIsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time,
+                       std::string& text) {
+  if (!date || !time || date->year < 0 || date->year > 9999) return false;
+  const size_t at = text.size();
+  text.append("0000-00-00T00:00:00.000Z");
+  PutDigits(text, at, date->year, 4);
+  PutDigits(text, at + 5, date->month, 2);
+  PutDigits(text, at + 8, date->day, 2);
+  PutTimeOfDay(text, at + 11, *time);
+  PutDigits(text, at + 20, static_cast<int>(time->microseconds / 1000 % 1000), 3);
+  return true;
 }
 
 std::optional<std::chrono::system_clock::time_point> UtcTimePoint(const Fix& fix) {

@@ -103,6 +103,9 @@ std::string IsoTimeText(const std::optional<CalendarDate>& date,
 // The same text into `iso`, its room reused (every GGA of a track makes one).
 void AssignIsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time,
                        std::string& iso);
+// The same text appended to `text`; false, and nothing appended, when it would be empty.
+bool AppendIsoTimeText(const std::optional<CalendarDate>& date, const std::optional<UtcTime>& time,
+                       std::string& text);
 inline std::string IsoTimeText(const Fix& fix) {
   return IsoTimeText(fix.date, fix.time);
 }

@@ -1,6 +1,8 @@
 #include "sinks/gpsd_json.hpp"
 
+#include <array>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -14,6 +16,8 @@ namespace {
 class JsonObject {
  public:
   explicit JsonObject(std::string_view json_class) {
+    // Room for a whole TPV or a SKY of a dozen satellites at once.
+    text_.reserve(1024);
     text_ = "{\"class\":\"";
     text_.append(json_class);
     text_ += '"';
@@ -22,12 +26,25 @@ class JsonObject {
   void Text(std::string_view name, std::string_view value) {
     if (value.empty()) return;
     Name(name);
-    text_ += JsonQuoted(value);
+    AppendJsonQuoted(value, text_);
+  }
+
+  // The fix's ISO time, as Text would write it (it needs no escapes), without a text of its own.
+  void Time(std::string_view name, const Fix& fix) {
+    const size_t before = text_.size();
+    Name(name);
+    text_ += '"';
+    if (AppendIsoTimeText(fix.date, fix.time, text_)) {
+      text_ += '"';
+    } else {
+      text_.resize(before);
+    }
   }
 
   void Integer(std::string_view name, long value) {
     Name(name);
-    text_ += std::to_string(value);
+    std::array<char, 24> digits;
+    text_.append(digits.data(), std::to_chars(digits.begin(), digits.end(), value).ptr);
   }
 
   void Number(std::string_view name, const std::optional<double>& value, int decimals) {
@@ -95,7 +112,7 @@ std::string TpvJson(const Fix& fix, std::string_view device) {
   tpv.Text("device", device);
   tpv.Integer("mode", static_cast<int>(fix.mode));
   if (fix.status != FixStatus::kUnknown) tpv.Integer("status", static_cast<int>(fix.status));
-  tpv.Text("time", IsoTimeText(fix));
+  tpv.Time("time", fix);
   tpv.Number("lat", fix.latitude, 9);
   tpv.Number("lon", fix.longitude, 9);
   tpv.Number("altHAE", fix.altitude_hae, 4);
@@ -116,7 +133,7 @@ std::string TpvJson(const Fix& fix, std::string_view device) {
 std::string SkyJson(const Fix& fix, std::string_view device) {
   JsonObject sky("SKY");
   sky.Text("device", device);
-  sky.Text("time", IsoTimeText(fix));
+  sky.Time("time", fix);
   sky.Number("hdop", fix.hdop, 2);
   sky.Number("vdop", fix.vdop, 2);
   sky.Number("pdop", fix.pdop, 2);
@@ -158,12 +175,12 @@ bool HasSky(const Fix& fix) {
 }
 
 uint64_t SkyDigest(const Fix& fix) {
-  // FNV-1a over the values, each absent one as a value of its own.
+  // Each value mixed in whole (an absent one as a value of its own): a multiplication by an odd
+  // constant and a fold of the high half into the low, as hash functions of 64-bit words do.
   uint64_t digest = 14695981039346656037ULL;
   const auto mix = [&digest](uint64_t value) {
-    for (int byte = 0; byte < 8; ++byte, value >>= 8) {
-      digest = (digest ^ (value & 0xff)) * 1099511628211ULL;
-    }
+    digest = (digest ^ value) * 0x9e3779b97f4a7c15ULL;
+    digest ^= digest >> 32;
   };
   const auto mix_optional = [&mix](const std::optional<double>& value) {
     mix(value ? std::bit_cast<uint64_t>(*value) : 0x7ff8dead00000000ULL);

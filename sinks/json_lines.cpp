@@ -9,8 +9,12 @@
 namespace quorvane {
 
 void JsonLines::TakeEpoch(const Fix& fix, const std::string& stream) {
-  std::string lines = TpvJson(fix, stream) + '\n';
-  if (sky_changes_.Take(fix, stream)) lines += SkyJson(fix, stream) + '\n';
+  std::string lines = TpvJson(fix, stream);
+  lines += '\n';
+  if (sky_changes_.Take(fix, stream)) {
+    lines += SkyJson(fix, stream);
+    lines += '\n';
+  }
   out_.write(lines.data(), static_cast<std::streamsize>(lines.size()));
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -10,6 +11,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "base/recent_table.hpp"
 
@@ -233,6 +236,34 @@ TEST(RecentTable, KeepsTheMostRecentlyUsedAndShowsEachForgottenOne) {
       "e", [] { return 9; }, [&](const int&) { table.TakeAll(); });
   EXPECT_EQ(entry.value, 9);
   EXPECT_EQ(table.Size(), 1u);
+}
+
+// Text from the network becomes a JSON string: whatever its bytes, the result parses, and every
+// printable character but the quote and the backslash stands for itself.
+TEST(JsonQuoted, AnyTextIsOneValidJsonStringAndReadsBackWhenPrintable) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", R"("")"},
+      {"fleet/car7/nmea", R"("fleet/car7/nmea")"},
+      {"a\"b\\c", R"("a\"b\\c")"},
+      {"line\r\nend", R"("line\r\nend")"},
+      {std::string("\x01\x1f\x7f", 3), R"("\u0001\u001f\u007f")"},
+      {"\xc3\xa9t\xc3\xa9", R"("\u00c3\u00a9t\u00c3\u00a9")"},
+      {std::string("nul\0here", 8), R"("nul\u0000here")"},
+  };
+  for (const auto& [text, json] : cases) {
+    EXPECT_EQ(JsonQuoted(text), json);
+    std::string appended = "[";
+    AppendJsonQuoted(text, appended);
+    EXPECT_EQ(appended, "[" + json);
+    const auto parsed = nlohmann::json::parse(json, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << json;
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) {
+      return (c >= 0x20 && c < 0x7f) || c == '\r' || c == '\n';
+    });
+    if (ascii) {
+      EXPECT_EQ(parsed.get<std::string>(), text) << json;
+    }
+  }
 }
 
 }  // namespace
