@@ -35,7 +35,10 @@ std::string ResultText(int result) {
 constexpr int kKeepAliveSeconds = 30;
 
 // Reading waits for the next packet while bytes of it are already here: a burst of messages is
-// read in one turn of the loop (up to a bound, so other work still gets its turn).
+// read in one turn of the loop (up to a bound, so other work still gets its turn). A packet the
+// library reported (a message, an acknowledgement) says that reading goes on; after any other
+// read, the socket is asked whether bytes wait (a system call a packet, which a fleet's burst
+// of messages spares).
 constexpr int kPacketsPerTurn = 256;
 
 bool BytesWaiting(int socket) {
@@ -300,9 +303,11 @@ void MqttClient::WaitToRead() {
         if (alive.expired() || error || closed_ || socket != watched_) return;
         int result = MOSQ_ERR_SUCCESS;
         for (int packets = 0; packets < kPacketsPerTurn; ++packets) {
+          const uint64_t reported = packets_reported_;
           result = Mosquitto().mosquitto_loop_read(client_, 1);
           if (result != MOSQ_ERR_SUCCESS || !lost_reason_.empty() || !refused_reason_.empty() ||
-              closed_ || Mosquitto().mosquitto_socket(client_) != socket || !BytesWaiting(socket)) {
+              closed_ || Mosquitto().mosquitto_socket(client_) != socket ||
+              (packets_reported_ == reported && !BytesWaiting(socket))) {
             break;
           }
         }
@@ -399,6 +404,7 @@ void MqttClient::Refuse(const std::string& reason) {
 
 void MqttClient::ConnectCallback(mosquitto*, void* self, int result) {
   auto& client = *static_cast<MqttClient*>(self);
+  ++client.packets_reported_;
   if (result != 0) {
     client.refused_reason_ = "the broker refused the connection: " +
                              std::string(Mosquitto().mosquitto_connack_string(result));
@@ -429,6 +435,7 @@ void MqttClient::DisconnectCallback(mosquitto*, void* self, int result) {
 
 void MqttClient::MessageCallback(mosquitto*, void* self, const mosquitto_message* message) {
   auto& client = *static_cast<MqttClient*>(self);
+  ++client.packets_reported_;
   if (!client.on_message || client.closed_) return;
   const Calling calling(client);
   client.on_message(message->topic, {static_cast<const char*>(message->payload),
@@ -448,11 +455,13 @@ void MqttClient::LogCallback(mosquitto*, void* self, int level, const char* text
 
 void MqttClient::SubscribeCallback(mosquitto*, void* self, int, int, const int*) {
   auto& client = *static_cast<MqttClient*>(self);
+  ++client.packets_reported_;
   if (client.unacknowledged_subscriptions_ > 0) --client.unacknowledged_subscriptions_;
 }
 
 void MqttClient::PublishCallback(mosquitto*, void* self, int message_id) {
   auto& client = *static_cast<MqttClient*>(self);
+  ++client.packets_reported_;
   const Calling calling(client);
   if (client.on_published) client.on_published(message_id);
 }

@@ -151,6 +151,7 @@ class MqttClient {
   bool ever_connected_ = false;
   bool refused_ = false;
   bool in_callback_ = false;
+  uint64_t packets_reported_ = 0;  // by the library's callbacks: a read that took a packet
   size_t unacknowledged_subscriptions_ = 0;
   std::string lost_reason_;  // set by the library's callback, acted on when it returns
   std::string refused_reason_;
