@@ -252,20 +252,30 @@ TEST_F(GpsMonitorTest, AsAServiceItTakesGpsdsSocketFromSystemdAndSaysWhenItIsRea
   std::ofstream(config) << "# as the package ships it, with this test's receiver\n"
                         << "device = \"" << receiver.SlavePath() << "\"\n"
                         << "serve-gpsd = \"127.0.0.1:2947\"\n";
-  const uint16_t port = testing::FreeTcpPort();
-  const uint16_t map_port = testing::FreeTcpPort();
-  const pid_t service =
-      testing::SpawnProgram({"systemd-socket-activate", "-l", "127.0.0.1:" + std::to_string(port),
-                             "-l", "127.0.0.1:" + std::to_string(map_port), "--fdname=gpsd:web",
-                             "-E", "NOTIFY_SOCKET=" + notify_path, "-E", "WATCHDOG_USEC=400000",
-                             GPS_MONITOR, "--config", config},
-                            folder_.File("service.out"), folder_.File("service.err"));
-  ASSERT_NE(service, 0);
-  // A first connection starts gps-monitor on the socket; gpspipe then watches, and is sent the
-  // receiver's fixes once its watch is answered.
-  for (int waited = 0; waited < 400 && !testing::Accepting(port); ++waited) {
-    std::this_thread::sleep_for(50ms);
+  // systemd-socket-activate takes no port 0: freed ports, and others when one was taken
+  // meanwhile (it ends). A first connection starts gps-monitor on the socket; gpspipe then
+  // watches, and is sent the receiver's fixes once its watch is answered.
+  uint16_t port = 0;
+  uint16_t map_port = 0;
+  pid_t service = 0;
+  for (int attempt = 0; attempt < 3 && service == 0; ++attempt) {
+    port = testing::FreeTcpPort();
+    map_port = testing::FreeTcpPort();
+    service =
+        testing::SpawnProgram({"systemd-socket-activate", "-l", "127.0.0.1:" + std::to_string(port),
+                               "-l", "127.0.0.1:" + std::to_string(map_port), "--fdname=gpsd:web",
+                               "-E", "NOTIFY_SOCKET=" + notify_path, "-E", "WATCHDOG_USEC=400000",
+                               GPS_MONITOR, "--config", config},
+                              folder_.File("service.out"), folder_.File("service.err"));
+    if (!testing::ListensOn(service, port, 20s)) {
+      if (service != 0) {
+        ::kill(service, SIGKILL);
+        ::waitpid(service, nullptr, 0);
+      }
+      service = 0;
+    }
   }
+  ASSERT_NE(service, 0) << ReadFile(folder_.File("service.err"));
   const pid_t pipe =
       testing::SpawnProgram({"gpspipe", "-w", "-n", "8", "127.0.0.1:" + std::to_string(port)},
                             folder_.File("pipe"), "/dev/null");
