@@ -5,7 +5,10 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <stdexcept>
+#include <string>
 
+#include "platform/loaded_library.hpp"
 #include "platform/system_calls.hpp"
 
 namespace quorvane {
@@ -68,6 +71,23 @@ TEST(NearestMomentWithTimeOfDay, PicksTheDateThatKeepsTheClockClosest) {
   EXPECT_FALSE(SystemCalls::NearestMomentWithTimeOfDay(kMidnight, 0, 24, 0, 0).has_value());
   EXPECT_FALSE(SystemCalls::NearestMomentWithTimeOfDay(kMidnight, 0, 0, 60, 0).has_value());
   EXPECT_FALSE(SystemCalls::NearestMomentWithTimeOfDay(kMidnight, 0, -1, 0, 0).has_value());
+}
+
+// A library loaded on first use that this machine lacks, or that lacks a function, is said by
+// name and package, never a crash at the first call.
+TEST(LoadedLibrary, AMissingLibraryOrFunctionIsSaidByNameAndPackage) {
+  try {
+    LoadedLibrary("libquorvane-absent.so.9", "libquorvane-absent9");
+    FAIL() << "loaded a library that is not there";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(
+        std::string(error.what()).find("libquorvane-absent.so.9 (Debian's libquorvane-absent9)"),
+        std::string::npos)
+        << error.what();
+  }
+  const LoadedLibrary c("libc.so.6", "libc6");
+  EXPECT_NE(c.Function("strlen"), nullptr);
+  EXPECT_THROW(c.Function("quorvane_no_such_function"), std::runtime_error);
 }
 
 }  // namespace
