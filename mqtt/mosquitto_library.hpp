@@ -5,6 +5,8 @@
 
 #include <mosquitto.h>
 
+#include "platform/loaded_library.hpp"
+
 namespace quorvane {
 
 // Every function of libmosquitto this project calls.
@@ -38,9 +40,7 @@ namespace quorvane {
 // clang-format on
 
 struct MosquittoLibrary {
-#define QGPS_MOSQUITTO_POINTER(name) decltype(&::name) name = nullptr;
-  QGPS_MOSQUITTO_FUNCTIONS(QGPS_MOSQUITTO_POINTER)
-#undef QGPS_MOSQUITTO_POINTER
+  QGPS_MOSQUITTO_FUNCTIONS(QGPS_FUNCTION_POINTER)
 };
 
 // The library's functions, loaded on the first call (from any thread). Throws

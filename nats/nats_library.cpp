@@ -1,15 +1,10 @@
 #include "nats/nats_library.hpp"
 
-#include "platform/loaded_library.hpp"
-
 namespace quorvane {
 namespace {
 
 void Fill(const LoadedLibrary& library, NatsLibrary& functions) {
-#define QGPS_NATS_FIND(name) \
-  functions.name = reinterpret_cast<decltype(functions.name)>(library.Function(#name));
-  QGPS_NATS_FUNCTIONS(QGPS_NATS_FIND)
-#undef QGPS_NATS_FIND
+  QGPS_NATS_FUNCTIONS(QGPS_FIND_FUNCTION)
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <nats/nats.h>
 
+#include "platform/loaded_library.hpp"
+
 namespace quorvane {
 
 // Every function of libnats this project calls.
@@ -57,9 +59,7 @@ namespace quorvane {
 // clang-format on
 
 struct NatsLibrary {
-#define QGPS_NATS_POINTER(name) decltype(&::name) name = nullptr;
-  QGPS_NATS_FUNCTIONS(QGPS_NATS_POINTER)
-#undef QGPS_NATS_POINTER
+  QGPS_NATS_FUNCTIONS(QGPS_FUNCTION_POINTER)
 };
 
 // The library's functions, loaded on the first call (from any thread). Throws

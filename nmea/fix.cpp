@@ -119,7 +119,7 @@ std::string TimeOfDayText(const std::optional<UtcTime>& time) {
 std::string IsoTimeText(const std::optional<CalendarDate>& date,
                         const std::optional<UtcTime>& time) {
   std::string iso;
-  AssignIsoTimeText(date, time, iso);
+  AppendIsoTimeText(date, time, iso);
   return iso;
 }
 

@@ -24,6 +24,12 @@ class LoadedLibrary {
   void* handle_ = nullptr;
 };
 
+// A library's table of functions is a struct with a pointer for each name of its list (an
+// X-macro: see mqtt/mosquitto_library.hpp), and its fill finds each by that name.
+#define QGPS_FUNCTION_POINTER(name) decltype(&::name) name = nullptr;
+#define QGPS_FIND_FUNCTION(name) \
+  functions.name = reinterpret_cast<decltype(functions.name)>(library.Function(#name));
+
 // The table of `Functions` (a struct of function pointers) that `fill` finds in the library,
 // loaded and filled on the first call from any thread, kept for the process's life. A throwing
 // first try leaves both unmade, and the next call tries again.

@@ -12,19 +12,20 @@ namespace quorvane {
 
 namespace {
 
-// " differential", " RTK fixed", ... after "2D" or "3D".
-std::string_view StatusWords(const Fix& fix) {
+// "2D" or "3D", then " differential", " RTK fixed", ... when the status says more.
+void AppendFixMode(const Fix& fix, std::string& text) {
   static constexpr std::string_view kStatus[] = {
       "", "", " differential", " RTK fixed", " RTK float", " estimated", "", "", " simulated"};
   const auto status = static_cast<size_t>(fix.status);
-  return status < std::size(kStatus) ? kStatus[status] : "";
+  text += fix.mode == FixMode::k3D ? "3D" : "2D";
+  text += status < std::size(kStatus) ? kStatus[status] : "";
 }
 
 }  // namespace
 
 std::string FixModeText(const Fix& fix) {
-  std::string text(fix.mode == FixMode::k3D ? "3D" : "2D");
-  text += StatusWords(fix);
+  std::string text;
+  AppendFixMode(fix, text);
   return text;
 }
 
@@ -44,8 +45,8 @@ void AppendEpochLine(const Fix& fix, std::string& line) {
   AppendFixed(*fix.latitude, 6, line);
   line += ", "sv;
   AppendFixed(*fix.longitude, 6, line);
-  line += fix.mode == FixMode::k3D ? "  3D"sv : "  2D"sv;
-  line += StatusWords(fix);
+  line += "  "sv;
+  AppendFixMode(fix, line);
   if (fix.speed) {
     line += "  "sv;
     AppendFixed(*fix.speed * 3.6, 1, line);
