@@ -67,9 +67,12 @@ void ReceivePath::EndOfBlock(Receiver& receiver) {
   ForEach(epoch_sinks_, [](EpochSink& sink) { sink.EndOfBlock(); });
 }
 
-void ReceivePath::HandGga(Receiver& receiver, const DecodedGga& gga) {
+void ReceivePath::HandGga(Receiver& receiver, const FixRecord& fix) {
+  // The time text's room goes with the GGA and comes back: no allocation for each.
+  DecodedGga gga{fix, std::move(gga_time_)};
   for (const auto& output : receiver.outputs) output->TakeGga(gga);
   ForEach(epoch_sinks_, [&](EpochSink& sink) { sink.TakeGga(gga); });
+  gga_time_ = std::move(gga.time);
 }
 
 void ReceivePath::Take(std::string block, std::string_view stream, bool from_network) {
@@ -91,7 +94,7 @@ void ReceivePath::TakeEpoch(const Fix& fix, std::string_view stream) {
   position.altitude = fix.altitude_msl;
   position.position_reported = fix.HasFix() && fix.latitude && fix.longitude;
   AssignIsoTimeText(fix.date, fix.time, gga_time_);
-  HandGga(receiver, {position, gga_time_});
+  HandGga(receiver, position);
   receiver.epochs.TakeWhole(fix);
   EndOfBlock(receiver);
   --taking_;
@@ -108,7 +111,7 @@ void ReceivePath::TakeSentence(Receiver& receiver, std::string_view sentence) {
   if (!decoded.refused) receiver.epochs.Take(sentence, fields);
   if (decoded.type == SentenceType::kGga && (!epoch_sinks_.empty() || !receiver.outputs.empty())) {
     receiver.epochs.LastSentenceIsoTime(gga_time_);
-    HandGga(receiver, {receiver.decoder.Fix(), gga_time_});
+    HandGga(receiver, receiver.decoder.Fix());
   }
   if (decoded.changes != 0 && events_.fix_updated) events_.fix_updated(decoded.changes);
 }

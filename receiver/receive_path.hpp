@@ -70,8 +70,8 @@ class ReceivePath {
   Receiver& Enter(std::string_view stream);
   // The stream's outputs and the epoch sinks told the block is done.
   void EndOfBlock(Receiver& receiver);
-  // A GGA's position to the stream's outputs and the epoch sinks.
-  void HandGga(Receiver& receiver, const DecodedGga& gga);
+  // A GGA's fix to the stream's outputs and the epoch sinks, with the time in `gga_time_`.
+  void HandGga(Receiver& receiver, const FixRecord& fix);
   void TakeSentence(Receiver& receiver, std::string_view sentence);
   void RaiseEpoch(const Fix& fix, Receiver& receiver);
   void MakeOutputs(Receiver& receiver);
@@ -80,7 +80,7 @@ class ReceivePath {
   ReceiverTable receivers_;
   Receiver* current_ = &receivers_.Single();
   SentenceCensus heard_;
-  std::string gga_time_;  // the ISO time handed with a GGA, its room kept
+  std::string gga_time_;  // the ISO time handed with a GGA, its room kept between them
   std::vector<std::shared_ptr<EpochSink>> epoch_sinks_;
   std::vector<std::shared_ptr<BlockSink>> block_sinks_;
   std::vector<std::shared_ptr<StreamSinkMaker>> makers_;

@@ -20,8 +20,8 @@ namespace quorvane {
 
 // A GGA sentence decoded into the fix the properties read.
 struct DecodedGga {
-  const FixRecord& fix;   // as the sentence left it
-  std::string_view time;  // the cycle's date and the sentence's time, ISO 8601; empty if unknown
+  const FixRecord& fix;  // as the sentence left it
+  std::string time;      // the cycle's date and the sentence's time, ISO 8601; empty if unknown
 };
 
 class EpochSink {
