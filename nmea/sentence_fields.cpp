@@ -5,39 +5,59 @@
 
 namespace quorvane {
 
-SentenceFields::SentenceFields(std::string_view sentence) : text_(sentence.data()) {
+namespace {
+
+// Where each field of `text` begins, into `bounds` from its second entry on (the first field
+// begins at 0), and one past the last field's end as if a "," followed it: the number of fields,
+// at most `capacity`. Eight characters at a time: the commas among them are the bytes of
+// `word ^ ",,,,,,,,"` that are zero, found all at once and taken in order.
+size_t SplitAtCommas(std::string_view text, uint32_t* bounds, size_t capacity) {
   // (A sentence is at most the line assembler's 64 KiB, so its offsets fit 32 bits.)
-  const auto size = static_cast<uint32_t>(sentence.size());
-  uint32_t start = 0;
-  const auto cut = [&](uint32_t at) {
-    starts_[count_] = start;
-    ends_[count_] = at;
-    start = at + 1;
-    return ++count_ == kCapacity;
+  const auto size = static_cast<uint32_t>(text.size());
+  size_t count = 0;
+  bounds[0] = 0;
+  // The commas of a word read at `base`, the zero bytes of `zero`: false when there is no room
+  // for more.
+  const auto cut = [&](uint64_t zero, uint32_t base) {
+    for (; zero != 0; zero &= zero - 1) {
+      bounds[++count] = base + static_cast<uint32_t>(std::countr_zero(zero)) / 8 + 1;
+      if (count == capacity) return false;
+    }
+    return true;
   };
-  // Eight characters at a time: the commas among them are the bytes of `word ^ ",,,,,,,,"` that
-  // are zero, found all at once and taken in order.
   constexpr uint64_t kCommas = 0x2c2c2c2c2c2c2c2cULL;
   constexpr uint64_t kHigh = 0x8080808080808080ULL;
-  uint32_t at = 0;
-  for (; std::endian::native == std::endian::little && at + 8 <= size; at += 8) {
+  const auto commas = [&](uint32_t at) {
     uint64_t word;
-    std::memcpy(&word, text_ + at, sizeof word);
+    std::memcpy(&word, text.data() + at, sizeof word);
     const uint64_t x = word ^ kCommas;
     // Exact for every byte: (b & 0x7f) + 0x7f sets the high bit unless b is 0 or 0x80.
-    uint64_t zero = ~(((x & ~kHigh) + ~kHigh) | x | ~kHigh);
-    while (zero != 0) {
-      if (cut(at + static_cast<uint32_t>(std::countr_zero(zero)) / 8)) return;
-      zero &= zero - 1;
+    return ~(((x & ~kHigh) + ~kHigh) | x | ~kHigh);
+  };
+  if (std::endian::native != std::endian::little || size < 8) {
+    for (uint32_t at = 0; at < size; ++at) {
+      if (text[at] != ',') continue;
+      bounds[++count] = at + 1;
+      if (count == capacity) return count;
+    }
+  } else {
+    uint32_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+      if (!cut(commas(at), at)) return count;
+    }
+    // The last characters in the word that ends the text, without those taken already.
+    if (at < size && !cut(commas(size - 8) & (~uint64_t{0} << (at - (size - 8)) * 8), size - 8)) {
+      return count;
     }
   }
-  for (; at < size; ++at) {
-    if (text_[at] == ',' && cut(at)) return;
-  }
-  starts_[count_] = start;
-  ends_[count_] = size;
-  ++count_;
+  bounds[++count] = size + 1;
+  return count;
 }
+
+}  // namespace
+
+SentenceFields::SentenceFields(std::string_view sentence)
+    : text_(sentence.data()), count_(SplitAtCommas(sentence, bounds_.data(), kCapacity)) {}
 
 SentenceFields SentenceFields::Body(std::string_view sentence) const {
   size_t end = sentence.size();
@@ -45,15 +65,16 @@ SentenceFields SentenceFields::Body(std::string_view sentence) const {
   const size_t star = sentence.substr(0, end).rfind('*');
   const auto body_end =
       static_cast<uint32_t>(star == std::string_view::npos || star == 0 ? end : star);
-  const size_t last = count_ - 1;
+  const uint32_t last_start = bounds_[count_ - 1];
+  const uint32_t last_end = bounds_[count_] - 1;
   // A "*" before the last field cut here (a malformed sentence) leaves fewer fields: split again.
-  if (body_end < ends_[last] && (ends_[last] != sentence.size() || body_end < starts_[last])) {
+  if (body_end < last_end && (last_end != sentence.size() || body_end < last_start)) {
     return SentenceFields(sentence.substr(1, body_end - 1));
   }
   SentenceFields body = *this;
-  body.starts_[0] = 1;
+  body.bounds_[0] = 1;
   // The last field runs to the end of the text only when no field was left out.
-  if (ends_[last] == sentence.size()) body.ends_[last] = body_end;
+  if (last_end == sentence.size()) body.bounds_[count_] = body_end + 1;
   return body;
 }
 

@@ -24,18 +24,23 @@ class SentenceFields {
 
   size_t size() const { return count_; }
   bool Has(size_t index) const { return index < count_; }
+  // The sentence has the field and it holds something.
+  bool Filled(size_t index) const {
+    return index < count_ && bounds_[index + 1] - bounds_[index] > 1;
+  }
   // A field the sentence lacks is empty.
   std::string_view operator[](size_t index) const {
     if (index >= count_) return {};
-    return {text_ + starts_[index], ends_[index] - starts_[index]};
+    return {text_ + bounds_[index], bounds_[index + 1] - bounds_[index] - 1};
   }
 
  private:
-  // Where each field begins and ends in the text. Left uninitialised past `count_`: a sentence
-  // is split for every decoder, and clearing the room first cost as much as the split.
+  // Where each field begins in the text, and where one more would begin after the last (as if
+  // a "," followed it): field i runs from bounds_[i] to bounds_[i + 1] - 1. Left uninitialised
+  // past `count_`: a sentence is split for every decoder, and clearing the room first cost as
+  // much as the split.
   const char* text_;
-  std::array<uint32_t, kCapacity> starts_;
-  std::array<uint32_t, kCapacity> ends_;
+  std::array<uint32_t, kCapacity + 1> bounds_;
   size_t count_ = 0;
 };
 

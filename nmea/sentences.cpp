@@ -26,7 +26,7 @@ class FieldReader {
 
   int Malformed() const { return malformed_; }
   bool TimeRefused() const { return time_refused_; }
-  bool Has(size_t index) const { return fields_.Has(index) && !fields_[index].empty(); }
+  bool Has(size_t index) const { return fields_.Filled(index); }
 
   enum class Sign { kNever, kAllowed };
 
@@ -133,15 +133,23 @@ class FieldReader {
   // One to three digits as a whole number; -1 for anything else. A sky's fields are mostly
   // that, and read at once.
   static int SmallWhole(std::string_view field) {
-    if (field.size() > 3) return -1;
-    unsigned whole = 0;
-    unsigned others = 0;  // any bits above a digit's
-    for (const char c : field) {
-      const unsigned digit = static_cast<unsigned char>(c) - unsigned{'0'};
-      others |= digit > 9 ? 1U : 0U;
-      whole = whole * 10 + digit;
+    const auto digit = [field](size_t at) {
+      return static_cast<unsigned>(static_cast<unsigned char>(field[at])) - unsigned{'0'};
+    };
+    const auto whole = [](unsigned value, bool digits) {
+      return digits ? static_cast<int>(value) : -1;
+    };
+    switch (field.size()) {
+      case 1:
+        return whole(digit(0), digit(0) <= 9);
+      case 2:
+        return whole(digit(0) * 10 + digit(1), digit(0) <= 9 && digit(1) <= 9);
+      case 3:
+        return whole(digit(0) * 100 + digit(1) * 10 + digit(2),
+                     digit(0) <= 9 && digit(1) <= 9 && digit(2) <= 9);
+      default:
+        return -1;
     }
-    return others == 0 ? static_cast<int>(whole) : -1;
   }
 
   // Up to nine digits (no int overflows) as a whole number; -1 for anything else.

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 #include "nmea/nmea_decoder.hpp"
 #include "nmea/sentence_fields.hpp"
 
@@ -43,6 +47,33 @@ TEST(SentenceFields, KeepsTheFirstFieldsOfAnOverlongSentence) {
   const SentenceFields fields(many);
   EXPECT_EQ(fields.size(), SentenceFields::kCapacity);
   EXPECT_EQ(fields[17], "");
+}
+
+TEST(SentenceFields, AgreesWithASplitOneCharacterAtATimeForEveryLengthAndPlaceOfCommas) {
+  // Words of eight are read at once and the last characters in an overlapping word: a comma in
+  // any place, at any length, is one cut, and a byte of 0x2c's neighbours (0xac, '\0') none.
+  std::mt19937 random(7);
+  const char kCharacters[] = {',', ',', 'a', '7', '\0', '\xac', '-', '*'};
+  for (size_t length = 0; length < 70; ++length) {
+    for (int trial = 0; trial < 40; ++trial) {
+      std::string text(length, ' ');
+      for (char& c : text) c = kCharacters[random() % sizeof kCharacters];
+      std::vector<std::string_view> expected;
+      size_t start = 0;
+      for (size_t at = 0; at <= length && expected.size() < SentenceFields::kCapacity; ++at) {
+        if (at == length || text[at] == ',') {
+          expected.push_back(std::string_view(text).substr(start, at - start));
+          start = at + 1;
+        }
+      }
+      const SentenceFields fields(text);
+      ASSERT_EQ(fields.size(), expected.size()) << length;
+      for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(fields[i], expected[i]) << length << " field " << i;
+        EXPECT_EQ(fields.Filled(i), !expected[i].empty());
+      }
+    }
+  }
 }
 
 }  // namespace
