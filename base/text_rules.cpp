@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace quorvane {
 namespace {
@@ -74,9 +75,14 @@ struct Significand {
 };
 
 Significand WithoutTrailingZeros(uint64_t units, int count, int exponent) {
-  while (count > 1 && units % 10 == 0) {
-    units /= 10;
-    --count;
+  // Eight zeros at once, then four, two and one: at most four divisions for any run of them.
+  for (const auto& [zeros, power] :
+       {std::pair{8, uint64_t{100'000'000}}, std::pair{4, uint64_t{10'000}},
+        std::pair{2, uint64_t{100}}, std::pair{1, uint64_t{10}}}) {
+    if (count > zeros && units % power == 0) {
+      units /= power;
+      count -= zeros;
+    }
   }
   return {units, count, exponent};
 }

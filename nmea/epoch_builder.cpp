@@ -229,9 +229,10 @@ void EpochBuilder::FoldGsv(std::array<char, 2> talker, const GsvSentence& gsv) {
     group = sky_.insert(sky_.end(), std::move(added));
   }
   if (gsv.number == 1) group->building.clear();
+  const auto system = SystemOfSentence(talker, std::nullopt);
   for (size_t i = 0; i < gsv.satellite_count; ++i) {
     const SatelliteSignal& signal_of = gsv.satellites[i];
-    const auto id = SatelliteOf(talker, signal_of.prn, std::nullopt);
+    const auto id = SatelliteOf(system, signal_of.prn);
     // Nine sentences of four: a group that never ends keeps no more than a full one.
     if (!id || group->building.size() >= 36) continue;
     group->building.push_back({*id, signal_of.elevation, signal_of.azimuth, signal_of.snr, false});
@@ -341,8 +342,9 @@ void SetSatellitesUsed(const Cycle& c, Fix& fix) {
     if (gsa.hdop) fix.hdop = gsa.hdop;
     if (gsa.vdop) fix.vdop = gsa.vdop;
     if (gsa.pdop) fix.pdop = gsa.pdop;
+    const auto system = SystemOfSentence(talker, gsa.system_id);
     for (size_t p = 0; p < gsa.prn_count; ++p) {
-      const auto id = SatelliteOf(talker, gsa.prns[p], gsa.system_id);
+      const auto id = SatelliteOf(system, gsa.prns[p]);
       if (id && std::find(fix.used.begin(), fix.used.end(), *id) == fix.used.end())
         fix.used.push_back(*id);
     }

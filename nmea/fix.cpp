@@ -86,8 +86,17 @@ constexpr Numbering kNumberings[] = {
 
 std::optional<SatelliteId> SatelliteOf(std::array<char, 2> talker, int nmea_prn,
                                        std::optional<int> system_id) {
-  const auto system =
-      system_id ? ConstellationOfSystemId(*system_id) : ConstellationOfTalker(talker);
+  return SatelliteOf(SystemOfSentence(talker, system_id), nmea_prn);
+}
+
+std::optional<Constellation> SystemOfSentence(std::array<char, 2> talker,
+                                              std::optional<int> system_id) {
+  return system_id ? ConstellationOfSystemId(*system_id) : ConstellationOfTalker(talker);
+}
+
+std::optional<SatelliteId> SatelliteOf(std::optional<Constellation> system, int nmea_prn) {
+  // GPS, and receivers that name no system: each system has a range of its own.
+  if (!system || *system == Constellation::kGps) return ByRange(nmea_prn);
   for (const Numbering& numbering : kNumberings) {
     if (system != numbering.system) continue;
     for (const int offset : numbering.offsets) {
@@ -98,8 +107,7 @@ std::optional<SatelliteId> SatelliteOf(std::array<char, 2> talker, int nmea_prn,
     }
     return std::nullopt;
   }
-  // GPS, and receivers that name no system: each system has a range of its own.
-  return ByRange(nmea_prn);
+  return ByRange(nmea_prn);  // SBAS and IMES by their ranges too
 }
 
 void PutTimeOfDay(std::string& text, size_t at, UtcTime time) {

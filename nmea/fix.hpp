@@ -119,5 +119,10 @@ void PutTimeOfDay(std::string& text, size_t at, UtcTime time);
 // sentence had one).
 std::optional<SatelliteId> SatelliteOf(std::array<char, 2> talker, int nmea_prn,
                                        std::optional<int> system_id);
+// The same in two steps, for the many satellites of one sentence: the system the sentence speaks
+// of, then each satellite it numbers.
+std::optional<Constellation> SystemOfSentence(std::array<char, 2> talker,
+                                              std::optional<int> system_id);
+std::optional<SatelliteId> SatelliteOf(std::optional<Constellation> system, int nmea_prn);
 
 }  // namespace quorvane
