@@ -99,6 +99,18 @@ double CpuSeconds(pid_t pid) {
   return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// The read and write system calls a process has made, from /proc (readv, recvmsg and the like
+// count as reads, writev and sendmsg as writes).
+std::pair<double, double> SystemCalls(pid_t pid) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::pair<double, double> calls{0, 0};
+  for (std::string line; std::getline(io, line);) {
+    if (line.starts_with("syscr:")) calls.first = std::stod(line.substr(6));
+    if (line.starts_with("syscw:")) calls.second = std::stod(line.substr(6));
+  }
+  return calls;
+}
+
 std::string PeakMemory(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
@@ -782,6 +794,7 @@ int main(int argc, char** argv) {
   consumer.Take(ignored, by_stream);
   const size_t before = consumer.Fixes();
   const double consumer_cpu_before = CpuSeconds(consumer.Pid());
+  const auto calls_before = SystemCalls(consumer.Pid());
   const auto burst_start = std::chrono::steady_clock::now();
   for (size_t sent = 0; sent < capacity_fixes; ++sent) {
     const size_t v = sent % vehicles;
@@ -797,10 +810,17 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - burst_start).count();
   const size_t taken = consumer.Fixes() - before;
   const double burst_cpu = CpuSeconds(consumer.Pid()) - consumer_cpu_before;
+  const auto calls = SystemCalls(consumer.Pid());
+  const auto per_fix = [taken](double count) {
+    return count / static_cast<double>(std::max<size_t>(taken, 1));
+  };
   std::printf("| capacity: fixes decoded and recorded | %zu of %zu in %.2f s = %.0f fixes/s |\n",
               taken, capacity_fixes, burst, static_cast<double>(taken) / burst);
   std::printf("| capacity: consumer CPU per 1,000 fixes | %.1f ms |\n",
               1000 * 1000 * burst_cpu / static_cast<double>(std::max<size_t>(taken, 1)));
+  std::printf("| capacity: consumer system calls per fix (reads / writes) | %.2f / %.2f |\n",
+              per_fix(calls.first - calls_before.first),
+              per_fix(calls.second - calls_before.second));
   std::printf("| consumer peak memory | %s |\n", PeakMemory(consumer.Pid()).c_str());
   size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder / "tracks")) {

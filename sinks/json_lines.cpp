@@ -32,12 +32,12 @@ void RegisterJsonSinks(SinkFactory& factory) {
       [](const SinkText& text, const SinkContext& context) {
         text.OnlyOptions({});
         if (text.rest == "-")
-          return MadeOf(std::make_shared<JsonLines>(std::cout, context.streams));
+          return MadeOf(std::make_shared<JsonLines>(std::cout, context.streams, context.io));
         auto file = std::make_unique<std::ofstream>(text.rest, std::ios::binary);
         if (!*file) {
           throw std::runtime_error("Cannot write " + text.rest + ": " + std::strerror(errno));
         }
-        return MadeOf(std::make_shared<JsonLines>(std::move(file), context.streams));
+        return MadeOf(std::make_shared<JsonLines>(std::move(file), context.streams, context.io));
       });
 }
 

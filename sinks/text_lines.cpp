@@ -88,11 +88,11 @@ std::vector<std::string> TextLines::Close() {
 
 void RegisterTextSinks(SinkFactory& factory) {
   factory.Register("text", "text:- (a plain line per epoch on standard output)",
-                   [](const SinkText& text, const SinkContext&) {
+                   [](const SinkText& text, const SinkContext& context) {
                      text.OnlyOptions({});
                      if (text.rest != "-")
                        throw SinkUsageError("text: writes to -, standard output");
-                     return MadeOf(std::make_shared<TextLines>(std::cout));
+                     return MadeOf(std::make_shared<TextLines>(std::cout, context.io));
                    });
 }
 

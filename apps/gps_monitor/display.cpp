@@ -174,7 +174,8 @@ void Display::Frame(const GPS& gps, const Status& status) {
 }
 
 void Display::Flush() {
-  out_.flush();
+  // The plain and JSON lines are flushed by their outputs, a fleet's burst of blocks at once.
+  if (mode_ == Mode::kProperties) out_.flush();
 }
 
 void Display::Close() {

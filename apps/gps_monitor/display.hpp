@@ -42,8 +42,8 @@ class Display {
   void Epoch(const Fix& fix, const std::string& stream);
   // Redraws the dashboard (dashboard mode only).
   void Frame(const GPS& gps, const Status& status);
-  // Hands the lines written so far on: once per received block, so that a fix never waits for
-  // later input, and a fast replay still writes in large pieces.
+  // Hands the properties' lines written so far on: once per received block, so that a fix never
+  // waits for later input, and a fast replay still writes in large pieces.
   void Flush();
   // Leaves the terminal as it found it, below the last frame.
   void Close();
