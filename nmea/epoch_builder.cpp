@@ -1,6 +1,7 @@
 #include "nmea/epoch_builder.hpp"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 
 #include "nmea/split_decoding.hpp"
@@ -95,6 +96,22 @@ template <typename Sentence>
 bool HasPosition(const std::optional<Sentence>& sentence) {
   return sentence && sentence->latitude && sentence->longitude;
 }
+
+// Which satellites a list may hold, before it is searched: a bit for each number of each
+// constellation (every number is below 256), set as one is added. A clear bit means not there;
+// a set one is looked for in the list itself.
+class SatelliteFilter {
+ public:
+  void Add(SatelliteId id) { bits_[Bit(id)] = true; }
+  bool MayHold(SatelliteId id) const { return bits_[Bit(id)]; }
+
+ private:
+  static size_t Bit(SatelliteId id) {
+    return (static_cast<size_t>(id.constellation) & 7) << 8 |
+           (static_cast<uint16_t>(id.svid) & 255);
+  }
+  std::bitset<8 * 256> bits_;
+};
 
 }  // namespace
 
@@ -417,15 +434,19 @@ void EpochBuilder::AssembleSky() {
   std::erase_if(sky_, [this](const SkyGroup& group) {
     return group.committed_at + kSkyGroupLifetime < epochs_ + 1 && group.building.empty();
   });
+  SatelliteFilter listed;
   for (const SkyGroup& group : sky_) {
     if (group.committed_at + kSkyGroupLifetime < epochs_ + 1) continue;
     for (const SatelliteInView& satellite : group.complete) {
       // A satellite heard on several signals is listed once, with a signal when one has it.
-      auto same =
-          std::find_if(fix.in_view.begin(), fix.in_view.end(),
-                       [&](const SatelliteInView& seen) { return seen.id == satellite.id; });
+      auto same = fix.in_view.end();
+      if (listed.MayHold(satellite.id)) {
+        same = std::find_if(fix.in_view.begin(), fix.in_view.end(),
+                            [&](const SatelliteInView& seen) { return seen.id == satellite.id; });
+      }
       if (same == fix.in_view.end()) {
         fix.in_view.push_back(satellite);
+        listed.Add(satellite.id);
       } else if (!same->snr && satellite.snr) {
         same->snr = satellite.snr;
       }
