@@ -1,6 +1,7 @@
 #include "nmea/nmea_decoder.hpp"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -68,6 +69,13 @@ unsigned XorOfBytes(std::string_view text) {
     uint64_t word;
     std::memcpy(&word, text.data() + at, sizeof word);
     words ^= word;
+  }
+  if (at < text.size() && text.size() >= 8 && std::endian::native == std::endian::little) {
+    // The last characters are the top of the word that ends the text.
+    uint64_t word;
+    std::memcpy(&word, text.data() + text.size() - 8, sizeof word);
+    words ^= word >> (8 - (text.size() - at)) * 8;
+    at = text.size();
   }
   words ^= words >> 32;
   words ^= words >> 16;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -83,22 +84,24 @@ double LogReplay::ShareDone() const {
 }
 
 void LogReplay::ReadMore() {
-  raw_.erase(0, raw_start_);
+  // What is left moves to the front and the file is read in after it, into room kept from the
+  // reads before: room the read fills is never cleared first.
+  const size_t left = raw_end_ - raw_start_;
+  std::memmove(raw_.data(), raw_.data() + raw_start_, left);
   raw_start_ = 0;
-  const size_t had = raw_.size();
-  raw_.resize(had + kPiece);
+  if (raw_.size() < left + kPiece) raw_.resize(left + kPiece);
   ssize_t length;
   do {
-    length = ::read(fd_, raw_.data() + had, kPiece);
+    length = ::read(fd_, raw_.data() + left, kPiece);
   } while (length < 0 && errno == EINTR);
   // A log that cannot be read on ends where it could be read.
-  raw_.resize(had + static_cast<size_t>(length > 0 ? length : 0));
+  raw_end_ = left + static_cast<size_t>(length > 0 ? length : 0);
   if (length <= 0) end_of_file_ = true;
 }
 
 bool LogReplay::NextLine(std::string_view& line) {
   for (;;) {
-    const std::string_view rest = std::string_view(raw_).substr(raw_start_);
+    const std::string_view rest(raw_.data() + raw_start_, raw_end_ - raw_start_);
     // A line ends at LF, CR LF or a CR alone (a log that ends its lines so replays too).
     // Two searches for one character each: a search for either of two goes character by character.
     const size_t line_feed = rest.find('\n');

@@ -61,8 +61,9 @@ class LogReplay final : public BlockSource {
   uint64_t size_ = 0;
   uint64_t consumed_ = 0;  // bytes of the log in blocks handed on
   double speed_;
-  std::string raw_;       // read from the file, not yet cut into lines
+  std::string raw_;       // read from the file up to raw_end_, not yet cut into lines
   size_t raw_start_ = 0;  // where the next line begins in raw_
+  size_t raw_end_ = 0;
   bool end_of_file_ = false;
   bool dropping_long_line_ = false;  // the rest of a line too long to hand on is left out
   // A line read ahead: the start of the next fix, or one the block had no room for.
