@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "base/text_rules.hpp"
 
@@ -251,29 +252,31 @@ void QuorvaneKML::CreatePlaceMark(double latitude, double longitude, double Alti
   // A placemark per fix: built whole and handed to the file in one write.
   std::string& out = placemark_;
   out.clear();
+  // (Views, not C strings: their lengths are known here, not counted at each append.)
+  using namespace std::string_view_literals;
   const auto line = [&out](const auto&... pieces) {
     (out.append(pieces), ...);
-    out += "\r\n";
+    out += "\r\n"sv;
   };
-  line("  <Placemark>");
-  line("      <name>", pName, "</name>");
-  if (!pDescription.empty()) line("      <description>", pDescription, "</description>");
-  line("      ", ExtendedData);
-  line("      <Point>");
-  out += "          <coordinates>";
+  line("  <Placemark>"sv);
+  line("      <name>"sv, pName, "</name>"sv);
+  if (!pDescription.empty()) line("      <description>"sv, pDescription, "</description>"sv);
+  line("      "sv, ExtendedData);
+  line("      <Point>"sv);
+  out += "          <coordinates>"sv;
   const size_t triple_at = out.size();
   AppendCoordinateTriple(latitude, longitude, Altitude, out);
   const std::string_view triple(out.data() + triple_at, out.size() - triple_at);
   path_.Append(triple);
   path_.Append("\r\n");
-  line("</coordinates>");
-  line("      </Point>");
+  line("</coordinates>"sv);
+  line("      </Point>"sv);
   if (!TimeStamp.empty()) {
-    line("      <TimeStamp>");
-    line("      <when>", TimeStamp, "Z</when>");
-    line("      </TimeStamp>");
+    line("      <TimeStamp>"sv);
+    line("      <when>"sv, TimeStamp, "Z</when>"sv);
+    line("      </TimeStamp>"sv);
   }
-  line("  </Placemark>");
+  line("  </Placemark>"sv);
   if (file_.IsOpen()) file_.Write(out);
 }
 
