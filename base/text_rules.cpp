@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace quorvane {
@@ -20,6 +21,63 @@ std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
+}
+
+// Whole powers of ten, exact, up to the most digits a 64-bit number has.
+constexpr uint64_t kWholeTens[] = {1ULL,
+                                   10ULL,
+                                   100ULL,
+                                   1'000ULL,
+                                   10'000ULL,
+                                   100'000ULL,
+                                   1'000'000ULL,
+                                   10'000'000ULL,
+                                   100'000'000ULL,
+                                   1'000'000'000ULL,
+                                   10'000'000'000ULL,
+                                   100'000'000'000ULL,
+                                   1'000'000'000'000ULL,
+                                   10'000'000'000'000ULL,
+                                   100'000'000'000'000ULL,
+                                   1'000'000'000'000'000ULL,
+                                   10'000'000'000'000'000ULL,
+                                   100'000'000'000'000'000ULL,
+                                   1'000'000'000'000'000'000ULL};
+
+// "00" to "99": digits are laid out two at a time, one division for each pair.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// The last `count` digits of `value` (zeros in front where it has fewer), laid out from `end`
+// back; the first character written.
+char* PutLastDigits(uint64_t value, int count, char* end) {
+  for (; count >= 2; count -= 2, value /= 100) {
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[2 * (value % 100)], 2);
+  }
+  if (count == 1) *--end = static_cast<char>('0' + value % 10);
+  return end;
+}
+
+// All digits of `value`, at least one, laid out from `end` back.
+char* PutAllDigits(uint64_t value, char* end) {
+  for (; value >= 100; value /= 100) {
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[2 * (value % 100)], 2);
+  }
+  if (value < 10) {
+    *--end = static_cast<char>('0' + value);
+  } else {
+    end -= 2;
+    std::memcpy(end, &kDigitPairs[2 * value], 2);
+  }
+  return end;
 }
 
 // Length of the "digits [. digits]" run at the start of `text` (at least one digit in all).
@@ -154,34 +212,30 @@ std::optional<Significand> ShortestFifteen(double value) {
 // `end`; the first character written.
 char* LaidOutGeneral(Significand digits, bool negative, char* end) {
   char* put = end;
-  const auto next = [&digits] {
-    const auto c = static_cast<char>('0' + digits.units % 10);
-    digits.units /= 10;
-    return c;
+  // The last `count` digits, with the point before them, laid out and taken off the number.
+  const auto after_point = [&](int count) {
+    if (count <= 0) return;
+    put = PutLastDigits(digits.units % kWholeTens[count], count, put);
+    *--put = '.';
+    digits.units /= kWholeTens[count];
   };
   if (digits.exponent < -4 || digits.exponent >= 15) {
     const int magnitude = std::abs(digits.exponent);
-    *--put = static_cast<char>('0' + magnitude % 10);
-    *--put = static_cast<char>('0' + magnitude / 10 % 10);
-    if (magnitude >= 100) *--put = static_cast<char>('0' + magnitude / 100);
+    put = PutLastDigits(static_cast<uint64_t>(magnitude), magnitude >= 100 ? 3 : 2, put);
     *--put = digits.exponent < 0 ? '-' : '+';
     *--put = 'E';
-    for (int i = 1; i < digits.count; ++i) *--put = next();
-    if (digits.count > 1) *--put = '.';
-    *--put = next();
+    after_point(digits.count - 1);
+    put = PutAllDigits(digits.units, put);
   } else if (digits.exponent < 0) {
-    for (int i = 0; i < digits.count; ++i) *--put = next();
+    put = PutLastDigits(digits.units, digits.count, put);
     for (int i = 1; i < -digits.exponent; ++i) *--put = '0';
     *--put = '.';
     *--put = '0';
   } else {
     const int whole = digits.exponent + 1;
-    for (int i = whole; i < digits.count; ++i) *--put = next();
-    if (digits.count > whole) *--put = '.';
+    after_point(digits.count - whole);
     for (int i = digits.count; i < whole; ++i) *--put = '0';
-    do {
-      *--put = next();
-    } while (digits.units != 0);
+    put = PutAllDigits(digits.units, put);
   }
   if (negative) *--put = '-';
   return put;
@@ -442,18 +496,16 @@ void AppendFixed(double value, int decimals, std::string& text) {
     const auto below = static_cast<uint64_t>(scaled);  // the floor: scaled is not negative
     const double fraction = scaled - static_cast<double>(below);
     if (std::abs(fraction - 0.5) > 0x1p-11) {
-      uint64_t units = below + (fraction > 0.5 ? 1 : 0);
+      const uint64_t units = below + (fraction > 0.5 ? 1 : 0);
       // Laid out from the last digit back: the decimals, the point, the whole digits, the sign.
       std::array<char, 32> laid;
       char* put = laid.end();
-      for (int place = 0; place < decimals; ++place, units /= 10) {
-        *--put = static_cast<char>('0' + units % 10);
+      const uint64_t scale = kWholeTens[decimals];
+      if (decimals > 0) {
+        put = PutLastDigits(units % scale, decimals, put);
+        *--put = '.';
       }
-      if (decimals > 0) *--put = '.';
-      do {
-        *--put = static_cast<char>('0' + units % 10);
-        units /= 10;
-      } while (units != 0);
+      put = PutAllDigits(units / scale, put);
       if (std::signbit(value)) *--put = '-';
       text.append(put, laid.end());
       return;
