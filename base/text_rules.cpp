@@ -306,8 +306,24 @@ std::optional<double> ReadShortDecimal(std::string_view run) {
 double ReadLeadingNumber(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   const bool negative = TakeSign(text);
-  size_t length = DecimalRunLength(text);
-  if (length == 0) return 0;
+  // The digits and one point, read as they are scanned.
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = -1;
+  size_t length = 0;
+  for (; length < text.size(); ++length) {
+    const char c = text[length];
+    if (IsDigit(c)) {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+      ++digits;
+      if (decimals >= 0) ++decimals;
+    } else if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return 0;
   // An exponent, as NumberToText writes tiny and huge values ("9.26E-05"), when digits follow.
   bool exponent = false;
   if (length < text.size() && (text[length] == 'E' || text[length] == 'e')) {
@@ -319,8 +335,8 @@ double ReadLeadingNumber(std::string_view text) {
     if (exponent) length = end;
   }
   double value = 0;
-  if (const auto quick = exponent ? std::nullopt : ReadShortDecimal(text.substr(0, length))) {
-    value = *quick;
+  if (!exponent && digits <= 15) {
+    value = ShortDecimal(mantissa, std::max(decimals, 0));
   } else {
     const auto result =
         std::from_chars(text.data(), text.data() + length, value, std::chars_format::general);
