@@ -68,13 +68,14 @@ SentenceFields SentenceFields::Body(std::string_view sentence) const {
   const uint32_t last_start = bounds_[count_ - 1];
   const uint32_t last_end = bounds_[count_] - 1;
   // A "*" before the last field cut here (a malformed sentence) leaves fewer fields: split again.
-  if (body_end < last_end && (last_end != sentence.size() || body_end < last_start)) {
-    return SentenceFields(sentence.substr(1, body_end - 1));
+  const bool split_again =
+      body_end < last_end && (last_end != sentence.size() || body_end < last_start);
+  SentenceFields body = split_again ? SentenceFields(sentence.substr(1, body_end - 1)) : *this;
+  if (!split_again) {
+    body.bounds_[0] = 1;
+    // The last field runs to the end of the text only when no field was left out.
+    if (last_end == sentence.size()) body.bounds_[count_] = body_end + 1;
   }
-  SentenceFields body = *this;
-  body.bounds_[0] = 1;
-  // The last field runs to the end of the text only when no field was left out.
-  if (last_end == sentence.size()) body.bounds_[count_] = body_end + 1;
   return body;
 }
 
