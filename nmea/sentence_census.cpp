@@ -1,6 +1,7 @@
 #include "nmea/sentence_census.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -44,8 +45,32 @@ std::vector<SentenceCensus::Tag>::iterator SentenceCensus::Find(std::string_view
   return tags_.end();
 }
 
+std::vector<SentenceCensus::Tag>::iterator SentenceCensus::FindHeard(std::string_view sentence) {
+  // A tag heard before, when the sentence's first characters are that tag and what follows
+  // ends it: found from one word of the sentence, without cutting its tag first.
+  if (std::endian::native != std::endian::little || sentence.size() < sizeof(uint64_t)) {
+    return tags_.end();
+  }
+  uint64_t head;
+  std::memcpy(&head, sentence.data(), sizeof head);
+  for (size_t i = 0; i < keys_.size(); ++i) {
+    const size_t size = keys_[i].size;
+    if (size >= sizeof head) continue;
+    const char after = sentence[size];
+    const uint64_t mask = (uint64_t{1} << (8 * size)) - 1;
+    if ((head & mask) == keys_[i].head && (after == ',' || after == '*' || after == '\r')) {
+      return tags_.begin() + static_cast<std::ptrdiff_t>(i);
+    }
+  }
+  return tags_.end();
+}
+
 void SentenceCensus::Count(std::string_view sentence) {
   ++sentences_;
+  if (const auto heard = FindHeard(sentence); heard != tags_.end()) {
+    ++heard->count;
+    return;
+  }
   std::string_view tag = TagOf(sentence);
   auto known = Find(tag);
   if (known == tags_.end() && tags_.size() >= kMostTags) {

@@ -36,6 +36,7 @@ class SentenceCensus {
   };
   static Key KeyOf(std::string_view tag);
   std::vector<Tag>::iterator Find(std::string_view tag);
+  std::vector<Tag>::iterator FindHeard(std::string_view sentence);
 
   uint64_t sentences_ = 0;
   std::vector<Tag> tags_;

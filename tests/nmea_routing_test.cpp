@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "nmea/nmea_decoder.hpp"
+#include "nmea/sentence_census.hpp"
 #include "nmea/sentence_fields.hpp"
 
 namespace quorvane {
@@ -74,6 +75,26 @@ TEST(SentenceFields, AgreesWithASplitOneCharacterAtATimeForEveryLengthAndPlaceOf
       }
     }
   }
+}
+
+TEST(SentenceCensus, CountsEachSentenceUnderItsWholeTagWhateverTagsWereHeardBefore) {
+  // A tag heard before is found from the sentence's first characters: a longer tag that begins
+  // with it, a tag ended by "*" or CR, a short sentence and a long proprietary tag are each
+  // still their own.
+  SentenceCensus census;
+  for (const char* sentence :
+       {"$GPGGA,1*00\r", "$GPGGAX,1\r", "$GPGGA*00\r", "$GPGGA\r\n", "$GPGGA,", "$PUBX,00*33\r",
+        "$PGRME,1\r", "$PGRMEX1,1\r", "$PGRMEX123,1\r", "$PGRMEX123,2\r", "$GP GGA,1\r",
+        "$GPGGA;1,2\r", "$GPGGA,2*00\r"}) {
+    census.Count(sentence);
+  }
+  std::vector<std::pair<std::string, uint64_t>> counted;
+  for (const auto& tag : census.Tags()) counted.emplace_back(tag.tag, tag.count);
+  const std::vector<std::pair<std::string, uint64_t>> expected{
+      {"$GPGGA", 5},   {"$GPGGAX", 1},    {"$PUBX", 1}, {"$PGRME", 1},
+      {"$PGRMEX1", 1}, {"$PGRMEX123", 2}, {"$?", 2}};
+  EXPECT_EQ(counted, expected);
+  EXPECT_EQ(census.Sentences(), 13u);
 }
 
 }  // namespace
