@@ -13,15 +13,14 @@ constexpr int16_t kPathWidth = 3;
 constexpr const char* kPathColor = "FF00FF00";
 
 // "2026-12-09 08:41:05": a placemark's name, the clock's reading when it was made.
-std::string ClockText(const ClockReading& now) {
-  std::string text = "0000-00-00 00:00:00";
+void AssignClockText(const ClockReading& now, std::string& text) {
+  text.assign("0000-00-00 00:00:00");
   PutDigits(text, 0, now.year, 4);
   PutDigits(text, 5, now.month, 2);
   PutDigits(text, 8, now.day, 2);
   PutDigits(text, 11, now.hour, 2);
   PutDigits(text, 14, now.minute, 2);
   PutDigits(text, 17, now.second, 2);
-  return text;
 }
 
 }  // namespace
@@ -36,10 +35,10 @@ std::string KmlWriter::Open(const std::string& path, const std::string& name) {
 void KmlWriter::Point(const TrackFix& fix) {
   if (!fix.altitude || !std::isfinite(*fix.altitude)) return;
   if (!OnTheGlobe(fix.latitude, fix.longitude)) return;
-  const std::string name = ClockText(platform_.Now());
+  AssignClockText(platform_.Now(), name_);
   // The writer adds the zone's "Z" itself.
-  const std::string when = fix.time.empty() ? "" : fix.time.substr(0, fix.time.size() - 1);
-  kml_.CreatePlaceMark(fix.latitude, fix.longitude, *fix.altitude, name, "", when);
+  when_.assign(fix.time, 0, fix.time.empty() ? 0 : fix.time.size() - 1);
+  kml_.CreatePlaceMark(fix.latitude, fix.longitude, *fix.altitude, name_, "", when_);
 }
 
 std::string KmlWriter::Flush() {

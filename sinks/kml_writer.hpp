@@ -30,6 +30,8 @@ class KmlWriter final : public TrackWriter {
  private:
   QuorvaneKML kml_;
   Platform& platform_;
+  std::string name_;  // a placemark's name and time, kept for their room
+  std::string when_;
 };
 
 }  // namespace quorvane
