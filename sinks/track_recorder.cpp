@@ -54,10 +54,11 @@ void TrackRecorder::Take(const TrackPoint& point) {
   // A sentence without a position decodes as 0,0; drawing it would send the track across the
   // globe and back. It is counted, like one the writer cannot draw, but not drawn.
   if (!point.has_position) return;
-  writer_->Point({.latitude = point.latitude,
-                  .longitude = point.longitude,
-                  .altitude = point.altitude,
-                  .time = point.time});
+  fix_.latitude = point.latitude;
+  fix_.longitude = point.longitude;
+  fix_.altitude = point.altitude;
+  fix_.time.assign(point.time);
+  writer_->Point(fix_);
   unflushed_ = true;
 }
 

@@ -69,6 +69,7 @@ class TrackRecorder final : public EpochSink {
   double recorded_points_ = 0;
   std::function<void(std::string)> on_failure_;
   TrackPoint point_;  // the GGA's, kept to reuse its time text's room
+  TrackFix fix_;      // the writer's, likewise
 };
 
 }  // namespace quorvane
