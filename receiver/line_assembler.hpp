@@ -9,6 +9,7 @@
 // The pending text is bounded: a source that never sends CR LF loses its oldest text, never
 // memory without end.
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -27,23 +28,32 @@ class LineAssembler {
   // assembler.
   template <typename SentenceHandler>
   void Feed(std::string_view block, SentenceHandler&& on_sentence) {
-    pending_.append(block);
-    size_t start = 0;
-    for (;;) {
-      const size_t dollar = FindDollar(start);
-      if (dollar == std::string::npos) break;
-      const size_t carriage_return = FindCrLf(start);
-      if (carriage_return == std::string::npos) break;
-      if (carriage_return > dollar) {
-        // The last "$" before the line end: one before it began a sentence that never ended.
-        size_t begins = dollar;
-        for (size_t next; (next = pending_.find('$', begins + 1)) < carriage_return;) begins = next;
-        on_sentence(std::string_view(pending_).substr(begins, carriage_return - begins + 1));
+    if (pending_.empty() || pending_ == "\n") {
+      // Nothing waits but, at most, the LF that ended the last sentence: nothing in it can begin
+      // or end a sentence, so the block's sentences are cut where they lie and only its
+      // unfinished end is kept (a log's blocks of whole lines are never copied). What is kept,
+      // and where the searches resume, are as if the block had been appended.
+      const size_t lead = pending_.size();
+      dollar_scanned_ = 0;
+      crlf_scanned_ = 0;
+      const size_t used = TakeSentences(block, on_sentence);
+      dollar_scanned_ += lead;
+      crlf_scanned_ += lead;
+      const size_t total = lead + block.size();
+      const size_t kept_from = std::max(used == 0 ? 0 : lead + used,
+                                        total > pending_limit_ ? total - pending_limit_ : 0);
+      if (kept_from < lead) {
+        pending_.append(block);
+      } else {
+        pending_.clear();
+        pending_.append(block.substr(kept_from - lead));
       }
-      start = carriage_return + 1;  // the pending text now begins with the pair's LF
+      ForgetFront(kept_from);
+    } else {
+      pending_.append(block);
+      DropFront(TakeSentences(pending_, on_sentence));
+      if (pending_.size() > pending_limit_) DropFront(pending_.size() - pending_limit_);
     }
-    DropFront(start);
-    if (pending_.size() > pending_limit_) DropFront(pending_.size() - pending_limit_);
     // One huge block leaves no huge buffer behind it (many assemblers may be kept).
     if (pending_.capacity() > 2 * pending_limit_ + kSlack) pending_.shrink_to_fit();
   }
@@ -51,9 +61,31 @@ class LineAssembler {
   std::string_view PendingText() const { return pending_; }
 
  private:
-  size_t FindDollar(size_t start);
-  size_t FindCrLf(size_t start);
+  // Hands each sentence of `text` whose line end has arrived to `on_sentence`; the length of
+  // the text used up.
+  template <typename SentenceHandler>
+  size_t TakeSentences(std::string_view text, SentenceHandler& on_sentence) {
+    size_t start = 0;
+    for (;;) {
+      const size_t dollar = FindDollar(text, start);
+      if (dollar == std::string::npos) break;
+      const size_t carriage_return = FindCrLf(text, start);
+      if (carriage_return == std::string::npos) break;
+      if (carriage_return > dollar) {
+        // The last "$" before the line end: one before it began a sentence that never ended.
+        size_t begins = dollar;
+        for (size_t next; (next = text.find('$', begins + 1)) < carriage_return;) begins = next;
+        on_sentence(text.substr(begins, carriage_return - begins + 1));
+      }
+      start = carriage_return + 1;  // the text left now begins with the pair's LF
+    }
+    return start;
+  }
+  size_t FindDollar(std::string_view text, size_t start);
+  size_t FindCrLf(std::string_view text, size_t start);
   void DropFront(size_t count);
+  // The searches' marks once the first `count` characters of what they searched are gone.
+  void ForgetFront(size_t count);
 
   static constexpr size_t kSlack = 4096;
 
