@@ -64,10 +64,19 @@ class JsonObject {
   }
 
  private:
+  // `,"name":` in one append (every name here is short).
   void Name(std::string_view name) {
-    text_ += ",\"";
-    text_.append(name);
-    text_ += "\":";
+    std::array<char, 40> piece;
+    if (name.size() + 4 > piece.size()) {
+      text_.append(",\"").append(name).append("\":");
+      return;
+    }
+    piece[0] = ',';
+    piece[1] = '"';
+    name.copy(piece.data() + 2, name.size());
+    piece[name.size() + 2] = '"';
+    piece[name.size() + 3] = ':';
+    text_.append(piece.data(), name.size() + 4);
   }
 
   std::string text_;
