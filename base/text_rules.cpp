@@ -23,7 +23,7 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-// Whole powers of ten, exact, up to the most digits a 64-bit number has.
+// Whole powers of ten, exact: 10^0 to 10^18.
 constexpr uint64_t kWholeTens[] = {1ULL,
                                    10ULL,
                                    100ULL,
