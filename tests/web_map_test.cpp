@@ -87,12 +87,14 @@ class WebMapTest : public ::testing::Test {
 };
 
 TEST_F(WebMapTest, TheReceiversMarkerTrackAndLostFixAreWhatTheDriveImplies) {
-  // Twice real time, without a fix from second 12 to 24. The drive runs long after the loss, so
-  // that gps-monitor still serves when page loads are slow (each is a browser start-up); the test
-  // ends as soon as a page has shown the fix come back.
+  // Twice real time, without a fix from second 12 to 36. The drive runs long after the loss, so
+  // that gps-monitor still serves when page loads are slow (each is a browser start-up); the loss
+  // lasts 12 s of the clock, so that a page opens during it even when start-ups take several
+  // seconds each (beside the sanitized cluster tests, a loss of 6 s could pass between two); the
+  // test ends as soon as a page has shown the fix come back.
   simulator::DriveOptions options;
   options.duration_s = 240;
-  options.fix_loss_s = std::pair{12.0, 24.0};
+  options.fix_loss_s = std::pair{12.0, 36.0};
   const std::string log = WriteDrive("drive.nmea", options);
   simulator::NmeaSimulator truth(options);
   const pid_t monitor = Monitor(
