@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -46,14 +47,16 @@ class NatsCluster {
       for (auto& node : nodes_) node.route = FreeTcpPort();
       bool started = true;
       for (size_t i = 0; i < kNodes && started; ++i) started = StartNode(i);
-      if (started) return AllKnowTheirLeader();
+      if (started) return AllKnowTheirLeader() && AllTakeMqttClients();
       for (size_t i = 0; i < kNodes; ++i) Kill(i);
     }
     return false;
   }
   // Starts a node killed before again (its route port as before, the others of its own choosing
   // anew), and waits until the cluster has its JetStream leader with every node.
-  bool Restart(size_t node) { return StartNode(node) && AllKnowTheirLeader(); }
+  bool Restart(size_t node) {
+    return StartNode(node) && AllKnowTheirLeader() && AllTakeMqttClients();
+  }
   void Kill(size_t node, int signal = SIGKILL) {
     if (nodes_[node].pid == 0) return;
     ::kill(nodes_[node].pid, signal);
@@ -164,6 +167,36 @@ class NatsCluster {
     while (!LeaderWithAllPeers()) {
       if (std::chrono::steady_clock::now() > deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+  // Every running node takes an MQTT client and its message: a node may name its leader a while
+  // before it can look up or make the streams MQTT keeps its sessions in (under load its MQTT
+  // clients were refused for most of a minute after that). Each try is bounded: a node that
+  // holds a client without answering is tried again.
+  bool AllTakeMqttClients() const {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (size_t i = 0; i < kNodes; ++i) {
+      if (nodes_[i].pid == 0) continue;
+      const std::vector<std::string> probe{"timeout",
+                                           "10",
+                                           "mosquitto_pub",
+                                           "-h",
+                                           "127.0.0.1",
+                                           "-p",
+                                           std::to_string(nodes_[i].mqtt),
+                                           "-i",
+                                           "qgps-probe-" + std::to_string(i + 1),
+                                           "-q",
+                                           "1",
+                                           "-t",
+                                           "qgps/probe",
+                                           "-m",
+                                           "ready"};
+      while (!RunProgram(probe)) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
     }
     return true;
   }
