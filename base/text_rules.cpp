@@ -80,17 +80,38 @@ char* PutAllDigits(uint64_t value, char* end) {
   return end;
 }
 
-// Length of the "digits [. digits]" run at the start of `text` (at least one digit in all).
-size_t DecimalRunLength(std::string_view text) {
-  size_t i = 0;
-  size_t digits = 0;
-  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-  if (i < text.size() && text[i] == '.') {
-    size_t j = i + 1;
-    while (j < text.size() && IsDigit(text[j])) ++j, ++digits;
-    if (digits > 0) i = j;
+// The "digits [. digits]" run at the start of `text`, read as it is scanned: its length (0 when
+// it holds no digit), its digits as one whole number and how many of them follow the point.
+struct DecimalRun {
+  size_t length = 0;
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = 0;
+
+  // Its value by one exact division, when it has 15 digits at most.
+  std::optional<double> Short() const {
+    if (digits == 0 || digits > 15) return std::nullopt;
+    return ShortDecimal(mantissa, decimals);
   }
-  return digits > 0 ? i : 0;
+};
+
+DecimalRun ScanDecimalRun(std::string_view text) {
+  DecimalRun run;
+  bool point = false;
+  for (; run.length < text.size(); ++run.length) {
+    const char c = text[run.length];
+    if (IsDigit(c)) {
+      run.mantissa = run.mantissa * 10 + static_cast<uint64_t>(c - '0');
+      ++run.digits;
+      if (point) ++run.decimals;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (run.digits == 0) run.length = 0;
+  return run;
 }
 
 // Splits an optional leading sign off `text`; returns true for "-".
@@ -306,25 +327,10 @@ std::optional<double> ReadShortDecimal(std::string_view run) {
 double ReadLeadingNumber(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   const bool negative = TakeSign(text);
-  // The digits and one point, read as they are scanned.
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int decimals = -1;
-  size_t length = 0;
-  for (; length < text.size(); ++length) {
-    const char c = text[length];
-    if (IsDigit(c)) {
-      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-      ++digits;
-      if (decimals >= 0) ++decimals;
-    } else if (c == '.' && decimals < 0) {
-      decimals = 0;
-    } else {
-      break;
-    }
-  }
-  if (digits == 0) return 0;
+  const DecimalRun run = ScanDecimalRun(text);
+  if (run.length == 0) return 0;
   // An exponent, as NumberToText writes tiny and huge values ("9.26E-05"), when digits follow.
+  size_t length = run.length;
   bool exponent = false;
   if (length < text.size() && (text[length] == 'E' || text[length] == 'e')) {
     size_t end = length + 1;
@@ -335,8 +341,8 @@ double ReadLeadingNumber(std::string_view text) {
     if (exponent) length = end;
   }
   double value = 0;
-  if (!exponent && digits <= 15) {
-    value = ShortDecimal(mantissa, std::max(decimals, 0));
+  if (const auto quick = exponent ? std::nullopt : run.Short()) {
+    value = *quick;
   } else {
     const auto result =
         std::from_chars(text.data(), text.data() + length, value, std::chars_format::general);
@@ -352,7 +358,8 @@ std::optional<double> ReadStrict(std::string_view text) {
   // a digit or with "." and a digit.
   if (text.empty() || !(IsDigit(text.front()) || text.front() == '.')) return std::nullopt;
   double value = 0;
-  const auto quick = DecimalRunLength(text) == text.size() ? ReadShortDecimal(text) : std::nullopt;
+  const DecimalRun run = ScanDecimalRun(text);
+  const auto quick = run.length == text.size() ? run.Short() : std::nullopt;
   if (quick) {
     value = *quick;
   } else {

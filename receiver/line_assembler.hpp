@@ -45,7 +45,7 @@ class LineAssembler {
       if (kept_from < lead) {
         pending_.append(block);
       } else {
-        pending_.clear();
+        pending_.clear();  // (assign would do, but GCC 12 warns falsely on it here)
         pending_.append(block.substr(kept_from - lead));
       }
       ForgetFront(kept_from);
