@@ -34,6 +34,34 @@ class SentenceFields {
     return {text_ + bounds_[index], bounds_[index + 1] - bounds_[index] - 1};
   }
 
+  // The field as a whole number when it is one to three plain digits, as a sky's fields nearly
+  // always are; kEmptyField when it is empty or lacking, kOtherField for anything else.
+  static constexpr int kEmptyField = -1;
+  static constexpr int kOtherField = -2;
+  int SmallWhole(size_t index) const {
+    if (index >= count_) return kEmptyField;
+    const char* at = text_ + bounds_[index];
+    const auto digit = [at](size_t i) {
+      return static_cast<unsigned>(static_cast<unsigned char>(at[i])) - unsigned{'0'};
+    };
+    const auto whole = [](unsigned value, bool digits) {
+      return digits ? static_cast<int>(value) : kOtherField;
+    };
+    switch (bounds_[index + 1] - bounds_[index] - 1) {
+      case 0:
+        return kEmptyField;
+      case 1:
+        return whole(digit(0), digit(0) <= 9);
+      case 2:
+        return whole(digit(0) * 10 + digit(1), digit(0) <= 9 && digit(1) <= 9);
+      case 3:
+        return whole(digit(0) * 100 + digit(1) * 10 + digit(2),
+                     digit(0) <= 9 && digit(1) <= 9 && digit(2) <= 9);
+      default:
+        return kOtherField;
+    }
+  }
+
  private:
   // Where each field begins in the text, and where one more would begin after the last (as if
   // a "," followed it): field i runs from bounds_[i] to bounds_[i + 1] - 1. Left uninitialised

@@ -31,19 +31,19 @@ class FieldReader {
   enum class Sign { kNever, kAllowed };
 
   std::optional<double> Number(size_t index, Sign sign = Sign::kNever) {
-    if (!Has(index)) return std::nullopt;
-    const std::string_view field = fields_[index];
     // Most fields of a sky are a few whole digits (elevation, azimuth, SNR): read at once.
-    if (const int whole = SmallWhole(field); whole >= 0) return whole;
-    const auto value = StrictNumber(field, sign);
+    const int whole = fields_.SmallWhole(index);
+    if (whole >= 0) return whole;
+    if (whole == SentenceFields::kEmptyField) return std::nullopt;
+    const auto value = StrictNumber(fields_[index], sign);
     if (!value) ++malformed_;
     return value;
   }
 
   std::optional<int> Integer(size_t index, int lowest, int highest) {
-    if (!Has(index)) return std::nullopt;
-    const std::string_view field = fields_[index];
-    const int value = field.size() <= 3 ? SmallWhole(field) : LongerWhole(field);
+    int value = fields_.SmallWhole(index);
+    if (value == SentenceFields::kEmptyField) return std::nullopt;
+    if (value == SentenceFields::kOtherField) value = LongerWhole(fields_[index]);
     if (value < lowest || value > highest) {
       ++malformed_;
       return std::nullopt;
@@ -130,28 +130,6 @@ class FieldReader {
   }
 
  private:
-  // One to three digits as a whole number; -1 for anything else. A sky's fields are mostly
-  // that, and read at once.
-  static int SmallWhole(std::string_view field) {
-    const auto digit = [field](size_t at) {
-      return static_cast<unsigned>(static_cast<unsigned char>(field[at])) - unsigned{'0'};
-    };
-    const auto whole = [](unsigned value, bool digits) {
-      return digits ? static_cast<int>(value) : -1;
-    };
-    switch (field.size()) {
-      case 1:
-        return whole(digit(0), digit(0) <= 9);
-      case 2:
-        return whole(digit(0) * 10 + digit(1), digit(0) <= 9 && digit(1) <= 9);
-      case 3:
-        return whole(digit(0) * 100 + digit(1) * 10 + digit(2),
-                     digit(0) <= 9 && digit(1) <= 9 && digit(2) <= 9);
-      default:
-        return -1;
-    }
-  }
-
   // Up to nine digits (no int overflows) as a whole number; -1 for anything else.
   static int LongerWhole(std::string_view field) {
     if (field.size() > 9 || !AllDigits(field)) return -1;
@@ -323,22 +301,41 @@ void ReadGsa(FieldReader& f, const SentenceFields&, GsaSentence& gsa) {
   gsa.system_id = f.Integer(18, 0, 15);
 }
 
+// A satellite's four fields when each is empty or a few plain digits, as nearly every receiver
+// sends them, read at once into the sentence's next place; false for anything else.
+bool PlainSatellite(const SentenceFields& fields, size_t index, GsvSentence& gsv) {
+  constexpr int kEmpty = SentenceFields::kEmptyField;
+  const int prn = fields.SmallWhole(index);
+  const int elevation = fields.SmallWhole(index + 1);
+  const int azimuth = fields.SmallWhole(index + 2);
+  const int snr = fields.SmallWhole(index + 3);
+  constexpr int kOther = SentenceFields::kOtherField;
+  if (prn == kOther || prn == 0 || elevation == kOther || azimuth == kOther || snr == kOther) {
+    return false;
+  }
+  const auto number = [](int value, int highest) {
+    return value == kEmpty || value > highest ? std::nullopt : std::optional<double>(value);
+  };
+  gsv.satellites[gsv.satellite_count] = {prn == kEmpty ? 0 : prn, number(elevation, 90),
+                                         number(azimuth, 359), number(snr, 999)};
+  if (prn != kEmpty) ++gsv.satellite_count;
+  return true;
+}
+
 void ReadGsv(FieldReader& f, const SentenceFields& fields, GsvSentence& gsv) {
   gsv.total = f.Integer(1, 1, 9);
   gsv.number = f.Integer(2, 1, 9);
   gsv.in_view = f.Integer(3, 0, 99);
   size_t index = 4;
   for (; index + 3 < fields.size() && gsv.satellite_count < gsv.satellites.size(); index += 4) {
+    if (PlainSatellite(fields, index, gsv)) continue;
     const auto prn = f.Integer(index, 1, 999);
-    SatelliteSignal& signal = gsv.satellites[gsv.satellite_count];
-    signal.prn = prn.value_or(0);
-    signal.elevation = f.Number(index + 1, Sign::kAllowed);
-    signal.azimuth = f.Number(index + 2);
-    signal.snr = f.Number(index + 3);
-    if (signal.elevation && (*signal.elevation < -90 || *signal.elevation > 90)) {
-      signal.elevation.reset();
-    }
-    if (signal.azimuth && *signal.azimuth >= 360) signal.azimuth.reset();
+    auto elevation = f.Number(index + 1, Sign::kAllowed);
+    auto azimuth = f.Number(index + 2);
+    const auto snr = f.Number(index + 3);
+    if (elevation && (*elevation < -90 || *elevation > 90)) elevation.reset();
+    if (azimuth && *azimuth >= 360) azimuth.reset();
+    gsv.satellites[gsv.satellite_count] = {prn.value_or(0), elevation, azimuth, snr};
     if (prn) ++gsv.satellite_count;
   }
   // NMEA 4.10 ends the sentence with the signal's id.
