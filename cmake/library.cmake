@@ -20,7 +20,7 @@ endforeach()
 add_library(quorvane-gps SHARED control/qgps_abi.cpp ${QGPS_PART_OBJECTS})
 add_library(quorvane::gps ALIAS quorvane-gps)
 target_link_libraries(quorvane-gps PRIVATE asio_standalone qgps_mosquitto_api qgps_nats_api
-  PkgConfig::SYSTEMD nlohmann_json::nlohmann_json util ${CMAKE_DL_LIBS})
+  nlohmann_json::nlohmann_json util ${CMAKE_DL_LIBS})
 target_link_libraries(quorvane-gps PUBLIC Threads::Threads)
 target_include_directories(quorvane-gps PUBLIC
   "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>"

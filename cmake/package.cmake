@@ -64,9 +64,10 @@ and serves gpsd's protocol, chrony's clock segment and a live map, for hosts
 in C++, C and Python.")
 # The library's shlibs entry and the ldconfig trigger are its own control files (CPack's
 # generated ones call ldconfig from maintainer scripts, which Debian no longer does).
-# libmosquitto and libnats are loaded when first used, not linked (platform/loaded_library.hpp):
-# dpkg-shlibdeps cannot see them, so they are named here, as the packages of their sonames.
-set(QGPS_LOADED_LIBRARY_PACKAGES "libmosquitto1, libnats3.4")
+# libmosquitto, libnats and libsystemd are loaded when first used, not linked
+# (platform/loaded_library.hpp): dpkg-shlibdeps cannot see them, so they are named here, as the
+# packages of their sonames.
+set(QGPS_LOADED_LIBRARY_PACKAGES "libmosquitto1, libnats3.4, libsystemd0")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_DEPENDS "${QGPS_LOADED_LIBRARY_PACKAGES}")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/packaging/shlibs ${PROJECT_SOURCE_DIR}/packaging/triggers)

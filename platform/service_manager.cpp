@@ -7,10 +7,20 @@
 #include <cstring>
 #include <utility>
 
-#include <systemd/sd-daemon.h>
+#include "platform/systemd_library.hpp"
 
 namespace quorvane {
 namespace {
+
+// Whether a service manager started this program: it leaves one of these in the environment
+// (sockets, the notification socket, the watchdog). Only then is libsystemd loaded.
+bool StartedByServiceManager() {
+  for (const char* name : {"LISTEN_PID", "LISTEN_FDS", "LISTEN_FDNAMES", "NOTIFY_SOCKET",
+                           "WATCHDOG_USEC", "WATCHDOG_PID"}) {
+    if (std::getenv(name) != nullptr) return true;
+  }
+  return false;
+}
 
 // JOURNAL_STREAM names the journal's stream as "DEVICE:INODE": a descriptor that is it writes
 // to the journal (and not to where the service's output was sent on instead).
@@ -24,9 +34,12 @@ bool WritesToTheJournal(int descriptor) {
 }  // namespace
 
 ServiceManager::ServiceManager(std::string program)
-    : program_(std::move(program)), journal_(WritesToTheJournal(STDERR_FILENO)) {
+    : program_(std::move(program)),
+      systemd_(StartedByServiceManager() ? &Systemd() : nullptr),
+      journal_(WritesToTheJournal(STDERR_FILENO)) {
+  if (systemd_ == nullptr) return;
   char** names = nullptr;
-  const int count = sd_listen_fds_with_names(/*unset_environment=*/1, &names);
+  const int count = systemd_->sd_listen_fds_with_names(/*unset_environment=*/1, &names);
   for (int i = 0; i < count; ++i) {
     const std::string name = names != nullptr && names[i] != nullptr ? names[i] : "unknown";
     sockets_[count == 1 && name == "unknown" ? "gpsd" : name] = SD_LISTEN_FDS_START + i;
@@ -36,7 +49,7 @@ ServiceManager::ServiceManager(std::string program)
     std::free(names);
   }
   uint64_t interval = 0;
-  if (sd_watchdog_enabled(/*unset_environment=*/0, &interval) > 0) {
+  if (systemd_->sd_watchdog_enabled(/*unset_environment=*/0, &interval) > 0) {
     watchdog_ = std::chrono::microseconds(interval);
   }
 }
@@ -47,7 +60,7 @@ int ServiceManager::Socket(const std::string& name) const {
 }
 
 void ServiceManager::Ready(const std::string& status) const {
-  sd_notifyf(0, "READY=1\nSTATUS=%s", status.c_str());
+  Notify("READY=1\nSTATUS=" + status);
 }
 
 void ServiceManager::Alive() {
@@ -55,11 +68,15 @@ void ServiceManager::Alive() {
   const auto now = std::chrono::steady_clock::now();
   if (now - last_ping_ < watchdog_ / 2) return;
   last_ping_ = now;
-  sd_notify(0, "WATCHDOG=1");
+  Notify("WATCHDOG=1");
 }
 
 void ServiceManager::Stopping() const {
-  sd_notify(0, "STOPPING=1");
+  Notify("STOPPING=1");
+}
+
+void ServiceManager::Notify(const std::string& state) const {
+  if (systemd_ != nullptr) systemd_->sd_notify(/*unset_environment=*/0, state.c_str());
 }
 
 std::string ServiceManager::Line(Priority priority, const std::string& text) const {

@@ -9,6 +9,8 @@
 
 namespace quorvane {
 
+struct SystemdLibrary;
+
 class ServiceManager {
  public:
   // The journal's priorities, as a line's "<N>" prefix gives them.
@@ -34,7 +36,10 @@ class ServiceManager {
   std::string Line(Priority priority, const std::string& text) const;
 
  private:
+  void Notify(const std::string& state) const;
+
   std::string program_;
+  const SystemdLibrary* systemd_;  // null when no service manager started the program
   std::map<std::string, int> sockets_;
   bool journal_ = false;
   std::chrono::microseconds watchdog_{0};  // zero: no watchdog

@@ -23,7 +23,7 @@ dpkg-deb -f "$daemon" Depends | grep -q libjs-leaflet ||
   { echo "the daemon's package does not depend on libjs-leaflet"; exit 1; }
 # Loaded when first used, so no shlibs entry names them: the control files must.
 for deb in "$library" "$daemon"; do
-  for needed in libmosquitto1 libnats3.4; do
+  for needed in libmosquitto1 libnats3.4 libsystemd0; do
     dpkg-deb -f "$deb" Depends | grep -qw "$needed" ||
       { echo "$(basename "$deb") does not depend on $needed"; exit 1; }
   done
