@@ -80,40 +80,6 @@ char* PutAllDigits(uint64_t value, char* end) {
   return end;
 }
 
-// The "digits [. digits]" run at the start of `text`, read as it is scanned: its length (0 when
-// it holds no digit), its digits as one whole number and how many of them follow the point.
-struct DecimalRun {
-  size_t length = 0;
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int decimals = 0;
-
-  // Its value by one exact division, when it has 15 digits at most.
-  std::optional<double> Short() const {
-    if (digits == 0 || digits > 15) return std::nullopt;
-    return ShortDecimal(mantissa, decimals);
-  }
-};
-
-DecimalRun ScanDecimalRun(std::string_view text) {
-  DecimalRun run;
-  bool point = false;
-  for (; run.length < text.size(); ++run.length) {
-    const char c = text[run.length];
-    if (IsDigit(c)) {
-      run.mantissa = run.mantissa * 10 + static_cast<uint64_t>(c - '0');
-      ++run.digits;
-      if (point) ++run.decimals;
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (run.digits == 0) run.length = 0;
-  return run;
-}
-
 // Splits an optional leading sign off `text`; returns true for "-".
 bool TakeSign(std::string_view& text) {
   if (text.empty() || (text.front() != '+' && text.front() != '-')) return false;
@@ -349,6 +315,17 @@ double ReadLeadingNumber(std::string_view text) {
     if (result.ec != std::errc{}) return 0;
   }
   return negative ? -value : value;
+}
+
+std::optional<double> ReadPlainDegreesMinutes(std::string_view text, size_t degree_digits) {
+  const DecimalRun run = ScanDecimalRun(text);
+  const int minute_digits = run.digits - static_cast<int>(degree_digits);
+  if (run.length != text.size() || run.digits > 15 || minute_digits < run.decimals) {
+    return std::nullopt;
+  }
+  const uint64_t scale = kWholeTens[minute_digits];
+  return static_cast<double>(run.mantissa / scale) +
+         ShortDecimal(run.mantissa % scale, run.decimals) / 60;
 }
 
 std::optional<double> ReadStrict(std::string_view text) {

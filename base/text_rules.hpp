@@ -28,6 +28,11 @@ std::string_view Mid(std::string_view text, size_t position, size_t length);
 // first other character. No number (or one beyond the range of a double) reads as 0.
 double ReadLeadingNumber(std::string_view text);
 
+// `text` as whole degrees (its first `degree_digits` digits) and minutes (the rest), read as
+// ReadLeadingNumber reads each part and added up, in one pass; nullopt when the text is not plain
+// digits with at most one point after the degrees (the parts are then read one by one).
+std::optional<double> ReadPlainDegreesMinutes(std::string_view text, size_t degree_digits);
+
 // The leading number rounded to the nearest 16-bit integer (a half to the even one); nullopt
 // when that lies outside the 16-bit range.
 std::optional<int16_t> ReadLeadingInt16(std::string_view text);
@@ -39,6 +44,39 @@ inline double ShortDecimal(uint64_t mantissa, int decimals) {
   static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   return static_cast<double>(mantissa) / kPowers[decimals];
+}
+
+// The "digits [. digits]" run at the start of `text`, read as it is scanned: its length (0 when
+// it holds no digit), its digits as one whole number (meaningful up to 19 of them) and how many
+// of them follow the point.
+struct DecimalRun {
+  size_t length = 0;
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = 0;
+
+  // Its value by one exact division, when it has 15 digits at most.
+  std::optional<double> Short() const {
+    if (digits == 0 || digits > 15) return std::nullopt;
+    return ShortDecimal(mantissa, decimals);
+  }
+};
+// (Inline: the typed readers scan most of their numbers with it.)
+inline DecimalRun ScanDecimalRun(std::string_view text) {
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  const auto digit = [](char c) { return static_cast<unsigned>(c) - unsigned{'0'}; };
+  uint64_t mantissa = 0;
+  for (; at != end && digit(*at) <= 9; ++at) mantissa = mantissa * 10 + digit(*at);
+  const auto whole = static_cast<int>(at - text.data());
+  int decimals = 0;
+  if (at != end && *at == '.') {
+    const char* const point = ++at;
+    for (; at != end && digit(*at) <= 9; ++at) mantissa = mantissa * 10 + digit(*at);
+    decimals = static_cast<int>(at - point);
+  }
+  const int digits = whole + decimals;
+  return {digits == 0 ? 0 : static_cast<size_t>(at - text.data()), mantissa, digits, decimals};
 }
 
 // `value` in `width` digits, leading zeros included, at `at` of `text`; a value too wide keeps

@@ -8,8 +8,10 @@ double CoordinateDegrees(const SentenceFields& fields, size_t index, size_t degr
                          std::string_view positive) {
   if (!fields.Has(index) || fields[index].size() < degree_digits) return 0;
   const std::string_view value = fields[index];
-  const double degrees = ReadLeadingNumber(value.substr(0, degree_digits)) +
-                         ReadLeadingNumber(value.substr(degree_digits)) / 60;
+  const auto plain = ReadPlainDegreesMinutes(value, degree_digits);
+  const double degrees = plain ? *plain
+                               : ReadLeadingNumber(value.substr(0, degree_digits)) +
+                                     ReadLeadingNumber(value.substr(degree_digits)) / 60;
   const bool positive_hemisphere = fields.Has(index + 1) && fields[index + 1] == positive;
   return positive_hemisphere ? degrees : -degrees;
 }

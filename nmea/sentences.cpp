@@ -162,36 +162,21 @@ class FieldReader {
   }
 
   static std::optional<double> StrictNumber(std::string_view field, Sign sign) {
-    size_t at = 0;
     const bool negative = field[0] == '-';
-    if (sign == Sign::kAllowed && (negative || field[0] == '+')) at = 1;
-    // The digits as one whole number and the place of the point: a field of up to 15 digits is
-    // that number divided by a power of ten, both exact in a double, so the one rounding of the
-    // division gives the nearest double, as from_chars would, at a fraction of its cost.
-    uint64_t mantissa = 0;
-    int digits = 0;
-    int decimals = -1;
-    for (size_t i = at; i < field.size(); ++i) {
-      if (IsDigit(field[i])) {
-        if (digits < 18) mantissa = mantissa * 10 + static_cast<uint64_t>(field[i] - '0');
-        ++digits;
-        if (decimals >= 0) ++decimals;
-      } else if (field[i] == '.' && decimals < 0) {
-        decimals = 0;
-      } else {
-        return std::nullopt;
-      }
-    }
-    if (digits == 0) return std::nullopt;
+    if (sign == Sign::kAllowed && (negative || field[0] == '+')) field.remove_prefix(1);
+    // Digits with at most one point, nothing else. Up to 15 digits, the number is their whole
+    // number divided by a power of ten, both exact in a double: the one rounding of the division
+    // gives the nearest double, as from_chars would, at a fraction of its cost.
+    const DecimalRun run = ScanDecimalRun(field);
+    if (run.length == 0 || run.length != field.size()) return std::nullopt;
     double value = 0;
-    if (digits <= 15) {
-      value = ShortDecimal(mantissa, std::max(decimals, 0));
+    if (const auto quick = run.Short()) {
+      value = *quick;
     } else {
-      const auto [end, error] =
-          std::from_chars(field.data() + at, field.data() + field.size(), value);
+      const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
       if (error != std::errc() || end != field.data() + field.size()) return std::nullopt;
     }
-    return negative && at == 1 ? -value : value;
+    return negative && sign == Sign::kAllowed ? -value : value;
   }
 
   static std::optional<UtcTime> StrictTime(std::string_view field) {
@@ -364,15 +349,6 @@ void Into(FieldReader& f, const SentenceFields& fields, SentenceValue& value) {
   Read(f, fields, value.emplace<Value>());
 }
 
-// The sentence between "$" and "*" (or its line end).
-std::string_view BodyOf(std::string_view sentence) {
-  while (!sentence.empty() && (sentence.back() == '\r' || sentence.back() == '\n')) {
-    sentence.remove_suffix(1);
-  }
-  sentence.remove_prefix(1);
-  return sentence.substr(0, sentence.rfind('*'));
-}
-
 }  // namespace
 
 bool DecodeTypedSentence(std::string_view sentence, const SentenceFields& split,
@@ -380,8 +356,6 @@ bool DecodeTypedSentence(std::string_view sentence, const SentenceFields& split,
   if (sentence.size() < 6 || sentence[0] != '$' || !IsTalker(sentence[1], sentence[2])) {
     return false;
   }
-  const std::string_view body = BodyOf(sentence);
-  if (body.size() > 5 && body[5] != ',') return false;
   using Reader = void (*)(FieldReader&, const SentenceFields&, SentenceValue&);
   static constexpr std::pair<std::string_view, Reader> kReaders[] = {
       {"GGA", Into<GgaSentence, ReadGga>}, {"RMC", Into<RmcSentence, ReadRmc>},
@@ -390,7 +364,7 @@ bool DecodeTypedSentence(std::string_view sentence, const SentenceFields& split,
       {"GSV", Into<GsvSentence, ReadGsv>}, {"ZDA", Into<ZdaSentence, ReadZda>},
       {"GST", Into<GstSentence, ReadGst>},
   };
-  const std::string_view type = body.substr(2, 3);
+  const std::string_view type = sentence.substr(3, 3);
   // Three letters compared one by one: a call to compare them costs more than the work.
   const auto* reader =
       std::find_if(std::begin(kReaders), std::end(kReaders), [type](const auto& row) {
@@ -398,8 +372,10 @@ bool DecodeTypedSentence(std::string_view sentence, const SentenceFields& split,
       });
   if (reader == std::end(kReaders)) return false;
   const SentenceFields fields = split.Body(sentence);
+  // The tag is the talker and the type, nothing more.
+  if (fields[0].size() != 5) return false;
   FieldReader f(fields);
-  typed.talker = {body[0], body[1]};
+  typed.talker = {sentence[1], sentence[2]};
   reader->second(f, fields, typed.value);
   typed.malformed_fields = f.Malformed();
   typed.time_refused = f.TimeRefused();
