@@ -66,15 +66,17 @@ class LineAssembler {
   template <typename SentenceHandler>
   size_t TakeSentences(std::string_view text, SentenceHandler& on_sentence) {
     size_t start = 0;
+    // The first "$" from `start` on: the search for the last one before a line end goes on to
+    // the first one after it, where the next sentence begins.
+    size_t dollar = FindDollar(text, start);
     for (;;) {
-      const size_t dollar = FindDollar(text, start);
       if (dollar == std::string::npos) break;
       const size_t carriage_return = FindCrLf(text, start);
       if (carriage_return == std::string::npos) break;
       if (carriage_return > dollar) {
         // The last "$" before the line end: one before it began a sentence that never ended.
         size_t begins = dollar;
-        for (size_t next; (next = text.find('$', begins + 1)) < carriage_return;) begins = next;
+        while ((dollar = FindDollar(text, begins + 1)) < carriage_return) begins = dollar;
         on_sentence(text.substr(begins, carriage_return - begins + 1));
       }
       start = carriage_return + 1;  // the text left now begins with the pair's LF

@@ -249,34 +249,45 @@ void QuorvaneKML::CreateStreetView(const std::string& Filename, double latitude,
 void QuorvaneKML::CreatePlaceMark(double latitude, double longitude, double Altitude,
                                   const std::string& pName, const std::string& pDescription,
                                   const std::string& TimeStamp, const std::string& ExtendedData) {
-  // A placemark per fix: built whole and handed to the file in one write.
+  // A placemark per fix: built whole and handed to the file in one write. The fixed text
+  // between two values is appended at once (a view, its length known here).
   std::string& out = placemark_;
   out.clear();
-  // (Views, not C strings: their lengths are known here, not counted at each append.)
   using namespace std::string_view_literals;
-  const auto line = [&out](const auto&... pieces) {
-    (out.append(pieces), ...);
-    out += "\r\n"sv;
-  };
-  line("  <Placemark>"sv);
-  line("      <name>"sv, pName, "</name>"sv);
-  if (!pDescription.empty()) line("      <description>"sv, pDescription, "</description>"sv);
-  line("      "sv, ExtendedData);
-  line("      <Point>"sv);
-  out += "          <coordinates>"sv;
+  out +=
+      "  <Placemark>\r\n"
+      "      <name>"sv;
+  out += pName;
+  out += "</name>\r\n"sv;
+  if (!pDescription.empty()) {
+    out += "      <description>"sv;
+    out += pDescription;
+    out += "</description>\r\n"sv;
+  }
+  out += "      "sv;
+  out += ExtendedData;
+  out +=
+      "\r\n"
+      "      <Point>\r\n"
+      "          <coordinates>"sv;
   const size_t triple_at = out.size();
   AppendCoordinateTriple(latitude, longitude, Altitude, out);
   const std::string_view triple(out.data() + triple_at, out.size() - triple_at);
   path_.Append(triple);
   path_.Append("\r\n");
-  line("</coordinates>"sv);
-  line("      </Point>"sv);
+  out +=
+      "</coordinates>\r\n"
+      "      </Point>\r\n"sv;
   if (!TimeStamp.empty()) {
-    line("      <TimeStamp>"sv);
-    line("      <when>"sv, TimeStamp, "Z</when>"sv);
-    line("      </TimeStamp>"sv);
+    out +=
+        "      <TimeStamp>\r\n"
+        "      <when>"sv;
+    out += TimeStamp;
+    out +=
+        "Z</when>\r\n"
+        "      </TimeStamp>\r\n"sv;
   }
-  line("  </Placemark>"sv);
+  out += "  </Placemark>\r\n"sv;
   if (file_.IsOpen()) file_.Write(out);
 }
 
