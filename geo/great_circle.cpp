@@ -19,12 +19,10 @@ double Checked(double result, double before) {
 }
 
 // The metres between two positions, without the equal-points shortcut.
-double ArcMetres(double lat1, double lon1, double lat2, double lon2) {
-  const double theta = Checked(lon1 - lon2, 0);
+double ArcMetres(const GlobePoint& a, const GlobePoint& b) {
+  const double theta = Checked(a.longitude - b.longitude, 0);
   const double cosine =
-      Checked(std::sin(DegToRad(lat1)) * std::sin(DegToRad(lat2)) +
-                  std::cos(DegToRad(lat1)) * std::cos(DegToRad(lat2)) * std::cos(DegToRad(theta)),
-              0);
+      Checked(a.sine * b.sine + a.cosine * b.cosine * std::cos(DegToRad(theta)), 0);
   const double degrees = Checked(RadToDeg(ArcCos(cosine)), 0);
   double distance = Checked(degrees * kMinutesPerDegree * kMilesPerMinuteOfArc, 0);
   distance = Checked(distance * kKilometresPerMile * kMetresPerKilometre, distance);
@@ -49,17 +47,25 @@ double ArcCos(double x) {
   return Checked(kPi / 2 - std::atan(x / std::sqrt(complement)), 0);
 }
 
+GlobePoint PointOnGlobe(double latitude, double longitude) {
+  return {latitude, longitude, std::sin(DegToRad(latitude)), std::cos(DegToRad(latitude))};
+}
+
+double MetresBetween(const GlobePoint& from, const GlobePoint& to) {
+  if (from.latitude == to.latitude && from.longitude == to.longitude) return 0;
+  return ArcMetres(from, to);
+}
+
 double DistanceBetween2CoordinatesMeters(double lat1, double lon1, double lat2, double lon2) {
-  if (lat1 == lat2 && lon1 == lon2) return 0;
-  return ArcMetres(lat1, lon1, lat2, lon2);
+  return MetresBetween(PointOnGlobe(lat1, lon1), PointOnGlobe(lat2, lon2));
 }
 
 double DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2, double lon2) {
-  return Checked(ArcMetres(lat1, lon1, lat2, lon2) * kFeetPerMetre, 0);
+  return Checked(ArcMetres(PointOnGlobe(lat1, lon1), PointOnGlobe(lat2, lon2)) * kFeetPerMetre, 0);
 }
 
 double DistanceBetween2CoordinatesMiles(double lat1, double lon1, double lat2, double lon2) {
-  return Checked(ArcMetres(lat1, lon1, lat2, lon2) * kMilesPerMetre, 0);
+  return Checked(ArcMetres(PointOnGlobe(lat1, lon1), PointOnGlobe(lat2, lon2)) * kMilesPerMetre, 0);
 }
 
 bool OnTheGlobe(double latitude, double longitude) {

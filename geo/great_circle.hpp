@@ -18,6 +18,18 @@ double ArcCos(double x);
 // A position a track can hold: a latitude within ±90°, a longitude within ±180°, both finite.
 bool OnTheGlobe(double latitude, double longitude);
 
+// A position with the sine and cosine of its latitude worked out once: along a run of legs
+// (an odometer) each position's are worked out once, not for both legs it ends and begins.
+struct GlobePoint {
+  double latitude = 0;
+  double longitude = 0;
+  double sine = 0;  // of the latitude
+  double cosine = 0;
+};
+GlobePoint PointOnGlobe(double latitude, double longitude);
+// The same metres as DistanceBetween2CoordinatesMeters(from's, to's).
+double MetresBetween(const GlobePoint& from, const GlobePoint& to);
+
 // Exactly 0 when both positions are equal.
 double DistanceBetween2CoordinatesMeters(double lat1, double lon1, double lat2, double lon2);
 double DistanceBetween2CoordinatesFoots(double lat1, double lon1, double lat2, double lon2);

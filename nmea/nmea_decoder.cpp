@@ -187,10 +187,9 @@ FixChanges NmeaDecoder::DecodeGga(const SentenceFields& fields, std::string_view
 
 void NmeaDecoder::AdvanceOdometer() {
   if (!fix_.position_reported) return;
-  const Position here{*fix_.latitude, *fix_.longitude};
+  const GlobePoint here = PointOnGlobe(*fix_.latitude, *fix_.longitude);
   if (odometer_last_) {
-    const double leg = DistanceBetween2CoordinatesMeters(
-        here.latitude, here.longitude, odometer_last_->latitude, odometer_last_->longitude);
+    const double leg = MetresBetween(here, *odometer_last_);
     fix_.OdometerTotal = RoundHalfEven2(leg + fix_.OdometerTotal);
   }
   odometer_last_ = here;

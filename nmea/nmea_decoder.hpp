@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "../base/clock_reading.hpp"
+#include "../geo/great_circle.hpp"
 #include "fix_record.hpp"
 #include "sentence_fields.hpp"
 
@@ -67,11 +68,6 @@ class NmeaDecoder {
   struct Phrase;
   static const Phrase* PhraseOf(std::string_view sentence, bool all_talkers);
 
-  struct Position {
-    double latitude;
-    double longitude;
-  };
-
   FixChanges DecodeGga(const SentenceFields& fields, std::string_view sentence);
   void AdvanceOdometer();
   void UpdateLocalTime(const TimeOfDay& utc);
@@ -85,7 +81,7 @@ class NmeaDecoder {
   bool verify_checksum_ = false;
   double checksum_errors_ = 0;
   // The odometer counts only between positions that a receiver actually reported.
-  std::optional<Position> odometer_last_;
+  std::optional<GlobePoint> odometer_last_;
 };
 
 }  // namespace quorvane
