@@ -30,14 +30,15 @@ class AdvisedSinks {
     const int last = next_cookie_ - 1;
     int called = 0;
     for (;;) {
-      const auto next = std::upper_bound(
-          sinks_.begin(), sinks_.end(), called,
-          [](int cookie, const auto& entry) { return cookie < entry.first; });
+      const auto next =
+          std::upper_bound(sinks_.begin(), sinks_.end(), called,
+                           [](int cookie, const auto& entry) { return cookie < entry.first; });
       if (next == sinks_.end() || next->first > last) return;
       called = next->first;
+      // A sink without a handler for this event has nothing to keep alive.
+      if (!((*next->second).*handler)) continue;
       const std::shared_ptr<const GpsEventSink> sink = next->second;
-      const auto& function = (*sink).*handler;
-      if (function) function(arguments...);
+      ((*sink).*handler)(arguments...);
     }
   }
 

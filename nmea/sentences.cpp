@@ -274,13 +274,15 @@ void ReadVtg(FieldReader& f, const SentenceFields& fields, VtgSentence& vtg) {
   if (marked) vtg.mode = f.Letter(9, "ADEFMNPRS");
 }
 
-void ReadGsa(FieldReader& f, const SentenceFields&, GsaSentence& gsa) {
+void ReadGsa(FieldReader& f, const SentenceFields& fields, GsaSentence& gsa) {
   gsa.selection = f.Letter(1, "MA");
   gsa.fix_type = f.Integer(2, 1, 3);
   for (size_t index = 3; index < 15; ++index) {
-    if (const auto prn = f.Integer(index, 1, 999)) {
-      gsa.prns[gsa.prn_count++] = static_cast<int16_t>(*prn);
-    }
+    // Most are empty or a few digits, read at once; anything else is read and counted.
+    const int small = fields.SmallWhole(index);
+    if (small == SentenceFields::kEmptyField) continue;
+    const auto prn = small >= 1 ? std::optional(small) : f.Integer(index, 1, 999);
+    if (prn) gsa.prns[gsa.prn_count++] = static_cast<int16_t>(*prn);
   }
   gsa.pdop = f.Number(15);
   gsa.hdop = f.Number(16);
