@@ -51,8 +51,9 @@ TEST(SentenceFields, KeepsTheFirstFieldsOfAnOverlongSentence) {
 }
 
 TEST(SentenceFields, AgreesWithASplitOneCharacterAtATimeForEveryLengthAndPlaceOfCommas) {
-  // Words of eight are read at once and the last characters in an overlapping word: a comma in
-  // any place, at any length, is one cut, and a byte of 0x2c's neighbours (0xac, '\0') none.
+  // Chunks of sixteen or words of eight are read at once and the last characters in an
+  // overlapping one: a comma in any place, at any length, is one cut, and a byte of 0x2c's
+  // neighbours (0xac, '\0') none.
   std::mt19937 random(7);
   const char kCharacters[] = {',', ',', 'a', '7', '\0', '\xac', '-', '*'};
   for (size_t length = 0; length < 70; ++length) {
