@@ -485,6 +485,18 @@ std::string FormatTwoDecimals(double value) {
   return text;
 }
 
+namespace {
+
+// AppendFixed's exact way, apart: its buffer would otherwise weigh on every quick call's frame.
+[[gnu::noinline]] void AppendFixedExactly(double value, int decimals, std::string& text) {
+  std::array<char, 400> buffer{};
+  const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                     std::chars_format::fixed, decimals);
+  if (written.ec == std::errc()) text.append(buffer.data(), written.ptr);
+}
+
+}  // namespace
+
 void AppendFixed(double value, int decimals, std::string& text) {
   // The magnitude times 10^decimals, rounded once: below 2^40 its error is under 2^-12, so a
   // fraction clear of one half by more than that rounds the way the exact value does. The rest
@@ -511,10 +523,7 @@ void AppendFixed(double value, int decimals, std::string& text) {
       return;
     }
   }
-  std::array<char, 400> buffer{};
-  const auto written = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                     std::chars_format::fixed, decimals);
-  if (written.ec == std::errc()) text.append(buffer.data(), written.ptr);
+  AppendFixedExactly(value, decimals, text);
 }
 
 std::string FixedText(double value, int decimals) {

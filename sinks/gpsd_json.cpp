@@ -12,13 +12,11 @@
 namespace quorvane {
 namespace {
 
-// Appends "name":value with `decimals` places; nothing for an absent or non-finite value.
+// An object of one class appended to `text`: "name":value members, then Close.
 class JsonObject {
  public:
-  explicit JsonObject(std::string_view json_class) {
-    // Room for a whole TPV or a SKY of a dozen satellites at once.
-    text_.reserve(1024);
-    text_ = "{\"class\":\"";
+  JsonObject(std::string_view json_class, std::string& text) : text_(text) {
+    text_ += "{\"class\":\"";
     text_.append(json_class);
     text_ += '"';
   }
@@ -47,6 +45,7 @@ class JsonObject {
     text_.append(digits.data(), std::to_chars(digits.begin(), digits.end(), value).ptr);
   }
 
+  // With `decimals` places; nothing for an absent or non-finite value.
   void Number(std::string_view name, const std::optional<double>& value, int decimals) {
     if (!value || !std::isfinite(*value)) return;
     Name(name);
@@ -58,10 +57,7 @@ class JsonObject {
     text_.append(json);
   }
 
-  std::string Close() && {
-    text_ += '}';
-    return std::move(text_);
-  }
+  void Close() { text_ += '}'; }
 
  private:
   // `,"name":` in one append (every name here is short).
@@ -79,8 +75,15 @@ class JsonObject {
     text_.append(piece.data(), name.size() + 4);
   }
 
-  std::string text_;
+  std::string& text_;
 };
+
+// A new text with room for a whole TPV or a SKY of a dozen satellites at once.
+std::string RoomForAnObject() {
+  std::string text;
+  text.reserve(1024);
+  return text;
+}
 
 std::optional<double> Euclid(const std::optional<double>& a, const std::optional<double>& b) {
   if (!a || !b) return std::nullopt;
@@ -117,7 +120,19 @@ std::string JsonArray(const std::vector<std::string>& elements) {
 }  // namespace
 
 std::string TpvJson(const Fix& fix, std::string_view device) {
-  JsonObject tpv("TPV");
+  std::string json = RoomForAnObject();
+  AppendTpvJson(fix, device, json);
+  return json;
+}
+
+std::string SkyJson(const Fix& fix, std::string_view device) {
+  std::string json = RoomForAnObject();
+  AppendSkyJson(fix, device, json);
+  return json;
+}
+
+void AppendTpvJson(const Fix& fix, std::string_view device, std::string& json) {
+  JsonObject tpv("TPV", json);
   tpv.Text("device", device);
   tpv.Integer("mode", static_cast<int>(fix.mode));
   if (fix.status != FixStatus::kUnknown) tpv.Integer("status", static_cast<int>(fix.status));
@@ -136,11 +151,11 @@ std::string TpvJson(const Fix& fix, std::string_view device) {
   tpv.Number("epy", fix.latitude_error, 3);
   tpv.Number("eph", Euclid(fix.latitude_error, fix.longitude_error), 3);
   tpv.Number("epv", fix.altitude_error, 3);
-  return std::move(tpv).Close();
+  tpv.Close();
 }
 
-std::string SkyJson(const Fix& fix, std::string_view device) {
-  JsonObject sky("SKY");
+void AppendSkyJson(const Fix& fix, std::string_view device, std::string& json) {
+  JsonObject sky("SKY", json);
   sky.Text("device", device);
   sky.Time("time", fix);
   sky.Number("hdop", fix.hdop, 2);
@@ -156,7 +171,7 @@ std::string SkyJson(const Fix& fix, std::string_view device) {
     }
     sky.Raw("satellites", list + "]");
   }
-  return std::move(sky).Close();
+  sky.Close();
 }
 
 std::string PollJson(const Fix& fix, std::string_view device) {
@@ -171,12 +186,14 @@ std::string PollJson(std::span<const DeviceEpoch> epochs, std::string_view time)
     tpvs.push_back(TpvJson(*fix, device));
     skies.push_back(SkyJson(*fix, device));
   }
-  JsonObject poll("POLL");
+  std::string json = RoomForAnObject();
+  JsonObject poll("POLL", json);
   poll.Text("time", time);
   poll.Integer("active", static_cast<long>(epochs.size()));
   poll.Raw("tpv", JsonArray(tpvs));
   poll.Raw("sky", JsonArray(skies));
-  return std::move(poll).Close();
+  poll.Close();
+  return json;
 }
 
 bool HasSky(const Fix& fix) {

@@ -17,6 +17,9 @@ namespace quorvane {
 // `device` names the stream (a fleet's vehicle); empty leaves "device" out.
 std::string TpvJson(const Fix& fix, std::string_view device);
 std::string SkyJson(const Fix& fix, std::string_view device);
+// The same objects appended to `json` (a writer that keeps its text's room between epochs).
+void AppendTpvJson(const Fix& fix, std::string_view device, std::string& json);
+void AppendSkyJson(const Fix& fix, std::string_view device, std::string& json);
 // The epoch whole, as gpsd answers a poll: {"class":"POLL","time":...,"active":1,"tpv":[TPV],
 // "sky":[SKY]}.
 std::string PollJson(const Fix& fix, std::string_view device);

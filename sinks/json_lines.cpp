@@ -9,13 +9,14 @@
 namespace quorvane {
 
 void JsonLines::TakeEpoch(const Fix& fix, const std::string& stream) {
-  std::string lines = TpvJson(fix, stream);
-  lines += '\n';
+  lines_.clear();
+  AppendTpvJson(fix, stream, lines_);
+  lines_ += '\n';
   if (sky_changes_.Take(fix, stream)) {
-    lines += SkyJson(fix, stream);
-    lines += '\n';
+    AppendSkyJson(fix, stream, lines_);
+    lines_ += '\n';
   }
-  out_.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+  out_.write(lines_.data(), static_cast<std::streamsize>(lines_.size()));
 }
 
 std::vector<std::string> JsonLines::Close() {

@@ -33,6 +33,7 @@ class JsonLines final : public EpochSink, public Output {
   std::unique_ptr<std::ofstream> file_;
   SkyChanges sky_changes_;
   DeferredFlush flush_;
+  std::string lines_;  // an epoch's lines, kept for their room
 };
 
 }  // namespace quorvane
