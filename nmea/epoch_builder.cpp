@@ -4,6 +4,7 @@
 #include <bitset>
 #include <cmath>
 
+#include "nmea/satellite_numbering.hpp"
 #include "nmea/split_decoding.hpp"
 
 namespace quorvane {
@@ -249,10 +250,18 @@ void EpochBuilder::FoldGsv(std::array<char, 2> talker, const GsvSentence& gsv) {
   const auto system = SystemOfSentence(talker, std::nullopt);
   for (size_t i = 0; i < gsv.satellite_count; ++i) {
     const SatelliteSignal& signal_of = gsv.satellites[i];
-    const auto id = SatelliteOf(system, signal_of.prn);
     // Nine sentences of four: a group that never ends keeps no more than a full one.
-    if (!id || group->building.size() >= 36) continue;
-    group->building.push_back({*id, signal_of.elevation, signal_of.azimuth, signal_of.snr, false});
+    if (group->building.size() >= 36) break;
+    // Filled where it lies: a whole one made first and copied would be read back at once from
+    // the stores that made it, which the processor cannot forward (a stall per satellite).
+    SatelliteInView& satellite = group->building.emplace_back();
+    if (!FindSatellite(system, signal_of.prn, satellite.id)) {
+      group->building.pop_back();
+      continue;
+    }
+    satellite.elevation = signal_of.elevation;
+    satellite.azimuth = signal_of.azimuth;
+    satellite.snr = signal_of.snr;
   }
   if (gsv.number == gsv.total) {
     group->complete.swap(group->building);
@@ -361,9 +370,12 @@ void SetSatellitesUsed(const Cycle& c, Fix& fix) {
     if (gsa.pdop) fix.pdop = gsa.pdop;
     const auto system = SystemOfSentence(talker, gsa.system_id);
     for (size_t p = 0; p < gsa.prn_count; ++p) {
-      const auto id = SatelliteOf(system, gsa.prns[p]);
-      if (id && std::find(fix.used.begin(), fix.used.end(), *id) == fix.used.end())
-        fix.used.push_back(*id);
+      SatelliteId& id = fix.used.emplace_back();
+      // (Found in place, as the sky's are; one not found, or listed already, is taken back.)
+      if (!FindSatellite(system, gsa.prns[p], id) ||
+          std::find(fix.used.begin(), fix.used.end() - 1, id) != fix.used.end() - 1) {
+        fix.used.pop_back();
+      }
     }
   }
   if (c.gsa_count > 0 && !fix.used.empty()) {

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/text_rules.hpp"
+#include "nmea/satellite_numbering.hpp"
 
 namespace quorvane {
 namespace {
@@ -48,22 +49,24 @@ std::optional<Constellation> ConstellationOfSystemId(int system_id) {
   }
 }
 
-SatelliteId Numbered(Constellation constellation, int svid, int prn) {
-  return {constellation, static_cast<int16_t>(svid), static_cast<int16_t>(prn)};
+// `id` numbered so: true.
+bool Numbered(Constellation constellation, int svid, int prn, SatelliteId& id) {
+  id = {constellation, static_cast<int16_t>(svid), static_cast<int16_t>(prn)};
+  return true;
 }
 
 // The numbering that receivers without a system id share: each system has a range of its own.
-std::optional<SatelliteId> ByRange(int prn) {
-  if (prn >= 1 && prn <= 32) return Numbered(Constellation::kGps, prn, prn);
-  if (prn >= 33 && prn <= 64) return Numbered(Constellation::kSbas, prn + 87, prn);
-  if (prn >= 65 && prn <= 96) return Numbered(Constellation::kGlonass, prn - 64, prn);
-  if (prn >= 120 && prn <= 158) return Numbered(Constellation::kSbas, prn, prn - 87);
-  if (prn >= 173 && prn <= 182) return Numbered(Constellation::kImes, prn - 172, prn);
-  if (prn >= 193 && prn <= 202) return Numbered(Constellation::kQzss, prn - 192, prn);
-  if (prn >= 201 && prn <= 263) return Numbered(Constellation::kBeidou, prn - 200, prn + 200);
-  if (prn >= 301 && prn <= 336) return Numbered(Constellation::kGalileo, prn - 300, prn);
-  if (prn >= 401 && prn <= 463) return Numbered(Constellation::kBeidou, prn - 400, prn);
-  return std::nullopt;
+bool ByRange(int prn, SatelliteId& id) {
+  if (prn >= 1 && prn <= 32) return Numbered(Constellation::kGps, prn, prn, id);
+  if (prn >= 33 && prn <= 64) return Numbered(Constellation::kSbas, prn + 87, prn, id);
+  if (prn >= 65 && prn <= 96) return Numbered(Constellation::kGlonass, prn - 64, prn, id);
+  if (prn >= 120 && prn <= 158) return Numbered(Constellation::kSbas, prn, prn - 87, id);
+  if (prn >= 173 && prn <= 182) return Numbered(Constellation::kImes, prn - 172, prn, id);
+  if (prn >= 193 && prn <= 202) return Numbered(Constellation::kQzss, prn - 192, prn, id);
+  if (prn >= 201 && prn <= 263) return Numbered(Constellation::kBeidou, prn - 200, prn + 200, id);
+  if (prn >= 301 && prn <= 336) return Numbered(Constellation::kGalileo, prn - 300, prn, id);
+  if (prn >= 401 && prn <= 463) return Numbered(Constellation::kBeidou, prn - 400, prn, id);
+  return false;
 }
 
 // How a system's satellites are numbered: `count` of them, gpsd's PRN its number plus `prn_base`;
@@ -94,20 +97,26 @@ std::optional<Constellation> SystemOfSentence(std::array<char, 2> talker,
   return system_id ? ConstellationOfSystemId(*system_id) : ConstellationOfTalker(talker);
 }
 
-std::optional<SatelliteId> SatelliteOf(std::optional<Constellation> system, int nmea_prn) {
+bool FindSatellite(std::optional<Constellation> system, int nmea_prn, SatelliteId& id) {
   // GPS, and receivers that name no system: each system has a range of its own.
-  if (!system || *system == Constellation::kGps) return ByRange(nmea_prn);
+  if (!system || *system == Constellation::kGps) return ByRange(nmea_prn, id);
   for (const Numbering& numbering : kNumberings) {
     if (system != numbering.system) continue;
     for (const int offset : numbering.offsets) {
       const int svid = nmea_prn - offset;
       if (svid >= 1 && svid <= numbering.count) {
-        return Numbered(numbering.system, svid, svid + numbering.prn_base);
+        return Numbered(numbering.system, svid, svid + numbering.prn_base, id);
       }
     }
-    return std::nullopt;
+    return false;
   }
-  return ByRange(nmea_prn);  // SBAS and IMES by their ranges too
+  return ByRange(nmea_prn, id);  // SBAS and IMES by their ranges too
+}
+
+std::optional<SatelliteId> SatelliteOf(std::optional<Constellation> system, int nmea_prn) {
+  SatelliteId id;
+  if (!FindSatellite(system, nmea_prn, id)) return std::nullopt;
+  return id;
 }
 
 void PutTimeOfDay(std::string& text, size_t at, UtcTime time) {
