@@ -1,7 +1,7 @@
 #include "nmea/epoch_builder.hpp"
 
 #include <algorithm>
-#include <bitset>
+#include <array>
 #include <cmath>
 
 #include "nmea/satellite_numbering.hpp"
@@ -98,20 +98,20 @@ bool HasPosition(const std::optional<Sentence>& sentence) {
   return sentence && sentence->latitude && sentence->longitude;
 }
 
-// Which satellites a list may hold, before it is searched: a bit for each number of each
-// constellation (every number is below 256), set as one is added. A clear bit means not there;
-// a set one is looked for in the list itself.
+// Which satellites a list may hold, before it is searched: a bit for each satellite, set as one
+// is added, from its number and a place of its constellation's own. A clear bit means not there;
+// a set one (perhaps another's) is looked for in the list itself. 256 bits: cleared in a few
+// stores, where a bit for every number of every constellation was a string operation per epoch.
 class SatelliteFilter {
  public:
-  void Add(SatelliteId id) { bits_[Bit(id)] = true; }
-  bool MayHold(SatelliteId id) const { return bits_[Bit(id)]; }
+  void Add(SatelliteId id) { words_[Bit(id) / 64] |= uint64_t{1} << (Bit(id) % 64); }
+  bool MayHold(SatelliteId id) const { return ((words_[Bit(id) / 64] >> (Bit(id) % 64)) & 1) != 0; }
 
  private:
-  static size_t Bit(SatelliteId id) {
-    return (static_cast<size_t>(id.constellation) & 7) << 8 |
-           (static_cast<uint16_t>(id.svid) & 255);
+  static unsigned Bit(SatelliteId id) {
+    return (static_cast<unsigned>(id.constellation) * 67 + static_cast<uint16_t>(id.svid)) & 255;
   }
-  std::bitset<8 * 256> bits_;
+  std::array<uint64_t, 4> words_{};
 };
 
 }  // namespace
