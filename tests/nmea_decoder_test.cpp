@@ -76,6 +76,16 @@ TEST_F(DecoderTest, CoordinateOperationsTakeTheWholeSentence) {
   EXPECT_EQ(GgaLongitude("$GPGGA,1,2,N,00030,"), -0.5);  // empty hemisphere
   EXPECT_EQ(GgaLongitude("$GPGGA,1,2,N,03"), 0);         // shorter than the degree digits
   EXPECT_EQ(GgaLatitude("$GPGGA"), 0);
+  // Plain digits are read in one pass: whatever the field, the degrees and the minutes are what
+  // reading each part on its own gives, to the last bit.
+  for (const std::string field :
+       {"4807.038", "4807", "4807.", "48.5", "48", "4.807", ".4807", "4.", "0000.0001",
+        "4807.0381234567890123", " 4807.038", "+4807.038", "4807.038X", "4807.03.8", "4807e1"}) {
+    const std::string_view text = field;
+    const double parts =
+        ReadLeadingNumber(text.substr(0, 2)) + ReadLeadingNumber(text.substr(2)) / 60;
+    EXPECT_EQ(GgaLatitude("$GPGGA,1," + field + ",N"), parts) << field;
+  }
 }
 
 TEST_F(DecoderTest, TheFractionOfASecondIsDroppedAndMissingDigitsAreMissing) {
