@@ -111,6 +111,22 @@ TEST(EpochBuilderTest, ACycleIsEveryOneOfItsSentencesAndEndsWhenItsLastIsLearned
   EXPECT_NE(TpvJson(epochs[1], "").find("\"climb\":0.000"), std::string::npos);
 }
 
+TEST(EpochBuilderTest, ASatelliteOnTwoSignalsOrTwiceInAGsaIsOneSatellite) {
+  // NMEA 4.10: each signal has a group of its own; the satellite is listed once, with the SNR
+  // of the signal that has one, and a GSA that names it twice uses it once.
+  const auto epochs = Epochs({kGga, "$GPGSV,1,1,02,05,40,083,,07,17,308,41,1",
+                              "$GPGSV,1,1,02,05,40,083,46,09,10,100,30,8",
+                              "$GPGSA,A,3,05,07,05,,,,,,,,,,2.5,1.3,2.1", At(kGga, "123520")});
+  ASSERT_FALSE(epochs.empty());
+  const Fix& fix = epochs[0];
+  std::vector<int> listed;
+  for (const SatelliteInView& satellite : fix.in_view) listed.push_back(satellite.id.prn);
+  EXPECT_EQ(listed, (std::vector<int>{5, 7, 9}));
+  EXPECT_EQ(fix.in_view[0].snr, 46);
+  EXPECT_TRUE(fix.in_view[0].used && fix.in_view[1].used && !fix.in_view[2].used);
+  EXPECT_EQ(fix.satellites_used, 2);
+}
+
 TEST(EpochBuilderTest, NoFixMeansNoPositionWhateverSaysIt) {
   const std::vector<std::string> no_fixes[] = {
       {"$GPGGA,120000,4807.038,N,01131.000,E,0,00,,,M,,M,,"},  // quality 0, stale position
