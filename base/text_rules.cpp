@@ -274,22 +274,6 @@ std::optional<int16_t> ReadLeadingInt16(std::string_view text) {
   return static_cast<int16_t>(rounded);
 }
 
-std::optional<double> ReadShortDecimal(std::string_view run) {
-  uint64_t mantissa = 0;
-  int digits = 0;
-  int decimals = -1;
-  for (const char c : run) {
-    if (c == '.') {
-      decimals = 0;
-      continue;
-    }
-    if (++digits > 15) return std::nullopt;
-    mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-    if (decimals >= 0) ++decimals;
-  }
-  return ShortDecimal(mantissa, std::max(decimals, 0));
-}
-
 double ReadLeadingNumber(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   const bool negative = TakeSign(text);

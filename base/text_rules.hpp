@@ -90,10 +90,6 @@ inline void PutDigits(std::string& text, size_t at, int value, int width) {
   }
 }
 
-// Digits with at most one "." among them ("4807.038") as the nearest double, as from_chars
-// reads them; nullopt when they are more than 15 digits (read those the exact, slower way).
-std::optional<double> ReadShortDecimal(std::string_view run);
-
 // The whole text, blanks around it allowed, must be one decimal number (an exponent is allowed
 // so that everything NumberToText writes reads back). Anything else is nullopt.
 std::optional<double> ReadStrict(std::string_view text);

@@ -20,7 +20,7 @@ TimeOfDay TimeOfDayOf(std::string_view hhmmss) {
   // rule below gives it.
   const bool plain = hhmmss.size() >= 6 && AllDigits(hhmmss.substr(0, 6)) &&
                      (hhmmss.size() == 6 || (hhmmss[6] == '.' && AllDigits(hhmmss.substr(7))));
-  if (const auto seconds = plain ? ReadShortDecimal(hhmmss.substr(4)) : std::nullopt) {
+  if (const auto seconds = plain ? ScanDecimalRun(hhmmss.substr(4)).Short() : std::nullopt) {
     const auto pair = [hhmmss](size_t at) {
       return static_cast<int16_t>((hhmmss[at] - '0') * 10 + (hhmmss[at + 1] - '0'));
     };
